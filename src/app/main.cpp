@@ -1,0 +1,26 @@
+#include <QApplication>
+
+#include "app/main_form.h"
+#include "app/widget_ui.h"
+#include "db/base_files.h"
+#include "db/database.h"
+#include "db/session.h"
+#include "util/regional.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zentaro"));
+    zentaro::applyRegionalLocale();
+
+    zentaro::app::WidgetUi ui;
+    zentaro::db::Database db;
+    zentaro::db::Session session(db, zentaro::db::dataFolder(zentaro::db::RDir(), QString()), ui);
+    if (!session.acquireInstanceLock())
+        return 0; // another instance works on this data folder
+
+    zentaro::app::TMainForm form(db, session, ui);
+    ui.setOwner(&form);
+    form.FormCreate();
+    form.show();
+    return app.exec();
+}

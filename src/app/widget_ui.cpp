@@ -1,0 +1,25 @@
+#include "app/widget_ui.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace zentaro::app {
+
+void WidgetUi::showMessage(const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+void WidgetUi::showError(const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, m_owner);
+    box.exec();
+}
+
+bool WidgetUi::askYesNo(const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    return box.exec() == QMessageBox::Yes;
+}
+
+} // namespace zentaro::app

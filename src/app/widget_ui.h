@@ -1,0 +1,22 @@
+#pragma once
+
+#include "util/user_interface.h"
+
+class QWidget;
+
+namespace zentaro::app {
+
+// Message boxes of the main window.
+class WidgetUi final : public UserInterface {
+public:
+    explicit WidgetUi(QWidget* owner = nullptr) : m_owner(owner) {}
+    void setOwner(QWidget* owner) { m_owner = owner; }
+    void showMessage(const QString& text, const QString& caption) override;
+    void showError(const QString& text, const QString& caption) override;
+    bool askYesNo(const QString& text, const QString& caption) override;
+
+private:
+    QWidget* m_owner;
+};
+
+} // namespace zentaro::app

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+
+#include <QObject>
+
+#include "db/table.h"
+
+namespace zentaro {
+class UserInterface;
+}
+
+namespace zentaro::db {
+
+// The eight tables of the program and the state flags that tie the operations together.
+class Database : public QObject {
+    Q_OBJECT
+public:
+    explicit Database(QObject* parent = nullptr);
+
+    Table tbProject{QStringLiteral("tbProject")};
+    Table tbCat{QStringLiteral("tbCat")};
+    Table tbCat2{QStringLiteral("tbCat2")};
+    Table tbSite{QStringLiteral("tbSite")};
+    Table tbLink{QStringLiteral("tbLink")};
+    Table tbAncor{QStringLiteral("tbAncor")};
+    Table tbAccount{QStringLiteral("tbAccount")};
+    Table tbSets{QStringLiteral("tbSets")};
+
+    // An automatic operation walks the tables: after-scroll rules and detail filters hold still.
+    bool isAuto = false;
+    // Program code adds a record itself: the insert rules hold still.
+    bool InsFlag = false;
+    // The user asked a batch run to stop.
+    bool isStop = false;
+    // A table file could not be loaded: no data table is written at closing.
+    bool BaseLoadError = false;
+    // The user asked for a reserve copy at closing.
+    bool StartRCopyNow = false;
+
+    // The seven data tables in load and save order.
+    std::array<Table*, 7> dataTables() { return {&tbProject, &tbCat, &tbCat2, &tbSite, &tbLink, &tbAncor, &tbAccount}; }
+};
+
+// File name of each table in the base folder.
+QString tableFileName(const Table& t);
+
+} // namespace zentaro::db

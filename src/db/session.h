@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QString>
+
+class QLockFile;
+
+namespace zentaro {
+class UserInterface;
+}
+
+namespace zentaro::db {
+
+class Database;
+
+// The data side of the program's life: one instance per data folder, loading at start, saving at closing.
+class Session {
+public:
+    Session(Database& db, QString baseDir, UserInterface& ui);
+    ~Session();
+
+    const QString& baseDir() const { return m_baseDir; }
+
+    // Takes the data folder for this process. False when another running instance holds it; a lock left
+    // by a process that no longer runs is taken over. Creates the folder when it is missing.
+    bool acquireInstanceLock();
+
+    // Loads the settings and the seven data tables. A folder that did not exist before is a first start:
+    // nothing to load and nothing to report. A table file that cannot be read is reported once.
+    void start();
+
+    // Saves the data tables (unless a load failed), then the settings. False with the error text when a
+    // file could not be written; the steps after it do not run.
+    bool close(QString* error);
+
+    // Steps that later parts of the program plug into the start and closing sequences.
+    std::function<void()> applySettings;  // after the settings table is loaded
+    std::function<void()> runReserveCopy; // after the data tables are saved
+    std::function<void()> storeSettings;  // before the settings table is saved
+    std::function<void()> exportAll;      // last step of the closing
+
+private:
+    Database& m_db;
+    QString m_baseDir;
+    UserInterface& m_ui;
+    std::unique_ptr<QLockFile> m_lock;
+    bool m_folderExisted = true;
+};
+
+} // namespace zentaro::db

@@ -1,0 +1,950 @@
+#include "db/table.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QRegularExpression>
+
+namespace zentaro::db {
+
+namespace {
+
+int compareStrings(const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive); }
+
+bool sameValue(FieldType type, const QVariant& a, const QVariant& b) {
+    if (!a.isValid() || !b.isValid())
+        return a.isValid() == b.isValid();
+    switch (type) {
+    case FieldType::Integer:
+        return a.toLongLong() == b.toLongLong();
+    case FieldType::String:
+        return a.toString() == b.toString();
+    case FieldType::Date:
+        return a.toDate() == b.toDate();
+    case FieldType::Float:
+        return a.toDouble() == b.toDouble();
+    }
+    return false;
+}
+
+bool isIntColumn(FieldType t) { return t == FieldType::Integer || t == FieldType::Date; }
+
+} // namespace
+
+Table::Table(const QString& name, QObject* parent) : QObject(parent), m_name(name) {}
+
+Table::~Table() = default;
+
+int Table::addField(const FieldDef& def) {
+    m_fields.push_back(def);
+    const int idx = int(m_fields.size()) - 1;
+    m_fieldByName.insert(def.name.toLower(), idx);
+    Column col;
+    if (def.kind == FieldKind::Stored) {
+        const size_t n = m_alive.size();
+        if (isIntColumn(def.type))
+            col.ints.assign(n, kNullInt);
+        else if (def.type == FieldType::Float)
+            col.floats.assign(n, std::nan(""));
+        else
+            col.strings.resize(n);
+    }
+    m_cols.push_back(std::move(col));
+    return idx;
+}
+
+void Table::addFieldDef(const QString& name, FieldType type, int size) {
+    FieldDef d;
+    d.name = name;
+    d.type = type;
+    d.size = type == FieldType::String ? size : 0;
+    addField(d);
+}
+
+void Table::clearFields() {
+    close();
+    m_fields.clear();
+    m_fieldByName.clear();
+    m_cols.clear();
+    m_order.clear();
+    m_indexFieldNames.clear();
+    m_indexName.clear();
+    m_indexes.clear();
+    m_filterText.clear();
+    m_conditions.clear();
+}
+
+void Table::createDataSet() {
+    m_state = State::Browse;
+    clearRecords();
+    notifyReset();
+}
+
+void Table::close() {
+    clearRecords();
+    m_state = State::Inactive;
+    notifyReset();
+}
+
+int Table::fieldIndex(const QString& name) const { return m_fieldByName.value(name.toLower(), -1); }
+
+std::vector<int> Table::storedFields() const {
+    std::vector<int> out;
+    for (int i = 0; i < fieldCount(); ++i)
+        if (m_fields[size_t(i)].kind == FieldKind::Stored)
+            out.push_back(i);
+    std::stable_sort(out.begin(), out.end(), [this](int a, int b) {
+        const int pa = m_fields[size_t(a)].storedPos, pb = m_fields[size_t(b)].storedPos;
+        return (pa < 0 ? a : pa) < (pb < 0 ? b : pb);
+    });
+    return out;
+}
+
+void Table::clearRecords() {
+    for (size_t i = 0; i < m_cols.size(); ++i) {
+        m_cols[i].ints.clear();
+        m_cols[i].floats.clear();
+        m_cols[i].strings.clear();
+    }
+    m_alive.clear();
+    m_filteredRows.clear();
+    m_orderedRows.clear();
+    m_orderedValid = true;
+    m_eqIndexes.clear();
+    m_pos = -1;
+    m_eof = true;
+    m_editRow = -1;
+    m_modified = false;
+    if (m_state != State::Inactive)
+        m_state = State::Browse;
+}
+
+int Table::appendRawRow() {
+    const int row = int(m_alive.size());
+    m_alive.push_back(1);
+    for (size_t f = 0; f < m_fields.size(); ++f) {
+        if (m_fields[f].kind != FieldKind::Stored)
+            continue;
+        if (isIntColumn(m_fields[f].type))
+            m_cols[f].ints.push_back(kNullInt);
+        else if (m_fields[f].type == FieldType::Float)
+            m_cols[f].floats.push_back(std::nan(""));
+        else
+            m_cols[f].strings.emplace_back();
+    }
+    return row;
+}
+
+void Table::finishLoad() {
+    m_orderedValid = false;
+    m_eqIndexes.clear();
+    rebuildView(-1);
+    if (m_pos >= 0 && afterScroll)
+        afterScroll(*this);
+}
+
+// ---- views ----
+
+std::vector<int>& Table::activeView() {
+    if (m_filtered)
+        return m_filteredRows;
+    allOrdered();
+    return m_orderedRows;
+}
+
+const std::vector<int>& Table::activeView() const { return m_filtered ? m_filteredRows : allOrdered(); }
+
+const std::vector<int>& Table::allOrdered() const {
+    if (!m_orderedValid) {
+        m_orderedRows.clear();
+        m_orderedRows.reserve(m_alive.size());
+        for (int r = 0; r < int(m_alive.size()); ++r)
+            if (m_alive[size_t(r)] && !(m_state == State::Insert && r == m_editRow))
+                m_orderedRows.push_back(r);
+        if (!m_order.empty())
+            std::sort(m_orderedRows.begin(), m_orderedRows.end(), [this](int a, int b) { return less(a, b); });
+        m_orderedValid = true;
+    }
+    return m_orderedRows;
+}
+
+int Table::recordCount() const { return m_state == State::Inactive ? 0 : int(activeView().size()); }
+
+int Table::rowAt(int pos) const {
+    const auto& v = activeView();
+    return pos >= 0 && pos < int(v.size()) ? v[size_t(pos)] : -1;
+}
+
+int Table::compareRows(int a, int b) const {
+    for (const OrderKey& k : m_order) {
+        const FieldDef& f = m_fields[size_t(k.field)];
+        const Column& c = m_cols[size_t(k.field)];
+        int r = 0;
+        if (isIntColumn(f.type)) {
+            const qint64 x = c.ints[size_t(a)], y = c.ints[size_t(b)];
+            r = x < y ? -1 : (x > y ? 1 : 0);
+        } else if (f.type == FieldType::Float) {
+            const double x = c.floats[size_t(a)], y = c.floats[size_t(b)];
+            const bool nx = std::isnan(x), ny = std::isnan(y);
+            r = nx || ny ? int(ny) - int(nx) : (x < y ? -1 : (x > y ? 1 : 0));
+        } else {
+            r = compareStrings(c.strings[size_t(a)], c.strings[size_t(b)]);
+        }
+        if (r != 0)
+            return k.descending ? -r : r;
+    }
+    return 0;
+}
+
+bool Table::less(int a, int b) const {
+    const int r = compareRows(a, b);
+    return r != 0 ? r < 0 : a < b;
+}
+
+bool Table::rowMatches(int row) const {
+    for (const Condition& c : m_conditions) {
+        if (!sameValue(m_fields[size_t(c.field)].type, rowValue(row, c.field), c.value))
+            return false;
+    }
+    return true;
+}
+
+const Table::EqIndex& Table::eqIndex(int field) const {
+    auto it = m_eqIndexes.find(field);
+    if (it != m_eqIndexes.end())
+        return it->second;
+    EqIndex idx;
+    const auto& col = m_cols[size_t(field)].ints;
+    for (int r = 0; r < int(m_alive.size()); ++r)
+        if (m_alive[size_t(r)] && !(m_state == State::Insert && r == m_editRow))
+            idx[col[size_t(r)]].push_back(r);
+    return m_eqIndexes.emplace(field, std::move(idx)).first->second;
+}
+
+void Table::indexAdd(int row) {
+    for (auto& [field, idx] : m_eqIndexes)
+        idx[m_cols[size_t(field)].ints[size_t(row)]].push_back(row);
+}
+
+void Table::indexRemove(int row) {
+    for (auto& [field, idx] : m_eqIndexes) {
+        auto it = idx.find(m_cols[size_t(field)].ints[size_t(row)]);
+        if (it == idx.end())
+            continue;
+        auto& v = it->second;
+        v.erase(std::remove(v.begin(), v.end(), row), v.end());
+        if (v.empty())
+            idx.erase(it);
+    }
+}
+
+void Table::indexUpdate(int row, const std::vector<QVariant>& before) {
+    for (auto& [field, idx] : m_eqIndexes) {
+        const qint64 now = m_cols[size_t(field)].ints[size_t(row)];
+        const QVariant& old = before[size_t(field)];
+        qint64 was = kNullInt;
+        if (old.isValid())
+            was = m_fields[size_t(field)].type == FieldType::Date ? old.toDate().toJulianDay() : old.toLongLong();
+        if (was == now)
+            continue;
+        auto it = idx.find(was);
+        if (it != idx.end()) {
+            auto& v = it->second;
+            v.erase(std::remove(v.begin(), v.end(), row), v.end());
+            if (v.empty())
+                idx.erase(it);
+        }
+        idx[now].push_back(row);
+    }
+}
+
+void Table::rebuildView(int keepRow) {
+    const int oldRow = keepRow;
+    if (m_filtered) {
+        m_filteredRows.clear();
+        const Condition* indexed = nullptr;
+        for (const Condition& c : m_conditions)
+            if (isIntColumn(m_fields[size_t(c.field)].type)) {
+                indexed = &c;
+                break;
+            }
+        if (indexed) {
+            const FieldType t = m_fields[size_t(indexed->field)].type;
+            const qint64 key = t == FieldType::Date ? indexed->value.toDate().toJulianDay()
+                                                    : indexed->value.toLongLong();
+            const EqIndex& idx = eqIndex(indexed->field);
+            auto it = idx.find(key);
+            if (it != idx.end())
+                for (int r : it->second)
+                    if (rowMatches(r))
+                        m_filteredRows.push_back(r);
+        } else {
+            for (int r = 0; r < int(m_alive.size()); ++r)
+                if (m_alive[size_t(r)] && rowMatches(r))
+                    m_filteredRows.push_back(r);
+        }
+        std::sort(m_filteredRows.begin(), m_filteredRows.end(), [this](int a, int b) { return less(a, b); });
+    }
+    const auto& v = activeView();
+    int pos = v.empty() ? -1 : 0;
+    if (oldRow >= 0) {
+        auto it = std::find(v.begin(), v.end(), oldRow);
+        if (it != v.end())
+            pos = int(it - v.begin());
+    }
+    m_pos = pos;
+    m_eof = v.empty();
+    notifyReset();
+}
+
+int Table::sortedPos(const std::vector<int>& v, int row) const {
+    return int(std::lower_bound(v.begin(), v.end(), row, [this](int a, int b) { return less(a, b); }) - v.begin());
+}
+
+void Table::placeInView(int row, bool wasInView, int oldPos) {
+    // Takes the row out of every list it may stand in and puts it back at its sorted place.
+    auto eraseRow = [row](std::vector<int>& v) {
+        auto it = std::find(v.begin(), v.end(), row);
+        if (it != v.end())
+            v.erase(it);
+    };
+    if (m_orderedValid) {
+        eraseRow(m_orderedRows);
+        if (m_alive[size_t(row)])
+            m_orderedRows.insert(m_orderedRows.begin() + sortedPos(m_orderedRows, row), row);
+    }
+    int newPos = -1;
+    if (m_filtered) {
+        eraseRow(m_filteredRows);
+        if (m_alive[size_t(row)] && rowMatches(row)) {
+            newPos = sortedPos(m_filteredRows, row);
+            m_filteredRows.insert(m_filteredRows.begin() + newPos, row);
+        }
+    } else {
+        const auto& v = allOrdered();
+        auto it = std::find(v.begin(), v.end(), row);
+        newPos = it == v.end() ? -1 : int(it - v.begin());
+    }
+    const int count = int(activeView().size());
+    if (wasInView && newPos == oldPos) {
+        if (!m_disabled)
+            emit rowChanged(newPos);
+    } else {
+        if (wasInView && !m_disabled)
+            emit rowRemoved(oldPos);
+        if (newPos >= 0 && !m_disabled)
+            emit rowInserted(newPos);
+    }
+    if (newPos >= 0)
+        m_pos = newPos;
+    else
+        m_pos = count == 0 ? -1 : std::min(oldPos, count - 1);
+    m_eof = count == 0;
+    if (!m_disabled)
+        emit currentChanged(m_pos);
+}
+
+void Table::setPos(int pos, bool scroll) {
+    m_pos = pos;
+    m_eof = pos < 0;
+    if (!m_disabled)
+        emit currentChanged(pos);
+    if (scroll && pos >= 0 && afterScroll)
+        afterScroll(*this);
+}
+
+void Table::notifyReset() {
+    if (m_disabled)
+        return;
+    emit viewReset();
+    emit currentChanged(m_pos);
+}
+
+// ---- navigation ----
+
+void Table::first() {
+    checkBrowseMode();
+    if (recordCount() == 0) {
+        m_pos = -1;
+        m_eof = true;
+        return;
+    }
+    setPos(0, true);
+}
+
+void Table::last() {
+    checkBrowseMode();
+    if (recordCount() == 0) {
+        m_pos = -1;
+        m_eof = true;
+        return;
+    }
+    setPos(recordCount() - 1, true);
+}
+
+void Table::next() {
+    checkBrowseMode();
+    if (m_pos + 1 < recordCount()) {
+        setPos(m_pos + 1, true);
+    } else {
+        m_eof = true;
+    }
+}
+
+void Table::prior() {
+    checkBrowseMode();
+    if (m_pos > 0)
+        setPos(m_pos - 1, true);
+    m_eof = recordCount() == 0;
+}
+
+bool Table::moveTo(int pos) {
+    if (pos < 0 || pos >= recordCount())
+        return false;
+    if (pos == m_pos && m_state == State::Browse)
+        return true;
+    const int row = rowAt(pos);
+    checkBrowseMode();
+    // Posting or discarding the edited record may have moved rows; follow the record that was aimed at.
+    const auto& v = activeView();
+    auto it = std::find(v.begin(), v.end(), row);
+    if (it == v.end())
+        return false;
+    const int target = int(it - v.begin());
+    if (target != m_pos || m_eof)
+        setPos(target, true);
+    return true;
+}
+
+// ---- editing ----
+
+std::vector<QVariant> Table::rowValues(int row) const {
+    std::vector<QVariant> out(m_fields.size());
+    for (int f = 0; f < fieldCount(); ++f)
+        if (m_fields[size_t(f)].kind == FieldKind::Stored)
+            out[size_t(f)] = rowValue(row, f);
+    return out;
+}
+
+void Table::setFieldRaw(int row, int field, const QVariant& v) {
+    const FieldDef& f = m_fields[size_t(field)];
+    Column& c = m_cols[size_t(field)];
+    const bool empty = !v.isValid() || v.isNull();
+    switch (f.type) {
+    case FieldType::Integer:
+        c.ints[size_t(row)] = empty ? kNullInt : v.toLongLong();
+        break;
+    case FieldType::Date:
+        c.ints[size_t(row)] = empty ? kNullInt : v.toDate().toJulianDay();
+        break;
+    case FieldType::Float:
+        c.floats[size_t(row)] = empty ? std::nan("") : v.toDouble();
+        break;
+    case FieldType::String:
+        c.strings[size_t(row)] = empty ? QString() : v.toString();
+        break;
+    }
+}
+
+bool Table::insert() {
+    if (!isActive())
+        return false;
+    checkBrowseMode();
+    if (beforeInsert && !beforeInsert(*this))
+        return false;
+    const int row = appendRawRow();
+    auto& v = activeView();
+    const int pos = m_pos < 0 ? (v.empty() ? 0 : int(v.size())) : m_pos;
+    v.insert(v.begin() + pos, row);
+    m_state = State::Insert;
+    m_editRow = row;
+    m_modified = false;
+    m_pos = pos;
+    m_eof = false;
+    if (!m_disabled) {
+        emit rowInserted(pos);
+        emit currentChanged(pos);
+    }
+    if (afterInsert)
+        afterInsert(*this);
+    if (afterScroll)
+        afterScroll(*this);
+    return true;
+}
+
+void Table::edit() {
+    if (m_state != State::Browse || m_pos < 0)
+        return;
+    m_editRow = currentRow();
+    m_editBackup = rowValues(m_editRow);
+    m_modified = false;
+    m_state = State::Edit;
+}
+
+bool Table::post() {
+    if (m_state == State::Insert) {
+        const int row = m_editRow;
+        const int oldPos = m_pos;
+        m_state = State::Browse;
+        m_editRow = -1;
+        m_modified = false;
+        indexAdd(row);
+        placeInView(row, true, oldPos);
+        return true;
+    }
+    if (m_state == State::Edit) {
+        const int row = m_editRow;
+        m_state = State::Browse;
+        m_editRow = -1;
+        m_modified = false;
+        indexUpdate(row, m_editBackup);
+        m_editBackup.clear();
+        placeInView(row, true, m_pos);
+        return true;
+    }
+    return m_state == State::Browse;
+}
+
+void Table::discardInsert() {
+    const int row = m_editRow;
+    auto& v = activeView();
+    auto it = std::find(v.begin(), v.end(), row);
+    const int pos = it == v.end() ? m_pos : int(it - v.begin());
+    if (it != v.end())
+        v.erase(it);
+    m_alive[size_t(row)] = 0;
+    m_state = State::Browse;
+    m_editRow = -1;
+    m_modified = false;
+    const int count = int(v.size());
+    m_pos = count == 0 ? -1 : std::min(pos, count - 1);
+    m_eof = count == 0;
+    if (!m_disabled) {
+        emit rowRemoved(pos);
+        emit currentChanged(m_pos);
+    }
+}
+
+void Table::cancel() {
+    if (m_state == State::Insert) {
+        discardInsert();
+    } else if (m_state == State::Edit) {
+        for (int f = 0; f < fieldCount(); ++f)
+            if (m_fields[size_t(f)].kind == FieldKind::Stored)
+                setFieldRaw(m_editRow, f, m_editBackup[size_t(f)]);
+        m_state = State::Browse;
+        m_editRow = -1;
+        m_modified = false;
+        m_editBackup.clear();
+        if (!m_disabled)
+            emit rowChanged(m_pos);
+    }
+}
+
+void Table::checkBrowseMode() {
+    if (m_state == State::Insert && !m_modified)
+        discardInsert();
+    else if (m_state == State::Insert || m_state == State::Edit)
+        post();
+}
+
+bool Table::deleteRecord() {
+    if (!isActive() || m_pos < 0)
+        return false;
+    if (m_state == State::Insert) {
+        discardInsert();
+        if (afterScroll && m_pos >= 0)
+            afterScroll(*this);
+        return true;
+    }
+    cancel();
+    const int row = currentRow();
+    if (beforeDelete && !beforeDelete(*this))
+        return false;
+    if (!m_alive[size_t(row)])
+        return false;
+    auto& v = activeView();
+    auto it = std::find(v.begin() + std::max(0, std::min(m_pos, int(v.size()))), v.end(), row);
+    if (it == v.end())
+        it = std::find(v.begin(), v.end(), row);
+    const int pos = it == v.end() ? -1 : int(it - v.begin());
+    indexRemove(row);
+    m_alive[size_t(row)] = 0;
+    if (pos >= 0)
+        v.erase(v.begin() + pos);
+    if (m_filtered && m_orderedValid) {
+        auto jt = std::find(m_orderedRows.begin(), m_orderedRows.end(), row);
+        if (jt != m_orderedRows.end())
+            m_orderedRows.erase(jt);
+    }
+    const int count = int(v.size());
+    m_pos = count == 0 ? -1 : std::min(std::max(pos, 0), count - 1);
+    m_eof = count == 0;
+    if (!m_disabled) {
+        if (pos >= 0)
+            emit rowRemoved(pos);
+        emit currentChanged(m_pos);
+    }
+    if (afterScroll && m_pos >= 0)
+        afterScroll(*this);
+    return true;
+}
+
+// ---- values ----
+
+QVariant Table::rowValue(int row, int field) const {
+    if (row < 0 || field < 0 || field >= fieldCount())
+        return {};
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.kind == FieldKind::Calculated)
+        return {};
+    if (f.kind == FieldKind::Lookup) {
+        if (!f.lookupTable)
+            return {};
+        const QVariant key = rowValue(row, fieldIndex(f.keyField));
+        if (!key.isValid() || (key.typeId() != QMetaType::QString && key.toLongLong() == 0))
+            return {};
+        const int other = f.lookupTable->findRow(f.lookupKey, key);
+        if (other < 0)
+            return {};
+        const int rf = f.lookupTable->fieldIndex(f.resultField);
+        const QVariant r = f.lookupTable->rowValue(other, rf);
+        if (!r.isValid())
+            return {};
+        return f.type == FieldType::String ? QVariant(formatValue(f.lookupTable->field(rf).type, r)) : r;
+    }
+    const Column& c = m_cols[size_t(field)];
+    switch (f.type) {
+    case FieldType::Integer: {
+        const qint64 v = c.ints[size_t(row)];
+        return v == kNullInt ? QVariant() : QVariant(int(v));
+    }
+    case FieldType::Date: {
+        const qint64 v = c.ints[size_t(row)];
+        return v == kNullInt ? QVariant() : QVariant(QDate::fromJulianDay(v));
+    }
+    case FieldType::Float: {
+        const double v = c.floats[size_t(row)];
+        return std::isnan(v) ? QVariant() : QVariant(v);
+    }
+    case FieldType::String: {
+        const QString& s = c.strings[size_t(row)];
+        return s.isEmpty() ? QVariant() : QVariant(s);
+    }
+    }
+    return {};
+}
+
+int Table::findRow(const QString& fieldName, const QVariant& v) const {
+    const int field = fieldIndex(fieldName);
+    if (field < 0 || !v.isValid())
+        return -1;
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.kind == FieldKind::Stored && isIntColumn(f.type)) {
+        bool ok = true;
+        const qint64 key = f.type == FieldType::Date ? v.toDate().toJulianDay() : v.toLongLong(&ok);
+        if (!ok)
+            return -1;
+        const EqIndex& idx = eqIndex(field);
+        auto it = idx.find(key);
+        if (it == idx.end() || it->second.empty())
+            return -1;
+        return *std::min_element(it->second.begin(), it->second.end());
+    }
+    for (int r = 0; r < int(m_alive.size()); ++r)
+        if (m_alive[size_t(r)] && sameValue(f.type, rowValue(r, field), v))
+            return r;
+    return -1;
+}
+
+QVariant Table::value(int field) const { return rowValue(currentRow(), field); }
+
+QString Table::asString(const QString& field) const {
+    const int f = fieldIndex(field);
+    return f < 0 ? QString() : formatValue(m_fields[size_t(f)].type, value(f));
+}
+
+int Table::asInteger(const QString& field) const { return value(field).toInt(); }
+
+double Table::asFloat(const QString& field) const { return value(field).toDouble(); }
+
+QDate Table::asDate(const QString& field) const { return value(field).toDate(); }
+
+bool Table::setValue(const QString& field, const QVariant& v) {
+    const int f = fieldIndex(field);
+    if (f < 0) {
+        m_lastError = QStringLiteral("Поле \"%1\" не найдено").arg(field);
+        return false;
+    }
+    return setValue(f, v);
+}
+
+bool Table::setValue(int field, const QVariant& v) {
+    if (!isActive() || m_pos < 0 || field < 0 || field >= fieldCount()) {
+        m_lastError = QStringLiteral("Нет текущей записи");
+        return false;
+    }
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.kind != FieldKind::Stored) {
+        m_lastError = QStringLiteral("Поле \"%1\" только для чтения").arg(f.name);
+        return false;
+    }
+    QVariant val = v;
+    if (val.isValid() && !val.isNull()) {
+        bool ok = true;
+        switch (f.type) {
+        case FieldType::Integer: {
+            const qlonglong i = val.toLongLong(&ok);
+            ok = ok && i >= INT32_MIN && i <= INT32_MAX;
+            break;
+        }
+        case FieldType::Float:
+            val.toDouble(&ok);
+            break;
+        case FieldType::Date:
+            ok = val.toDate().isValid();
+            break;
+        case FieldType::String: {
+            const QString s = val.toString();
+            if (f.size > 0 && s.size() > f.size) {
+                m_lastError = QStringLiteral("Текст длиннее поля \"%1\" (не более %2 символов)").arg(f.name).arg(f.size);
+                return false;
+            }
+            if (s.isEmpty())
+                val = QVariant();
+            break;
+        }
+        }
+        if (!ok) {
+            m_lastError = QStringLiteral("Недопустимое значение поля \"%1\"").arg(f.name);
+            return false;
+        }
+    }
+    if (m_state == State::Browse)
+        edit();
+    setFieldRaw(currentRow(), field, val);
+    m_modified = true;
+    if (!m_disabled)
+        emit rowChanged(m_pos);
+    return true;
+}
+
+QString Table::defaultDisplay(int row, int field) const {
+    const FieldDef& f = m_fields[size_t(field)];
+    const QVariant v = rowValue(row, field);
+    return f.kind == FieldKind::Lookup ? v.toString() : formatValue(f.type, v);
+}
+
+QString Table::displayText(int field) const { return displayTextAt(m_pos, field); }
+
+QString Table::displayTextAt(int pos, int field) const {
+    const int row = rowAt(pos);
+    if (row < 0 || field < 0 || field >= fieldCount())
+        return {};
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.displayText)
+        return f.displayText(*this, row, pos);
+    return defaultDisplay(row, field);
+}
+
+QVariant Table::valueAt(int pos, int field) const { return rowValue(rowAt(pos), field); }
+
+bool Table::setText(int field, const QString& text) {
+    if (field < 0 || field >= fieldCount())
+        return false;
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.setText)
+        return f.setText(*this, field, text);
+    QVariant v;
+    if (!parseValue(f.type, text, v)) {
+        m_lastError = QStringLiteral("Недопустимое значение поля \"%1\"").arg(f.name);
+        return false;
+    }
+    return setValue(field, v);
+}
+
+// ---- filter ----
+
+bool Table::parseFilter(const QString& text, std::vector<Condition>& out) {
+    out.clear();
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return true;
+    static const QRegularExpression andSep(QStringLiteral("\\s+and\\s+"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    for (const QString& part : t.split(andSep)) {
+        const qsizetype eq = part.indexOf(u'=');
+        if (eq <= 0) {
+            m_lastError = QStringLiteral("Неверный фильтр: \"%1\"").arg(part);
+            return false;
+        }
+        const QString name = part.left(eq).trimmed();
+        QString val = part.mid(eq + 1).trimmed();
+        const int f = fieldIndex(name);
+        if (f < 0 || m_fields[size_t(f)].kind != FieldKind::Stored) {
+            m_lastError = QStringLiteral("Неизвестное поле в фильтре: \"%1\"").arg(name);
+            return false;
+        }
+        if (val.size() >= 2 && val.startsWith(u'\'') && val.endsWith(u'\''))
+            val = val.mid(1, val.size() - 2);
+        QVariant v;
+        if (!parseValue(m_fields[size_t(f)].type, val, v) || !v.isValid()) {
+            m_lastError = QStringLiteral("Неверное значение в фильтре: \"%1\"").arg(part);
+            return false;
+        }
+        out.push_back({f, v});
+    }
+    return true;
+}
+
+bool Table::setFilter(const QString& text) {
+    if (text == m_filterText)
+        return true;
+    std::vector<Condition> conds;
+    if (!parseFilter(text, conds))
+        return false;
+    checkBrowseMode();
+    m_filterText = text;
+    m_conditions = std::move(conds);
+    if (m_filtered && isActive()) {
+        rebuildView(-1);
+        if (m_pos >= 0 && afterScroll)
+            afterScroll(*this);
+    }
+    return true;
+}
+
+void Table::setFiltered(bool on) {
+    if (on == m_filtered)
+        return;
+    checkBrowseMode();
+    m_filtered = on;
+    if (!isActive())
+        return;
+    rebuildView(-1);
+    if (m_pos >= 0 && afterScroll)
+        afterScroll(*this);
+}
+
+// ---- order ----
+
+bool Table::applyOrder(std::vector<OrderKey> keys) {
+    checkBrowseMode();
+    const int oldRow = currentRow();
+    m_order = std::move(keys);
+    m_orderedValid = false;
+    if (!isActive())
+        return true;
+    rebuildView(oldRow);
+    if (currentRow() != oldRow && m_pos >= 0 && afterScroll)
+        afterScroll(*this);
+    return true;
+}
+
+bool Table::setIndexFieldNames(const QString& fields) {
+    std::vector<OrderKey> keys;
+    for (const QString& name : fields.split(u';', Qt::SkipEmptyParts)) {
+        const int f = fieldIndex(name.trimmed());
+        if (f < 0 || m_fields[size_t(f)].kind != FieldKind::Stored) {
+            m_lastError = QStringLiteral("Неизвестное поле: \"%1\"").arg(name);
+            return false;
+        }
+        keys.push_back({f, false});
+    }
+    m_indexFieldNames = fields;
+    m_indexName.clear();
+    return applyOrder(std::move(keys));
+}
+
+bool Table::addIndex(const QString& name, const QString& fieldName, bool descending) {
+    const int f = fieldIndex(fieldName);
+    if (f < 0 || m_fields[size_t(f)].kind != FieldKind::Stored || name.isEmpty()) {
+        m_lastError = QStringLiteral("Неизвестное поле: \"%1\"").arg(fieldName);
+        return false;
+    }
+    for (NamedIndex& i : m_indexes)
+        if (i.name.compare(name, Qt::CaseInsensitive) == 0) {
+            i = {name, f, descending};
+            return true;
+        }
+    m_indexes.push_back({name, f, descending});
+    return true;
+}
+
+bool Table::deleteIndex(const QString& name) {
+    auto it = std::find_if(m_indexes.begin(), m_indexes.end(),
+                           [&](const NamedIndex& i) { return i.name.compare(name, Qt::CaseInsensitive) == 0; });
+    if (it == m_indexes.end())
+        return false;
+    const bool active = m_indexName.compare(name, Qt::CaseInsensitive) == 0;
+    m_indexes.erase(it);
+    if (active) {
+        m_indexName.clear();
+        applyOrder({});
+    }
+    return true;
+}
+
+QStringList Table::indexNames() const {
+    QStringList out;
+    for (const NamedIndex& i : m_indexes)
+        out << i.name;
+    return out;
+}
+
+bool Table::setIndexName(const QString& name) {
+    for (const NamedIndex& i : m_indexes)
+        if (i.name.compare(name, Qt::CaseInsensitive) == 0) {
+            m_indexName = i.name;
+            m_indexFieldNames.clear();
+            return applyOrder({{i.field, i.descending}});
+        }
+    m_lastError = QStringLiteral("Индекс \"%1\" не найден").arg(name);
+    return false;
+}
+
+// ---- search ----
+
+bool Table::findPrefix(const QString& fieldName, const QString& prefix) {
+    const int f = fieldIndex(fieldName);
+    if (f < 0)
+        return false;
+    checkBrowseMode();
+    const int n = recordCount();
+    for (int pos = 0; pos < n; ++pos) {
+        if (displayTextAt(pos, f).startsWith(prefix, Qt::CaseInsensitive)) {
+            setPos(pos, true);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Table::locate(const QString& fieldName, const QVariant& v) {
+    const int f = fieldIndex(fieldName);
+    if (f < 0)
+        return false;
+    checkBrowseMode();
+    const FieldType t = m_fields[size_t(f)].type;
+    const int n = recordCount();
+    for (int pos = 0; pos < n; ++pos) {
+        if (sameValue(t, valueAt(pos, f), v)) {
+            setPos(pos, true);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- view switch ----
+
+void Table::disableControls() { ++m_disabled; }
+
+void Table::enableControls() {
+    if (m_disabled == 0)
+        return;
+    if (--m_disabled == 0)
+        notifyReset();
+}
+
+} // namespace zentaro::db

@@ -1,0 +1,317 @@
+#include "db/table_file.h"
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "db/table.h"
+
+namespace zentaro::db {
+
+namespace {
+
+const char* const kFormat = "zentaro-table";
+const char* const kVersion = "1";
+
+struct DbCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StmtCloser {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtCloser>;
+
+QString sqliteError(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+
+bool exec(sqlite3* db, const char* sql, QString* err) {
+    char* msg = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK)
+        return true;
+    if (err)
+        *err = QString::fromUtf8(msg ? msg : "unknown error");
+    sqlite3_free(msg);
+    return false;
+}
+
+StmtPtr prepare(sqlite3* db, const QString& sql) {
+    sqlite3_stmt* s = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, nullptr) != SQLITE_OK)
+        return nullptr;
+    return StmtPtr(s);
+}
+
+bool syncPath(const QString& path, bool directory) {
+    const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void bindText(sqlite3_stmt* s, int i, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(s, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        if (err)
+            *err = raw ? sqliteError(raw) : QStringLiteral("нет памяти");
+        sqlite3_close_v2(raw);
+        return false;
+    }
+    DbPtr db(raw);
+    if (!exec(raw, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", err))
+        return false;
+    if (!exec(raw,
+              "CREATE TABLE zentaro_table(key TEXT PRIMARY KEY, value TEXT);"
+              "CREATE TABLE fields(pos INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL, size INTEGER);",
+              err))
+        return false;
+    {
+        StmtPtr meta = prepare(raw, QStringLiteral("INSERT INTO zentaro_table VALUES(?, ?)"));
+        if (!meta) {
+            *err = sqliteError(raw);
+            return false;
+        }
+        const QList<QPair<QString, QString>> rows = {{QStringLiteral("format"), QString::fromLatin1(kFormat)},
+                                                     {QStringLiteral("version"), QString::fromLatin1(kVersion)},
+                                                     {QStringLiteral("name"), table.tableName()}};
+        for (const auto& [k, v] : rows) {
+            bindText(meta.get(), 1, k);
+            bindText(meta.get(), 2, v);
+            if (sqlite3_step(meta.get()) != SQLITE_DONE) {
+                *err = sqliteError(raw);
+                return false;
+            }
+            sqlite3_reset(meta.get());
+        }
+    }
+    const std::vector<int> stored = table.storedFields();
+    QString create = QStringLiteral("CREATE TABLE records(");
+    QString insert = QStringLiteral("INSERT INTO records VALUES(");
+    {
+        StmtPtr fs = prepare(raw, QStringLiteral("INSERT INTO fields VALUES(?, ?, ?, ?)"));
+        if (!fs) {
+            *err = sqliteError(raw);
+            return false;
+        }
+        for (size_t i = 0; i < stored.size(); ++i) {
+            const FieldDef& f = table.field(stored[i]);
+            sqlite3_bind_int(fs.get(), 1, int(i));
+            bindText(fs.get(), 2, f.name);
+            bindText(fs.get(), 3, fieldTypeName(f.type));
+            sqlite3_bind_int(fs.get(), 4, f.size);
+            if (sqlite3_step(fs.get()) != SQLITE_DONE) {
+                *err = sqliteError(raw);
+                return false;
+            }
+            sqlite3_reset(fs.get());
+            create += (i ? QStringLiteral(", c") : QStringLiteral("c")) + QString::number(i);
+            insert += i ? QStringLiteral(", ?") : QStringLiteral("?");
+        }
+    }
+    if (stored.empty()) {
+        create += QStringLiteral("c0");
+        insert += QStringLiteral("NULL");
+    }
+    create += u')';
+    insert += u')';
+    if (!exec(raw, create.toUtf8().constData(), err))
+        return false;
+    StmtPtr ins = prepare(raw, insert);
+    if (!ins) {
+        *err = sqliteError(raw);
+        return false;
+    }
+    for (int row = 0; row < table.rowCapacity(); ++row) {
+        if (!table.rowAlive(row) || (table.state() == Table::State::Insert && row == table.currentRow()))
+            continue;
+        for (size_t i = 0; i < stored.size(); ++i) {
+            const int f = stored[i];
+            const int p = int(i) + 1;
+            switch (table.field(f).type) {
+            case FieldType::Integer:
+            case FieldType::Date: {
+                const qint64 v = table.rawInt(row, f);
+                if (v == kNullInt)
+                    sqlite3_bind_null(ins.get(), p);
+                else
+                    sqlite3_bind_int64(ins.get(), p, v);
+                break;
+            }
+            case FieldType::Float: {
+                const double v = table.rawFloat(row, f);
+                if (std::isnan(v))
+                    sqlite3_bind_null(ins.get(), p);
+                else
+                    sqlite3_bind_double(ins.get(), p, v);
+                break;
+            }
+            case FieldType::String: {
+                const QString& v = table.rawString(row, f);
+                if (v.isEmpty())
+                    sqlite3_bind_null(ins.get(), p);
+                else
+                    bindText(ins.get(), p, v);
+                break;
+            }
+            }
+        }
+        if (sqlite3_step(ins.get()) != SQLITE_DONE) {
+            *err = sqliteError(raw);
+            return false;
+        }
+        sqlite3_reset(ins.get());
+    }
+    ins.reset();
+    if (!exec(raw, "COMMIT;", err))
+        return false;
+    if (sqlite3_close_v2(db.release()) != SQLITE_OK) {
+        *err = QStringLiteral("ошибка закрытия файла");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool TableFile::save(const Table& table, const QString& path, QString* error) {
+    QString err;
+    const QString tmp = path + QStringLiteral(".tmp");
+    const QString fileName = QFileInfo(path).fileName();
+    auto fail = [&](const QString& why) {
+        QFile::remove(tmp);
+        if (error)
+            *error = QStringLiteral("Не удалось сохранить таблицу \"%1\": %2").arg(fileName, why);
+        return false;
+    };
+    QFile::remove(tmp);
+    const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(strerror(errno)));
+    ::close(fd);
+    if (!writeDatabase(table, tmp, &err))
+        return fail(err);
+    if (!syncPath(tmp, false))
+        return fail(QStringLiteral("не удалось записать файл на диск"));
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
+        return fail(QString::fromLocal8Bit(strerror(errno)));
+    syncPath(QFileInfo(path).absolutePath(), true);
+    return true;
+}
+
+bool TableFile::load(Table& table, const QString& path, QString* error) {
+    const QString fileName = QFileInfo(path).fileName();
+    auto fail = [&](const QString& why) {
+        table.clearRecords();
+        table.finishLoad();
+        if (error)
+            *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
+        return false;
+    };
+    if (!QFileInfo::exists(path))
+        return fail(QStringLiteral("файл не найден"));
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    DbPtr db(raw);
+    if (rc != SQLITE_OK)
+        return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
+    const QString foreign = QStringLiteral("файл повреждён или не является файлом таблицы Zentaro");
+    {
+        StmtPtr meta = prepare(raw, QStringLiteral("SELECT value FROM zentaro_table WHERE key = 'format'"));
+        if (!meta || sqlite3_step(meta.get()) != SQLITE_ROW ||
+            qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(meta.get(), 0)), kFormat) != 0)
+            return fail(foreign);
+    }
+    struct FileField {
+        QString name;
+        FieldType type;
+        int size;
+    };
+    std::vector<FileField> fileFields;
+    {
+        StmtPtr fs = prepare(raw, QStringLiteral("SELECT name, type, size FROM fields ORDER BY pos"));
+        if (!fs)
+            return fail(foreign);
+        int step;
+        while ((step = sqlite3_step(fs.get())) == SQLITE_ROW) {
+            FileField f;
+            f.name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(fs.get(), 0)));
+            if (!fieldTypeFromName(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(fs.get(), 1))),
+                                   f.type))
+                return fail(foreign);
+            f.size = sqlite3_column_int(fs.get(), 2);
+            fileFields.push_back(f);
+        }
+        if (step != SQLITE_DONE)
+            return fail(sqliteError(raw));
+    }
+    if (table.fieldCount() == 0) {
+        for (const FileField& f : fileFields)
+            table.addFieldDef(f.name, f.type, f.size);
+    }
+    if (!table.isActive())
+        table.createDataSet();
+    // File columns map to the table's stored fields by name; a column of another type is a foreign file.
+    std::vector<int> target(fileFields.size(), -1);
+    for (size_t i = 0; i < fileFields.size(); ++i) {
+        const int f = table.fieldIndex(fileFields[i].name);
+        if (f < 0 || table.field(f).kind != FieldKind::Stored)
+            continue;
+        if (table.field(f).type != fileFields[i].type)
+            return fail(foreign);
+        target[i] = f;
+    }
+    table.clearRecords();
+    StmtPtr rs = prepare(raw, QStringLiteral("SELECT * FROM records"));
+    if (!rs)
+        return fail(sqliteError(raw));
+    const int ncols = std::min(sqlite3_column_count(rs.get()), int(fileFields.size()));
+    int step;
+    while ((step = sqlite3_step(rs.get())) == SQLITE_ROW) {
+        const int row = table.appendRawRow();
+        for (int i = 0; i < ncols; ++i) {
+            const int f = target[size_t(i)];
+            if (f < 0 || sqlite3_column_type(rs.get(), i) == SQLITE_NULL)
+                continue;
+            switch (table.field(f).type) {
+            case FieldType::Integer:
+            case FieldType::Date:
+                table.setRawInt(row, f, sqlite3_column_int64(rs.get(), i));
+                break;
+            case FieldType::Float:
+                table.setRawFloat(row, f, sqlite3_column_double(rs.get(), i));
+                break;
+            case FieldType::String: {
+                const char* text = reinterpret_cast<const char*>(sqlite3_column_text(rs.get(), i));
+                QString s = QString::fromUtf8(text, sqlite3_column_bytes(rs.get(), i));
+                const int size = table.field(f).size;
+                if (size > 0 && s.size() > size)
+                    s.truncate(size);
+                table.setRawString(row, f, std::move(s));
+                break;
+            }
+            }
+        }
+    }
+    if (step != SQLITE_DONE)
+        return fail(sqliteError(raw));
+    table.finishLoad();
+    return true;
+}
+
+} // namespace zentaro::db

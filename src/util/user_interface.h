@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace zentaro {
+
+// How core talks to the user: the window implements it with message boxes, tests with scripted answers.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    // A modal box with one OK button and no icon.
+    virtual void showMessage(const QString& text, const QString& caption) = 0;
+    // A modal box with an error icon and one OK button.
+    virtual void showError(const QString& text, const QString& caption) = 0;
+    // A Yes/No question; true for Yes.
+    virtual bool askYesNo(const QString& text, const QString& caption) = 0;
+};
+
+// The information box of the program: caption "Информация", one OK button.
+void Msg(UserInterface& ui, const QString& S);
+
+} // namespace zentaro

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTabWidget>
+
+#include "app/main_form.h"
+#include "db/database.h"
+#include "db/session.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+using namespace zentaro;
+
+TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    {
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        app::TMainForm form(db, session, ui);
+        form.FormCreate();
+        form.show();
+        EXPECT_EQ(form.windowTitle(), QStringLiteral("Zentaro - учет внешних ссылок"));
+        ASSERT_NE(form.findChild<QTabWidget*>(QStringLiteral("pcMain")), nullptr);
+        ASSERT_TRUE(db.tbProject.insert());
+        db.tbProject.setValue("ID", 1);
+        db.tbProject.setValue("Name", QStringLiteral("Сайт"));
+        EXPECT_TRUE(form.close());
+    }
+    EXPECT_TRUE(QFileInfo::exists(dir.file("project.adb")));
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui);
+    form.FormCreate();
+    db.tbProject.first();
+    EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Сайт"));
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui);
+    form.FormCreate();
+    form.show();
+    QDir().mkpath(dir.file("project.adb.tmp/blocked"));
+    ui.answer(false);
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(ui.shown().size(), 2u);
+    EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Не удалось сохранить таблицу \"project.adb\"")));
+    EXPECT_EQ(ui.shown()[1].text, QStringLiteral("Данные не сохранены. Выйти без сохранения?"));
+    ui.answer(true);
+    EXPECT_TRUE(form.close());
+}

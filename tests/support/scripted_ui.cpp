@@ -1,0 +1,29 @@
+#include "support/scripted_ui.h"
+
+namespace zentaro::test {
+
+void ScriptedUi::showMessage(const QString& text, const QString& caption) {
+    m_shown.push_back({QStringLiteral("message"), text, caption});
+}
+
+void ScriptedUi::showError(const QString& text, const QString& caption) {
+    m_shown.push_back({QStringLiteral("error"), text, caption});
+}
+
+bool ScriptedUi::askYesNo(const QString& text, const QString& caption) {
+    m_shown.push_back({QStringLiteral("question"), text, caption});
+    if (m_answers.empty())
+        return false;
+    const bool a = m_answers.front();
+    m_answers.pop_front();
+    return a;
+}
+
+QStringList ScriptedUi::texts() const {
+    QStringList out;
+    for (const Shown& s : m_shown)
+        out << s.text;
+    return out;
+}
+
+} // namespace zentaro::test

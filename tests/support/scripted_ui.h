@@ -1,0 +1,35 @@
+#pragma once
+
+#include <deque>
+
+#include <QString>
+#include <QStringList>
+
+#include "util/user_interface.h"
+
+namespace zentaro::test {
+
+// Records every message and question; answers questions from a queue (No when it runs dry).
+class ScriptedUi final : public UserInterface {
+public:
+    struct Shown {
+        QString kind; // "message", "error" or "question"
+        QString text;
+        QString caption;
+    };
+
+    void showMessage(const QString& text, const QString& caption) override;
+    void showError(const QString& text, const QString& caption) override;
+    bool askYesNo(const QString& text, const QString& caption) override;
+
+    void answer(bool yes) { m_answers.push_back(yes); }
+    const std::vector<Shown>& shown() const { return m_shown; }
+    QStringList texts() const;
+    void clear() { m_shown.clear(); }
+
+private:
+    std::vector<Shown> m_shown;
+    std::deque<bool> m_answers;
+};
+
+} // namespace zentaro::test

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include "support/scripted_ui.h"
+#include "util/shell.h"
+#include "util/text_helpers.h"
+#include "util/user_interface.h"
+
+using namespace zentaro;
+
+namespace {
+
+class LocaleGuard {
+public:
+    explicit LocaleGuard(const QLocale& l) : m_old(QLocale()) { QLocale::setDefault(l); }
+    ~LocaleGuard() { QLocale::setDefault(m_old); }
+
+private:
+    QLocale m_old;
+};
+
+
+class OpenRecorder {
+public:
+    OpenRecorder() {
+        setOpenHandler([this](const QString& t, const QString&, const QString&) {
+            targets << t;
+            return 0;
+        });
+    }
+    ~OpenRecorder() { setOpenHandler({}); }
+    QStringList targets;
+};
+
+} // namespace
+
+TEST(DelLabelsBeginEnd, RemovesOnlySpacesFromBothEnds) {
+    EXPECT_EQ(DelLabelsBeginEnd(QStringLiteral("  ab c  ")), QStringLiteral("ab c"));
+    EXPECT_EQ(DelLabelsBeginEnd(QStringLiteral("\tab ")), QStringLiteral("\tab"));
+    EXPECT_EQ(DelLabelsBeginEnd(QStringLiteral("\u00a0x\n")), QStringLiteral("\u00a0x\n"));
+    EXPECT_EQ(DelLabelsBeginEnd(QString()), QString());
+    EXPECT_EQ(DelLabelsBeginEnd(QStringLiteral("   ")), QStringLiteral("   "));
+    EXPECT_EQ(DelLabelsBeginEnd(QStringLiteral(" Привет ")), QStringLiteral("Привет"));
+}
+
+TEST(StrToNormalFloat, CommaLocaleAcceptsEitherSeparator) {
+    LocaleGuard g(QLocale(QLocale::Russian, QLocale::Russia));
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("12.5")), 12.5);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral(" 12,5 ")), 12.5);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("100")), 100.0);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QString()), 0.0);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("-1,5e2")), -150.0);
+    EXPECT_FALSE(StrToNormalFloat(QStringLiteral("1.5.5")).has_value());
+    EXPECT_FALSE(StrToNormalFloat(QStringLiteral("   ")).has_value());
+    EXPECT_FALSE(StrToNormalFloat(QStringLiteral("abc")).has_value());
+    EXPECT_FALSE(StrToNormalFloat(QStringLiteral("1\u00a0000")).has_value());
+}
+
+TEST(StrToNormalFloat, PointLocaleAcceptsCommaButNoThousands) {
+    LocaleGuard g(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("12,5")), 12.5);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("12.5")), 12.5);
+    EXPECT_FALSE(StrToNormalFloat(QStringLiteral("1,234.56")).has_value());
+}
+
+TEST(RunURL, LowerCasesAndAddsSchemeOnlyWhenNoHttpAnywhere) {
+    OpenRecorder rec;
+    RunURL(QStringLiteral("WWW.Example.RU/Page"));
+    RunURL(QStringLiteral("HTTPS://Example.ru/"));
+    RunURL(QStringLiteral("example.ru/?r=http"));
+    RunURL(QString());
+    RunURL(QStringLiteral("ПРИМЕР.РФ"));
+    EXPECT_EQ(rec.targets, (QStringList{QStringLiteral("http://www.example.ru/page"), QStringLiteral("https://example.ru/"),
+                                        QStringLiteral("example.ru/?r=http"), QStringLiteral("http://пример.рф")}));
+}
+
+TEST(ShellExec, PassesTheTargetUnchanged) {
+    OpenRecorder rec;
+    ShellExec(QStringLiteral("/tmp/Some Folder"));
+    EXPECT_EQ(rec.targets, QStringList{QStringLiteral("/tmp/Some Folder")});
+}
+
+TEST(ShellExec, DesktopOpenOfNothingReportsFailureWithoutThrowing) {
+    EXPECT_EQ(FileExecute(QString(), QString(), QString()), -1);
+}
+
+TEST(Msg, ShowsTextInTheInformationBox) {
+    test::ScriptedUi ui;
+    Msg(ui, QStringLiteral("строка 1\nстрока 2"));
+    ASSERT_EQ(ui.shown().size(), 1u);
+    EXPECT_EQ(ui.shown()[0].kind, QStringLiteral("message"));
+    EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Информация"));
+    EXPECT_EQ(ui.shown()[0].text, QStringLiteral("строка 1\nстрока 2"));
+}
