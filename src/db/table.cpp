@@ -9,7 +9,12 @@ namespace zentaro::db {
 
 namespace {
 
-int compareStrings(const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive); }
+// Ordinal comparison of the case-folded texts: the same order the folded sort keys give.
+int compareStrings(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty())
+        return int(!a.isEmpty()) - int(!b.isEmpty());
+    return QString::compare(a.toCaseFolded(), b.toCaseFolded(), Qt::CaseSensitive);
+}
 
 bool sameValue(FieldType type, const QVariant& a, const QVariant& b) {
     if (!a.isValid() || !b.isValid())
@@ -161,8 +166,7 @@ const std::vector<int>& Table::allOrdered() const {
         for (int r = 0; r < int(m_alive.size()); ++r)
             if (m_alive[size_t(r)] && !(m_state == State::Insert && r == m_editRow))
                 m_orderedRows.push_back(r);
-        if (!m_order.empty())
-            std::sort(m_orderedRows.begin(), m_orderedRows.end(), [this](int a, int b) { return less(a, b); });
+        sortRows(m_orderedRows);
         m_orderedValid = true;
     }
     return m_orderedRows;
@@ -199,6 +203,35 @@ int Table::compareRows(int a, int b) const {
 bool Table::less(int a, int b) const {
     const int r = compareRows(a, b);
     return r != 0 ? r < 0 : a < b;
+}
+
+void Table::sortRows(std::vector<int>& rows) const {
+    if (m_order.empty()) {
+        std::sort(rows.begin(), rows.end());
+        return;
+    }
+    auto lessRow = [this](int a, int b) { return less(a, b); };
+    if (std::is_sorted(rows.begin(), rows.end(), lessRow))
+        return;
+    // Case-insensitive text compares dominate big sorts; fold each text once and compare the folded copies.
+    const OrderKey& k = m_order.front();
+    if (m_order.size() == 1 && m_fields[size_t(k.field)].type == FieldType::String && rows.size() > 64) {
+        const auto& col = m_cols[size_t(k.field)].strings;
+        std::vector<std::pair<QString, int>> keyed;
+        keyed.reserve(rows.size());
+        for (int r : rows)
+            keyed.emplace_back(col[size_t(r)].toCaseFolded(), r);
+        std::sort(keyed.begin(), keyed.end(), [&k](const auto& a, const auto& b) {
+            const int c = QString::compare(a.first, b.first, Qt::CaseSensitive);
+            if (c != 0)
+                return k.descending ? c > 0 : c < 0;
+            return a.second < b.second;
+        });
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i] = keyed[i].second;
+        return;
+    }
+    std::sort(rows.begin(), rows.end(), lessRow);
 }
 
 bool Table::rowMatches(int row) const {
@@ -283,7 +316,7 @@ void Table::rebuildView(int keepRow) {
                 if (m_alive[size_t(r)] && rowMatches(r))
                     m_filteredRows.push_back(r);
         }
-        std::sort(m_filteredRows.begin(), m_filteredRows.end(), [this](int a, int b) { return less(a, b); });
+        sortRows(m_filteredRows);
     }
     const auto& v = activeView();
     int pos = v.empty() ? -1 : 0;

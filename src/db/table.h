@@ -189,6 +189,7 @@ private:
 
     void setFieldRaw(int row, int field, const QVariant& v);
     bool rowMatches(int row) const;
+    void sortRows(std::vector<int>& rows) const;
     bool less(int a, int b) const;
     int compareRows(int a, int b) const;
     std::vector<int>& activeView();

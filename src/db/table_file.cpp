@@ -60,21 +60,31 @@ bool syncPath(const QString& path, bool directory) {
     return ok;
 }
 
+// Text is kept as UTF-16 in the file, as in memory, so neither saving nor loading converts it.
 void bindText(sqlite3_stmt* s, int i, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(s, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text16(s, i, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
+}
+
+void bindStoredText(sqlite3_stmt* s, int i, const QString& text) {
+    sqlite3_bind_text16(s, i, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
+}
+
+QString columnText(sqlite3_stmt* s, int i) {
+    const void* p = sqlite3_column_text16(s, i);
+    const int bytes = sqlite3_column_bytes16(s, i);
+    return p ? QString(reinterpret_cast<const QChar*>(p), bytes / 2) : QString();
 }
 
 bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
     sqlite3* raw = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         if (err)
             *err = raw ? sqliteError(raw) : QStringLiteral("нет памяти");
         sqlite3_close_v2(raw);
         return false;
     }
     DbPtr db(raw);
-    if (!exec(raw, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", err))
+    if (!exec(raw, "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", err))
         return false;
     if (!exec(raw,
               "CREATE TABLE zentaro_table(key TEXT PRIMARY KEY, value TEXT);"
@@ -166,7 +176,7 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
                 if (v.isEmpty())
                     sqlite3_bind_null(ins.get(), p);
                 else
-                    bindText(ins.get(), p, v);
+                    bindStoredText(ins.get(), p, v);
                 break;
             }
             }
@@ -226,7 +236,7 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
     if (!QFileInfo::exists(path))
         return fail(QStringLiteral("файл не найден"));
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     DbPtr db(raw);
     if (rc != SQLITE_OK)
         return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
@@ -250,9 +260,8 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
         int step;
         while ((step = sqlite3_step(fs.get())) == SQLITE_ROW) {
             FileField f;
-            f.name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(fs.get(), 0)));
-            if (!fieldTypeFromName(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(fs.get(), 1))),
-                                   f.type))
+            f.name = columnText(fs.get(), 0);
+            if (!fieldTypeFromName(columnText(fs.get(), 1), f.type))
                 return fail(foreign);
             f.size = sqlite3_column_int(fs.get(), 2);
             fileFields.push_back(f);
@@ -297,8 +306,7 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
                 table.setRawFloat(row, f, sqlite3_column_double(rs.get(), i));
                 break;
             case FieldType::String: {
-                const char* text = reinterpret_cast<const char*>(sqlite3_column_text(rs.get(), i));
-                QString s = QString::fromUtf8(text, sqlite3_column_bytes(rs.get(), i));
+                QString s = columnText(rs.get(), i);
                 const int size = table.field(f).size;
                 if (size > 0 && s.size() > size)
                     s.truncate(size);
