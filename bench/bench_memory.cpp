@@ -24,8 +24,7 @@ int main(int argc, char** argv) {
         zentaro::bench::fillLargeBase(db);
         return zentaro::db::SaveBase(db, base).ok ? 0 : 1;
     }
-    if (!zentaro::db::LoadBase(db, base).ok)
-        return 1;
+    if (!zentaro::db::LoadBase(db, base).ok) return 1;
     // The working state of a session: detail filters on, lookups of the visible rows resolved.
     db.tbLink.setFilter(QStringLiteral("ProjectID=5"));
     db.tbLink.setFiltered(true);

@@ -38,23 +38,29 @@ void BM_LoadBase(benchmark::State& state) {
     for (auto _ : state) {
         db::Database db;
         const auto r = db::LoadBase(db, base);
-        if (!r.ok)
-            state.SkipWithError("load failed");
+        if (!r.ok) state.SkipWithError("load failed");
         benchmark::DoNotOptimize(db.tbLink.recordCount());
     }
 }
-BENCHMARK(BM_LoadBase)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_LoadBase)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 void BM_SaveBase(benchmark::State& state) {
     QTemporaryDir out;
     const QString base = out.path() + QStringLiteral("/");
     for (auto _ : state) {
         const auto r = db::SaveBase(fixture().loaded, base);
-        if (!r.ok)
-            state.SkipWithError("save failed");
+        if (!r.ok) state.SkipWithError("save failed");
     }
 }
-BENCHMARK(BM_SaveBase)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_SaveBase)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 void BM_AnchorFilterSwitch(benchmark::State& state) {
     db::Table& t = fixture().loaded.tbAncor;
@@ -91,7 +97,11 @@ void BM_SortLinksByPageURL(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_SortLinksByPageURL)->Unit(benchmark::kMillisecond)->Iterations(3)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_SortLinksByPageURL)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 void BM_PrefixFindSite(benchmark::State& state) {
     db::Table& t = fixture().loaded.tbSite;

@@ -20,7 +20,9 @@ public:
     int row() { return m_row = m_t.appendRawRow(); }
     void i(const char* f, qint64 v) { m_t.setRawInt(m_row, m_t.fieldIndex(QString::fromLatin1(f)), v); }
     void d(const char* f, const QDate& v) { i(f, v.toJulianDay()); }
-    void s(const char* f, const QString& v) { m_t.setRawString(m_row, m_t.fieldIndex(QString::fromLatin1(f)), v); }
+    void s(const char* f, const QString& v) {
+        m_t.setRawString(m_row, m_t.fieldIndex(QString::fromLatin1(f)), v);
+    }
     void fl(const char* f, double v) { m_t.setRawFloat(m_row, m_t.fieldIndex(QString::fromLatin1(f)), v); }
 
 private:
@@ -28,7 +30,7 @@ private:
     int m_row = -1;
 };
 
-const QStringList kWords = {QStringLiteral("строй"), QStringLiteral("авто"),  QStringLiteral("ремонт"),
+const QStringList kWords = {QStringLiteral("строй"),  QStringLiteral("авто"),   QStringLiteral("ремонт"),
                             QStringLiteral("мебель"), QStringLiteral("туризм"), QStringLiteral("здоровье"),
                             QStringLiteral("news"),   QStringLiteral("market"), QStringLiteral("blog"),
                             QStringLiteral("portal")};
@@ -45,7 +47,8 @@ void fillLargeBase(db::Database& db, const BaseSize& n) {
             f.row();
             f.i("ID", id);
             f.s("Name", QStringLiteral("Проект %1 — %2").arg(id).arg(kWords[id % kWords.size()]));
-            f.s("Info", QStringLiteral("Продвижение сайта по запросам «%1»").arg(kWords[(id * 7) % kWords.size()]));
+            f.s("Info",
+                QStringLiteral("Продвижение сайта по запросам «%1»").arg(kWords[(id * 7) % kWords.size()]));
             f.d("DateAdd", start.addDays(id % 3000));
             f.i("TIC", (id * 37) % 500);
             f.i("PR", id % 8);

@@ -15,8 +15,7 @@ int main(int argc, char* argv[]) {
     zentaro::app::WidgetUi ui;
     zentaro::db::Database db;
     zentaro::db::Session session(db, zentaro::db::dataFolder(zentaro::db::RDir(), QString()), ui);
-    if (!session.acquireInstanceLock())
-        return 0; // another instance works on this data folder
+    if (!session.acquireInstanceLock()) return 0; // another instance works on this data folder
 
     zentaro::app::TMainForm form(db, session, ui);
     ui.setOwner(&form);

@@ -14,8 +14,7 @@ namespace zentaro::db {
 
 QString GetRDir(const QString& executablePath) {
     const qsizetype i = executablePath.lastIndexOf(u'/');
-    if (i < 0)
-        return executablePath + u'/';
+    if (i < 0) return executablePath + u'/';
     return executablePath.left(i + 1);
 }
 
@@ -27,17 +26,16 @@ QString RDir() {
 QString dataFolder(const QString& rdir, const QString& userDataRoot) {
     const QString base = rdir + QStringLiteral("base/");
     const QFileInfo bi(base);
-    if (bi.exists() ? bi.isWritable() : QFileInfo(rdir).isWritable())
-        return base;
+    if (bi.exists() ? bi.isWritable() : QFileInfo(rdir).isWritable()) return base;
     QString root = userDataRoot;
     if (root.isEmpty())
-        root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/zentaro");
+        root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+               QStringLiteral("/zentaro");
     return QDir::cleanPath(root) + QStringLiteral("/base/");
 }
 
 bool prepareDataFolder(const QString& baseDir) {
-    if (QFileInfo::exists(baseDir))
-        return true;
+    if (QFileInfo::exists(baseDir)) return true;
     QDir().mkpath(baseDir);
     ::chmod(QFile::encodeName(baseDir).constData(), 0700);
     return false;
@@ -67,8 +65,7 @@ BaseResult SaveBase(Database& db, const QString& baseDir) {
         t->checkBrowseMode();
         t->mergeChangeLog();
         QString err;
-        if (!TableFile::save(*t, baseDir + tableFileName(*t), &err))
-            return {false, tableFileName(*t), err};
+        if (!TableFile::save(*t, baseDir + tableFileName(*t), &err)) return {false, tableFileName(*t), err};
     }
     return {};
 }

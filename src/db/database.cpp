@@ -17,10 +17,14 @@ Database::Database(QObject* parent) : QObject(parent) {
 
 QString tableFileName(const Table& t) {
     static const QHash<QString, QString> names = {
-        {QStringLiteral("tbProject"), QStringLiteral("project.adb")}, {QStringLiteral("tbCat"), QStringLiteral("cat.adb")},
-        {QStringLiteral("tbCat2"), QStringLiteral("cat2.adb")},       {QStringLiteral("tbSite"), QStringLiteral("site.adb")},
-        {QStringLiteral("tbLink"), QStringLiteral("link.adb")},       {QStringLiteral("tbAncor"), QStringLiteral("ancor.adb")},
-        {QStringLiteral("tbAccount"), QStringLiteral("account.adb")}, {QStringLiteral("tbSets"), QStringLiteral("sets.adb")}};
+        {QStringLiteral("tbProject"), QStringLiteral("project.adb")},
+        {QStringLiteral("tbCat"), QStringLiteral("cat.adb")},
+        {QStringLiteral("tbCat2"), QStringLiteral("cat2.adb")},
+        {QStringLiteral("tbSite"), QStringLiteral("site.adb")},
+        {QStringLiteral("tbLink"), QStringLiteral("link.adb")},
+        {QStringLiteral("tbAncor"), QStringLiteral("ancor.adb")},
+        {QStringLiteral("tbAccount"), QStringLiteral("account.adb")},
+        {QStringLiteral("tbSets"), QStringLiteral("sets.adb")}};
     return names.value(t.tableName());
 }
 

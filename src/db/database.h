@@ -39,7 +39,9 @@ public:
     bool StartRCopyNow = false;
 
     // The seven data tables in load and save order.
-    std::array<Table*, 7> dataTables() { return {&tbProject, &tbCat, &tbCat2, &tbSite, &tbLink, &tbAncor, &tbAccount}; }
+    std::array<Table*, 7> dataTables() {
+        return {&tbProject, &tbCat, &tbCat2, &tbSite, &tbLink, &tbAncor, &tbAccount};
+    }
 };
 
 // File name of each table in the base folder.

@@ -12,8 +12,7 @@ namespace zentaro::db {
 
 Session::Session(Database& db, QString baseDir, UserInterface& ui)
     : m_db(db), m_baseDir(std::move(baseDir)), m_ui(ui) {
-    if (!m_baseDir.endsWith(u'/'))
-        m_baseDir += u'/';
+    if (!m_baseDir.endsWith(u'/')) m_baseDir += u'/';
 }
 
 Session::~Session() = default;
@@ -37,16 +36,16 @@ void Session::start() {
         if (!TableFile::load(m_db.tbSets, setsPath, &err))
             m_ui.showError(QStringLiteral("Ошибка загрузки ini-файла"), QStringLiteral("Ошибка"));
     }
-    if (applySettings)
-        applySettings();
+    if (applySettings) applySettings();
     m_db.BaseLoadError = false;
     m_db.isAuto = false;
     m_db.isStop = false;
     m_db.StartRCopyNow = false;
     const BaseResult loaded = LoadBase(m_db, m_baseDir);
     if (!loaded.ok) {
-        m_ui.showError(loaded.error + QStringLiteral(".\nТаблицы, начиная с этой, открыты пустыми. Изменения, "
-                                                     "сделанные в этом сеансе, не будут сохранены."),
+        m_ui.showError(loaded.error +
+                           QStringLiteral(".\nТаблицы, начиная с этой, открыты пустыми. Изменения, "
+                                          "сделанные в этом сеансе, не будут сохранены."),
                        QStringLiteral("Ошибка"));
     }
     m_db.tbSite.first();
@@ -56,8 +55,7 @@ bool Session::close(QString* error) {
     if (!m_db.BaseLoadError) {
         const BaseResult saved = SaveBase(m_db, m_baseDir);
         if (!saved.ok) {
-            if (error)
-                *error = saved.error;
+            if (error) *error = saved.error;
             return false;
         }
     }
@@ -66,18 +64,15 @@ bool Session::close(QString* error) {
         runReserveCopy();
         m_db.isAuto = false;
     }
-    if (storeSettings)
-        storeSettings();
+    if (storeSettings) storeSettings();
     m_db.tbSets.checkBrowseMode();
     m_db.tbSets.mergeChangeLog();
     QString err;
     if (!TableFile::save(m_db.tbSets, m_baseDir + tableFileName(m_db.tbSets), &err)) {
-        if (error)
-            *error = err;
+        if (error) *error = err;
         return false;
     }
-    if (exportAll)
-        exportAll();
+    if (exportAll) exportAll();
     return true;
 }
 

@@ -11,14 +11,12 @@ namespace {
 
 // Ordinal comparison of the case-folded texts: the same order the folded sort keys give.
 int compareStrings(const QString& a, const QString& b) {
-    if (a.isEmpty() || b.isEmpty())
-        return int(!a.isEmpty()) - int(!b.isEmpty());
+    if (a.isEmpty() || b.isEmpty()) return int(!a.isEmpty()) - int(!b.isEmpty());
     return QString::compare(a.toCaseFolded(), b.toCaseFolded(), Qt::CaseSensitive);
 }
 
 bool sameValue(FieldType type, const QVariant& a, const QVariant& b) {
-    if (!a.isValid() || !b.isValid())
-        return a.isValid() == b.isValid();
+    if (!a.isValid() || !b.isValid()) return a.isValid() == b.isValid();
     switch (type) {
     case FieldType::Integer:
         return a.toLongLong() == b.toLongLong();
@@ -32,7 +30,9 @@ bool sameValue(FieldType type, const QVariant& a, const QVariant& b) {
     return false;
 }
 
-bool isIntColumn(FieldType t) { return t == FieldType::Integer || t == FieldType::Date; }
+bool isIntColumn(FieldType t) {
+    return t == FieldType::Integer || t == FieldType::Date;
+}
 
 } // namespace
 
@@ -91,13 +91,14 @@ void Table::close() {
     notifyReset();
 }
 
-int Table::fieldIndex(const QString& name) const { return m_fieldByName.value(name.toLower(), -1); }
+int Table::fieldIndex(const QString& name) const {
+    return m_fieldByName.value(name.toLower(), -1);
+}
 
 std::vector<int> Table::storedFields() const {
     std::vector<int> out;
     for (int i = 0; i < fieldCount(); ++i)
-        if (m_fields[size_t(i)].kind == FieldKind::Stored)
-            out.push_back(i);
+        if (m_fields[size_t(i)].kind == FieldKind::Stored) out.push_back(i);
     std::stable_sort(out.begin(), out.end(), [this](int a, int b) {
         const int pa = m_fields[size_t(a)].storedPos, pb = m_fields[size_t(b)].storedPos;
         return (pa < 0 ? a : pa) < (pb < 0 ? b : pb);
@@ -120,16 +121,14 @@ void Table::clearRecords() {
     m_eof = true;
     m_editRow = -1;
     m_modified = false;
-    if (m_state != State::Inactive)
-        m_state = State::Browse;
+    if (m_state != State::Inactive) m_state = State::Browse;
 }
 
 int Table::appendRawRow() {
     const int row = int(m_alive.size());
     m_alive.push_back(1);
     for (size_t f = 0; f < m_fields.size(); ++f) {
-        if (m_fields[f].kind != FieldKind::Stored)
-            continue;
+        if (m_fields[f].kind != FieldKind::Stored) continue;
         if (isIntColumn(m_fields[f].type))
             m_cols[f].ints.push_back(kNullInt);
         else if (m_fields[f].type == FieldType::Float)
@@ -144,20 +143,20 @@ void Table::finishLoad() {
     m_orderedValid = false;
     m_eqIndexes.clear();
     rebuildView(-1);
-    if (m_pos >= 0 && afterScroll)
-        afterScroll(*this);
+    if (m_pos >= 0 && afterScroll) afterScroll(*this);
 }
 
 // ---- views ----
 
 std::vector<int>& Table::activeView() {
-    if (m_filtered)
-        return m_filteredRows;
+    if (m_filtered) return m_filteredRows;
     allOrdered();
     return m_orderedRows;
 }
 
-const std::vector<int>& Table::activeView() const { return m_filtered ? m_filteredRows : allOrdered(); }
+const std::vector<int>& Table::activeView() const {
+    return m_filtered ? m_filteredRows : allOrdered();
+}
 
 const std::vector<int>& Table::allOrdered() const {
     if (!m_orderedValid) {
@@ -172,7 +171,9 @@ const std::vector<int>& Table::allOrdered() const {
     return m_orderedRows;
 }
 
-int Table::recordCount() const { return m_state == State::Inactive ? 0 : int(activeView().size()); }
+int Table::recordCount() const {
+    return m_state == State::Inactive ? 0 : int(activeView().size());
+}
 
 int Table::rowAt(int pos) const {
     const auto& v = activeView();
@@ -194,8 +195,7 @@ int Table::compareRows(int a, int b) const {
         } else {
             r = compareStrings(c.strings[size_t(a)], c.strings[size_t(b)]);
         }
-        if (r != 0)
-            return k.descending ? -r : r;
+        if (r != 0) return k.descending ? -r : r;
     }
     return 0;
 }
@@ -211,8 +211,7 @@ void Table::sortRows(std::vector<int>& rows) const {
         return;
     }
     auto lessRow = [this](int a, int b) { return less(a, b); };
-    if (std::is_sorted(rows.begin(), rows.end(), lessRow))
-        return;
+    if (std::is_sorted(rows.begin(), rows.end(), lessRow)) return;
     // Case-insensitive text compares dominate big sorts; fold each text once and compare the folded copies.
     const OrderKey& k = m_order.front();
     if (m_order.size() == 1 && m_fields[size_t(k.field)].type == FieldType::String && rows.size() > 64) {
@@ -223,8 +222,7 @@ void Table::sortRows(std::vector<int>& rows) const {
             keyed.emplace_back(col[size_t(r)].toCaseFolded(), r);
         std::sort(keyed.begin(), keyed.end(), [&k](const auto& a, const auto& b) {
             const int c = QString::compare(a.first, b.first, Qt::CaseSensitive);
-            if (c != 0)
-                return k.descending ? c > 0 : c < 0;
+            if (c != 0) return k.descending ? c > 0 : c < 0;
             return a.second < b.second;
         });
         for (size_t i = 0; i < rows.size(); ++i)
@@ -236,16 +234,14 @@ void Table::sortRows(std::vector<int>& rows) const {
 
 bool Table::rowMatches(int row) const {
     for (const Condition& c : m_conditions) {
-        if (!sameValue(m_fields[size_t(c.field)].type, rowValue(row, c.field), c.value))
-            return false;
+        if (!sameValue(m_fields[size_t(c.field)].type, rowValue(row, c.field), c.value)) return false;
     }
     return true;
 }
 
 const Table::EqIndex& Table::eqIndex(int field) const {
     auto it = m_eqIndexes.find(field);
-    if (it != m_eqIndexes.end())
-        return it->second;
+    if (it != m_eqIndexes.end()) return it->second;
     EqIndex idx;
     const auto& col = m_cols[size_t(field)].ints;
     for (int r = 0; r < int(m_alive.size()); ++r)
@@ -262,12 +258,10 @@ void Table::indexAdd(int row) {
 void Table::indexRemove(int row) {
     for (auto& [field, idx] : m_eqIndexes) {
         auto it = idx.find(m_cols[size_t(field)].ints[size_t(row)]);
-        if (it == idx.end())
-            continue;
+        if (it == idx.end()) continue;
         auto& v = it->second;
         v.erase(std::remove(v.begin(), v.end(), row), v.end());
-        if (v.empty())
-            idx.erase(it);
+        if (v.empty()) idx.erase(it);
     }
 }
 
@@ -277,15 +271,14 @@ void Table::indexUpdate(int row, const std::vector<QVariant>& before) {
         const QVariant& old = before[size_t(field)];
         qint64 was = kNullInt;
         if (old.isValid())
-            was = m_fields[size_t(field)].type == FieldType::Date ? old.toDate().toJulianDay() : old.toLongLong();
-        if (was == now)
-            continue;
+            was = m_fields[size_t(field)].type == FieldType::Date ? old.toDate().toJulianDay()
+                                                                  : old.toLongLong();
+        if (was == now) continue;
         auto it = idx.find(was);
         if (it != idx.end()) {
             auto& v = it->second;
             v.erase(std::remove(v.begin(), v.end(), row), v.end());
-            if (v.empty())
-                idx.erase(it);
+            if (v.empty()) idx.erase(it);
         }
         idx[now].push_back(row);
     }
@@ -303,18 +296,16 @@ void Table::rebuildView(int keepRow) {
             }
         if (indexed) {
             const FieldType t = m_fields[size_t(indexed->field)].type;
-            const qint64 key = t == FieldType::Date ? indexed->value.toDate().toJulianDay()
-                                                    : indexed->value.toLongLong();
+            const qint64 key =
+                t == FieldType::Date ? indexed->value.toDate().toJulianDay() : indexed->value.toLongLong();
             const EqIndex& idx = eqIndex(indexed->field);
             auto it = idx.find(key);
             if (it != idx.end())
                 for (int r : it->second)
-                    if (rowMatches(r))
-                        m_filteredRows.push_back(r);
+                    if (rowMatches(r)) m_filteredRows.push_back(r);
         } else {
             for (int r = 0; r < int(m_alive.size()); ++r)
-                if (m_alive[size_t(r)] && rowMatches(r))
-                    m_filteredRows.push_back(r);
+                if (m_alive[size_t(r)] && rowMatches(r)) m_filteredRows.push_back(r);
         }
         sortRows(m_filteredRows);
     }
@@ -322,8 +313,7 @@ void Table::rebuildView(int keepRow) {
     int pos = v.empty() ? -1 : 0;
     if (oldRow >= 0) {
         auto it = std::find(v.begin(), v.end(), oldRow);
-        if (it != v.end())
-            pos = int(it - v.begin());
+        if (it != v.end()) pos = int(it - v.begin());
     }
     m_pos = pos;
     m_eof = v.empty();
@@ -331,15 +321,15 @@ void Table::rebuildView(int keepRow) {
 }
 
 int Table::sortedPos(const std::vector<int>& v, int row) const {
-    return int(std::lower_bound(v.begin(), v.end(), row, [this](int a, int b) { return less(a, b); }) - v.begin());
+    return int(std::lower_bound(v.begin(), v.end(), row, [this](int a, int b) { return less(a, b); }) -
+               v.begin());
 }
 
 void Table::placeInView(int row, bool wasInView, int oldPos) {
     // Takes the row out of every list it may stand in and puts it back at its sorted place.
     auto eraseRow = [row](std::vector<int>& v) {
         auto it = std::find(v.begin(), v.end(), row);
-        if (it != v.end())
-            v.erase(it);
+        if (it != v.end()) v.erase(it);
     };
     if (m_orderedValid) {
         eraseRow(m_orderedRows);
@@ -360,35 +350,28 @@ void Table::placeInView(int row, bool wasInView, int oldPos) {
     }
     const int count = int(activeView().size());
     if (wasInView && newPos == oldPos) {
-        if (!m_disabled)
-            emit rowChanged(newPos);
+        if (!m_disabled) emit rowChanged(newPos);
     } else {
-        if (wasInView && !m_disabled)
-            emit rowRemoved(oldPos);
-        if (newPos >= 0 && !m_disabled)
-            emit rowInserted(newPos);
+        if (wasInView && !m_disabled) emit rowRemoved(oldPos);
+        if (newPos >= 0 && !m_disabled) emit rowInserted(newPos);
     }
     if (newPos >= 0)
         m_pos = newPos;
     else
         m_pos = count == 0 ? -1 : std::min(oldPos, count - 1);
     m_eof = count == 0;
-    if (!m_disabled)
-        emit currentChanged(m_pos);
+    if (!m_disabled) emit currentChanged(m_pos);
 }
 
 void Table::setPos(int pos, bool scroll) {
     m_pos = pos;
     m_eof = pos < 0;
-    if (!m_disabled)
-        emit currentChanged(pos);
-    if (scroll && pos >= 0 && afterScroll)
-        afterScroll(*this);
+    if (!m_disabled) emit currentChanged(pos);
+    if (scroll && pos >= 0 && afterScroll) afterScroll(*this);
 }
 
 void Table::notifyReset() {
-    if (m_disabled)
-        return;
+    if (m_disabled) return;
     emit viewReset();
     emit currentChanged(m_pos);
 }
@@ -426,26 +409,21 @@ void Table::next() {
 
 void Table::prior() {
     checkBrowseMode();
-    if (m_pos > 0)
-        setPos(m_pos - 1, true);
+    if (m_pos > 0) setPos(m_pos - 1, true);
     m_eof = recordCount() == 0;
 }
 
 bool Table::moveTo(int pos) {
-    if (pos < 0 || pos >= recordCount())
-        return false;
-    if (pos == m_pos && m_state == State::Browse)
-        return true;
+    if (pos < 0 || pos >= recordCount()) return false;
+    if (pos == m_pos && m_state == State::Browse) return true;
     const int row = rowAt(pos);
     checkBrowseMode();
     // Posting or discarding the edited record may have moved rows; follow the record that was aimed at.
     const auto& v = activeView();
     auto it = std::find(v.begin(), v.end(), row);
-    if (it == v.end())
-        return false;
+    if (it == v.end()) return false;
     const int target = int(it - v.begin());
-    if (target != m_pos || m_eof)
-        setPos(target, true);
+    if (target != m_pos || m_eof) setPos(target, true);
     return true;
 }
 
@@ -454,8 +432,7 @@ bool Table::moveTo(int pos) {
 std::vector<QVariant> Table::rowValues(int row) const {
     std::vector<QVariant> out(m_fields.size());
     for (int f = 0; f < fieldCount(); ++f)
-        if (m_fields[size_t(f)].kind == FieldKind::Stored)
-            out[size_t(f)] = rowValue(row, f);
+        if (m_fields[size_t(f)].kind == FieldKind::Stored) out[size_t(f)] = rowValue(row, f);
     return out;
 }
 
@@ -480,11 +457,9 @@ void Table::setFieldRaw(int row, int field, const QVariant& v) {
 }
 
 bool Table::insert() {
-    if (!isActive())
-        return false;
+    if (!isActive()) return false;
     checkBrowseMode();
-    if (beforeInsert && !beforeInsert(*this))
-        return false;
+    if (beforeInsert && !beforeInsert(*this)) return false;
     const int row = appendRawRow();
     auto& v = activeView();
     const int pos = m_pos < 0 ? (v.empty() ? 0 : int(v.size())) : m_pos;
@@ -498,16 +473,13 @@ bool Table::insert() {
         emit rowInserted(pos);
         emit currentChanged(pos);
     }
-    if (afterInsert)
-        afterInsert(*this);
-    if (afterScroll)
-        afterScroll(*this);
+    if (afterInsert) afterInsert(*this);
+    if (afterScroll) afterScroll(*this);
     return true;
 }
 
 void Table::edit() {
-    if (m_state != State::Browse || m_pos < 0)
-        return;
+    if (m_state != State::Browse || m_pos < 0) return;
     m_editRow = currentRow();
     m_editBackup = rowValues(m_editRow);
     m_modified = false;
@@ -543,8 +515,7 @@ void Table::discardInsert() {
     auto& v = activeView();
     auto it = std::find(v.begin(), v.end(), row);
     const int pos = it == v.end() ? m_pos : int(it - v.begin());
-    if (it != v.end())
-        v.erase(it);
+    if (it != v.end()) v.erase(it);
     m_alive[size_t(row)] = 0;
     m_state = State::Browse;
     m_editRow = -1;
@@ -569,8 +540,7 @@ void Table::cancel() {
         m_editRow = -1;
         m_modified = false;
         m_editBackup.clear();
-        if (!m_disabled)
-            emit rowChanged(m_pos);
+        if (!m_disabled) emit rowChanged(m_pos);
     }
 }
 
@@ -582,68 +552,53 @@ void Table::checkBrowseMode() {
 }
 
 bool Table::deleteRecord() {
-    if (!isActive() || m_pos < 0)
-        return false;
+    if (!isActive() || m_pos < 0) return false;
     if (m_state == State::Insert) {
         discardInsert();
-        if (afterScroll && m_pos >= 0)
-            afterScroll(*this);
+        if (afterScroll && m_pos >= 0) afterScroll(*this);
         return true;
     }
     cancel();
     const int row = currentRow();
-    if (beforeDelete && !beforeDelete(*this))
-        return false;
-    if (!m_alive[size_t(row)])
-        return false;
+    if (beforeDelete && !beforeDelete(*this)) return false;
+    if (!m_alive[size_t(row)]) return false;
     auto& v = activeView();
     auto it = std::find(v.begin() + std::max(0, std::min(m_pos, int(v.size()))), v.end(), row);
-    if (it == v.end())
-        it = std::find(v.begin(), v.end(), row);
+    if (it == v.end()) it = std::find(v.begin(), v.end(), row);
     const int pos = it == v.end() ? -1 : int(it - v.begin());
     indexRemove(row);
     m_alive[size_t(row)] = 0;
-    if (pos >= 0)
-        v.erase(v.begin() + pos);
+    if (pos >= 0) v.erase(v.begin() + pos);
     if (m_filtered && m_orderedValid) {
         auto jt = std::find(m_orderedRows.begin(), m_orderedRows.end(), row);
-        if (jt != m_orderedRows.end())
-            m_orderedRows.erase(jt);
+        if (jt != m_orderedRows.end()) m_orderedRows.erase(jt);
     }
     const int count = int(v.size());
     m_pos = count == 0 ? -1 : std::min(std::max(pos, 0), count - 1);
     m_eof = count == 0;
     if (!m_disabled) {
-        if (pos >= 0)
-            emit rowRemoved(pos);
+        if (pos >= 0) emit rowRemoved(pos);
         emit currentChanged(m_pos);
     }
-    if (afterScroll && m_pos >= 0)
-        afterScroll(*this);
+    if (afterScroll && m_pos >= 0) afterScroll(*this);
     return true;
 }
 
 // ---- values ----
 
 QVariant Table::rowValue(int row, int field) const {
-    if (row < 0 || field < 0 || field >= fieldCount())
-        return {};
+    if (row < 0 || field < 0 || field >= fieldCount()) return {};
     const FieldDef& f = m_fields[size_t(field)];
-    if (f.kind == FieldKind::Calculated)
-        return {};
+    if (f.kind == FieldKind::Calculated) return {};
     if (f.kind == FieldKind::Lookup) {
-        if (!f.lookupTable)
-            return {};
+        if (!f.lookupTable) return {};
         const QVariant key = rowValue(row, fieldIndex(f.keyField));
-        if (!key.isValid() || (key.typeId() != QMetaType::QString && key.toLongLong() == 0))
-            return {};
+        if (!key.isValid() || (key.typeId() != QMetaType::QString && key.toLongLong() == 0)) return {};
         const int other = f.lookupTable->findRow(f.lookupKey, key);
-        if (other < 0)
-            return {};
+        if (other < 0) return {};
         const int rf = f.lookupTable->fieldIndex(f.resultField);
         const QVariant r = f.lookupTable->rowValue(other, rf);
-        if (!r.isValid())
-            return {};
+        if (!r.isValid()) return {};
         return f.type == FieldType::String ? QVariant(formatValue(f.lookupTable->field(rf).type, r)) : r;
     }
     const Column& c = m_cols[size_t(field)];
@@ -670,38 +625,42 @@ QVariant Table::rowValue(int row, int field) const {
 
 int Table::findRow(const QString& fieldName, const QVariant& v) const {
     const int field = fieldIndex(fieldName);
-    if (field < 0 || !v.isValid())
-        return -1;
+    if (field < 0 || !v.isValid()) return -1;
     const FieldDef& f = m_fields[size_t(field)];
     if (f.kind == FieldKind::Stored && isIntColumn(f.type)) {
         bool ok = true;
         const qint64 key = f.type == FieldType::Date ? v.toDate().toJulianDay() : v.toLongLong(&ok);
-        if (!ok)
-            return -1;
+        if (!ok) return -1;
         const EqIndex& idx = eqIndex(field);
         auto it = idx.find(key);
-        if (it == idx.end() || it->second.empty())
-            return -1;
+        if (it == idx.end() || it->second.empty()) return -1;
         return *std::min_element(it->second.begin(), it->second.end());
     }
     for (int r = 0; r < int(m_alive.size()); ++r)
-        if (m_alive[size_t(r)] && sameValue(f.type, rowValue(r, field), v))
-            return r;
+        if (m_alive[size_t(r)] && sameValue(f.type, rowValue(r, field), v)) return r;
     return -1;
 }
 
-QVariant Table::value(int field) const { return rowValue(currentRow(), field); }
+QVariant Table::value(int field) const {
+    return rowValue(currentRow(), field);
+}
 
 QString Table::asString(const QString& field) const {
     const int f = fieldIndex(field);
     return f < 0 ? QString() : formatValue(m_fields[size_t(f)].type, value(f));
 }
 
-int Table::asInteger(const QString& field) const { return value(field).toInt(); }
+int Table::asInteger(const QString& field) const {
+    return value(field).toInt();
+}
 
-double Table::asFloat(const QString& field) const { return value(field).toDouble(); }
+double Table::asFloat(const QString& field) const {
+    return value(field).toDouble();
+}
 
-QDate Table::asDate(const QString& field) const { return value(field).toDate(); }
+QDate Table::asDate(const QString& field) const {
+    return value(field).toDate();
+}
 
 bool Table::setValue(const QString& field, const QVariant& v) {
     const int f = fieldIndex(field);
@@ -740,11 +699,12 @@ bool Table::setValue(int field, const QVariant& v) {
         case FieldType::String: {
             const QString s = val.toString();
             if (f.size > 0 && s.size() > f.size) {
-                m_lastError = QStringLiteral("Текст длиннее поля \"%1\" (не более %2 символов)").arg(f.name).arg(f.size);
+                m_lastError = QStringLiteral("Текст длиннее поля \"%1\" (не более %2 символов)")
+                                  .arg(f.name)
+                                  .arg(f.size);
                 return false;
             }
-            if (s.isEmpty())
-                val = QVariant();
+            if (s.isEmpty()) val = QVariant();
             break;
         }
         }
@@ -753,12 +713,10 @@ bool Table::setValue(int field, const QVariant& v) {
             return false;
         }
     }
-    if (m_state == State::Browse)
-        edit();
+    if (m_state == State::Browse) edit();
     setFieldRaw(currentRow(), field, val);
     m_modified = true;
-    if (!m_disabled)
-        emit rowChanged(m_pos);
+    if (!m_disabled) emit rowChanged(m_pos);
     return true;
 }
 
@@ -768,26 +726,26 @@ QString Table::defaultDisplay(int row, int field) const {
     return f.kind == FieldKind::Lookup ? v.toString() : formatValue(f.type, v);
 }
 
-QString Table::displayText(int field) const { return displayTextAt(m_pos, field); }
+QString Table::displayText(int field) const {
+    return displayTextAt(m_pos, field);
+}
 
 QString Table::displayTextAt(int pos, int field) const {
     const int row = rowAt(pos);
-    if (row < 0 || field < 0 || field >= fieldCount())
-        return {};
+    if (row < 0 || field < 0 || field >= fieldCount()) return {};
     const FieldDef& f = m_fields[size_t(field)];
-    if (f.displayText)
-        return f.displayText(*this, row, pos);
+    if (f.displayText) return f.displayText(*this, row, pos);
     return defaultDisplay(row, field);
 }
 
-QVariant Table::valueAt(int pos, int field) const { return rowValue(rowAt(pos), field); }
+QVariant Table::valueAt(int pos, int field) const {
+    return rowValue(rowAt(pos), field);
+}
 
 bool Table::setText(int field, const QString& text) {
-    if (field < 0 || field >= fieldCount())
-        return false;
+    if (field < 0 || field >= fieldCount()) return false;
     const FieldDef& f = m_fields[size_t(field)];
-    if (f.setText)
-        return f.setText(*this, field, text);
+    if (f.setText) return f.setText(*this, field, text);
     QVariant v;
     if (!parseValue(f.type, text, v)) {
         m_lastError = QStringLiteral("Недопустимое значение поля \"%1\"").arg(f.name);
@@ -801,8 +759,7 @@ bool Table::setText(int field, const QString& text) {
 bool Table::parseFilter(const QString& text, std::vector<Condition>& out) {
     out.clear();
     const QString t = text.trimmed();
-    if (t.isEmpty())
-        return true;
+    if (t.isEmpty()) return true;
     static const QRegularExpression andSep(QStringLiteral("\\s+and\\s+"),
                                            QRegularExpression::CaseInsensitiveOption);
     for (const QString& part : t.split(andSep)) {
@@ -818,8 +775,7 @@ bool Table::parseFilter(const QString& text, std::vector<Condition>& out) {
             m_lastError = QStringLiteral("Неизвестное поле в фильтре: \"%1\"").arg(name);
             return false;
         }
-        if (val.size() >= 2 && val.startsWith(u'\'') && val.endsWith(u'\''))
-            val = val.mid(1, val.size() - 2);
+        if (val.size() >= 2 && val.startsWith(u'\'') && val.endsWith(u'\'')) val = val.mid(1, val.size() - 2);
         QVariant v;
         if (!parseValue(m_fields[size_t(f)].type, val, v) || !v.isValid()) {
             m_lastError = QStringLiteral("Неверное значение в фильтре: \"%1\"").arg(part);
@@ -831,32 +787,26 @@ bool Table::parseFilter(const QString& text, std::vector<Condition>& out) {
 }
 
 bool Table::setFilter(const QString& text) {
-    if (text == m_filterText)
-        return true;
+    if (text == m_filterText) return true;
     std::vector<Condition> conds;
-    if (!parseFilter(text, conds))
-        return false;
+    if (!parseFilter(text, conds)) return false;
     checkBrowseMode();
     m_filterText = text;
     m_conditions = std::move(conds);
     if (m_filtered && isActive()) {
         rebuildView(-1);
-        if (m_pos >= 0 && afterScroll)
-            afterScroll(*this);
+        if (m_pos >= 0 && afterScroll) afterScroll(*this);
     }
     return true;
 }
 
 void Table::setFiltered(bool on) {
-    if (on == m_filtered)
-        return;
+    if (on == m_filtered) return;
     checkBrowseMode();
     m_filtered = on;
-    if (!isActive())
-        return;
+    if (!isActive()) return;
     rebuildView(-1);
-    if (m_pos >= 0 && afterScroll)
-        afterScroll(*this);
+    if (m_pos >= 0 && afterScroll) afterScroll(*this);
 }
 
 // ---- order ----
@@ -866,11 +816,9 @@ bool Table::applyOrder(std::vector<OrderKey> keys) {
     const int oldRow = currentRow();
     m_order = std::move(keys);
     m_orderedValid = false;
-    if (!isActive())
-        return true;
+    if (!isActive()) return true;
     rebuildView(oldRow);
-    if (currentRow() != oldRow && m_pos >= 0 && afterScroll)
-        afterScroll(*this);
+    if (currentRow() != oldRow && m_pos >= 0 && afterScroll) afterScroll(*this);
     return true;
 }
 
@@ -905,10 +853,10 @@ bool Table::addIndex(const QString& name, const QString& fieldName, bool descend
 }
 
 bool Table::deleteIndex(const QString& name) {
-    auto it = std::find_if(m_indexes.begin(), m_indexes.end(),
-                           [&](const NamedIndex& i) { return i.name.compare(name, Qt::CaseInsensitive) == 0; });
-    if (it == m_indexes.end())
-        return false;
+    auto it = std::find_if(m_indexes.begin(), m_indexes.end(), [&](const NamedIndex& i) {
+        return i.name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (it == m_indexes.end()) return false;
     const bool active = m_indexName.compare(name, Qt::CaseInsensitive) == 0;
     m_indexes.erase(it);
     if (active) {
@@ -940,8 +888,7 @@ bool Table::setIndexName(const QString& name) {
 
 bool Table::findPrefix(const QString& fieldName, const QString& prefix) {
     const int f = fieldIndex(fieldName);
-    if (f < 0)
-        return false;
+    if (f < 0) return false;
     checkBrowseMode();
     const int n = recordCount();
     for (int pos = 0; pos < n; ++pos) {
@@ -955,8 +902,7 @@ bool Table::findPrefix(const QString& fieldName, const QString& prefix) {
 
 bool Table::locate(const QString& fieldName, const QVariant& v) {
     const int f = fieldIndex(fieldName);
-    if (f < 0)
-        return false;
+    if (f < 0) return false;
     checkBrowseMode();
     const FieldType t = m_fields[size_t(f)].type;
     const int n = recordCount();
@@ -971,13 +917,13 @@ bool Table::locate(const QString& fieldName, const QVariant& v) {
 
 // ---- view switch ----
 
-void Table::disableControls() { ++m_disabled; }
+void Table::disableControls() {
+    ++m_disabled;
+}
 
 void Table::enableControls() {
-    if (m_disabled == 0)
-        return;
-    if (--m_disabled == 0)
-        notifyReset();
+    if (m_disabled == 0) return;
+    if (--m_disabled == 0) notifyReset();
 }
 
 } // namespace zentaro::db

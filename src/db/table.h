@@ -152,7 +152,9 @@ public:
     int appendRawRow();
     void setRawInt(int row, int field, qint64 v) { m_cols[size_t(field)].ints[size_t(row)] = v; }
     void setRawFloat(int row, int field, double v) { m_cols[size_t(field)].floats[size_t(row)] = v; }
-    void setRawString(int row, int field, QString v) { m_cols[size_t(field)].strings[size_t(row)] = std::move(v); }
+    void setRawString(int row, int field, QString v) {
+        m_cols[size_t(field)].strings[size_t(row)] = std::move(v);
+    }
     qint64 rawInt(int row, int field) const { return m_cols[size_t(field)].ints[size_t(row)]; }
     double rawFloat(int row, int field) const { return m_cols[size_t(field)].floats[size_t(row)]; }
     const QString& rawString(int row, int field) const { return m_cols[size_t(field)].strings[size_t(row)]; }

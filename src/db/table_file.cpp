@@ -31,14 +31,14 @@ struct StmtCloser {
 using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtCloser>;
 
-QString sqliteError(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+QString sqliteError(sqlite3* db) {
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
 
 bool exec(sqlite3* db, const char* sql, QString* err) {
     char* msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK)
-        return true;
-    if (err)
-        *err = QString::fromUtf8(msg ? msg : "unknown error");
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+    if (err) *err = QString::fromUtf8(msg ? msg : "unknown error");
     sqlite3_free(msg);
     return false;
 }
@@ -46,15 +46,13 @@ bool exec(sqlite3* db, const char* sql, QString* err) {
 StmtPtr prepare(sqlite3* db, const QString& sql) {
     sqlite3_stmt* s = nullptr;
     const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, nullptr) != SQLITE_OK)
-        return nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, nullptr) != SQLITE_OK) return nullptr;
     return StmtPtr(s);
 }
 
 bool syncPath(const QString& path, bool directory) {
     const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
@@ -77,18 +75,20 @@ QString columnText(sqlite3_stmt* s, int i) {
 
 bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
     sqlite3* raw = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-        if (err)
-            *err = raw ? sqliteError(raw) : QStringLiteral("нет памяти");
+    if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        if (err) *err = raw ? sqliteError(raw) : QStringLiteral("нет памяти");
         sqlite3_close_v2(raw);
         return false;
     }
     DbPtr db(raw);
-    if (!exec(raw, "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", err))
+    if (!exec(raw, "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;",
+              err))
         return false;
     if (!exec(raw,
               "CREATE TABLE zentaro_table(key TEXT PRIMARY KEY, value TEXT);"
-              "CREATE TABLE fields(pos INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL, size INTEGER);",
+              "CREATE TABLE fields(pos INTEGER PRIMARY KEY, name TEXT NOT NULL, type TEXT NOT NULL, size "
+              "INTEGER);",
               err))
         return false;
     {
@@ -97,9 +97,10 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
             *err = sqliteError(raw);
             return false;
         }
-        const QList<QPair<QString, QString>> rows = {{QStringLiteral("format"), QString::fromLatin1(kFormat)},
-                                                     {QStringLiteral("version"), QString::fromLatin1(kVersion)},
-                                                     {QStringLiteral("name"), table.tableName()}};
+        const QList<QPair<QString, QString>> rows = {
+            {QStringLiteral("format"), QString::fromLatin1(kFormat)},
+            {QStringLiteral("version"), QString::fromLatin1(kVersion)},
+            {QStringLiteral("name"), table.tableName()}};
         for (const auto& [k, v] : rows) {
             bindText(meta.get(), 1, k);
             bindText(meta.get(), 2, v);
@@ -140,8 +141,7 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
     }
     create += u')';
     insert += u')';
-    if (!exec(raw, create.toUtf8().constData(), err))
-        return false;
+    if (!exec(raw, create.toUtf8().constData(), err)) return false;
     StmtPtr ins = prepare(raw, insert);
     if (!ins) {
         *err = sqliteError(raw);
@@ -188,8 +188,7 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
         sqlite3_reset(ins.get());
     }
     ins.reset();
-    if (!exec(raw, "COMMIT;", err))
-        return false;
+    if (!exec(raw, "COMMIT;", err)) return false;
     if (sqlite3_close_v2(db.release()) != SQLITE_OK) {
         *err = QStringLiteral("ошибка закрытия файла");
         return false;
@@ -205,19 +204,15 @@ bool TableFile::save(const Table& table, const QString& path, QString* error) {
     const QString fileName = QFileInfo(path).fileName();
     auto fail = [&](const QString& why) {
         QFile::remove(tmp);
-        if (error)
-            *error = QStringLiteral("Не удалось сохранить таблицу \"%1\": %2").arg(fileName, why);
+        if (error) *error = QStringLiteral("Не удалось сохранить таблицу \"%1\": %2").arg(fileName, why);
         return false;
     };
     QFile::remove(tmp);
     const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-    if (fd < 0)
-        return fail(QString::fromLocal8Bit(strerror(errno)));
+    if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
     ::close(fd);
-    if (!writeDatabase(table, tmp, &err))
-        return fail(err);
-    if (!syncPath(tmp, false))
-        return fail(QStringLiteral("не удалось записать файл на диск"));
+    if (!writeDatabase(table, tmp, &err)) return fail(err);
+    if (!syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
         return fail(QString::fromLocal8Bit(strerror(errno)));
     syncPath(QFileInfo(path).absolutePath(), true);
@@ -229,17 +224,15 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
     auto fail = [&](const QString& why) {
         table.clearRecords();
         table.finishLoad();
-        if (error)
-            *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
+        if (error) *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
         return false;
     };
-    if (!QFileInfo::exists(path))
-        return fail(QStringLiteral("файл не найден"));
+    if (!QFileInfo::exists(path)) return fail(QStringLiteral("файл не найден"));
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
+                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     DbPtr db(raw);
-    if (rc != SQLITE_OK)
-        return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
+    if (rc != SQLITE_OK) return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
     const QString foreign = QStringLiteral("файл повреждён или не является файлом таблицы Zentaro");
     {
         StmtPtr meta = prepare(raw, QStringLiteral("SELECT value FROM zentaro_table WHERE key = 'format'"));
@@ -255,48 +248,40 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
     std::vector<FileField> fileFields;
     {
         StmtPtr fs = prepare(raw, QStringLiteral("SELECT name, type, size FROM fields ORDER BY pos"));
-        if (!fs)
-            return fail(foreign);
+        if (!fs) return fail(foreign);
         int step;
         while ((step = sqlite3_step(fs.get())) == SQLITE_ROW) {
             FileField f;
             f.name = columnText(fs.get(), 0);
-            if (!fieldTypeFromName(columnText(fs.get(), 1), f.type))
-                return fail(foreign);
+            if (!fieldTypeFromName(columnText(fs.get(), 1), f.type)) return fail(foreign);
             f.size = sqlite3_column_int(fs.get(), 2);
             fileFields.push_back(f);
         }
-        if (step != SQLITE_DONE)
-            return fail(sqliteError(raw));
+        if (step != SQLITE_DONE) return fail(sqliteError(raw));
     }
     if (table.fieldCount() == 0) {
         for (const FileField& f : fileFields)
             table.addFieldDef(f.name, f.type, f.size);
     }
-    if (!table.isActive())
-        table.createDataSet();
+    if (!table.isActive()) table.createDataSet();
     // File columns map to the table's stored fields by name; a column of another type is a foreign file.
     std::vector<int> target(fileFields.size(), -1);
     for (size_t i = 0; i < fileFields.size(); ++i) {
         const int f = table.fieldIndex(fileFields[i].name);
-        if (f < 0 || table.field(f).kind != FieldKind::Stored)
-            continue;
-        if (table.field(f).type != fileFields[i].type)
-            return fail(foreign);
+        if (f < 0 || table.field(f).kind != FieldKind::Stored) continue;
+        if (table.field(f).type != fileFields[i].type) return fail(foreign);
         target[i] = f;
     }
     table.clearRecords();
     StmtPtr rs = prepare(raw, QStringLiteral("SELECT * FROM records"));
-    if (!rs)
-        return fail(sqliteError(raw));
+    if (!rs) return fail(sqliteError(raw));
     const int ncols = std::min(sqlite3_column_count(rs.get()), int(fileFields.size()));
     int step;
     while ((step = sqlite3_step(rs.get())) == SQLITE_ROW) {
         const int row = table.appendRawRow();
         for (int i = 0; i < ncols; ++i) {
             const int f = target[size_t(i)];
-            if (f < 0 || sqlite3_column_type(rs.get(), i) == SQLITE_NULL)
-                continue;
+            if (f < 0 || sqlite3_column_type(rs.get(), i) == SQLITE_NULL) continue;
             switch (table.field(f).type) {
             case FieldType::Integer:
             case FieldType::Date:
@@ -308,16 +293,14 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
             case FieldType::String: {
                 QString s = columnText(rs.get(), i);
                 const int size = table.field(f).size;
-                if (size > 0 && s.size() > size)
-                    s.truncate(size);
+                if (size > 0 && s.size() > size) s.truncate(size);
                 table.setRawString(row, f, std::move(s));
                 break;
             }
             }
         }
     }
-    if (step != SQLITE_DONE)
-        return fail(sqliteError(raw));
+    if (step != SQLITE_DONE) return fail(sqliteError(raw));
     table.finishLoad();
     return true;
 }

@@ -25,7 +25,9 @@ const QString kNo = QStringLiteral("Нет");
 const QStringList kStatusWords = {QStringLiteral("Ожидание"), QStringLiteral("Размещено"),
                                   QStringLiteral("Пропажа"), QStringLiteral("Изменено")};
 
-QString storedCode(const Table& t, int row, int field) { return t.rowValue(row, field).toString(); }
+QString storedCode(const Table& t, int row, int field) {
+    return t.rowValue(row, field).toString();
+}
 
 void define(Table& t, std::initializer_list<Spec> specs) {
     for (const Spec& s : specs) {
@@ -57,12 +59,9 @@ void setYesNo(Table& t, const char* name, bool emptyClears) {
     FieldDef& f = t.fieldDef(idx);
     f.displayText = [idx](const Table& tb, int row, int) { return yesNoText(storedCode(tb, row, idx)); };
     f.setText = [emptyClears](Table& tb, int field, const QString& text) {
-        if (text == kYes)
-            return tb.setValue(field, QStringLiteral("1"));
-        if (text == kNo)
-            return tb.setValue(field, QStringLiteral("0"));
-        if (text.isEmpty() && emptyClears)
-            return tb.setValue(field, QVariant());
+        if (text == kYes) return tb.setValue(field, QStringLiteral("1"));
+        if (text == kNo) return tb.setValue(field, QStringLiteral("0"));
+        if (text.isEmpty() && emptyClears) return tb.setValue(field, QVariant());
         return false;
     };
 }
@@ -75,16 +74,13 @@ void finish(Table& t) {
 } // namespace
 
 QString yesNoText(const QString& code) {
-    if (code == QLatin1String("1"))
-        return kYes;
-    if (code == QLatin1String("0"))
-        return kNo;
+    if (code == QLatin1String("1")) return kYes;
+    if (code == QLatin1String("0")) return kNo;
     return {};
 }
 
 QString statusText(const QString& code) {
-    if (code.size() == 1 && code[0] >= u'0' && code[0] <= u'3')
-        return kStatusWords[code[0].unicode() - u'0'];
+    if (code.size() == 1 && code[0] >= u'0' && code[0] <= u'3') return kStatusWords[code[0].unicode() - u'0'];
     return {};
 }
 
@@ -124,12 +120,16 @@ void defineSiteTable(Table& t, Table& cat) {
                {"FURL", S, 1, 11},
                {"Info", S, 250, 12}});
     addLookup(t, "_Cat", cat, "CatID", "Name");
-    define(t, {{"FS1", S, 60, 13}, {"FS2", S, 60, 14}, {"FI1", I, 0, 15}, {"FI2", I, 0, 16}, {"Social", I, 0, 6}});
+    define(
+        t,
+        {{"FS1", S, 60, 13}, {"FS2", S, 60, 14}, {"FI1", I, 0, 15}, {"FI2", I, 0, 16}, {"Social", I, 0, 6}});
     FieldDef num;
     num.name = QStringLiteral("_num");
     num.type = FieldType::Integer;
     num.kind = FieldKind::Calculated;
-    num.displayText = [](const Table&, int, int pos) { return pos >= 0 ? QString::number(pos + 1) : QString(); };
+    num.displayText = [](const Table&, int, int pos) {
+        return pos >= 0 ? QString::number(pos + 1) : QString();
+    };
     t.addField(num);
     setYesNo(t, "BackURL", true);
     setYesNo(t, "FURL", true);
@@ -161,7 +161,9 @@ void defineLinkTable(Table& t, Table& site, Table& cat2) {
     setYesNo(t, "PageIndexM", false);
     const int status = t.fieldIndex(QStringLiteral("PageStatus"));
     FieldDef& f = t.fieldDef(status);
-    f.displayText = [status](const Table& tb, int row, int) { return statusText(storedCode(tb, row, status)); };
+    f.displayText = [status](const Table& tb, int row, int) {
+        return statusText(storedCode(tb, row, status));
+    };
     f.setText = [](Table& tb, int field, const QString& text) {
         const qsizetype i = kStatusWords.indexOf(text);
         return i >= 0 && tb.setValue(field, QString::number(i));
@@ -170,12 +172,20 @@ void defineLinkTable(Table& t, Table& site, Table& cat2) {
 }
 
 void defineAncorTable(Table& t) {
-    define(t, {{"ID", I, 0, 1}, {"LinkID", I, 0, 2}, {"Ancor", S, 255, 3}, {"Info", S, 128, 4}, {"URL", S, 255, 5}});
+    define(t, {{"ID", I, 0, 1},
+               {"LinkID", I, 0, 2},
+               {"Ancor", S, 255, 3},
+               {"Info", S, 128, 4},
+               {"URL", S, 255, 5}});
     finish(t);
 }
 
 void defineAccountTable(Table& t) {
-    define(t, {{"ID", I, 0, 1}, {"User", S, 100, 2}, {"Password", S, 100, 3}, {"email", S, 100, 4}, {"info", S, 128, 5}});
+    define(t, {{"ID", I, 0, 1},
+               {"User", S, 100, 2},
+               {"Password", S, 100, 3},
+               {"email", S, 100, 4},
+               {"info", S, 128, 5}});
     finish(t);
 }
 

@@ -29,8 +29,7 @@ bool fieldTypeFromName(const QString& name, FieldType& out) {
 }
 
 QString formatValue(FieldType type, const QVariant& v) {
-    if (!v.isValid() || v.isNull())
-        return {};
+    if (!v.isValid() || v.isNull()) return {};
     const QLocale loc;
     switch (type) {
     case FieldType::Integer:
@@ -55,8 +54,7 @@ bool parseValue(FieldType type, const QString& text, QVariant& out) {
     switch (type) {
     case FieldType::Integer: {
         const int i = text.trimmed().toInt(&ok);
-        if (ok)
-            out = i;
+        if (ok) out = i;
         return ok;
     }
     case FieldType::String:
@@ -64,19 +62,15 @@ bool parseValue(FieldType type, const QString& text, QVariant& out) {
         return true;
     case FieldType::Date: {
         QDate d = loc.toDate(text.trimmed(), QLocale::ShortFormat);
-        if (!d.isValid())
-            d = QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
-        if (!d.isValid())
-            d = QDate::fromString(text.trimmed(), Qt::ISODate);
-        if (!d.isValid())
-            return false;
+        if (!d.isValid()) d = QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
+        if (!d.isValid()) d = QDate::fromString(text.trimmed(), Qt::ISODate);
+        if (!d.isValid()) return false;
         out = d;
         return true;
     }
     case FieldType::Float: {
         const double f = loc.toDouble(text.trimmed(), &ok);
-        if (ok)
-            out = f;
+        if (ok) out = f;
         return ok;
     }
     }

@@ -19,7 +19,8 @@ bool fieldTypeFromName(const QString& name, FieldType& out);
 
 // Text of a value as shown and edited in the regional format; empty for an empty value.
 QString formatValue(FieldType type, const QVariant& v);
-// Parses text in the regional format; an empty text gives an empty value. False when the text is no such value.
+// Parses text in the regional format; an empty text gives an empty value. False when the text is no such
+// value.
 bool parseValue(FieldType type, const QString& text, QVariant& out);
 
 } // namespace zentaro::db

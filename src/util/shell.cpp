@@ -13,8 +13,7 @@ OpenHandler& handlerSlot() {
 }
 
 int desktopOpen(const QString& target, const QString& params, const QString& startDir) {
-    if (target.isEmpty())
-        return -1;
+    if (target.isEmpty()) return -1;
     bool started = false;
     if (params.isEmpty())
         started = QProcess::startDetached(QStringLiteral("xdg-open"), {target}, startDir);
@@ -25,22 +24,23 @@ int desktopOpen(const QString& target, const QString& params, const QString& sta
 
 } // namespace
 
-void setOpenHandler(OpenHandler handler) { handlerSlot() = std::move(handler); }
+void setOpenHandler(OpenHandler handler) {
+    handlerSlot() = std::move(handler);
+}
 
 int FileExecute(const QString& FileName, const QString& Params, const QString& StartDir) {
-    if (handlerSlot())
-        return handlerSlot()(FileName, Params, StartDir);
+    if (handlerSlot()) return handlerSlot()(FileName, Params, StartDir);
     return desktopOpen(FileName, Params, StartDir);
 }
 
-void ShellExec(const QString& Param) { FileExecute(Param, QString(), QString()); }
+void ShellExec(const QString& Param) {
+    FileExecute(Param, QString(), QString());
+}
 
 void RunURL(const QString& SURL) {
     QString url = QLocale().toLower(SURL);
-    if (url.isEmpty())
-        return;
-    if (!url.contains(QStringLiteral("http")))
-        url.prepend(QStringLiteral("http://"));
+    if (url.isEmpty()) return;
+    if (!url.contains(QStringLiteral("http"))) url.prepend(QStringLiteral("http://"));
     ShellExec(url);
 }
 

@@ -9,20 +9,17 @@ QString DelLabelsBeginEnd(const QString& S) {
     qsizetype p = 0;
     while (p < r.size() && r[p] == u' ')
         ++p;
-    if (p < r.size())
-        r.remove(0, p);
+    if (p < r.size()) r.remove(0, p);
     qsizetype q = r.size() - 1;
     while (q >= 0 && r[q] == u' ')
         --q;
-    if (q >= 0)
-        r.truncate(q + 1);
+    if (q >= 0) r.truncate(q + 1);
     return r;
 }
 
 std::optional<double> StrToNormalFloat(const QString& S) {
     QString s = DelLabelsBeginEnd(S);
-    if (s.isEmpty())
-        return 0.0;
+    if (s.isEmpty()) return 0.0;
     QLocale loc;
     loc.setNumberOptions(QLocale::RejectGroupSeparator);
     const QString formatted = loc.toString(2.5);
@@ -30,13 +27,11 @@ std::optional<double> StrToNormalFloat(const QString& S) {
     const QChar nd = d == u',' ? QChar(u'.') : QChar(u',');
     if (!s.contains(d)) {
         const qsizetype i = s.indexOf(nd);
-        if (i >= 0)
-            s[i] = d;
+        if (i >= 0) s[i] = d;
     }
     bool ok = false;
     const double v = loc.toDouble(s, &ok);
-    if (!ok)
-        return std::nullopt;
+    if (!ok) return std::nullopt;
     return v;
 }
 

@@ -2,6 +2,8 @@
 
 namespace zentaro {
 
-void Msg(UserInterface& ui, const QString& S) { ui.showMessage(S, QStringLiteral("Информация")); }
+void Msg(UserInterface& ui, const QString& S) {
+    ui.showMessage(S, QStringLiteral("Информация"));
+}
 
 } // namespace zentaro

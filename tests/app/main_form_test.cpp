@@ -55,7 +55,8 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
     ASSERT_EQ(ui.shown().size(), 2u);
-    EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Не удалось сохранить таблицу \"project.adb\"")));
+    EXPECT_TRUE(
+        ui.shown()[0].text.startsWith(QStringLiteral("Не удалось сохранить таблицу \"project.adb\"")));
     EXPECT_EQ(ui.shown()[1].text, QStringLiteral("Данные не сохранены. Выйти без сохранения?"));
     ui.answer(true);
     EXPECT_TRUE(form.close());

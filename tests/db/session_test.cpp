@@ -20,7 +20,8 @@ using zentaro::test::TempFolder;
 
 namespace {
 
-const QStringList kDataFiles = {"project.adb", "cat.adb", "cat2.adb", "site.adb", "link.adb", "ancor.adb", "account.adb"};
+const QStringList kDataFiles = {"project.adb", "cat.adb",   "cat2.adb",   "site.adb",
+                                "link.adb",    "ancor.adb", "account.adb"};
 
 void addProject(Database& db, int id, const QString& name) {
     ASSERT_TRUE(db.tbProject.insert());
@@ -49,8 +50,7 @@ void fillAll(const QString& base) {
     r.session.start();
     addProject(r.db, 1, QStringLiteral("Проект"));
     for (Table* t : r.db.dataTables())
-        if (t != &r.db.tbProject)
-            addNamed(*t, 1);
+        if (t != &r.db.tbProject) addNamed(*t, 1);
     QString err;
     ASSERT_TRUE(r.session.close(&err)) << err.toStdString();
 }
@@ -201,7 +201,8 @@ TEST(Session, ALockLeftByACrashedRunDoesNotBlockTheNextStart) {
     TempFolder dir;
     QDir().mkpath(dir.base());
     // A lock file naming a process that no longer runs.
-    TempFolder::write(dir.file("zentaro.lock"), "999999\nzentaro\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    TempFolder::write(dir.file("zentaro.lock"),
+                      "999999\nzentaro\n" + QSysInfo::machineHostName().toUtf8() + "\n");
     ProgramRun r(dir.base());
     EXPECT_TRUE(r.session.acquireInstanceLock());
 }
@@ -213,7 +214,9 @@ TEST(BaseFiles, ProgramFolderEndsWithItsSeparator) {
 
 TEST(BaseFiles, DataFolderFallsBackToTheUserFolderWhenTheProgramFolderIsReadOnly) {
     TempFolder dir;
-    EXPECT_EQ(dataFolder(dir.path(), QStringLiteral("/home/u/.local/share/zentaro")), dir.path() + QStringLiteral("base/"));
-    EXPECT_EQ(dataFolder(QStringLiteral("/nonexistent/zentaro/"), QStringLiteral("/home/u/.local/share/zentaro")),
-              QStringLiteral("/home/u/.local/share/zentaro/base/"));
+    EXPECT_EQ(dataFolder(dir.path(), QStringLiteral("/home/u/.local/share/zentaro")),
+              dir.path() + QStringLiteral("base/"));
+    EXPECT_EQ(
+        dataFolder(QStringLiteral("/nonexistent/zentaro/"), QStringLiteral("/home/u/.local/share/zentaro")),
+        QStringLiteral("/home/u/.local/share/zentaro/base/"));
 }

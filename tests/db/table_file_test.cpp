@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -88,24 +89,20 @@ TEST(TableFile, DamagedForeignAndMissingFilesFailWithAClearTextAndAnEmptyTable) 
     TempFolder::write(dir.file("empty.adb"), QByteArray());
 
     // A database of another program: valid SQLite, foreign content.
-    Database other;
-    ASSERT_TRUE(TableFile::save(other.tbCat, dir.file("cat.adb"), nullptr));
-    QFile::copy(dir.file("cat.adb"), dir.file("foreign.adb"));
-    {
-        QFile f(dir.file("foreign.adb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        QByteArray all = f.readAll();
-        all.replace("zentaro-table", "someone-else!");
-        f.seek(0);
-        f.write(all);
-    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(dir.file("foreign.adb")).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE contacts(name TEXT); INSERT INTO contacts VALUES('x');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
 
     for (const char* name : {"damaged.adb", "text.adb", "empty.adb", "foreign.adb", "missing.adb"}) {
         Database d;
         fillLinks(d.tbLink);
         QString err;
         EXPECT_FALSE(TableFile::load(d.tbLink, dir.file(QString::fromLatin1(name)), &err)) << name;
-        EXPECT_TRUE(err.startsWith(QStringLiteral("Не удалось загрузить таблицу \"%1\"").arg(QString::fromLatin1(name))))
+        EXPECT_TRUE(err.startsWith(
+            QStringLiteral("Не удалось загрузить таблицу \"%1\"").arg(QString::fromLatin1(name))))
             << err.toStdString();
         EXPECT_EQ(d.tbLink.recordCount(), 0) << name;
     }
@@ -130,8 +127,7 @@ TEST(TableFile, LoadingATableOfAnotherTypeIsRefused) {
 }
 
 TEST(TableFile, FailedSaveLeavesTheOldFileWhole) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     TempFolder dir;
     QDir().mkpath(dir.base());
     Database db;

@@ -6,7 +6,9 @@ using namespace zentaro::db;
 
 namespace {
 
-int field(Table& t, const char* name) { return t.fieldIndex(QString::fromLatin1(name)); }
+int field(Table& t, const char* name) {
+    return t.fieldIndex(QString::fromLatin1(name));
+}
 
 void addRow(Table& t, std::initializer_list<std::pair<const char*, QVariant>> values) {
     ASSERT_TRUE(t.insert());
@@ -28,13 +30,16 @@ TEST(Tables, FieldListAndStoredOrdersDifferOnlyForSitesAndLinks) {
     std::vector<int> all(size_t(db.tbSite.fieldCount()));
     std::iota(all.begin(), all.end(), 0);
     EXPECT_EQ(names(db.tbSite, all).join(u','),
-              QStringLiteral("ID,Site,CatID,TIC,PR,TicUpdate,PRUpdate,RegURL,BackURL,FURL,Info,_Cat,FS1,FS2,FI1,FI2,"
-                             "Social,_num"));
+              QStringLiteral(
+                  "ID,Site,CatID,TIC,PR,TicUpdate,PRUpdate,RegURL,BackURL,FURL,Info,_Cat,FS1,FS2,FI1,FI2,"
+                  "Social,_num"));
     EXPECT_EQ(names(db.tbSite, db.tbSite.storedFields()).join(u','),
-              QStringLiteral("ID,Site,CatID,TIC,PR,Social,TicUpdate,PRUpdate,RegURL,BackURL,FURL,Info,FS1,FS2,FI1,FI2"));
-    EXPECT_EQ(names(db.tbLink, db.tbLink.storedFields()).join(u','),
-              QStringLiteral("ID,ProjectID,SiteID,AccountID,AncorID,Name,PageURL,PublicDate,PageIndexY,PageIndexG,"
-                             "PageIndexM,UpdateIndexDate,UrlCount,PageStatus,Price,LinkCat,TIC,PR,PRUpdate,AFN"));
+              QStringLiteral(
+                  "ID,Site,CatID,TIC,PR,Social,TicUpdate,PRUpdate,RegURL,BackURL,FURL,Info,FS1,FS2,FI1,FI2"));
+    EXPECT_EQ(
+        names(db.tbLink, db.tbLink.storedFields()).join(u','),
+        QStringLiteral("ID,ProjectID,SiteID,AccountID,AncorID,Name,PageURL,PublicDate,PageIndexY,PageIndexG,"
+                       "PageIndexM,UpdateIndexDate,UrlCount,PageStatus,Price,LinkCat,TIC,PR,PRUpdate,AFN"));
     EXPECT_EQ(db.tbLink.fieldCount(), 23);
     EXPECT_EQ(db.tbProject.field(field(db.tbProject, "Info")).size, 255);
     EXPECT_EQ(db.tbSite.field(field(db.tbSite, "Info")).size, 250);

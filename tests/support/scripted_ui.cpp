@@ -12,8 +12,7 @@ void ScriptedUi::showError(const QString& text, const QString& caption) {
 
 bool ScriptedUi::askYesNo(const QString& text, const QString& caption) {
     m_shown.push_back({QStringLiteral("question"), text, caption});
-    if (m_answers.empty())
-        return false;
+    if (m_answers.empty()) return false;
     const bool a = m_answers.front();
     m_answers.pop_front();
     return a;

@@ -20,7 +20,6 @@ private:
     QLocale m_old;
 };
 
-
 class OpenRecorder {
 public:
     OpenRecorder() {
@@ -71,8 +70,10 @@ TEST(RunURL, LowerCasesAndAddsSchemeOnlyWhenNoHttpAnywhere) {
     RunURL(QStringLiteral("example.ru/?r=http"));
     RunURL(QString());
     RunURL(QStringLiteral("ПРИМЕР.РФ"));
-    EXPECT_EQ(rec.targets, (QStringList{QStringLiteral("http://www.example.ru/page"), QStringLiteral("https://example.ru/"),
-                                        QStringLiteral("example.ru/?r=http"), QStringLiteral("http://пример.рф")}));
+    EXPECT_EQ(
+        rec.targets,
+        (QStringList{QStringLiteral("http://www.example.ru/page"), QStringLiteral("https://example.ru/"),
+                     QStringLiteral("example.ru/?r=http"), QStringLiteral("http://пример.рф")}));
 }
 
 TEST(ShellExec, PassesTheTargetUnchanged) {
