@@ -5,6 +5,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 bash "$root/scripts/build.sh"
 "$root/build/bench/zentaro_bench" "$@"
+"$root/build/bench/zentaro_bench_rules" "$@"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 "$root/build/bench/zentaro_bench_memory" generate "$tmp/base"

@@ -331,7 +331,9 @@ void Table::placeInView(int row, bool wasInView, int oldPos) {
         auto it = std::find(v.begin(), v.end(), row);
         if (it != v.end()) v.erase(it);
     };
-    if (m_orderedValid) {
+    if (m_filtered) {
+        m_orderedValid = false;
+    } else if (m_orderedValid) {
         eraseRow(m_orderedRows);
         if (m_alive[size_t(row)])
             m_orderedRows.insert(m_orderedRows.begin() + sortedPos(m_orderedRows, row), row);
@@ -367,7 +369,7 @@ void Table::setPos(int pos, bool scroll) {
     m_pos = pos;
     m_eof = pos < 0;
     if (!m_disabled) emit currentChanged(pos);
-    if (scroll && pos >= 0 && afterScroll) afterScroll(*this);
+    if (scroll && afterScroll) afterScroll(*this);
 }
 
 void Table::notifyReset() {
@@ -380,21 +382,11 @@ void Table::notifyReset() {
 
 void Table::first() {
     checkBrowseMode();
-    if (recordCount() == 0) {
-        m_pos = -1;
-        m_eof = true;
-        return;
-    }
-    setPos(0, true);
+    setPos(recordCount() == 0 ? -1 : 0, true);
 }
 
 void Table::last() {
     checkBrowseMode();
-    if (recordCount() == 0) {
-        m_pos = -1;
-        m_eof = true;
-        return;
-    }
     setPos(recordCount() - 1, true);
 }
 
@@ -555,7 +547,7 @@ bool Table::deleteRecord() {
     if (!isActive() || m_pos < 0) return false;
     if (m_state == State::Insert) {
         discardInsert();
-        if (afterScroll && m_pos >= 0) afterScroll(*this);
+        if (afterScroll) afterScroll(*this);
         return true;
     }
     cancel();
@@ -569,10 +561,8 @@ bool Table::deleteRecord() {
     indexRemove(row);
     m_alive[size_t(row)] = 0;
     if (pos >= 0) v.erase(v.begin() + pos);
-    if (m_filtered && m_orderedValid) {
-        auto jt = std::find(m_orderedRows.begin(), m_orderedRows.end(), row);
-        if (jt != m_orderedRows.end()) m_orderedRows.erase(jt);
-    }
+    // The unfiltered list is rebuilt when it is next needed; finding the row in it costs a full scan.
+    if (m_filtered) m_orderedValid = false;
     const int count = int(v.size());
     m_pos = count == 0 ? -1 : std::min(std::max(pos, 0), count - 1);
     m_eof = count == 0;
@@ -580,7 +570,7 @@ bool Table::deleteRecord() {
         if (pos >= 0) emit rowRemoved(pos);
         emit currentChanged(m_pos);
     }
-    if (afterScroll && m_pos >= 0) afterScroll(*this);
+    if (afterScroll) afterScroll(*this);
     return true;
 }
 
@@ -795,7 +785,7 @@ bool Table::setFilter(const QString& text) {
     m_conditions = std::move(conds);
     if (m_filtered && isActive()) {
         rebuildView(-1);
-        if (m_pos >= 0 && afterScroll) afterScroll(*this);
+        if (afterScroll) afterScroll(*this);
     }
     return true;
 }
@@ -806,13 +796,14 @@ void Table::setFiltered(bool on) {
     m_filtered = on;
     if (!isActive()) return;
     rebuildView(-1);
-    if (m_pos >= 0 && afterScroll) afterScroll(*this);
+    if (afterScroll) afterScroll(*this);
 }
 
 // ---- order ----
 
 bool Table::applyOrder(std::vector<OrderKey> keys) {
     checkBrowseMode();
+    if (keys == m_order) return true;
     const int oldRow = currentRow();
     m_order = std::move(keys);
     m_orderedValid = false;

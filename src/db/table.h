@@ -181,6 +181,7 @@ private:
     struct OrderKey {
         int field;
         bool descending;
+        bool operator==(const OrderKey&) const = default;
     };
     struct NamedIndex {
         QString name;

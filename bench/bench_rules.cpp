@@ -1,0 +1,115 @@
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "large_base.h"
+#include "util/user_interface.h"
+
+using namespace zentaro;
+
+namespace {
+
+class YesUi final : public UserInterface {
+public:
+    void showMessage(const QString&, const QString&) override {}
+    void showError(const QString&, const QString&) override {}
+    bool askYesNo(const QString&, const QString&) override { return true; }
+};
+
+struct Fixture {
+    Fixture() {
+        bench::fillLargeBase(db);
+        db.tbSite.first();
+        db.tbProject.first();
+    }
+    db::Database db;
+    YesUi ui;
+    db::RecordRules rules{db, ui};
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+void BM_MoveCurrentProject(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    db.tbProject.first();
+    for (auto _ : state) {
+        db.tbProject.next();
+        if (db.tbProject.eof()) db.tbProject.first();
+        benchmark::DoNotOptimize(db.tbLink.recordCount());
+    }
+}
+BENCHMARK(BM_MoveCurrentProject)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(1000)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Adds a project with 1,000 link pages and 2,000 anchors as program code would (rules held still).
+void addBigProject(db::Database& db) {
+    db.isAuto = true;
+    db.InsFlag = true;
+    db.tbProject.setFiltered(false);
+    db.tbProject.last();
+    const int project = db.tbProject.asInteger(QStringLiteral("ID")) + 1;
+    db.tbProject.insert();
+    db.tbProject.setValue(QStringLiteral("ID"), project);
+    db.tbProject.setValue(QStringLiteral("Name"), QStringLiteral("Большой проект"));
+    db.tbProject.post();
+    db.tbLink.setFiltered(false);
+    db.tbLink.last();
+    int link = db.tbLink.asInteger(QStringLiteral("ID"));
+    db.tbAncor.setFiltered(false);
+    db.tbAncor.last();
+    int anchor = db.tbAncor.asInteger(QStringLiteral("ID"));
+    for (int i = 0; i < 1000; ++i) {
+        db.tbLink.insert();
+        db.tbLink.setValue(QStringLiteral("ID"), ++link);
+        db.tbLink.setValue(QStringLiteral("ProjectID"), project);
+        db.tbLink.setValue(QStringLiteral("PageURL"), QStringLiteral("http://big.ru/%1").arg(i));
+        db.tbLink.post();
+        for (int a = 0; a < 2; ++a) {
+            db.tbAncor.insert();
+            db.tbAncor.setValue(QStringLiteral("ID"), ++anchor);
+            db.tbAncor.setValue(QStringLiteral("LinkID"), link);
+            db.tbAncor.post();
+        }
+    }
+    db.InsFlag = false;
+    db.isAuto = false;
+    db.tbProject.locate(QStringLiteral("ID"), project);
+}
+
+void BM_DeleteProjectWith1000LinksAnd2000Anchors(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    for (auto _ : state) {
+        state.PauseTiming();
+        addBigProject(db);
+        state.ResumeTiming();
+        db.tbProject.deleteRecord();
+        state.PauseTiming();
+        if (db.tbProject.recordCount() != 1000 ||
+            db.tbLink.findRow(QStringLiteral("PageURL"), QStringLiteral("http://big.ru/0")) >= 0)
+            state.SkipWithError("project not deleted");
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_DeleteProjectWith1000LinksAnd2000Anchors)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

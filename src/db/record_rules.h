@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace zentaro {
+class UserInterface;
+}
+
+namespace zentaro::db {
+
+class Database;
+class Table;
+
+// Which links the links pane shows: the radio buttons rbListAllUrl, rbListCat and rbListUrlSite.
+enum class LinkFilterMode { AllUrl, Cat, UrlSite };
+
+// The navigator buttons a before-action rule can see.
+enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };
+
+// The rules every table follows when records are added, deleted or the current record changes: IDs and
+// defaults, insert guards, delete cascades with their questions, and the detail filters that keep link
+// categories, links, anchors and sites in step with the current project, category, site and link.
+// The window state the rules read lives here; the window binds its controls to it.
+class RecordRules : public QObject {
+    Q_OBJECT
+public:
+    RecordRules(Database& db, UserInterface& ui, QObject* parent = nullptr);
+    ~RecordRules() override;
+
+    // Window state read by the rules
+    LinkFilterMode linkFilterMode() const { return m_mode; }
+    // A click on a link-filter radio button: checks it and, when it was not checked, runs SetLinkFilter.
+    void setLinkFilterMode(LinkFilterMode mode);
+    bool siteCatChecked() const { return m_siteCat; }
+    void setSiteCatChecked(bool on) { m_siteCat = on; }
+    bool siteLinkPageShown() const { return m_siteLinkPage; }
+    void setSiteLinkPageShown(bool on) { m_siteLinkPage = on; }
+
+    // Texts the rules set on the window
+    const QString& ppInfo() const { return m_ppInfo; }
+    const QString& pLinkInfo() const { return m_pLinkInfo; }
+    const QString& sbShowSiteHint() const { return m_sbShowSiteHint; }
+    const QString& rbListUrlSiteCaption() const { return m_rbListUrlSiteCaption; }
+
+    void SetLinkFilter();
+    void SetCatFilter();
+
+    // The before-action rule of the navigator bars: false cancels the action.
+    bool DBNavigator1BeforeAction(const QString& navigator, NavButton button);
+
+signals:
+    void linkFilterModeChanged(zentaro::db::LinkFilterMode mode);
+    void textsChanged();
+    // The account fields of the links pane must be shown anew.
+    void accountDataChanged();
+
+private:
+    void install();
+    void idRule(Table& t);
+    bool cascadeProject(Table& t);
+    bool cascadeLinkCat(Table& t);
+    bool cascadeSiteCat(Table& t);
+    bool cascadeLink(Table& t);
+    void afterScrollProject();
+    void afterScrollCat();
+    void afterScrollSite();
+    void afterScrollLink();
+    void setTexts(QString* field, const QString& value);
+
+    Database& m_db;
+    UserInterface& m_ui;
+    LinkFilterMode m_mode = LinkFilterMode::AllUrl;
+    bool m_siteCat = false;
+    bool m_siteLinkPage = false;
+    QString m_ppInfo;
+    QString m_pLinkInfo;
+    QString m_sbShowSiteHint;
+    QString m_rbListUrlSiteCaption = QStringLiteral("Трастовый сайт");
+};
+
+// The ID of the table's current record as filter text; "-1" when there is no record or its ID is empty.
+QString idText(const Table& t);
+// Assigns the filter text only when it differs from the current one.
+void setFilterIfDifferent(Table& t, const QString& text);
+
+} // namespace zentaro::db
