@@ -9,20 +9,26 @@
 
 #include "db/base_files.h"
 #include "db/database.h"
+#include "db/table_file.h"
 #include "large_base.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s generate|load DIR\n", argv[0]);
+        std::fprintf(stderr, "usage: %s generate|generate-small|load DIR\n", argv[0]);
         return 2;
     }
     const QString base = QString::fromLocal8Bit(argv[2]) + QStringLiteral("/");
     zentaro::db::Database db;
-    if (qstrcmp(argv[1], "generate") == 0) {
+    if (qstrcmp(argv[1], "generate") == 0 || qstrcmp(argv[1], "generate-small") == 0) {
         QDir().mkpath(base);
-        zentaro::bench::fillLargeBase(db);
-        return zentaro::db::SaveBase(db, base).ok ? 0 : 1;
+        zentaro::bench::BaseSize size;
+        if (qstrcmp(argv[1], "generate-small") == 0) size = {5, 10, 4, 30, 60, 120, 6};
+        zentaro::bench::fillLargeBase(db, size);
+        return zentaro::db::SaveBase(db, base).ok &&
+                       zentaro::db::TableFile::save(db.tbSets, base + QStringLiteral("sets.adb"), nullptr)
+                   ? 0
+                   : 1;
     }
     if (!zentaro::db::LoadBase(db, base).ok) return 1;
     // The working state of a session: detail filters on, lookups of the visible rows resolved.

@@ -16,6 +16,7 @@ public:
     void showMessage(const QString&, const QString&) override {}
     void showError(const QString&, const QString&) override {}
     bool askYesNo(const QString&, const QString&) override { return true; }
+    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
 };
 
 struct Fixture {

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     zentaro::db::Session session(db, zentaro::db::dataFolder(zentaro::db::RDir(), QString()), ui);
     if (!session.acquireInstanceLock()) return 0; // another instance works on this data folder
 
-    zentaro::app::TMainForm form(db, session, ui);
+    zentaro::app::TMainForm form(db, session, ui, zentaro::db::RDir());
     ui.setOwner(&form);
     form.FormCreate();
     form.show();

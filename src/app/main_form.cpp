@@ -1,28 +1,306 @@
 #include "app/main_form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
 
+#include "app/accounts_pane.h"
+#include "app/categories_pane.h"
+#include "app/hints.h"
+#include "app/icons.h"
+#include "app/projects_pane.h"
 #include "db/database.h"
+#include "db/record_rules.h"
 #include "db/session.h"
 #include "util/user_interface.h"
 
 namespace zentaro::app {
 
-TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, QWidget* parent)
-    : QMainWindow(parent), m_db(db), m_session(session), m_ui(ui) {
+namespace {
+
+const QString kCatLinks = QStringLiteral("Категории ссылок проекта");
+const QString kCatSites = QStringLiteral("Категории трастовых сайтов");
+
+QWidget* page(QTabWidget* tabs, const QString& name, const QString& caption, const QIcon& icon = {}) {
+    auto* w = new QWidget(tabs);
+    w->setObjectName(name);
+    tabs->addTab(w, icon, caption);
+    return w;
+}
+
+QTabWidget* pageControl(QWidget* parent, const QString& name,
+                        QTabWidget::TabPosition pos = QTabWidget::North) {
+    auto* tabs = new QTabWidget(parent);
+    tabs->setObjectName(name);
+    tabs->setTabPosition(pos);
+    tabs->setDocumentMode(true);
+    return tabs;
+}
+
+void fill(QWidget* parent, QWidget* child) {
+    auto* layout = new QVBoxLayout(parent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+}
+
+QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
+    auto* s = new QSplitter(o, parent);
+    s->setObjectName(name);
+    s->setHandleWidth(4);
+    s->setChildrenCollapsible(true);
+    return s;
+}
+
+} // namespace
+
+TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, const QString& programDir,
+                     QWidget* parent)
+    : QMainWindow(parent), m_db(db), m_session(session), m_ui(ui), m_programDir(programDir),
+      m_rules(std::make_unique<db::RecordRules>(db, ui)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(kMainCaption);
-    resize(1000, 700);
-    m_pcMain = new QTabWidget(this);
-    m_pcMain->setObjectName(QStringLiteral("pcMain"));
-    setCentralWidget(m_pcMain);
+    m_appHint = new AppHint(this);
+    buildFrame();
+    resize(1180, 680);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TMainForm::~TMainForm() {
+    qApp->removeEventFilter(m_appHint);
+    // The panes' bindings go before the rules that feed them.
+    delete centralWidget();
+}
+
+void TMainForm::buildFrame() {
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_pcMain = pageControl(central, QStringLiteral("pcMain"));
+    QWidget* trust = page(m_pcMain, QStringLiteral("tbTrust"), QStringLiteral("Продвижение"),
+                          themeIcon("go-up", QStyle::SP_ArrowUp));
+    QWidget* report = page(m_pcMain, QStringLiteral("tsReport"), QStringLiteral("Отчеты"),
+                           themeIcon("x-office-presentation", QStyle::SP_FileDialogInfoView));
+    QWidget* option = page(m_pcMain, QStringLiteral("tsOption"), QStringLiteral("Настройки"),
+                           themeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+    QWidget* help = page(m_pcMain, QStringLiteral("tsHelp"), QStringLiteral("Справка"),
+                         themeIcon("help-browser", QStyle::SP_DialogHelpButton));
+    layout->addWidget(m_pcMain, 1);
+
+    auto* psb = new QFrame(central);
+    psb->setObjectName(QStringLiteral("psb"));
+    psb->setFixedHeight(25);
+    psb->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    psb->setAutoFillBackground(true);
+    QPalette pal = psb->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    psb->setPalette(pal);
+    auto* pl = new QHBoxLayout(psb);
+    pl->setContentsMargins(4, 1, 1, 1);
+    m_bUStop = new QPushButton(QStringLiteral("Остановить"), psb);
+    m_bUStop->setObjectName(QStringLiteral("bUStop"));
+    m_bUStop->setFixedWidth(112);
+    m_bUStop->hide();
+    m_pb = new QProgressBar(psb);
+    m_pb->setObjectName(QStringLiteral("pb"));
+    m_pb->setRange(0, 0);
+    m_pb->hide();
+    m_psbText = new QLabel(QStringLiteral("Работаем..."), psb);
+    m_psbText->setObjectName(QStringLiteral("psbText"));
+    pl->addWidget(m_bUStop);
+    pl->addWidget(m_pb, 1);
+    pl->addWidget(m_psbText, 1);
+    layout->addWidget(psb);
+    setCentralWidget(central);
+
+    // The working area: projects and categories on the left, links, sites and accounts on the right.
+    auto* s1 = splitter(Qt::Horizontal, QStringLiteral("Splitter1"), trust);
+    fill(trust, s1);
+    s1->addWidget(buildProjectColumn(s1));
+    m_pcTrust = pageControl(s1, QStringLiteral("pcTrust"));
+    QWidget* siteLink = page(m_pcTrust, QStringLiteral("tsSiteLink"), QStringLiteral("Ссылки на проект"),
+                             themeIcon("insert-link", QStyle::SP_FileLinkIcon));
+    QWidget* siteBase = page(m_pcTrust, QStringLiteral("tsSiteBase"), QStringLiteral("Трастовые сайты"),
+                             themeIcon("network-server", QStyle::SP_DriveNetIcon));
+    QWidget* account = page(m_pcTrust, QStringLiteral("tsAccount"), QStringLiteral("Аккаунты"),
+                            themeIcon("system-users", QStyle::SP_DirHomeIcon));
+    m_pcTrust->setMinimumWidth(30);
+    s1->addWidget(m_pcTrust);
+    s1->setStretchFactor(1, 1);
+    s1->setSizes({330, 850});
+
+    m_pcLink = pageControl(siteLink, QStringLiteral("pcLink"));
+    fill(siteLink, m_pcLink);
+    page(m_pcLink, QStringLiteral("TabSheet3"), QStringLiteral("Список"));
+    page(m_pcLink, QStringLiteral("tsLinkMore"), QStringLiteral("Свойства"));
+    m_pcTSite = pageControl(siteBase, QStringLiteral("pcTSite"));
+    fill(siteBase, m_pcTSite);
+    page(m_pcTSite, QStringLiteral("tsTSiteList"), QStringLiteral("Список"));
+    page(m_pcTSite, QStringLiteral("tsTSiteMore"), QStringLiteral("Свойства"));
+    m_accounts = new AccountsPane({m_db, *m_rules, m_ui}, account);
+
+    fill(report, buildReportPage());
+    fill(option, buildOptionPage());
+    m_wb = new QTextBrowser(help);
+    m_wb->setObjectName(QStringLiteral("wb"));
+    m_wb->setOpenExternalLinks(true);
+    fill(help, m_wb);
+
+    connect(m_pcMain->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index < 0) return;
+        m_pcMain->setCurrentIndex(index);
+        pcMainChange();
+    });
+    connect(m_pcTrust->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
+        if (index < 0) return;
+        m_pcTrust->setCurrentIndex(index);
+        pcTrustChange();
+    });
+    connect(m_pcTrust, &QTabWidget::currentChanged, this,
+            [this](int index) { m_rules->setSiteLinkPageShown(index == 0); });
+    m_rules->setSiteLinkPageShown(true);
+    connect(m_pcCat, &QTabWidget::currentChanged, this, &TMainForm::pcCatChange);
+    connect(m_appHint, &AppHint::hintChanged, this, &TMainForm::AppHintChanged);
+}
+
+QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
+    auto* pProject = new QFrame(parent);
+    pProject->setObjectName(QStringLiteral("pProject"));
+    pProject->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pProject->setMinimumWidth(30);
+    auto* layout = new QVBoxLayout(pProject);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSpacing(0);
+    layout->addWidget(headerStrip(pProject, QStringLiteral("pTop1"), QStringLiteral("Panel3"),
+                                  QStringLiteral("Продавигаемые проекты"))
+                          ->parentWidget());
+    auto* s2 = splitter(Qt::Vertical, QStringLiteral("Splitter2"), pProject);
+    layout->addWidget(s2, 1);
+
+    m_pcProject = pageControl(s2, QStringLiteral("pcProject"), QTabWidget::South);
+    m_pcProject->setMinimumHeight(30);
+    QWidget* list = page(m_pcProject, QStringLiteral("tsProject"), QStringLiteral("Проект"));
+    QWidget* info = page(m_pcProject, QStringLiteral("tsPInfo"), QStringLiteral("Свойства"));
+    s2->addWidget(m_pcProject);
+
+    auto* pCat = new QFrame(s2);
+    pCat->setObjectName(QStringLiteral("pCat"));
+    pCat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pCat->setMinimumHeight(30);
+    auto* cl = new QVBoxLayout(pCat);
+    cl->setContentsMargins(1, 1, 1, 1);
+    cl->setSpacing(0);
+    m_pCat2 = headerStrip(pCat, QStringLiteral("Panel5"), QStringLiteral("pCat2"), kCatLinks);
+    cl->addWidget(m_pCat2->parentWidget());
+    m_pcCat = pageControl(pCat, QStringLiteral("pcCat"), QTabWidget::South);
+    QWidget* cat2 = page(m_pcCat, QStringLiteral("tsCat2"), QStringLiteral("Ссылки"));
+    QWidget* cat1 = page(m_pcCat, QStringLiteral("tsCat1"), QStringLiteral("Сайты"));
+    cl->addWidget(m_pcCat, 1);
+    s2->addWidget(pCat);
+    s2->setStretchFactor(1, 1);
+    s2->setSizes({323, 300});
+
+    const PaneContext ctx{m_db, *m_rules, m_ui};
+    m_projects = new ProjectsPane(ctx, list, info);
+    m_categories = new CategoriesPane(ctx, cat2, cat1);
+    return pProject;
+}
+
+QWidget* TMainForm::buildReportPage() {
+    auto* w = new QWidget;
+    auto* layout = new QVBoxLayout(w);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(new QLabel(QStringLiteral("Тип отчета: "), w));
+    auto* cbRep = new QComboBox(w);
+    cbRep->setObjectName(QStringLiteral("cbRep"));
+    cbRep->setMinimumWidth(260);
+    bar->addWidget(cbRep);
+    auto* bGetReport = new QPushButton(QStringLiteral("Построить"), w);
+    bGetReport->setObjectName(QStringLiteral("bGetReport"));
+    setHint(bGetReport, QStringLiteral("|Построить отчет"));
+    bar->addWidget(bGetReport);
+    bar->addStretch();
+    layout->addLayout(bar);
+    auto* rep = new QWidget(w);
+    rep->setObjectName(QStringLiteral("Rep"));
+    layout->addWidget(rep, 1);
+    return w;
+}
+
+QWidget* TMainForm::buildOptionPage() {
+    auto* w = new QWidget;
+    auto* layout = new QVBoxLayout(w);
+    m_groupBox7 = new QGroupBox(QStringLiteral("Резервная копия базы: "), w);
+    m_groupBox7->setObjectName(QStringLiteral("GroupBox7"));
+    m_groupBox7->setMinimumHeight(80);
+    m_groupBox7->installEventFilter(this);
+    m_gbImport = new QGroupBox(QStringLiteral("База данных: "), w);
+    m_gbImport->setObjectName(QStringLiteral("gbImport"));
+    m_gbImport->setMinimumHeight(80);
+    m_gbImport->hide();
+    layout->addWidget(m_groupBox7);
+    layout->addWidget(m_gbImport);
+    layout->addStretch();
+    return w;
 }
 
 void TMainForm::FormCreate() {
+    qApp->installEventFilter(m_appHint);
+    for (QTabWidget* tabs : {m_pcMain, m_pcTrust, m_pcProject, m_pcTSite, m_pcLink, m_pcCat})
+        tabs->setCurrentIndex(0);
+    pcCatChange();
     m_session.start();
-    m_pcMain->setCurrentIndex(0);
+}
+
+void TMainForm::pcMainChange() {
+    if (m_pcMain->currentWidget()->objectName() != QLatin1String("tsHelp")) return;
+    // Every selection of the help tab loads the page anew.
+    const QUrl url = QUrl::fromLocalFile(m_programDir + QStringLiteral("help/about.htm"));
+    if (m_wb->source() == url)
+        m_wb->reload();
+    else
+        m_wb->setSource(url);
+}
+
+void TMainForm::pcTrustChange() {
+    const QString name = m_pcTrust->currentWidget()->objectName();
+    if (name == QLatin1String("tsSiteLink")) {
+        emit m_rules->accountDataChanged();
+        m_pCat2->setText(kCatLinks);
+        m_pcCat->setCurrentIndex(0);
+    } else if (name == QLatin1String("tsSiteBase")) {
+        m_pCat2->setText(kCatSites);
+        m_pcCat->setCurrentIndex(1);
+    }
+}
+
+void TMainForm::pcCatChange() {
+    m_pCat2->setText(m_pcCat->currentIndex() == 0 ? kCatLinks : kCatSites);
+}
+
+void TMainForm::AppHintChanged(const QString& text) {
+    m_psbText->setText(text);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_groupBox7 && event->type() == QEvent::MouseButtonDblClick) m_gbImport->show();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QMainWindow>
 
 namespace zentaro {
@@ -7,34 +9,84 @@ class UserInterface;
 }
 namespace zentaro::db {
 class Database;
+class RecordRules;
 class Session;
 } // namespace zentaro::db
 
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
 class QTabWidget;
+class QTextBrowser;
 
 namespace zentaro::app {
 
+class AccountsPane;
+class AppHint;
+class CategoriesPane;
+class ProjectsPane;
+
 inline const QString kMainCaption = QStringLiteral("Zentaro - учет внешних ссылок");
 
-// The main window: composes the panes and runs the start and closing sequences of the session.
+// The main window: the frame of page controls, panels and splitters; it composes the panes and runs the
+// start and closing sequences of the session.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
-    TMainForm(db::Database& db, db::Session& session, UserInterface& ui, QWidget* parent = nullptr);
+    // programDir is the program folder (with its trailing separator) that holds help/about.htm.
+    TMainForm(db::Database& db, db::Session& session, UserInterface& ui, const QString& programDir,
+              QWidget* parent = nullptr);
+    ~TMainForm() override;
 
     db::Database& database() { return m_db; }
+    db::RecordRules& rules() { return *m_rules; }
+    AppHint& appHint() { return *m_appHint; }
 
-    // Loads the tables; called once before the window is shown.
+    // Loads the tables and shows the first page of every page control; called once before the window is
+    // shown.
     void FormCreate();
+
+    // Reactions to the user's choice of a tab.
+    void pcMainChange();
+    void pcTrustChange();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildFrame();
+    QWidget* buildProjectColumn(QWidget* parent);
+    QWidget* buildReportPage();
+    QWidget* buildOptionPage();
+    void pcCatChange();
+    void AppHintChanged(const QString& text);
+
     db::Database& m_db;
     db::Session& m_session;
     UserInterface& m_ui;
+    QString m_programDir;
+    std::unique_ptr<db::RecordRules> m_rules;
+    AppHint* m_appHint = nullptr;
+
     QTabWidget* m_pcMain = nullptr;
+    QTabWidget* m_pcTrust = nullptr;
+    QTabWidget* m_pcProject = nullptr;
+    QTabWidget* m_pcCat = nullptr;
+    QTabWidget* m_pcLink = nullptr;
+    QTabWidget* m_pcTSite = nullptr;
+    QLabel* m_pCat2 = nullptr;
+    QLabel* m_psbText = nullptr;
+    QPushButton* m_bUStop = nullptr;
+    QProgressBar* m_pb = nullptr;
+    QTextBrowser* m_wb = nullptr;
+    QGroupBox* m_groupBox7 = nullptr;
+    QGroupBox* m_gbImport = nullptr;
+    ProjectsPane* m_projects = nullptr;
+    CategoriesPane* m_categories = nullptr;
+    AccountsPane* m_accounts = nullptr;
 };
 
 } // namespace zentaro::app

@@ -1,5 +1,6 @@
 #include "app/widget_ui.h"
 
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,6 +21,13 @@ bool WidgetUi::askYesNo(const QString& text, const QString& caption) {
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
     return box.exec() == QMessageBox::Yes;
+}
+
+bool WidgetUi::inputQuery(const QString& caption, const QString& prompt, QString& value) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(m_owner, caption, prompt, QLineEdit::Normal, value, &ok);
+    if (ok) value = text;
+    return ok;
 }
 
 } // namespace zentaro::app

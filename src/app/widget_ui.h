@@ -14,6 +14,7 @@ public:
     void showMessage(const QString& text, const QString& caption) override;
     void showError(const QString& text, const QString& caption) override;
     bool askYesNo(const QString& text, const QString& caption) override;
+    bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
 
 private:
     QWidget* m_owner;

@@ -14,6 +14,8 @@ public:
     virtual void showError(const QString& text, const QString& caption) = 0;
     // A Yes/No question; true for Yes.
     virtual bool askYesNo(const QString& text, const QString& caption) = 0;
+    // A one-line input dialog with OK and Cancel; value holds the initial text and receives the answer.
+    virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value) = 0;
 };
 
 // The information box of the program: caption "Информация", one OK button.

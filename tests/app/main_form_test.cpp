@@ -20,7 +20,7 @@ TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
         db::Database db;
         db::Session session(db, dir.base(), ui);
         ASSERT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui);
+        app::TMainForm form(db, session, ui, dir.path());
         form.FormCreate();
         form.show();
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Zentaro - учет внешних ссылок"));
@@ -34,7 +34,7 @@ TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
     db::Database db;
     db::Session session(db, dir.base(), ui);
     ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui);
+    app::TMainForm form(db, session, ui, dir.path());
     form.FormCreate();
     db.tbProject.first();
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Сайт"));
@@ -47,7 +47,7 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     db::Database db;
     db::Session session(db, dir.base(), ui);
     ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui);
+    app::TMainForm form(db, session, ui, dir.path());
     form.FormCreate();
     form.show();
     QDir().mkpath(dir.file("project.adb.tmp/blocked"));

@@ -18,6 +18,14 @@ bool ScriptedUi::askYesNo(const QString& text, const QString& caption) {
     return a;
 }
 
+bool ScriptedUi::inputQuery(const QString& caption, const QString& prompt, QString& value) {
+    m_shown.push_back({QStringLiteral("input"), prompt + u'|' + value, caption});
+    if (m_inputs.empty()) return false;
+    value = m_inputs.front();
+    m_inputs.pop_front();
+    return true;
+}
+
 QStringList ScriptedUi::texts() const {
     QStringList out;
     for (const Shown& s : m_shown)

@@ -22,7 +22,11 @@ public:
     void showError(const QString& text, const QString& caption) override;
     bool askYesNo(const QString& text, const QString& caption) override;
 
+    bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
+
     void answer(bool yes) { m_answers.push_back(yes); }
+    // The next input dialog is confirmed with the text; with no text queued it is cancelled.
+    void type(const QString& text) { m_inputs.push_back(text); }
     const std::vector<Shown>& shown() const { return m_shown; }
     QStringList texts() const;
     void clear() { m_shown.clear(); }
@@ -30,6 +34,7 @@ public:
 private:
     std::vector<Shown> m_shown;
     std::deque<bool> m_answers;
+    std::deque<QString> m_inputs;
 };
 
 } // namespace zentaro::test

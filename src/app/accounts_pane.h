@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/pane_kit.h"
+
+namespace zentaro::app {
+
+// The accounts list (tsAccount of pcTrust).
+class AccountsPane : public QObject {
+    Q_OBJECT
+public:
+    AccountsPane(const PaneContext& ctx, QWidget* page);
+    DataGrid* grid() const { return m_grid; }
+
+private:
+    DataGrid* m_grid = nullptr;
+};
+
+} // namespace zentaro::app

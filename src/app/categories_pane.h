@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/pane_kit.h"
+
+namespace zentaro::app {
+
+// The link categories of the current project (tsCat2) and the trust-site categories (tsCat1).
+class CategoriesPane : public QObject {
+    Q_OBJECT
+public:
+    CategoriesPane(const PaneContext& ctx, QWidget* linkCatPage, QWidget* siteCatPage);
+    DataGrid* linkCatGrid() const { return m_cat2; }
+    DataGrid* siteCatGrid() const { return m_cat; }
+
+private:
+    DataGrid* m_cat2 = nullptr;
+    DataGrid* m_cat = nullptr;
+};
+
+} // namespace zentaro::app

@@ -1,0 +1,171 @@
+#include "app/data_grid.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionHeader>
+#include <QStyledItemDelegate>
+
+#include "db/table.h"
+#include "db/table_model.h"
+
+namespace zentaro::app {
+
+namespace {
+
+// Columns with a pick list edit through a drop-down of their words.
+class PickListDelegate : public QStyledItemDelegate {
+public:
+    PickListDelegate(db::TableModel* model, QObject* parent) : QStyledItemDelegate(parent), m_model(model) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        const QStringList& words = m_model->columns()[index.column()].pickList;
+        if (words.isEmpty()) {
+            QWidget* w = QStyledItemDelegate::createEditor(parent, option, index);
+            const int field = m_model->fieldOfColumn(index.column());
+            if (auto* edit = qobject_cast<QLineEdit*>(w);
+                edit && field >= 0 && m_model->table().field(field).size > 0)
+                edit->setMaxLength(m_model->table().field(field).size);
+            return w;
+        }
+        auto* box = new QComboBox(parent);
+        box->addItem(QString());
+        box->addItems(words);
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            box->setCurrentText(index.data(Qt::EditRole).toString());
+            return;
+        }
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        if (auto* box = qobject_cast<QComboBox*>(editor)) {
+            model->setData(index, box->currentText(), Qt::EditRole);
+            return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
+private:
+    db::TableModel* m_model;
+};
+
+// Titles in their colour; the one under the mouse underlined.
+class GridHeader : public QHeaderView {
+public:
+    explicit GridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+    int hovered = -1;
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logicalIndex) const override {
+        QHeaderView::initStyleOptionForIndex(option, logicalIndex);
+        const QVariant rgb = model()->headerData(logicalIndex, Qt::Horizontal, db::TableModel::TitleRgbRole);
+        if (rgb.isValid())
+            option->palette.setColor(QPalette::ButtonText, QColor::fromRgb(QRgb(rgb.toUInt())));
+    }
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        painter->save();
+        QFont f = font();
+        f.setUnderline(logicalIndex == hovered);
+        painter->setFont(f);
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        painter->restore();
+    }
+};
+
+} // namespace
+
+DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent), m_model(model) {
+    setHorizontalHeader(new GridHeader(this));
+    setModel(model);
+    setItemDelegate(new PickListDelegate(model, this));
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setTabKeyNavigation(true);
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
+    setWordWrap(false);
+    horizontalHeader()->setSectionsMovable(true);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setMouseTracking(true);
+    horizontalHeader()->viewport()->setMouseTracking(true);
+    horizontalHeader()->viewport()->installEventFilter(this);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    verticalHeader()->setMinimumWidth(14);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    const auto& cols = model->columns();
+    for (int c = 0; c < cols.size(); ++c) {
+        setColumnWidth(c, cols[c].width);
+        setColumnHidden(c, !cols[c].visible);
+    }
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        const int field = m_model->fieldOfColumn(section);
+        if (field >= 0) emit titleClicked(m_model->table().field(field).name);
+    });
+    connect(model, &db::TableModel::currentRowChanged, this, &DataGrid::followTable);
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { followTable(m_model->currentRow()); });
+    followTable(model->currentRow());
+}
+
+db::Table& DataGrid::table() const {
+    return m_model->table();
+}
+
+void DataGrid::followTable(int row) {
+    if (m_syncing) return;
+    m_syncing = true;
+    const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    if (row >= 0 && row < m_model->rowCount()) {
+        const QModelIndex idx = m_model->index(row, column);
+        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
+        scrollTo(idx);
+    } else {
+        selectionModel()->clearCurrentIndex();
+    }
+    m_syncing = false;
+}
+
+void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    if (m_syncing || !current.isValid() || current.row() == previous.row()) return;
+    m_syncing = true;
+    m_model->setCurrentRow(current.row());
+    m_syncing = false;
+    // The table's rules may have moved elsewhere (an unchanged new record discarded, for one).
+    if (m_model->currentRow() != current.row()) followTable(m_model->currentRow());
+}
+
+void DataGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
+        table().deleteRecord();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == horizontalHeader()->viewport()) {
+        int hovered = m_hovered;
+        if (event->type() == QEvent::MouseMove)
+            hovered =
+                horizontalHeader()->logicalIndexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        else if (event->type() == QEvent::Leave)
+            hovered = -1;
+        if (hovered != m_hovered) {
+            m_hovered = hovered;
+            static_cast<GridHeader*>(horizontalHeader())->hovered = hovered;
+            horizontalHeader()->viewport()->update();
+        }
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+} // namespace zentaro::app

@@ -1,0 +1,76 @@
+#include "app/field_binding.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+#include "db/table.h"
+
+namespace zentaro::app {
+
+FieldBinding::FieldBinding(db::Table& table, const QString& field, QLineEdit* edit)
+    : QObject(edit), m_table(table), m_field(table.fieldIndex(field)), m_edit(edit) {
+    if (m_table.field(m_field).size > 0) edit->setMaxLength(m_table.field(m_field).size);
+    connect(edit, &QLineEdit::editingFinished, this, [this] {
+        if (m_edit->isModified()) commit(m_edit->text(), true);
+        m_edit->setModified(false);
+    });
+    connectTable();
+}
+
+FieldBinding::FieldBinding(db::Table& table, const QString& field, QPlainTextEdit* memo, int maxChars)
+    : QObject(memo), m_table(table), m_field(table.fieldIndex(field)), m_memo(memo), m_maxChars(maxChars) {
+    connect(memo, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_updating) return;
+        const QString text = m_memo->toPlainText();
+        if (m_maxChars > 0 && text.size() > m_maxChars) {
+            // Refuse what goes beyond the limit, keeping the cursor where the user typed.
+            m_updating = true;
+            QTextCursor c = m_memo->textCursor();
+            const int pos = std::min(c.position(), m_maxChars);
+            m_memo->setPlainText(text.left(m_maxChars));
+            c = m_memo->textCursor();
+            c.setPosition(pos);
+            m_memo->setTextCursor(c);
+            m_updating = false;
+        }
+        // The memo writes into the record as the user types; the record is posted when it is left.
+        commit(m_memo->toPlainText(), false);
+    });
+    connectTable();
+}
+
+void FieldBinding::connectTable() {
+    connect(&m_table, &db::Table::viewReset, this, &FieldBinding::refresh);
+    connect(&m_table, &db::Table::currentChanged, this, &FieldBinding::refresh);
+    connect(&m_table, &db::Table::rowChanged, this, [this](int pos) {
+        if (pos == m_table.currentPos()) refresh();
+    });
+    refresh();
+}
+
+void FieldBinding::refresh() {
+    if (m_updating) return;
+    m_updating = true;
+    const QString text = m_table.currentPos() >= 0 ? m_table.displayText(m_field) : QString();
+    if (m_edit && m_edit->text() != text) {
+        m_edit->setText(text);
+        m_edit->setModified(false);
+    }
+    if (m_memo && m_memo->toPlainText() != text) {
+        m_memo->setPlainText(text);
+        m_memo->document()->setModified(false);
+    }
+    m_updating = false;
+}
+
+void FieldBinding::commit(const QString& text, bool postNow) {
+    if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return;
+    m_updating = true;
+    const bool ok = m_table.setText(m_field, text);
+    if (ok && postNow) m_table.post();
+    m_updating = false;
+    if (postNow) refresh();
+}
+
+} // namespace zentaro::app

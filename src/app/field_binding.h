@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace zentaro::db {
+class Table;
+}
+
+namespace zentaro::app {
+
+// Keeps an edit or memo showing one field of the table's current record and writes what the user types
+// back through the field's text rules: an edit when it is left (and posts it), a memo as it is typed.
+class FieldBinding : public QObject {
+    Q_OBJECT
+public:
+    FieldBinding(db::Table& table, const QString& field, QLineEdit* edit);
+    // A memo that accepts at most maxChars characters.
+    FieldBinding(db::Table& table, const QString& field, QPlainTextEdit* memo, int maxChars);
+
+    void refresh();
+
+private:
+    void connectTable();
+    void commit(const QString& text, bool postNow);
+
+    db::Table& m_table;
+    int m_field;
+    QLineEdit* m_edit = nullptr;
+    QPlainTextEdit* m_memo = nullptr;
+    int m_maxChars = 0;
+    bool m_updating = false;
+};
+
+} // namespace zentaro::app

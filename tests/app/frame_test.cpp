@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include "app/data_grid.h"
+#include "app/hints.h"
+#include "app/main_form.h"
+#include "app/navigator_bar.h"
+#include "db/database.h"
+#include "db/session.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+#include "util/shell.h"
+
+using namespace zentaro;
+
+namespace {
+
+// The real main window on a temporary program folder holding the help page.
+class Frame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir().mkpath(dir.path() + "help");
+        test::TempFolder::write(dir.path() + "help/about.htm", "<html><body>Справка один</body></html>");
+        ASSERT_TRUE(session.acquireInstanceLock());
+        form = std::make_unique<app::TMainForm>(db, session, ui, dir.path());
+        form->FormCreate();
+        form->show();
+    }
+    void TearDown() override {
+        ui.answer(true);
+        form->close();
+        form.reset();
+    }
+    template <class T> T* find(const char* name) {
+        T* w = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void clickTab(const char* tabs, int index) {
+        QTabBar* bar = find<QTabWidget>(tabs)->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    }
+    void clickNav(const char* nav, db::NavButton b) { find<app::NavigatorBar>(nav)->button(b)->click(); }
+    void addProject(const QString& name) {
+        clickNav("DBNavigator1", db::NavButton::Insert);
+        db.tbProject.setValue("Name", name);
+        db.tbProject.post();
+    }
+
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session{db, dir.base(), ui};
+    std::unique_ptr<app::TMainForm> form;
+};
+
+} // namespace
+
+TEST_F(Frame, StartsOnTheFirstPageOfEveryPageControl) {
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Zentaro - учет внешних ссылок"));
+    for (const char* tabs : {"pcMain", "pcTrust", "pcProject", "pcTSite", "pcLink", "pcCat"})
+        EXPECT_EQ(find<QTabWidget>(tabs)->currentIndex(), 0) << tabs;
+    EXPECT_EQ(find<QLabel>("pCat2")->text(), QStringLiteral("Категории ссылок проекта"));
+    EXPECT_EQ(find<QLabel>("Panel3")->text(), QStringLiteral("Продавигаемые проекты"));
+    EXPECT_FALSE(find<QPushButton>("bUStop")->isVisible());
+    EXPECT_EQ(find<QPushButton>("bUStop")->text(), QStringLiteral("Остановить"));
+    QTabWidget* main = find<QTabWidget>("pcMain");
+    QStringList captions;
+    for (int i = 0; i < main->count(); ++i)
+        captions << main->tabText(i);
+    EXPECT_EQ(captions, (QStringList{"Продвижение", "Отчеты", "Настройки", "Справка"}));
+}
+
+TEST_F(Frame, WorkPanelShowsTheLongHintOfWhatTheMouseIsOver) {
+    auto* report = find<QPushButton>("bGetReport");
+    EXPECT_TRUE(report->toolTip().isEmpty());
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(report, &enter);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QStringLiteral("Построить отчет"));
+    auto* findButton = find<QToolButton>("sbProjectFind");
+    EXPECT_EQ(findButton->toolTip(), QStringLiteral("Поиск"));
+    QApplication::sendEvent(findButton, &enter);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QStringLiteral("Поиск"));
+    QApplication::sendEvent(find<QWidget>("tsOption"), &enter);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QString());
+}
+
+TEST_F(Frame, HelpTabLoadsThePageOnEverySelection) {
+    clickTab("pcMain", 3);
+    EXPECT_TRUE(find<QTextBrowser>("wb")->toPlainText().contains(QStringLiteral("Справка один")));
+    test::TempFolder::write(dir.path() + "help/about.htm", "<html><body>Справка два</body></html>");
+    clickTab("pcMain", 0);
+    clickTab("pcMain", 3);
+    EXPECT_TRUE(find<QTextBrowser>("wb")->toPlainText().contains(QStringLiteral("Справка два")));
+}
+
+TEST_F(Frame, CategoryCaptionFollowsTheTrustTabsAndTheCategoryPage) {
+    auto* caption = find<QLabel>("pCat2");
+    auto* cat = find<QTabWidget>("pcCat");
+    clickTab("pcTrust", 1);
+    EXPECT_EQ(caption->text(), QStringLiteral("Категории трастовых сайтов"));
+    EXPECT_EQ(cat->currentIndex(), 1);
+    clickTab("pcTrust", 2); // accounts: nothing changes
+    EXPECT_EQ(caption->text(), QStringLiteral("Категории трастовых сайтов"));
+    EXPECT_EQ(cat->currentIndex(), 1);
+    clickTab("pcTrust", 0);
+    EXPECT_EQ(caption->text(), QStringLiteral("Категории ссылок проекта"));
+    EXPECT_EQ(cat->currentIndex(), 0);
+    cat->setCurrentIndex(1); // a switch made by the program follows too
+    EXPECT_EQ(caption->text(), QStringLiteral("Категории трастовых сайтов"));
+}
+
+TEST_F(Frame, DoubleClickOnTheBackupBoxShowsTheDatabaseBox) {
+    clickTab("pcMain", 2);
+    auto* box = find<QGroupBox>("gbImport");
+    EXPECT_FALSE(box->isVisible());
+    QTest::mouseDClick(find<QGroupBox>("GroupBox7"), Qt::LeftButton);
+    EXPECT_TRUE(box->isVisible());
+}
+
+TEST_F(Frame, LinkCategoryInsertWithoutAProjectAddsNothing) {
+    clickNav("DBNavigator10", db::NavButton::Insert);
+    EXPECT_EQ(db.tbCat2.recordCount(), 0);
+    EXPECT_TRUE(ui.shown().empty());
+}
+
+TEST_F(Frame, ChoosingAnotherProjectRefiltersCategoriesAndRenamesTheInfoPanel) {
+    addProject("Альфа");
+    clickNav("DBNavigator10", db::NavButton::Insert);
+    db.tbCat2.setValue("Name", QStringLiteral("Статьи альфы"));
+    db.tbCat2.post();
+    addProject("Бета");
+    auto* projects = find<app::DataGrid>("grdProject");
+    auto* cats = find<app::DataGrid>("grdCat2");
+    EXPECT_EQ(cats->model()->rowCount(), 0);
+    QTest::mouseClick(projects->viewport(), Qt::LeftButton, {},
+                      projects->visualRect(projects->model()->index(0, 1)).center());
+    EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Альфа"));
+    EXPECT_EQ(find<QLabel>("ppInfo")->text(), QStringLiteral("Альфа"));
+    ASSERT_EQ(cats->model()->rowCount(), 1);
+    EXPECT_EQ(cats->model()->index(0, 1).data().toString(), QStringLiteral("Статьи альфы"));
+}
+
+TEST_F(Frame, ProjectTitleClickSortsAndFindMovesToTheProject) {
+    addProject("Яблоко");
+    addProject("арбуз");
+    auto* grid = find<app::DataGrid>("grdProject");
+    QHeaderView* header = grid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, 5));
+    EXPECT_EQ(grid->model()->index(0, 1).data().toString(), QStringLiteral("арбуз"));
+    ui.type(QStringLiteral("ЯБЛ"));
+    find<QToolButton>("sbProjectFind")->click();
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Название проекта:|"));
+    EXPECT_EQ(ui.shown().back().caption, QStringLiteral("Поиск"));
+    EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Яблоко"));
+    EXPECT_EQ(grid->currentIndex().row(), 1);
+}
+
+TEST_F(Frame, AccountDeleteAsksAndNoKeepsIt) {
+    clickTab("pcTrust", 2);
+    clickNav("DBNavigator9", db::NavButton::Insert);
+    db.tbAccount.setValue("info", QStringLiteral("Почта"));
+    db.tbAccount.post();
+    ui.answer(false);
+    clickNav("DBNavigator9", db::NavButton::Delete);
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Удалить запись?"));
+    EXPECT_EQ(ui.shown().back().caption, QStringLiteral("Удаление"));
+    EXPECT_EQ(db.tbAccount.recordCount(), 1);
+    ui.answer(true);
+    clickNav("DBNavigator9", db::NavButton::Delete);
+    EXPECT_EQ(db.tbAccount.recordCount(), 0);
+}
+
+TEST_F(Frame, CtrlDelInAGridDeletesWithoutTheNavigatorQuestion) {
+    clickTab("pcTrust", 2);
+    clickNav("DBNavigator9", db::NavButton::Insert);
+    auto* grid = find<app::DataGrid>("grdAccount");
+    grid->setFocus();
+    const size_t asked = ui.shown().size();
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(db.tbAccount.recordCount(), 0);
+    EXPECT_EQ(ui.shown().size(), asked);
+}
+
+TEST_F(Frame, DescriptionMemoRefusesThe255thCharacter) {
+    addProject("Проект");
+    clickTab("pcProject", 1);
+    auto* memo = find<QPlainTextEdit>("mProjectInfo");
+    memo->setFocus();
+    memo->setPlainText(QString(253, u'ж'));
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClicks(memo, "ab");
+    EXPECT_EQ(memo->toPlainText().size(), 254);
+    EXPECT_TRUE(memo->toPlainText().endsWith(QStringLiteral("жa")));
+    db.tbProject.post();
+    EXPECT_EQ(db.tbProject.asString("Info").size(), 254);
+}
+
+TEST_F(Frame, ProjectSiteOpensFromItsButtonAndByDoubleClickButNotWhenEmpty) {
+    QStringList opened;
+    setOpenHandler([&](const QString& t, const QString&, const QString&) {
+        opened << t;
+        return 0;
+    });
+    addProject("Проект");
+    clickTab("pcProject", 1);
+    QTest::mouseDClick(find<QWidget>("eProjectSite"), Qt::LeftButton);
+    EXPECT_TRUE(opened.isEmpty());
+    db.tbProject.setValue("Site", QStringLiteral("Example.RU"));
+    db.tbProject.post();
+    find<QToolButton>("sbOpenProjectSite")->click();
+    QTest::mouseDClick(find<QWidget>("eProjectSite"), Qt::LeftButton);
+    setOpenHandler({});
+    EXPECT_EQ(opened, (QStringList{"http://example.ru", "http://example.ru"}));
+}
