@@ -6,6 +6,7 @@ bash "$root/scripts/deps.sh"
 bash "$root/scripts/build.sh"
 "$root/build/bench/zentaro_bench" "$@"
 "$root/build/bench/zentaro_bench_rules" "$@"
+"$root/build/bench/zentaro_bench_startup"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 "$root/build/bench/zentaro_bench_memory" generate "$tmp/base"
