@@ -17,6 +17,7 @@ public:
     void showError(const QString&, const QString&) override {}
     bool askYesNo(const QString&, const QString&) override { return true; }
     bool inputQuery(const QString&, const QString&, QString&) override { return false; }
+    bool chooseOpenFile(const QString&, QString&) override { return false; }
 };
 
 struct Fixture {

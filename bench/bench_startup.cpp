@@ -25,6 +25,7 @@ public:
     void showError(const QString&, const QString&) override {}
     bool askYesNo(const QString&, const QString&) override { return false; }
     bool inputQuery(const QString&, const QString&, QString&) override { return false; }
+    bool chooseOpenFile(const QString&, QString&) override { return false; }
 };
 
 } // namespace

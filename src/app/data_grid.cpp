@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionHeader>
+
+#include "db/value.h"
 #include <QStyledItemDelegate>
 
 #include "db/table.h"
@@ -16,10 +18,40 @@ namespace zentaro::app {
 
 namespace {
 
-// Columns with a pick list edit through a drop-down of their words.
+// Columns with a pick list edit through a drop-down of their words; the first visual column of marked rows
+// is painted light red.
 class PickListDelegate : public QStyledItemDelegate {
 public:
-    PickListDelegate(db::TableModel* model, QObject* parent) : QStyledItemDelegate(parent), m_model(model) {}
+    PickListDelegate(db::TableModel* model, DataGrid* grid) : QStyledItemDelegate(grid), m_model(model), m_grid(grid) {}
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant rgb = index.data(db::TableModel::TextRgbRole);
+        if (rgb.isValid())
+            option->palette.setColor(QPalette::Text, QColor::fromRgb(QRgb(rgb.toUInt())));
+    }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!m_grid->highlightFirstColumn || m_grid->horizontalHeader()->visualIndex(index.column()) != 0 ||
+            !m_grid->highlightFirstColumn(index.row()))
+            return;
+        const int field = m_model->fieldOfColumn(index.column());
+        const db::Table& t = m_model->table();
+        const QString text =
+            t.field(field).kind == db::FieldKind::Lookup
+                ? t.valueAt(index.row(), field).toString()
+                : db::formatValue(t.field(field).type, t.valueAt(index.row(), field));
+        painter->save();
+        painter->fillRect(option.rect, QColor(255, 198, 198));
+        painter->setClipRect(option.rect);
+        QFont f = option.font;
+        f.setBold(false);
+        f.setItalic(false);
+        painter->setFont(f);
+        painter->setPen(Qt::black);
+        painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
+        painter->restore();
+    }
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
@@ -54,6 +86,43 @@ public:
 
 private:
     db::TableModel* m_model;
+    DataGrid* m_grid;
+};
+
+// A column that edits through a drop-down of another table's records; the choice writes the record's ID.
+class LookupColumnDelegate : public PickListDelegate {
+public:
+    LookupColumnDelegate(db::TableModel* model, DataGrid* grid, db::Table& list, QString shown, QString dataField)
+        : PickListDelegate(model, grid), m_model(model), m_list(list), m_shown(std::move(shown)),
+          m_dataField(std::move(dataField)) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
+        auto* box = new QComboBox(parent);
+        const int id = m_list.fieldIndex(QStringLiteral("ID"));
+        const int shown = m_list.fieldIndex(m_shown);
+        for (int pos = 0; pos < m_list.recordCount(); ++pos)
+            box->addItem(m_list.displayTextAt(pos, shown), m_list.valueAt(pos, id));
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        auto* box = static_cast<QComboBox*>(editor);
+        box->setCurrentIndex(box->findText(index.data(Qt::EditRole).toString()));
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
+        auto* box = static_cast<QComboBox*>(editor);
+        if (box->currentIndex() < 0)
+            return;
+        db::Table& t = m_model->table();
+        m_model->setCurrentRow(index.row());
+        if (t.currentPos() == index.row() && t.setValue(m_dataField, box->currentData()))
+            t.post();
+    }
+
+private:
+    db::TableModel* m_model;
+    db::Table& m_list;
+    QString m_shown;
+    QString m_dataField;
 };
 
 // Titles in their colour; the one under the mouse underlined.
@@ -117,6 +186,10 @@ DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent),
 
 db::Table& DataGrid::table() const {
     return m_model->table();
+}
+
+void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField) {
+    setItemDelegateForColumn(column, new LookupColumnDelegate(m_model, this, list, shownField, dataField));
 }
 
 void DataGrid::followTable(int row) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QTableView>
 
 namespace zentaro::db {
@@ -19,6 +21,11 @@ public:
     db::TableModel* tableModel() const { return m_model; }
     db::Table& table() const;
     int hoveredSection() const { return m_hovered; }
+
+    // Rows for which the cell at the first visual column is painted light red with its stored value.
+    std::function<bool(int row)> highlightFirstColumn;
+    // A column whose editor offers the records of another table and writes the chosen key into a field.
+    void setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField);
 
 signals:
     void titleClicked(const QString& field);

@@ -20,7 +20,11 @@
 #include "app/categories_pane.h"
 #include "app/hints.h"
 #include "app/icons.h"
+#include "app/links_pane.h"
 #include "app/projects_pane.h"
+#include "app/sites_pane.h"
+#include "db/site_view.h"
+#include "util/shell.h"
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
@@ -146,13 +150,20 @@ void TMainForm::buildFrame() {
 
     m_pcLink = pageControl(siteLink, QStringLiteral("pcLink"));
     fill(siteLink, m_pcLink);
-    page(m_pcLink, QStringLiteral("TabSheet3"), QStringLiteral("Список"));
-    page(m_pcLink, QStringLiteral("tsLinkMore"), QStringLiteral("Свойства"));
+    QWidget* linkList = page(m_pcLink, QStringLiteral("TabSheet3"), QStringLiteral("Список"));
+    QWidget* linkMore = page(m_pcLink, QStringLiteral("tsLinkMore"), QStringLiteral("Свойства"));
     m_pcTSite = pageControl(siteBase, QStringLiteral("pcTSite"));
     fill(siteBase, m_pcTSite);
-    page(m_pcTSite, QStringLiteral("tsTSiteList"), QStringLiteral("Список"));
-    page(m_pcTSite, QStringLiteral("tsTSiteMore"), QStringLiteral("Свойства"));
-    m_accounts = new AccountsPane({m_db, *m_rules, m_ui}, account);
+    QWidget* siteList = page(m_pcTSite, QStringLiteral("tsTSiteList"), QStringLiteral("Список"));
+    QWidget* siteMore = page(m_pcTSite, QStringLiteral("tsTSiteMore"), QStringLiteral("Свойства"));
+    const PaneContext ctx{m_db, *m_rules, m_ui};
+    m_accounts = new AccountsPane(ctx, account);
+    m_links = new LinksPane(ctx, linkList, linkMore);
+    m_sites = new SitesPane(ctx, siteList, siteMore);
+    connect(m_links, &LinksPane::showAccountsRequested, this, [this] { m_pcTrust->setCurrentIndex(2); });
+    connect(m_links, &LinksPane::commandRequested, this, &TMainForm::runCommand);
+    connect(m_sites, &SitesPane::commandRequested, this, &TMainForm::runCommand);
+    connect(m_sites, &SitesPane::linkHereRequested, this, &TMainForm::LinkHere);
 
     fill(report, buildReportPage());
     fill(option, buildOptionPage());
@@ -289,6 +300,31 @@ void TMainForm::pcTrustChange() {
         m_pcCat->setCurrentIndex(1);
     }
 }
+
+void TMainForm::LinkHere() {
+    switch (db::canLinkHere(m_db)) {
+    case db::LinkHereResult::NoSite:
+        return;
+    case db::LinkHereResult::NoProject:
+        Msg(m_ui, QStringLiteral("Выберите проект, для которого размещается ссылка."));
+        return;
+    case db::LinkHereResult::Done:
+        break;
+    }
+    const QString address = db::trustSiteAddress(m_db);
+    m_pcTrust->setCurrentIndex(0);
+    m_pcLink->setCurrentIndex(1);
+    m_pcCat->setCurrentIndex(0);
+    db::insertLinkHere(m_db);
+    RunURL(address);
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::runCommand(const QString& operation) { Q_UNUSED(operation); }
 
 void TMainForm::pcCatChange() {
     m_pCat2->setText(m_pcCat->currentIndex() == 0 ? kCatLinks : kCatSites);

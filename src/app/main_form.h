@@ -26,7 +26,9 @@ namespace zentaro::app {
 class AccountsPane;
 class AppHint;
 class CategoriesPane;
+class LinksPane;
 class ProjectsPane;
+class SitesPane;
 
 inline const QString kMainCaption = QStringLiteral("Zentaro - учет внешних ссылок");
 
@@ -51,6 +53,11 @@ public:
     // Reactions to the user's choice of a tab.
     void pcMainChange();
     void pcTrustChange();
+
+    // Adds a link for the current project on the current site and shows its properties.
+    void LinkHere();
+    // Runs a web check or list command of a pane by its operation name.
+    void runCommand(const QString& operation);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -87,6 +94,8 @@ private:
     ProjectsPane* m_projects = nullptr;
     CategoriesPane* m_categories = nullptr;
     AccountsPane* m_accounts = nullptr;
+    LinksPane* m_links = nullptr;
+    SitesPane* m_sites = nullptr;
 };
 
 } // namespace zentaro::app

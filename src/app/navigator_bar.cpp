@@ -36,10 +36,12 @@ const ButtonSpec kSpecs[] = {
 
 } // namespace
 
-NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons& visible, QWidget* parent)
+NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons& visible, QWidget* parent,
+                           Qt::Orientation orientation)
     : QWidget(parent), m_table(table) {
     setObjectName(name);
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QBoxLayout(orientation == Qt::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom,
+                                  this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     for (const ButtonSpec& s : kSpecs) {
@@ -55,7 +57,8 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
         m_buttons << b;
     }
     layout->addStretch();
-    setFixedWidth(224);
+    if (orientation == Qt::Horizontal)
+        setFixedWidth(224);
 }
 
 QToolButton* NavigatorBar::button(db::NavButton b) const {

@@ -20,7 +20,8 @@ class NavigatorBar : public QWidget {
     Q_OBJECT
 public:
     using Buttons = QList<db::NavButton>;
-    NavigatorBar(const QString& name, db::Table& table, const Buttons& visible, QWidget* parent = nullptr);
+    NavigatorBar(const QString& name, db::Table& table, const Buttons& visible, QWidget* parent = nullptr,
+                 Qt::Orientation orientation = Qt::Horizontal);
 
     std::function<bool(const QString& navigator, db::NavButton)> beforeAction;
     QToolButton* button(db::NavButton b) const;

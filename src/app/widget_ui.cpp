@@ -1,5 +1,6 @@
 #include "app/widget_ui.h"
 
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,6 +29,16 @@ bool WidgetUi::inputQuery(const QString& caption, const QString& prompt, QString
     const QString text = QInputDialog::getText(m_owner, caption, prompt, QLineEdit::Normal, value, &ok);
     if (ok) value = text;
     return ok;
+}
+
+bool WidgetUi::chooseOpenFile(const QString& preset, QString& fileName) {
+    QFileDialog dialog(m_owner);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.selectFile(preset);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    fileName = dialog.selectedFiles().first();
+    return true;
 }
 
 } // namespace zentaro::app

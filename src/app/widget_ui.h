@@ -15,6 +15,7 @@ public:
     void showError(const QString& text, const QString& caption) override;
     bool askYesNo(const QString& text, const QString& caption) override;
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
+    bool chooseOpenFile(const QString& preset, QString& fileName) override;
 
 private:
     QWidget* m_owner;

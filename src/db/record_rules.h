@@ -33,7 +33,19 @@ public:
     // A click on a link-filter radio button: checks it and, when it was not checked, runs SetLinkFilter.
     void setLinkFilterMode(LinkFilterMode mode);
     bool siteCatChecked() const { return m_siteCat; }
-    void setSiteCatChecked(bool on) { m_siteCat = on; }
+    void setSiteCatChecked(bool on) {
+        if (on == m_siteCat)
+            return;
+        m_siteCat = on;
+        emit siteCatChanged();
+    }
+    bool siteCatEnabled() const { return m_siteCatEnabled; }
+    void setSiteCatEnabled(bool on) {
+        if (on == m_siteCatEnabled)
+            return;
+        m_siteCatEnabled = on;
+        emit siteCatChanged();
+    }
     bool siteLinkPageShown() const { return m_siteLinkPage; }
     void setSiteLinkPageShown(bool on) { m_siteLinkPage = on; }
 
@@ -52,6 +64,8 @@ public:
 signals:
     void linkFilterModeChanged(zentaro::db::LinkFilterMode mode);
     void textsChanged();
+    // The category box of the sites pane was ticked, unticked, enabled or disabled by an operation.
+    void siteCatChanged();
     // The account fields of the links pane must be shown anew.
     void accountDataChanged();
 
@@ -72,10 +86,11 @@ private:
     UserInterface& m_ui;
     LinkFilterMode m_mode = LinkFilterMode::AllUrl;
     bool m_siteCat = false;
+    bool m_siteCatEnabled = true;
     bool m_siteLinkPage = false;
     QString m_ppInfo;
     QString m_pLinkInfo;
-    QString m_sbShowSiteHint;
+    QString m_sbShowSiteHint = QStringLiteral("Показать на каких сайтах пока нет ссылок на проект");
     QString m_rbListUrlSiteCaption = QStringLiteral("Трастовый сайт");
 };
 

@@ -100,6 +100,11 @@ public:
     QString displayText(int field) const;
     bool setText(int field, const QString& text);
 
+    // Writes one stored value of any row without moving the current record or maintaining the view; for
+    // passes over many records with the view switched off. refreshView() then rebuilds the view once.
+    bool setRowValue(int row, int field, const QVariant& v);
+    void refreshView();
+
     // Values by view position, for grids
     int rowAt(int pos) const;
     QVariant valueAt(int pos, int field) const;

@@ -44,6 +44,8 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
         return m_table.displayTextAt(tablePos(index.row()), field);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(m_columns[index.column()].align);
+    case TextRgbRole:
+        return m_columns[index.column()].textRgb ? QVariant(m_columns[index.column()].textRgb) : QVariant();
     default:
         return {};
     }

@@ -9,14 +9,15 @@ namespace zentaro::db {
 class Table;
 
 struct GridColumn {
-    GridColumn(QString f, QString t, int w, QStringList picks = {}, unsigned rgb = 0x0000ff,
-               bool shown = true)
-        : field(std::move(f)), title(std::move(t)), width(w), titleRgb(rgb), pickList(std::move(picks)),
+    GridColumn(QString f, QString t, int w, QStringList picks = {}, unsigned rgb = 0x0000ff, bool shown = true,
+               unsigned text = 0)
+        : field(std::move(f)), title(std::move(t)), width(w), titleRgb(rgb), textRgb(text), pickList(std::move(picks)),
           visible(shown) {}
     QString field;
     QString title;
     int width = 64;
     unsigned titleRgb = 0x0000ff; // title text colour, 0xRRGGBB
+    unsigned textRgb = 0;         // cell text colour, 0 for the window's
     Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
     QStringList pickList; // words offered by the cell editor
     bool visible = true;
@@ -30,6 +31,8 @@ class TableModel : public QAbstractTableModel {
 public:
     // Header role carrying a column title's colour as 0xRRGGBB.
     static constexpr int TitleRgbRole = Qt::UserRole + 1;
+    // Cell role carrying the column's text colour as 0xRRGGBB (absent for the window's colour).
+    static constexpr int TextRgbRole = Qt::UserRole + 2;
 
     TableModel(Table& table, QList<GridColumn> columns, QObject* parent = nullptr);
 

@@ -16,6 +16,8 @@ public:
     virtual bool askYesNo(const QString& text, const QString& caption) = 0;
     // A one-line input dialog with OK and Cancel; value holds the initial text and receives the answer.
     virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value) = 0;
+    // The open-file dialog with the file name field preset; true with the chosen full file name.
+    virtual bool chooseOpenFile(const QString& preset, QString& fileName) = 0;
 };
 
 // The information box of the program: caption "Информация", one OK button.

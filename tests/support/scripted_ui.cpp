@@ -26,6 +26,10 @@ bool ScriptedUi::inputQuery(const QString& caption, const QString& prompt, QStri
     return true;
 }
 
+bool ScriptedUi::chooseOpenFile(const QString& preset, QString& fileName) {
+    return inputQuery(QStringLiteral("open file"), preset, fileName);
+}
+
 QStringList ScriptedUi::texts() const {
     QStringList out;
     for (const Shown& s : m_shown)

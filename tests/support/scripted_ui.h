@@ -23,6 +23,8 @@ public:
     bool askYesNo(const QString& text, const QString& caption) override;
 
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
+    // Answered from the same queue as the input dialog.
+    bool chooseOpenFile(const QString& preset, QString& fileName) override;
 
     void answer(bool yes) { m_answers.push_back(yes); }
     // The next input dialog is confirmed with the text; with no text queued it is cancelled.

@@ -1,0 +1,390 @@
+#include "app/links_pane.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/data_grid.h"
+#include "app/field_binding.h"
+#include "app/hints.h"
+#include "app/icons.h"
+#include "app/lookup_box.h"
+#include "app/navigator_bar.h"
+#include "db/database.h"
+#include "db/site_view.h"
+#include "util/shell.h"
+#include "util/user_interface.h"
+
+namespace zentaro::app {
+
+namespace {
+
+const QStringList kYesNo = {QStringLiteral("Да"), QStringLiteral("Нет")};
+const QStringList kStatus = {QStringLiteral("Ожидание"), QStringLiteral("Размещено"), QStringLiteral("Пропажа"),
+                             QStringLiteral("Изменено")};
+constexpr unsigned kBlue = 0x0000ff, kRed = 0xff0000, kTeal = 0x008080, kMaroon = 0x800000, kPurple = 0x800080,
+                   kNavy = 0x000080;
+
+QToolButton* plainButton(QWidget* parent, const QString& name, const QString& hint, const char* icon,
+                         QStyle::StandardPixmap fallback) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setIcon(themeIcon(icon, fallback));
+    b->setIconSize(QSize(16, 16));
+    setHint(b, hint);
+    return b;
+}
+
+QLineEdit* bound(db::Table& t, const QString& field, const QString& name, QWidget* parent) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    new FieldBinding(t, field, e);
+    return e;
+}
+
+} // namespace
+
+LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage) : QObject(listPage), m_ctx(ctx) {
+    buildList(listPage);
+    buildInfo(infoPage);
+    buildMenu();
+    connect(&ctx.rules, &db::RecordRules::linkFilterModeChanged, this, &LinksPane::showMode);
+    connect(&ctx.rules, &db::RecordRules::textsChanged, this, [this] {
+        m_rbSite->setText(m_ctx.rules.rbListUrlSiteCaption());
+        m_pLinkInfo->setText(m_ctx.rules.pLinkInfo());
+    });
+    connect(&ctx.rules, &db::RecordRules::accountDataChanged, this, &LinksPane::ShowAccountData);
+    showMode();
+}
+
+void LinksPane::buildList(QWidget* page) {
+    db::Table& t = m_ctx.db.tbLink;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_filterBox = new QGroupBox(QStringLiteral("Фильтры: "), page);
+    m_filterBox->setObjectName(QStringLiteral("gbLinkFilter"));
+    m_filterBox->setFixedHeight(52);
+    m_filterBox->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; }"));
+    auto* fl = new QHBoxLayout(m_filterBox);
+    m_rbAll = new QRadioButton(QStringLiteral("Все ссылки проекта "), m_filterBox);
+    m_rbAll->setObjectName(QStringLiteral("rbListAllUrl"));
+    m_rbCat = new QRadioButton(QStringLiteral("Только ссылки категории"), m_filterBox);
+    m_rbCat->setObjectName(QStringLiteral("rbListCat"));
+    setHint(m_rbCat, QStringLiteral("Категории ссылок"));
+    m_rbSite = new QRadioButton(m_ctx.rules.rbListUrlSiteCaption(), m_filterBox);
+    m_rbSite->setObjectName(QStringLiteral("rbListUrlSite"));
+    setHint(m_rbSite, QStringLiteral("Только те, которые относятся к текущему трастовому сайту"));
+    for (QRadioButton* rb : {m_rbAll, m_rbCat, m_rbSite}) {
+        rb->setStyleSheet(QStringLiteral("font-weight: normal;"));
+        fl->addWidget(rb);
+    }
+    fl->addStretch();
+    auto pick = [this](db::LinkFilterMode mode) { m_ctx.rules.setLinkFilterMode(mode); };
+    connect(m_rbAll, &QRadioButton::clicked, this, [pick] { pick(db::LinkFilterMode::AllUrl); });
+    connect(m_rbCat, &QRadioButton::clicked, this, [pick] { pick(db::LinkFilterMode::Cat); });
+    connect(m_rbSite, &QRadioButton::clicked, this, [pick] { pick(db::LinkFilterMode::UrlSite); });
+    layout->addWidget(m_filterBox);
+
+    QFrame* strip = toolbarStrip(page, QStringLiteral("Panel9"));
+    navigator(m_ctx, strip, QStringLiteral("DBNavigator5"), t, kEditNavigator);
+    auto* bar = static_cast<QHBoxLayout*>(strip->layout());
+    auto* spacer = new QFrame(strip);
+    spacer->setObjectName(QStringLiteral("Panel6"));
+    spacer->setFixedWidth(16);
+    bar->insertWidget(1, spacer);
+    QToolButton* view = speedButton(strip, QStringLiteral("sbViewWebPage"), QStringLiteral("Открыть веб-страницу"),
+                                    "internet-web-browser", QStyle::SP_DirLinkIcon);
+    connect(view, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
+    auto command = [this](QToolButton* b, const QString& op) {
+        connect(b, &QToolButton::clicked, this, [this, op] { emit commandRequested(op); });
+    };
+    command(speedButton(strip, QStringLiteral("sbLinkPRCY"), QStringLiteral("Обновить тИЦ и PR для текущей страницы"),
+                        "view-refresh", QStyle::SP_BrowserReload),
+            QStringLiteral("UpDateLinkPRCY"));
+    command(speedButton(strip, QStringLiteral("sbPageCheckIndex"), QStringLiteral("Проверить индексацию страницы"),
+                        "system-search", QStyle::SP_FileDialogContentsView),
+            QStringLiteral("sbPageCheckIndexClick"));
+    command(speedButton(strip, QStringLiteral("sbExtLinks"),
+                        QStringLiteral("Определить число внешних ссылок на странице"), "go-jump", QStyle::SP_ArrowRight),
+            QStringLiteral("sbExtLinksClick"));
+    command(speedButton(strip, QStringLiteral("SpeedButton3"), QStringLiteral("Проверить наличие ссылки на странице"),
+                        "emblem-default", QStyle::SP_DialogApplyButton),
+            QStringLiteral("CheckPageLink"));
+    findButton(m_ctx, strip, QStringLiteral("sbLinkFind"), t, QStringLiteral("PageURL"), QStringLiteral("Веб-страница:"));
+    // The find button and the filter switch stand at the right end.
+    QWidget* find = strip->findChild<QWidget*>(QStringLiteral("sbLinkFind"));
+    bar->removeWidget(find);
+    bar->addWidget(find);
+    QToolButton* toggle = plainButton(strip, QStringLiteral("SpeedButton2"), QStringLiteral("Показать/скрыть фильтры"),
+                                      "view-filter", QStyle::SP_FileDialogListView);
+    bar->addWidget(toggle);
+    connect(toggle, &QToolButton::clicked, this, &LinksPane::SpeedButton2Click);
+    layout->addWidget(strip);
+
+    m_grid = app::grid(m_ctx, page, QStringLiteral("grdLink"), t,
+                       {{QStringLiteral("ID"), QStringLiteral("#"), 40},
+                        {QStringLiteral("PageURL"), QStringLiteral("Веб-страница"), 194},
+                        {QStringLiteral("_cat"), QStringLiteral("Категория"), 137, QStringList(), kBlue, true, kNavy},
+                        {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 64, QStringList(), kRed, true, kRed},
+                        {QStringLiteral("PR"), QStringLiteral("PR"), 64, QStringList(), kTeal, true, kTeal},
+                        {QStringLiteral("PageIndexY"), QStringLiteral("YP"), 64, kYesNo, kRed, true, kRed},
+                        {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 45, kYesNo, kTeal, true, kTeal},
+                        {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 45, kYesNo, kMaroon, true, kMaroon},
+                        {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 41, QStringList(), kPurple, true, kPurple},
+                        {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 80},
+                        {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
+                        {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
+                        {QStringLiteral("Name"), QStringLiteral("Примечание"), 176}});
+    m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
+    m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
+    m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_grid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { m_pumLink->popup(m_grid->viewport()->mapToGlobal(p)); });
+    layout->addWidget(m_grid, 1);
+}
+
+void LinksPane::buildInfo(QWidget* page) {
+    db::Table& t = m_ctx.db.tbLink;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(2, 0, 2, 2);
+
+    auto* strip = new QFrame(page);
+    strip->setFixedHeight(29);
+    auto* sl = new QHBoxLayout(strip);
+    sl->setContentsMargins(0, 0, 4, 0);
+    auto* nav = new NavigatorBar(QStringLiteral("DBNavigator7"), t,
+                                 {db::NavButton::First, db::NavButton::Prior, db::NavButton::Next, db::NavButton::Last,
+                                  db::NavButton::Post},
+                                 strip);
+    nav->setFixedWidth(130);
+    nav->beforeAction = [&rules = m_ctx.rules](const QString& n, db::NavButton b) {
+        return rules.DBNavigator1BeforeAction(n, b);
+    };
+    sl->addWidget(nav);
+    m_pLinkInfo = new QLabel(strip);
+    m_pLinkInfo->setObjectName(QStringLiteral("pLinkInfo"));
+    m_pLinkInfo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sl->addWidget(m_pLinkInfo, 1);
+    layout->addWidget(strip);
+
+    auto* g3 = new QGroupBox(QStringLiteral("Страница, содержащая ссылку:"), page);
+    g3->setObjectName(QStringLiteral("GroupBox3"));
+    auto* g3l = new QHBoxLayout(g3);
+    g3l->addWidget(bound(t, QStringLiteral("PageURL"), QStringLiteral("eLinkPageURL"), g3), 1);
+    QToolButton* out = plainButton(g3, QStringLiteral("sbLinkOut"), QStringLiteral("Открыть веб-страницу"),
+                                   "internet-web-browser", QStyle::SP_DirLinkIcon);
+    connect(out, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
+    g3l->addWidget(out);
+    layout->addWidget(g3);
+
+    auto* g4 = new QGroupBox(QStringLiteral("Мои ссылки на странице: "), page);
+    g4->setObjectName(QStringLiteral("GroupBox4"));
+    auto* g4l = new QHBoxLayout(g4);
+    DataGrid* anchors = app::grid(m_ctx, g4, QStringLiteral("grdAncor"), m_ctx.db.tbAncor,
+                                  {{QStringLiteral("Ancor"), QStringLiteral("Анкор (текст ссылки)"), 188},
+                                   {QStringLiteral("URL"), QStringLiteral("Ссылка (URL)"), 215},
+                                   {QStringLiteral("Info"), QStringLiteral("Примечание"), 144}});
+    g4l->addWidget(anchors, 1);
+    auto* anav = new NavigatorBar(QStringLiteral("DBNavigator8"), m_ctx.db.tbAncor,
+                                  {db::NavButton::Insert, db::NavButton::Delete, db::NavButton::Edit, db::NavButton::Post},
+                                  g4, Qt::Vertical);
+    anav->beforeAction = nav->beforeAction;
+    g4l->addWidget(anav);
+    layout->addWidget(g4, 1);
+
+    auto* g8 = new QGroupBox(QStringLiteral("Файл со статьей: "), page);
+    g8->setObjectName(QStringLiteral("GroupBox8"));
+    auto* g8l = new QHBoxLayout(g8);
+    QLineEdit* afn = bound(t, QStringLiteral("AFN"), QStringLiteral("eLinkAFN"), g8);
+    setHint(afn, QStringLiteral("Статья с вашими ссылками, которая публикуется на сайте"));
+    g8l->addWidget(afn, 1);
+    QToolButton* assign = plainButton(g8, QStringLiteral("sbArtFN"), QStringLiteral("Назначить файл"),
+                                      "document-open", QStyle::SP_DialogOpenButton);
+    connect(assign, &QToolButton::clicked, this, &LinksPane::sbArtFNClick);
+    QToolButton* openFile = plainButton(g8, QStringLiteral("SpeedButton10"), QStringLiteral("Открыть файл"),
+                                        "document-preview", QStyle::SP_FileIcon);
+    connect(openFile, &QToolButton::clicked, this, &LinksPane::SpeedButton10Click);
+    g8l->addWidget(assign);
+    g8l->addWidget(openFile);
+    layout->addWidget(g8);
+
+    auto* side = new QHBoxLayout;
+    auto* g5 = new QGroupBox(QStringLiteral("Логин и пароль для редактирования:"), page);
+    g5->setObjectName(QStringLiteral("GroupBox5"));
+    auto* g5l = new QGridLayout(g5);
+    g5l->addWidget(new QLabel(QStringLiteral("Аккаунт:"), g5), 0, 0);
+    m_account = new LookupBox(t, QStringLiteral("AccountID"), m_ctx.db.tbAccount, QStringLiteral("ID"),
+                              QStringLiteral("info"), g5);
+    m_account->setObjectName(QStringLiteral("DBLookupComboBox1"));
+    g5l->addWidget(m_account, 0, 1);
+    QToolButton* showAccount = plainButton(g5, QStringLiteral("sbShowAccount"), QStringLiteral("Открыть страницу"),
+                                           "system-users", QStyle::SP_DirHomeIcon);
+    connect(showAccount, &QToolButton::clicked, this, &LinksPane::showAccountsRequested);
+    g5l->addWidget(showAccount, 0, 2);
+    const QString rowNames[3] = {QStringLiteral("Логин:"), QStringLiteral("Пароль:"), QStringLiteral("E-mail:")};
+    const QString editNames[3] = {QStringLiteral("eLinkLogin"), QStringLiteral("eLinkPassword"),
+                                  QStringLiteral("eLinkEMail")};
+    QLineEdit** edits[3] = {&m_login, &m_password, &m_email};
+    for (int i = 0; i < 3; ++i) {
+        g5l->addWidget(new QLabel(rowNames[i], g5), i + 1, 0);
+        *edits[i] = new QLineEdit(g5);
+        (*edits[i])->setObjectName(editNames[i]);
+        (*edits[i])->setReadOnly(true);
+        g5l->addWidget(*edits[i], i + 1, 1);
+        QToolButton* copy = plainButton(g5, QStringLiteral("sbL%1").arg(i + 1),
+                                        QStringLiteral("Копировать в буфер обмена"), "edit-copy", QStyle::SP_FileLinkIcon);
+        connect(copy, &QToolButton::clicked, this, [this, e = *edits[i]] { copyToClipboard(e); });
+        g5l->addWidget(copy, i + 1, 2);
+    }
+    side->addWidget(g5, 1);
+    auto* g6 = new QGroupBox(QStringLiteral("Сайт-источник (трастовый сайт): "), page);
+    g6->setObjectName(QStringLiteral("GroupBox6"));
+    auto* g6l = new QVBoxLayout(g6);
+    m_site = new LookupBox(t, QStringLiteral("SiteID"), m_ctx.db.tbSite, QStringLiteral("ID"), QStringLiteral("Site"), g6);
+    m_site->setObjectName(QStringLiteral("DBLookupComboBox2"));
+    m_site->setStyleSheet(QStringLiteral("color: green;"));
+    g6l->addWidget(m_site);
+    g6l->addStretch();
+    side->addWidget(g6, 1);
+    layout->addLayout(side);
+    for (LookupBox* box : {m_account, m_site})
+        connect(box, &LookupBox::closedUp, this, &LinksPane::ShowAccountData);
+
+    auto* dateRow = new QHBoxLayout;
+    dateRow->addWidget(new QLabel(QStringLiteral("Дата проверки индексации страницы:"), page));
+    QLineEdit* date = bound(t, QStringLiteral("UpdateIndexDate"), QStringLiteral("eLinkIndexDate"), page);
+    date->setMaximumWidth(100);
+    dateRow->addWidget(date);
+    QToolButton* check = plainButton(page, QStringLiteral("SpeedButton4"), QStringLiteral("Проверить индексацию страницы"),
+                                     "system-search", QStyle::SP_FileDialogContentsView);
+    connect(check, &QToolButton::clicked, this, [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
+    dateRow->addWidget(check);
+    dateRow->addStretch();
+    layout->addLayout(dateRow);
+}
+
+QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
+                             const QString& operation, const char* icon) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (!key.isEmpty()) {
+        a->setShortcut(key);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        m_grid->addAction(a);
+    }
+    if (icon)
+        a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
+    if (!operation.isEmpty())
+        connect(a, &QAction::triggered, this, [this, operation] { emit commandRequested(operation); });
+    return a;
+}
+
+void LinksPane::buildMenu() {
+    m_pumLink = new QMenu(m_grid);
+    m_pumLink->setObjectName(QStringLiteral("pumLink"));
+    QAction* open = menuItem(m_pumLink, QStringLiteral("N8"), QStringLiteral("Открыть страницу"), Qt::Key_F3, {},
+                             "internet-web-browser");
+    connect(open, &QAction::triggered, this, &LinksPane::sbLinkOutClick);
+    m_pumLink->addSeparator()->setObjectName(QStringLiteral("N17"));
+    QAction* all = menuItem(m_pumLink, QStringLiteral("mnCheckLinkAll"), QStringLiteral("Проверить все параметры"),
+                            Qt::Key_F9, QStringLiteral("mnCheckLinkAllClick"), "emblem-default");
+    setHint(all, QStringLiteral("| Проверить тИЦ, PR, индексацию, внешние ссылки, наличие ссылок"));
+    m_pumLink->addSeparator()->setObjectName(QStringLiteral("N16"));
+    menuItem(m_pumLink, QStringLiteral("PR1"), QStringLiteral("Проверить тИЦ и PR"), QKeySequence(Qt::CTRL | Qt::Key_T),
+             QStringLiteral("UpDateLinkPRCY"), "view-refresh");
+    menuItem(m_pumLink, QStringLiteral("N1"), QStringLiteral("Проверить индексацию страницы"),
+             QKeySequence(Qt::CTRL | Qt::Key_P), QStringLiteral("sbPageCheckIndexClick"), "system-search");
+    QMenu* presence = m_pumLink->addMenu(QStringLiteral("Проверить наличие своей ссылки"));
+    presence->menuAction()->setObjectName(QStringLiteral("N9"));
+    menuItem(presence, QStringLiteral("N10"), QStringLiteral("Для текущей веб-страницы"),
+             QKeySequence(Qt::CTRL | Qt::Key_L), QStringLiteral("CheckPageLink"), "emblem-default");
+    menuItem(presence, QStringLiteral("N11"), QStringLiteral("Для все страниц в списке"), {},
+             QStringLiteral("CheckAllPageLink"));
+    QMenu* ext = m_pumLink->addMenu(QStringLiteral("Проверить внешние ссылки"));
+    ext->menuAction()->setObjectName(QStringLiteral("N4"));
+    // The count for the current page is started by its toolbar button; this item has no action of its own.
+    menuItem(ext, QStringLiteral("N5"), QStringLiteral("Для текущений веб-страницы"), QKeySequence(Qt::CTRL | Qt::Key_E),
+             {}, "go-jump");
+    menuItem(ext, QStringLiteral("N6"), QStringLiteral("Для всех страниц в списке"), {}, QStringLiteral("CheckExtLinksAll"));
+    menuItem(ext, QStringLiteral("N7"), QStringLiteral("Только для новых"), {}, QStringLiteral("CheckExtLinksNew"));
+    m_pumLink->addSeparator()->setObjectName(QStringLiteral("N15"));
+    QMenu* filters = m_pumLink->addMenu(QStringLiteral("Фильтры"));
+    filters->menuAction()->setObjectName(QStringLiteral("N3"));
+    const QString names[3] = {QStringLiteral("mnFL1"), QStringLiteral("mnFL2"), QStringLiteral("mnFL3")};
+    const QString captions[3] = {QStringLiteral("Все ссылки проекта"), QStringLiteral("Категория ссылки"),
+                                 QStringLiteral("Текущий трастовый сайт")};
+    const db::LinkFilterMode modes[3] = {db::LinkFilterMode::AllUrl, db::LinkFilterMode::Cat,
+                                         db::LinkFilterMode::UrlSite};
+    for (int i = 0; i < 3; ++i) {
+        m_fl[i] = filters->addAction(captions[i]);
+        m_fl[i]->setObjectName(names[i]);
+        m_fl[i]->setCheckable(true);
+        connect(m_fl[i], &QAction::triggered, this, [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
+    }
+    menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {}, QStringLiteral("N18Click"));
+    menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {}, QStringLiteral("ImportLinks"));
+    connect(m_pumLink, &QMenu::aboutToShow, this, &LinksPane::pumLinkPopup);
+}
+
+void LinksPane::showMode() {
+    const db::LinkFilterMode mode = m_ctx.rules.linkFilterMode();
+    m_rbAll->setChecked(mode == db::LinkFilterMode::AllUrl);
+    m_rbCat->setChecked(mode == db::LinkFilterMode::Cat);
+    m_rbSite->setChecked(mode == db::LinkFilterMode::UrlSite);
+}
+
+void LinksPane::pumLinkPopup() {
+    const int mode = int(m_ctx.rules.linkFilterMode());
+    for (int i = 0; i < 3; ++i)
+        m_fl[i]->setChecked(i == mode);
+}
+
+void LinksPane::ShowAccountData() {
+    if (db::accountDataFrozen(m_ctx.db))
+        return;
+    const db::AccountData a = db::accountDataFor(m_ctx.db);
+    m_login->setText(a.login);
+    m_password->setText(a.password);
+    m_email->setText(a.email);
+}
+
+void LinksPane::sbLinkOutClick() { RunURL(m_ctx.db.tbLink.asString(QStringLiteral("PageURL"))); }
+
+void LinksPane::SpeedButton2Click() { m_filterBox->setVisible(!m_filterBox->isVisible()); }
+
+void LinksPane::SpeedButton10Click() { ShellExec(m_ctx.db.tbLink.asString(QStringLiteral("AFN"))); }
+
+void LinksPane::sbArtFNClick() {
+    db::Table& t = m_ctx.db.tbLink;
+    if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID")))
+        return;
+    QString file;
+    if (!m_ctx.ui.chooseOpenFile(QStringLiteral("*.*"), file) || file.isEmpty())
+        return;
+    t.edit();
+    if (t.setValue(QStringLiteral("AFN"), file))
+        t.post();
+    else
+        t.cancel();
+}
+
+void LinksPane::copyToClipboard(QLineEdit* edit) {
+    edit->selectAll();
+    QApplication::clipboard()->setText(edit->selectedText());
+}
+
+} // namespace zentaro::app

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/pane_kit.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+
+namespace zentaro::app {
+
+class LookupBox;
+
+// The links pane: the filter box, toolbar and grid of link pages (TabSheet3) and the properties of the
+// current link with its anchors, article file, account and trust site (tsLinkMore).
+class LinksPane : public QObject {
+    Q_OBJECT
+public:
+    LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage);
+
+    DataGrid* grid() const { return m_grid; }
+    QMenu* popup() const { return m_pumLink; }
+
+    void ShowAccountData();
+    void sbLinkOutClick();
+    void SpeedButton2Click();
+    void SpeedButton10Click();
+    void sbArtFNClick();
+    void pumLinkPopup();
+    void copyToClipboard(QLineEdit* edit);
+
+signals:
+    // The account page should be shown (sbShowAccount).
+    void showAccountsRequested();
+    // Web checks of the current link or of the whole list, started by the toolbar and the menu; the name is
+    // the operation's ("UpDateLinkPRCY", "sbPageCheckIndexClick", "sbExtLinksClick", "CheckPageLink",
+    // "CheckAllPageLink", "CheckExtLinksAll", "CheckExtLinksNew", "mnCheckLinkAllClick", "ImportLinks",
+    // "N18Click").
+    void commandRequested(const QString& operation);
+
+private:
+    void buildList(QWidget* page);
+    void buildInfo(QWidget* page);
+    void buildMenu();
+    void showMode();
+    QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
+                      const QString& operation, const char* icon = nullptr);
+
+    PaneContext m_ctx;
+    DataGrid* m_grid = nullptr;
+    QGroupBox* m_filterBox = nullptr;
+    QRadioButton* m_rbAll = nullptr;
+    QRadioButton* m_rbCat = nullptr;
+    QRadioButton* m_rbSite = nullptr;
+    QMenu* m_pumLink = nullptr;
+    QAction* m_fl[3] = {};
+    QLabel* m_pLinkInfo = nullptr;
+    QLineEdit* m_login = nullptr;
+    QLineEdit* m_password = nullptr;
+    QLineEdit* m_email = nullptr;
+    LookupBox* m_account = nullptr;
+    LookupBox* m_site = nullptr;
+};
+
+} // namespace zentaro::app
