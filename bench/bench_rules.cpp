@@ -4,6 +4,7 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/site_view.h"
 #include "large_base.h"
 #include "util/user_interface.h"
 
@@ -101,6 +102,23 @@ void BM_DeleteProjectWith1000LinksAnd2000Anchors(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DeleteProjectWith1000LinksAnd2000Anchors)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_ShowTrustSite(benchmark::State& state) {
+    Fixture& f = fixture();
+    for (auto _ : state) {
+        state.PauseTiming();
+        db::SpeedButton5Click(f.db, f.rules);
+        f.db.tbSite.first();
+        state.ResumeTiming();
+        if (!db::ShowTrustSite(f.db)) state.SkipWithError("nothing computed");
+    }
+    state.counters["sites_without_links"] = f.db.tbSite.recordCount();
+}
+BENCHMARK(BM_ShowTrustSite)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(5)

@@ -49,8 +49,7 @@ int main(int argc, char** argv) {
         SilentUi ui;
         zentaro::db::Database db;
         zentaro::db::Session session(db, base, ui);
-        if (!session.acquireInstanceLock())
-            return 1;
+        if (!session.acquireInstanceLock()) return 1;
         zentaro::app::TMainForm form(db, session, ui, dir.path() + QStringLiteral("/"));
         form.FormCreate();
         form.show();
@@ -60,7 +59,7 @@ int main(int argc, char** argv) {
         form.hide();
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("start-up to a usable window on the large base: median %.0f ms (min %.0f, max %.0f)\n", ms[2], ms[0],
-                ms[4]);
+    std::printf("start-up to a usable window on the large base: median %.0f ms (min %.0f, max %.0f)\n", ms[2],
+                ms[0], ms[4]);
     return 0;
 }

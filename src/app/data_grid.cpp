@@ -22,25 +22,25 @@ namespace {
 // is painted light red.
 class PickListDelegate : public QStyledItemDelegate {
 public:
-    PickListDelegate(db::TableModel* model, DataGrid* grid) : QStyledItemDelegate(grid), m_model(model), m_grid(grid) {}
+    PickListDelegate(db::TableModel* model, DataGrid* grid)
+        : QStyledItemDelegate(grid), m_model(model), m_grid(grid) {}
 
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         const QVariant rgb = index.data(db::TableModel::TextRgbRole);
-        if (rgb.isValid())
-            option->palette.setColor(QPalette::Text, QColor::fromRgb(QRgb(rgb.toUInt())));
+        if (rgb.isValid()) option->palette.setColor(QPalette::Text, QColor::fromRgb(QRgb(rgb.toUInt())));
     }
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
         if (!m_grid->highlightFirstColumn || m_grid->horizontalHeader()->visualIndex(index.column()) != 0 ||
             !m_grid->highlightFirstColumn(index.row()))
             return;
         const int field = m_model->fieldOfColumn(index.column());
         const db::Table& t = m_model->table();
-        const QString text =
-            t.field(field).kind == db::FieldKind::Lookup
-                ? t.valueAt(index.row(), field).toString()
-                : db::formatValue(t.field(field).type, t.valueAt(index.row(), field));
+        const QString text = t.field(field).kind == db::FieldKind::Lookup
+                                 ? t.valueAt(index.row(), field).toString()
+                                 : db::formatValue(t.field(field).type, t.valueAt(index.row(), field));
         painter->save();
         painter->fillRect(option.rect, QColor(255, 198, 198));
         painter->setClipRect(option.rect);
@@ -92,7 +92,8 @@ private:
 // A column that edits through a drop-down of another table's records; the choice writes the record's ID.
 class LookupColumnDelegate : public PickListDelegate {
 public:
-    LookupColumnDelegate(db::TableModel* model, DataGrid* grid, db::Table& list, QString shown, QString dataField)
+    LookupColumnDelegate(db::TableModel* model, DataGrid* grid, db::Table& list, QString shown,
+                         QString dataField)
         : PickListDelegate(model, grid), m_model(model), m_list(list), m_shown(std::move(shown)),
           m_dataField(std::move(dataField)) {}
 
@@ -110,12 +111,10 @@ public:
     }
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
         auto* box = static_cast<QComboBox*>(editor);
-        if (box->currentIndex() < 0)
-            return;
+        if (box->currentIndex() < 0) return;
         db::Table& t = m_model->table();
         m_model->setCurrentRow(index.row());
-        if (t.currentPos() == index.row() && t.setValue(m_dataField, box->currentData()))
-            t.post();
+        if (t.currentPos() == index.row() && t.setValue(m_dataField, box->currentData())) t.post();
     }
 
 private:
@@ -188,7 +187,8 @@ db::Table& DataGrid::table() const {
     return m_model->table();
 }
 
-void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField) {
+void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,
+                               const QString& dataField) {
     setItemDelegateForColumn(column, new LookupColumnDelegate(m_model, this, list, shownField, dataField));
 }
 

@@ -31,10 +31,10 @@ namespace zentaro::app {
 namespace {
 
 const QStringList kYesNo = {QStringLiteral("Да"), QStringLiteral("Нет")};
-const QStringList kStatus = {QStringLiteral("Ожидание"), QStringLiteral("Размещено"), QStringLiteral("Пропажа"),
-                             QStringLiteral("Изменено")};
-constexpr unsigned kBlue = 0x0000ff, kRed = 0xff0000, kTeal = 0x008080, kMaroon = 0x800000, kPurple = 0x800080,
-                   kNavy = 0x000080;
+const QStringList kStatus = {QStringLiteral("Ожидание"), QStringLiteral("Размещено"),
+                             QStringLiteral("Пропажа"), QStringLiteral("Изменено")};
+constexpr unsigned kBlue = 0x0000ff, kRed = 0xff0000, kTeal = 0x008080, kMaroon = 0x800000,
+                   kPurple = 0x800080, kNavy = 0x000080;
 
 QToolButton* plainButton(QWidget* parent, const QString& name, const QString& hint, const char* icon,
                          QStyle::StandardPixmap fallback) {
@@ -56,7 +56,8 @@ QLineEdit* bound(db::Table& t, const QString& field, const QString& name, QWidge
 
 } // namespace
 
-LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage) : QObject(listPage), m_ctx(ctx) {
+LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage)
+    : QObject(listPage), m_ctx(ctx) {
     buildList(listPage);
     buildInfo(infoPage);
     buildMenu();
@@ -106,49 +107,57 @@ void LinksPane::buildList(QWidget* page) {
     spacer->setObjectName(QStringLiteral("Panel6"));
     spacer->setFixedWidth(16);
     bar->insertWidget(1, spacer);
-    QToolButton* view = speedButton(strip, QStringLiteral("sbViewWebPage"), QStringLiteral("Открыть веб-страницу"),
-                                    "internet-web-browser", QStyle::SP_DirLinkIcon);
+    QToolButton* view =
+        speedButton(strip, QStringLiteral("sbViewWebPage"), QStringLiteral("Открыть веб-страницу"),
+                    "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(view, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
     auto command = [this](QToolButton* b, const QString& op) {
         connect(b, &QToolButton::clicked, this, [this, op] { emit commandRequested(op); });
     };
-    command(speedButton(strip, QStringLiteral("sbLinkPRCY"), QStringLiteral("Обновить тИЦ и PR для текущей страницы"),
-                        "view-refresh", QStyle::SP_BrowserReload),
+    command(speedButton(strip, QStringLiteral("sbLinkPRCY"),
+                        QStringLiteral("Обновить тИЦ и PR для текущей страницы"), "view-refresh",
+                        QStyle::SP_BrowserReload),
             QStringLiteral("UpDateLinkPRCY"));
-    command(speedButton(strip, QStringLiteral("sbPageCheckIndex"), QStringLiteral("Проверить индексацию страницы"),
-                        "system-search", QStyle::SP_FileDialogContentsView),
+    command(speedButton(strip, QStringLiteral("sbPageCheckIndex"),
+                        QStringLiteral("Проверить индексацию страницы"), "system-search",
+                        QStyle::SP_FileDialogContentsView),
             QStringLiteral("sbPageCheckIndexClick"));
     command(speedButton(strip, QStringLiteral("sbExtLinks"),
-                        QStringLiteral("Определить число внешних ссылок на странице"), "go-jump", QStyle::SP_ArrowRight),
+                        QStringLiteral("Определить число внешних ссылок на странице"), "go-jump",
+                        QStyle::SP_ArrowRight),
             QStringLiteral("sbExtLinksClick"));
-    command(speedButton(strip, QStringLiteral("SpeedButton3"), QStringLiteral("Проверить наличие ссылки на странице"),
-                        "emblem-default", QStyle::SP_DialogApplyButton),
+    command(speedButton(strip, QStringLiteral("SpeedButton3"),
+                        QStringLiteral("Проверить наличие ссылки на странице"), "emblem-default",
+                        QStyle::SP_DialogApplyButton),
             QStringLiteral("CheckPageLink"));
-    findButton(m_ctx, strip, QStringLiteral("sbLinkFind"), t, QStringLiteral("PageURL"), QStringLiteral("Веб-страница:"));
+    findButton(m_ctx, strip, QStringLiteral("sbLinkFind"), t, QStringLiteral("PageURL"),
+               QStringLiteral("Веб-страница:"));
     // The find button and the filter switch stand at the right end.
     QWidget* find = strip->findChild<QWidget*>(QStringLiteral("sbLinkFind"));
     bar->removeWidget(find);
     bar->addWidget(find);
-    QToolButton* toggle = plainButton(strip, QStringLiteral("SpeedButton2"), QStringLiteral("Показать/скрыть фильтры"),
-                                      "view-filter", QStyle::SP_FileDialogListView);
+    QToolButton* toggle =
+        plainButton(strip, QStringLiteral("SpeedButton2"), QStringLiteral("Показать/скрыть фильтры"),
+                    "view-filter", QStyle::SP_FileDialogListView);
     bar->addWidget(toggle);
     connect(toggle, &QToolButton::clicked, this, &LinksPane::SpeedButton2Click);
     layout->addWidget(strip);
 
-    m_grid = app::grid(m_ctx, page, QStringLiteral("grdLink"), t,
-                       {{QStringLiteral("ID"), QStringLiteral("#"), 40},
-                        {QStringLiteral("PageURL"), QStringLiteral("Веб-страница"), 194},
-                        {QStringLiteral("_cat"), QStringLiteral("Категория"), 137, QStringList(), kBlue, true, kNavy},
-                        {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 64, QStringList(), kRed, true, kRed},
-                        {QStringLiteral("PR"), QStringLiteral("PR"), 64, QStringList(), kTeal, true, kTeal},
-                        {QStringLiteral("PageIndexY"), QStringLiteral("YP"), 64, kYesNo, kRed, true, kRed},
-                        {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 45, kYesNo, kTeal, true, kTeal},
-                        {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 45, kYesNo, kMaroon, true, kMaroon},
-                        {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 41, QStringList(), kPurple, true, kPurple},
-                        {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 80},
-                        {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
-                        {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
-                        {QStringLiteral("Name"), QStringLiteral("Примечание"), 176}});
+    m_grid = app::grid(
+        m_ctx, page, QStringLiteral("grdLink"), t,
+        {{QStringLiteral("ID"), QStringLiteral("#"), 40},
+         {QStringLiteral("PageURL"), QStringLiteral("Веб-страница"), 194},
+         {QStringLiteral("_cat"), QStringLiteral("Категория"), 137, QStringList(), kBlue, true, kNavy},
+         {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 64, QStringList(), kRed, true, kRed},
+         {QStringLiteral("PR"), QStringLiteral("PR"), 64, QStringList(), kTeal, true, kTeal},
+         {QStringLiteral("PageIndexY"), QStringLiteral("YP"), 64, kYesNo, kRed, true, kRed},
+         {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 45, kYesNo, kTeal, true, kTeal},
+         {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 45, kYesNo, kMaroon, true, kMaroon},
+         {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 41, QStringList(), kPurple, true, kPurple},
+         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 80},
+         {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
+         {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
+         {QStringLiteral("Name"), QStringLiteral("Примечание"), 176}});
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -167,8 +176,8 @@ void LinksPane::buildInfo(QWidget* page) {
     auto* sl = new QHBoxLayout(strip);
     sl->setContentsMargins(0, 0, 4, 0);
     auto* nav = new NavigatorBar(QStringLiteral("DBNavigator7"), t,
-                                 {db::NavButton::First, db::NavButton::Prior, db::NavButton::Next, db::NavButton::Last,
-                                  db::NavButton::Post},
+                                 {db::NavButton::First, db::NavButton::Prior, db::NavButton::Next,
+                                  db::NavButton::Last, db::NavButton::Post},
                                  strip);
     nav->setFixedWidth(130);
     nav->beforeAction = [&rules = m_ctx.rules](const QString& n, db::NavButton b) {
@@ -199,9 +208,10 @@ void LinksPane::buildInfo(QWidget* page) {
                                    {QStringLiteral("URL"), QStringLiteral("Ссылка (URL)"), 215},
                                    {QStringLiteral("Info"), QStringLiteral("Примечание"), 144}});
     g4l->addWidget(anchors, 1);
-    auto* anav = new NavigatorBar(QStringLiteral("DBNavigator8"), m_ctx.db.tbAncor,
-                                  {db::NavButton::Insert, db::NavButton::Delete, db::NavButton::Edit, db::NavButton::Post},
-                                  g4, Qt::Vertical);
+    auto* anav = new NavigatorBar(
+        QStringLiteral("DBNavigator8"), m_ctx.db.tbAncor,
+        {db::NavButton::Insert, db::NavButton::Delete, db::NavButton::Edit, db::NavButton::Post}, g4,
+        Qt::Vertical);
     anav->beforeAction = nav->beforeAction;
     g4l->addWidget(anav);
     layout->addWidget(g4, 1);
@@ -231,11 +241,13 @@ void LinksPane::buildInfo(QWidget* page) {
                               QStringLiteral("info"), g5);
     m_account->setObjectName(QStringLiteral("DBLookupComboBox1"));
     g5l->addWidget(m_account, 0, 1);
-    QToolButton* showAccount = plainButton(g5, QStringLiteral("sbShowAccount"), QStringLiteral("Открыть страницу"),
-                                           "system-users", QStyle::SP_DirHomeIcon);
+    QToolButton* showAccount =
+        plainButton(g5, QStringLiteral("sbShowAccount"), QStringLiteral("Открыть страницу"), "system-users",
+                    QStyle::SP_DirHomeIcon);
     connect(showAccount, &QToolButton::clicked, this, &LinksPane::showAccountsRequested);
     g5l->addWidget(showAccount, 0, 2);
-    const QString rowNames[3] = {QStringLiteral("Логин:"), QStringLiteral("Пароль:"), QStringLiteral("E-mail:")};
+    const QString rowNames[3] = {QStringLiteral("Логин:"), QStringLiteral("Пароль:"),
+                                 QStringLiteral("E-mail:")};
     const QString editNames[3] = {QStringLiteral("eLinkLogin"), QStringLiteral("eLinkPassword"),
                                   QStringLiteral("eLinkEMail")};
     QLineEdit** edits[3] = {&m_login, &m_password, &m_email};
@@ -245,8 +257,9 @@ void LinksPane::buildInfo(QWidget* page) {
         (*edits[i])->setObjectName(editNames[i]);
         (*edits[i])->setReadOnly(true);
         g5l->addWidget(*edits[i], i + 1, 1);
-        QToolButton* copy = plainButton(g5, QStringLiteral("sbL%1").arg(i + 1),
-                                        QStringLiteral("Копировать в буфер обмена"), "edit-copy", QStyle::SP_FileLinkIcon);
+        QToolButton* copy =
+            plainButton(g5, QStringLiteral("sbL%1").arg(i + 1), QStringLiteral("Копировать в буфер обмена"),
+                        "edit-copy", QStyle::SP_FileLinkIcon);
         connect(copy, &QToolButton::clicked, this, [this, e = *edits[i]] { copyToClipboard(e); });
         g5l->addWidget(copy, i + 1, 2);
     }
@@ -254,7 +267,8 @@ void LinksPane::buildInfo(QWidget* page) {
     auto* g6 = new QGroupBox(QStringLiteral("Сайт-источник (трастовый сайт): "), page);
     g6->setObjectName(QStringLiteral("GroupBox6"));
     auto* g6l = new QVBoxLayout(g6);
-    m_site = new LookupBox(t, QStringLiteral("SiteID"), m_ctx.db.tbSite, QStringLiteral("ID"), QStringLiteral("Site"), g6);
+    m_site = new LookupBox(t, QStringLiteral("SiteID"), m_ctx.db.tbSite, QStringLiteral("ID"),
+                           QStringLiteral("Site"), g6);
     m_site->setObjectName(QStringLiteral("DBLookupComboBox2"));
     m_site->setStyleSheet(QStringLiteral("color: green;"));
     g6l->addWidget(m_site);
@@ -269,16 +283,18 @@ void LinksPane::buildInfo(QWidget* page) {
     QLineEdit* date = bound(t, QStringLiteral("UpdateIndexDate"), QStringLiteral("eLinkIndexDate"), page);
     date->setMaximumWidth(100);
     dateRow->addWidget(date);
-    QToolButton* check = plainButton(page, QStringLiteral("SpeedButton4"), QStringLiteral("Проверить индексацию страницы"),
-                                     "system-search", QStyle::SP_FileDialogContentsView);
-    connect(check, &QToolButton::clicked, this, [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
+    QToolButton* check =
+        plainButton(page, QStringLiteral("SpeedButton4"), QStringLiteral("Проверить индексацию страницы"),
+                    "system-search", QStyle::SP_FileDialogContentsView);
+    connect(check, &QToolButton::clicked, this,
+            [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
     dateRow->addWidget(check);
     dateRow->addStretch();
     layout->addLayout(dateRow);
 }
 
-QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
-                             const QString& operation, const char* icon) {
+QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& caption,
+                             const QKeySequence& key, const QString& operation, const char* icon) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!key.isEmpty()) {
@@ -286,8 +302,7 @@ QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& ca
         a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         m_grid->addAction(a);
     }
-    if (icon)
-        a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
+    if (icon) a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
     if (!operation.isEmpty())
         connect(a, &QAction::triggered, this, [this, operation] { emit commandRequested(operation); });
     return a;
@@ -296,16 +311,17 @@ QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& ca
 void LinksPane::buildMenu() {
     m_pumLink = new QMenu(m_grid);
     m_pumLink->setObjectName(QStringLiteral("pumLink"));
-    QAction* open = menuItem(m_pumLink, QStringLiteral("N8"), QStringLiteral("Открыть страницу"), Qt::Key_F3, {},
-                             "internet-web-browser");
+    QAction* open = menuItem(m_pumLink, QStringLiteral("N8"), QStringLiteral("Открыть страницу"), Qt::Key_F3,
+                             {}, "internet-web-browser");
     connect(open, &QAction::triggered, this, &LinksPane::sbLinkOutClick);
     m_pumLink->addSeparator()->setObjectName(QStringLiteral("N17"));
-    QAction* all = menuItem(m_pumLink, QStringLiteral("mnCheckLinkAll"), QStringLiteral("Проверить все параметры"),
-                            Qt::Key_F9, QStringLiteral("mnCheckLinkAllClick"), "emblem-default");
+    QAction* all =
+        menuItem(m_pumLink, QStringLiteral("mnCheckLinkAll"), QStringLiteral("Проверить все параметры"),
+                 Qt::Key_F9, QStringLiteral("mnCheckLinkAllClick"), "emblem-default");
     setHint(all, QStringLiteral("| Проверить тИЦ, PR, индексацию, внешние ссылки, наличие ссылок"));
     m_pumLink->addSeparator()->setObjectName(QStringLiteral("N16"));
-    menuItem(m_pumLink, QStringLiteral("PR1"), QStringLiteral("Проверить тИЦ и PR"), QKeySequence(Qt::CTRL | Qt::Key_T),
-             QStringLiteral("UpDateLinkPRCY"), "view-refresh");
+    menuItem(m_pumLink, QStringLiteral("PR1"), QStringLiteral("Проверить тИЦ и PR"),
+             QKeySequence(Qt::CTRL | Qt::Key_T), QStringLiteral("UpDateLinkPRCY"), "view-refresh");
     menuItem(m_pumLink, QStringLiteral("N1"), QStringLiteral("Проверить индексацию страницы"),
              QKeySequence(Qt::CTRL | Qt::Key_P), QStringLiteral("sbPageCheckIndexClick"), "system-search");
     QMenu* presence = m_pumLink->addMenu(QStringLiteral("Проверить наличие своей ссылки"));
@@ -317,10 +333,12 @@ void LinksPane::buildMenu() {
     QMenu* ext = m_pumLink->addMenu(QStringLiteral("Проверить внешние ссылки"));
     ext->menuAction()->setObjectName(QStringLiteral("N4"));
     // The count for the current page is started by its toolbar button; this item has no action of its own.
-    menuItem(ext, QStringLiteral("N5"), QStringLiteral("Для текущений веб-страницы"), QKeySequence(Qt::CTRL | Qt::Key_E),
-             {}, "go-jump");
-    menuItem(ext, QStringLiteral("N6"), QStringLiteral("Для всех страниц в списке"), {}, QStringLiteral("CheckExtLinksAll"));
-    menuItem(ext, QStringLiteral("N7"), QStringLiteral("Только для новых"), {}, QStringLiteral("CheckExtLinksNew"));
+    menuItem(ext, QStringLiteral("N5"), QStringLiteral("Для текущений веб-страницы"),
+             QKeySequence(Qt::CTRL | Qt::Key_E), {}, "go-jump");
+    menuItem(ext, QStringLiteral("N6"), QStringLiteral("Для всех страниц в списке"), {},
+             QStringLiteral("CheckExtLinksAll"));
+    menuItem(ext, QStringLiteral("N7"), QStringLiteral("Только для новых"), {},
+             QStringLiteral("CheckExtLinksNew"));
     m_pumLink->addSeparator()->setObjectName(QStringLiteral("N15"));
     QMenu* filters = m_pumLink->addMenu(QStringLiteral("Фильтры"));
     filters->menuAction()->setObjectName(QStringLiteral("N3"));
@@ -333,10 +351,13 @@ void LinksPane::buildMenu() {
         m_fl[i] = filters->addAction(captions[i]);
         m_fl[i]->setObjectName(names[i]);
         m_fl[i]->setCheckable(true);
-        connect(m_fl[i], &QAction::triggered, this, [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
+        connect(m_fl[i], &QAction::triggered, this,
+                [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
     }
-    menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {}, QStringLiteral("N18Click"));
-    menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {}, QStringLiteral("ImportLinks"));
+    menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {},
+             QStringLiteral("N18Click"));
+    menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
+             QStringLiteral("ImportLinks"));
     connect(m_pumLink, &QMenu::aboutToShow, this, &LinksPane::pumLinkPopup);
 }
 
@@ -354,27 +375,30 @@ void LinksPane::pumLinkPopup() {
 }
 
 void LinksPane::ShowAccountData() {
-    if (db::accountDataFrozen(m_ctx.db))
-        return;
+    if (db::accountDataFrozen(m_ctx.db)) return;
     const db::AccountData a = db::accountDataFor(m_ctx.db);
     m_login->setText(a.login);
     m_password->setText(a.password);
     m_email->setText(a.email);
 }
 
-void LinksPane::sbLinkOutClick() { RunURL(m_ctx.db.tbLink.asString(QStringLiteral("PageURL"))); }
+void LinksPane::sbLinkOutClick() {
+    RunURL(m_ctx.db.tbLink.asString(QStringLiteral("PageURL")));
+}
 
-void LinksPane::SpeedButton2Click() { m_filterBox->setVisible(!m_filterBox->isVisible()); }
+void LinksPane::SpeedButton2Click() {
+    m_filterBox->setVisible(!m_filterBox->isVisible());
+}
 
-void LinksPane::SpeedButton10Click() { ShellExec(m_ctx.db.tbLink.asString(QStringLiteral("AFN"))); }
+void LinksPane::SpeedButton10Click() {
+    ShellExec(m_ctx.db.tbLink.asString(QStringLiteral("AFN")));
+}
 
 void LinksPane::sbArtFNClick() {
     db::Table& t = m_ctx.db.tbLink;
-    if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID")))
-        return;
+    if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID"))) return;
     QString file;
-    if (!m_ctx.ui.chooseOpenFile(QStringLiteral("*.*"), file) || file.isEmpty())
-        return;
+    if (!m_ctx.ui.chooseOpenFile(QStringLiteral("*.*"), file) || file.isEmpty()) return;
     t.edit();
     if (t.setValue(QStringLiteral("AFN"), file))
         t.post();

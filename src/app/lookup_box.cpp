@@ -6,32 +6,28 @@ namespace zentaro::app {
 
 LookupBox::LookupBox(db::Table& data, const QString& dataField, db::Table& list, const QString& keyField,
                      const QString& shownField, QWidget* parent)
-    : QComboBox(parent), m_data(data), m_dataField(data.fieldIndex(dataField)), m_list(list), m_keyField(keyField),
-      m_shownField(shownField) {
+    : QComboBox(parent), m_data(data), m_dataField(data.fieldIndex(dataField)), m_list(list),
+      m_keyField(keyField), m_shownField(shownField) {
     setEditable(false);
     setMaxVisibleItems(20);
     connect(&m_data, &db::Table::currentChanged, this, &LookupBox::refresh);
     connect(&m_data, &db::Table::viewReset, this, &LookupBox::refresh);
     connect(&m_data, &db::Table::rowChanged, this, [this](int pos) {
-        if (pos == m_data.currentPos())
-            refresh();
+        if (pos == m_data.currentPos()) refresh();
     });
     connect(this, &QComboBox::activated, this, &LookupBox::choose);
     refresh();
 }
 
 void LookupBox::refresh() {
-    if (m_filling)
-        return;
+    if (m_filling) return;
     const QVariant key = m_data.currentPos() >= 0 ? m_data.value(m_dataField) : QVariant();
-    if (key == m_shownKey && count() > 0)
-        return;
+    if (key == m_shownKey && count() > 0) return;
     m_shownKey = key;
     m_filling = true;
     clear();
     // The list table follows the key only when a listed record has it.
-    if (key.isValid() && m_list.asString(m_keyField) != key.toString())
-        m_list.locate(m_keyField, key);
+    if (key.isValid() && m_list.asString(m_keyField) != key.toString()) m_list.locate(m_keyField, key);
     if (key.isValid() && m_list.currentPos() >= 0 && m_list.asString(m_keyField) == key.toString()) {
         addItem(m_list.asString(m_shownField), key);
         setCurrentIndex(0);
@@ -50,8 +46,7 @@ void LookupBox::showPopup() {
     for (int pos = 0; pos < m_list.recordCount(); ++pos) {
         const QVariant key = m_list.valueAt(pos, keyField);
         addItem(m_list.displayTextAt(pos, shownField), key);
-        if (m_shownKey.isValid() && key == m_shownKey)
-            current = pos;
+        if (m_shownKey.isValid() && key == m_shownKey) current = pos;
     }
     setCurrentIndex(current);
     m_filling = false;
@@ -64,13 +59,10 @@ void LookupBox::hidePopup() {
 }
 
 void LookupBox::choose(int index) {
-    if (m_filling || index < 0 || m_data.currentPos() < 0)
-        return;
+    if (m_filling || index < 0 || m_data.currentPos() < 0) return;
     const QVariant key = itemData(index);
-    if (key == m_data.value(m_dataField))
-        return;
-    if (m_data.setValue(m_dataField, key))
-        m_data.post();
+    if (key == m_data.value(m_dataField)) return;
+    if (m_data.setValue(m_dataField, key)) m_data.post();
     m_shownKey = QVariant();
     refresh();
 }

@@ -317,14 +317,15 @@ void TMainForm::LinkHere() {
     m_pcCat->setCurrentIndex(0);
     db::insertLinkHere(m_db);
     RunURL(address);
-    if (isMinimized())
-        showNormal();
+    if (isMinimized()) showNormal();
     show();
     raise();
     activateWindow();
 }
 
-void TMainForm::runCommand(const QString& operation) { Q_UNUSED(operation); }
+void TMainForm::runCommand(const QString& operation) {
+    Q_UNUSED(operation);
+}
 
 void TMainForm::pcCatChange() {
     m_pCat2->setText(m_pcCat->currentIndex() == 0 ? kCatLinks : kCatSites);

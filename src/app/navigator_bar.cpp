@@ -40,8 +40,8 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
                            Qt::Orientation orientation)
     : QWidget(parent), m_table(table) {
     setObjectName(name);
-    auto* layout = new QBoxLayout(orientation == Qt::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom,
-                                  this);
+    auto* layout = new QBoxLayout(
+        orientation == Qt::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom, this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     for (const ButtonSpec& s : kSpecs) {
@@ -57,8 +57,7 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
         m_buttons << b;
     }
     layout->addStretch();
-    if (orientation == Qt::Horizontal)
-        setFixedWidth(224);
+    if (orientation == Qt::Horizontal) setFixedWidth(224);
 }
 
 QToolButton* NavigatorBar::button(db::NavButton b) const {

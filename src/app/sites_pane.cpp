@@ -31,7 +31,8 @@ const QStringList kYesNo = {QStringLiteral("Да"), QStringLiteral("Нет")};
 
 } // namespace
 
-SitesPane::SitesPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage) : QObject(listPage), m_ctx(ctx) {
+SitesPane::SitesPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage)
+    : QObject(listPage), m_ctx(ctx) {
     buildList(listPage);
     buildInfo(infoPage);
     buildMenu();
@@ -48,21 +49,25 @@ void SitesPane::buildList(QWidget* page) {
     layout->setSpacing(0);
     QFrame* strip = toolbarStrip(page, QStringLiteral("Panel4"));
     navigator(m_ctx, strip, QStringLiteral("DBNavigator4"), t, kEditNavigator);
-    findButton(m_ctx, strip, QStringLiteral("sbSiteFind"), t, QStringLiteral("Site"), QStringLiteral("Домен:"));
+    findButton(m_ctx, strip, QStringLiteral("sbSiteFind"), t, QStringLiteral("Site"),
+               QStringLiteral("Домен:"));
     QToolButton* update = speedButton(strip, QStringLiteral("sbAllPrUpdate"),
                                       QStringLiteral("Обновить тИЦ и PR для текущего сайта"), "view-refresh",
                                       QStyle::SP_BrowserReload);
-    connect(update, &QToolButton::clicked, this, [this] { emit commandRequested(QStringLiteral("UpDatePRCY")); });
+    connect(update, &QToolButton::clicked, this,
+            [this] { emit commandRequested(QStringLiteral("UpDatePRCY")); });
     QToolButton* open = speedButton(strip, QStringLiteral("SpeedButton6"), QStringLiteral("Открыть сайт"),
                                     "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(open, &QToolButton::clicked, this, &SitesPane::mnOpenTrustSiteClick);
-    QToolButton* here = speedButton(strip, QStringLiteral("SpeedButton9"), QStringLiteral("Разместить ссылку на этом сайте"),
-                                    "insert-link", QStyle::SP_FileLinkIcon);
+    QToolButton* here =
+        speedButton(strip, QStringLiteral("SpeedButton9"), QStringLiteral("Разместить ссылку на этом сайте"),
+                    "insert-link", QStyle::SP_FileLinkIcon);
     connect(here, &QToolButton::clicked, this, &SitesPane::linkHereRequested);
     auto* bar = static_cast<QHBoxLayout*>(strip->layout());
     m_cbSiteCat = new QCheckBox(QStringLiteral("Категория"), strip);
     m_cbSiteCat->setObjectName(QStringLiteral("cbSiteCat"));
-    setHint(m_cbSiteCat, QStringLiteral("Отображать только те сайты, которые принадлежат к текущей категории"));
+    setHint(m_cbSiteCat,
+            QStringLiteral("Отображать только те сайты, которые принадлежат к текущей категории"));
     bar->insertWidget(bar->count() - 1, m_cbSiteCat);
     connect(m_cbSiteCat, &QCheckBox::clicked, this, [this](bool on) {
         m_ctx.rules.setSiteCatChecked(on);
@@ -91,16 +96,17 @@ void SitesPane::buildList(QWidget* page) {
     auto* tl = new QVBoxLayout(top);
     tl->setContentsMargins(0, 0, 0, 0);
     tl->setSpacing(0);
-    m_grid = app::grid(m_ctx, top, QStringLiteral("grdSite"), t,
-                       {{QStringLiteral("_num"), QStringLiteral("#"), 40},
-                        {QStringLiteral("Site"), QStringLiteral("Сайт"), 146},
-                        {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 60, QStringList(), 0xff0000, true, 0xff0000},
-                        {QStringLiteral("PR"), QStringLiteral("PR"), 37, QStringList(), 0x008080, true, 0x008080},
-                        {QStringLiteral("_Cat"), QStringLiteral("Категория"), 172},
-                        {QStringLiteral("Social"), QStringLiteral("Соцсеть"), 70},
-                        {QStringLiteral("FURL"), QStringLiteral("Пр.URL"), 64, kYesNo, 0x0000ff, false},
-                        {QStringLiteral("BackURL"), QStringLiteral("Об.URL"), 64, kYesNo, 0x0000ff, false},
-                        {QStringLiteral("ID"), QStringLiteral("#"), 40, QStringList(), 0x0000ff, false}});
+    m_grid = app::grid(
+        m_ctx, top, QStringLiteral("grdSite"), t,
+        {{QStringLiteral("_num"), QStringLiteral("#"), 40},
+         {QStringLiteral("Site"), QStringLiteral("Сайт"), 146},
+         {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 60, QStringList(), 0xff0000, true, 0xff0000},
+         {QStringLiteral("PR"), QStringLiteral("PR"), 37, QStringList(), 0x008080, true, 0x008080},
+         {QStringLiteral("_Cat"), QStringLiteral("Категория"), 172},
+         {QStringLiteral("Social"), QStringLiteral("Соцсеть"), 70},
+         {QStringLiteral("FURL"), QStringLiteral("Пр.URL"), 64, kYesNo, 0x0000ff, false},
+         {QStringLiteral("BackURL"), QStringLiteral("Об.URL"), 64, kYesNo, 0x0000ff, false},
+         {QStringLiteral("ID"), QStringLiteral("#"), 40, QStringList(), 0x0000ff, false}});
     m_grid->setLookupColumn(4, m_ctx.db.tbCat, QStringLiteral("Name"), QStringLiteral("CatID"));
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
@@ -136,8 +142,8 @@ void SitesPane::buildInfo(QWidget* page) {
     db::Table& t = m_ctx.db.tbSite;
     auto* layout = new QVBoxLayout(page);
     auto* nav = new NavigatorBar(QStringLiteral("DBNavigator6"), t,
-                                 {db::NavButton::First, db::NavButton::Prior, db::NavButton::Next, db::NavButton::Last,
-                                  db::NavButton::Post},
+                                 {db::NavButton::First, db::NavButton::Prior, db::NavButton::Next,
+                                  db::NavButton::Last, db::NavButton::Post},
                                  page);
     nav->beforeAction = [&rules = m_ctx.rules](const QString& n, db::NavButton b) {
         return rules.DBNavigator1BeforeAction(n, b);
@@ -188,7 +194,8 @@ void SitesPane::buildInfo(QWidget* page) {
 void SitesPane::buildMenu() {
     m_pumSite = new QMenu(m_grid);
     m_pumSite->setObjectName(QStringLiteral("pumSite"));
-    auto item = [this](QMenu* menu, const char* name, const QString& caption, const QKeySequence& key, const char* icon) {
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, const QKeySequence& key,
+                       const char* icon) {
         QAction* a = menu->addAction(caption);
         a->setObjectName(QString::fromLatin1(name));
         if (!key.isEmpty()) {
@@ -196,17 +203,18 @@ void SitesPane::buildMenu() {
             a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
             m_grid->addAction(a);
         }
-        if (icon)
-            a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
+        if (icon) a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
         return a;
     };
     auto command = [this](QAction* a, const QString& op) {
         connect(a, &QAction::triggered, this, [this, op] { emit commandRequested(op); });
     };
-    connect(item(m_pumSite, "mnOpenTrustSite", QStringLiteral("Открыть сайт"), Qt::Key_F9, "internet-web-browser"),
+    connect(item(m_pumSite, "mnOpenTrustSite", QStringLiteral("Открыть сайт"), Qt::Key_F9,
+                 "internet-web-browser"),
             &QAction::triggered, this, &SitesPane::mnOpenTrustSiteClick);
-    connect(item(m_pumSite, "mnLinkHere", QStringLiteral("Разместить ссылку здесь"), Qt::Key_F2, "insert-link"),
-            &QAction::triggered, this, &SitesPane::linkHereRequested);
+    connect(
+        item(m_pumSite, "mnLinkHere", QStringLiteral("Разместить ссылку здесь"), Qt::Key_F2, "insert-link"),
+        &QAction::triggered, this, &SitesPane::linkHereRequested);
     QMenu* prcy = m_pumSite->addMenu(QStringLiteral("Обновить тИЦ и PR"));
     prcy->menuAction()->setObjectName(QStringLiteral("PR2"));
     prcy->menuAction()->setIcon(themeIcon("view-refresh", QStyle::SP_BrowserReload));
@@ -215,10 +223,13 @@ void SitesPane::buildMenu() {
             QStringLiteral("UpDatePRCY"));
     command(item(prcy, "mnUpdatePRCY_All", QStringLiteral("У всех сайтов"), {}, nullptr),
             QStringLiteral("UpdateSitePRCYAll"));
-    command(item(prcy, "N2", QStringLiteral("Только у новых"), {}, nullptr), QStringLiteral("UpdateSitePRCYNew"));
+    command(item(prcy, "N2", QStringLiteral("Только у новых"), {}, nullptr),
+            QStringLiteral("UpdateSitePRCYNew"));
     m_pumSite->addSeparator()->setObjectName(QStringLiteral("N13"));
-    command(item(m_pumSite, "N19", QStringLiteral("Экспорт сайтов в файл"), {}, nullptr), QStringLiteral("N19Click"));
-    command(item(m_pumSite, "N14", QStringLiteral("Импорт сайтов из файла"), {}, nullptr), QStringLiteral("ImportSite"));
+    command(item(m_pumSite, "N19", QStringLiteral("Экспорт сайтов в файл"), {}, nullptr),
+            QStringLiteral("N19Click"));
+    command(item(m_pumSite, "N14", QStringLiteral("Импорт сайтов из файла"), {}, nullptr),
+            QStringLiteral("ImportSite"));
 }
 
 void SitesPane::showSiteCat() {
@@ -226,15 +237,25 @@ void SitesPane::showSiteCat() {
     m_cbSiteCat->setEnabled(m_ctx.rules.siteCatEnabled());
 }
 
-void SitesPane::cbSiteCatClick() { db::cbSiteCatClick(m_ctx.db, m_ctx.rules); }
+void SitesPane::cbSiteCatClick() {
+    db::cbSiteCatClick(m_ctx.db, m_ctx.rules);
+}
 
-void SitesPane::sbShowSiteClick() { db::sbShowSiteClick(m_ctx.db, m_ctx.rules); }
+void SitesPane::sbShowSiteClick() {
+    db::sbShowSiteClick(m_ctx.db, m_ctx.rules);
+}
 
-void SitesPane::SpeedButton5Click() { db::SpeedButton5Click(m_ctx.db, m_ctx.rules); }
+void SitesPane::SpeedButton5Click() {
+    db::SpeedButton5Click(m_ctx.db, m_ctx.rules);
+}
 
-void SitesPane::mnOpenTrustSiteClick() { RunURL(db::trustSiteAddress(m_ctx.db)); }
+void SitesPane::mnOpenTrustSiteClick() {
+    RunURL(db::trustSiteAddress(m_ctx.db));
+}
 
-void SitesPane::sbRegURLClick() { RunURL(m_ctx.db.tbSite.asString(QStringLiteral("RegURL"))); }
+void SitesPane::sbRegURLClick() {
+    RunURL(m_ctx.db.tbSite.asString(QStringLiteral("RegURL")));
+}
 
 void SitesPane::pHelpShowClick() {
     QList<int> sizes = m_splitter3->sizes();

@@ -35,8 +35,7 @@ bool WidgetUi::chooseOpenFile(const QString& preset, QString& fileName) {
     QFileDialog dialog(m_owner);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.selectFile(preset);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     fileName = dialog.selectedFiles().first();
     return true;
 }

@@ -34,15 +34,13 @@ public:
     void setLinkFilterMode(LinkFilterMode mode);
     bool siteCatChecked() const { return m_siteCat; }
     void setSiteCatChecked(bool on) {
-        if (on == m_siteCat)
-            return;
+        if (on == m_siteCat) return;
         m_siteCat = on;
         emit siteCatChanged();
     }
     bool siteCatEnabled() const { return m_siteCatEnabled; }
     void setSiteCatEnabled(bool on) {
-        if (on == m_siteCatEnabled)
-            return;
+        if (on == m_siteCatEnabled) return;
         m_siteCatEnabled = on;
         emit siteCatChanged();
     }

@@ -577,18 +577,16 @@ bool Table::deleteRecord() {
 // ---- values ----
 
 bool Table::setRowValue(int row, int field, const QVariant& v) {
-    if (row < 0 || row >= int(m_alive.size()) || !m_alive[size_t(row)] || field < 0 || field >= fieldCount() ||
-        m_fields[size_t(field)].kind != FieldKind::Stored)
+    if (row < 0 || row >= int(m_alive.size()) || !m_alive[size_t(row)] || field < 0 ||
+        field >= fieldCount() || m_fields[size_t(field)].kind != FieldKind::Stored)
         return false;
     if (m_fields[size_t(field)].type == FieldType::String && m_fields[size_t(field)].size > 0 &&
         v.toString().size() > m_fields[size_t(field)].size)
         return false;
     std::vector<QVariant> before;
-    if (!m_eqIndexes.empty())
-        before = rowValues(row);
+    if (!m_eqIndexes.empty()) before = rowValues(row);
     setFieldRaw(row, field, v);
-    if (!before.empty())
-        indexUpdate(row, before);
+    if (!before.empty()) indexUpdate(row, before);
     return true;
 }
 

@@ -9,10 +9,10 @@ namespace zentaro::db {
 class Table;
 
 struct GridColumn {
-    GridColumn(QString f, QString t, int w, QStringList picks = {}, unsigned rgb = 0x0000ff, bool shown = true,
-               unsigned text = 0)
-        : field(std::move(f)), title(std::move(t)), width(w), titleRgb(rgb), textRgb(text), pickList(std::move(picks)),
-          visible(shown) {}
+    GridColumn(QString f, QString t, int w, QStringList picks = {}, unsigned rgb = 0x0000ff,
+               bool shown = true, unsigned text = 0)
+        : field(std::move(f)), title(std::move(t)), width(w), titleRgb(rgb), textRgb(text),
+          pickList(std::move(picks)), visible(shown) {}
     QString field;
     QString title;
     int width = 64;

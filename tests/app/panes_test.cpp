@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSplitter>
+
+#include "app/data_grid.h"
+#include "app/lookup_box.h"
+#include "support/main_window.h"
+#include "util/shell.h"
+
+using namespace zentaro;
+
+namespace {
+
+class Panes : public test::MainWindowTest {
+protected:
+    // Two sites, one project, and three links on the first site: statuses waiting, lost, placed.
+    void fill() {
+        clickNav("DBNavigator4", db::NavButton::Insert);
+        db.tbSite.setValue("Site", QStringLiteral("trust-one.ru"));
+        db.tbSite.post();
+        clickNav("DBNavigator4", db::NavButton::Insert);
+        db.tbSite.setValue("Site", QStringLiteral("https://Trust-Two.ru"));
+        db.tbSite.post();
+        db.tbSite.first();
+        addProject("Проект");
+        for (const char* status : {"0", "2", "1"}) {
+            clickNav("DBNavigator5", db::NavButton::Insert);
+            db.tbLink.setValue("SiteID", 1);
+            db.tbLink.setValue("PageStatus", QString::fromLatin1(status));
+            db.tbLink.setValue("PageURL", QStringLiteral("WWW.Trust-One.ru/Page%1").arg(status));
+            db.tbLink.post();
+        }
+    }
+    QColor cellBackground(app::DataGrid* grid, int row, int column) {
+        const QRect r = grid->visualRect(grid->model()->index(row, column));
+        const QImage img = grid->viewport()->grab().toImage();
+        return img.pixelColor(r.right() - 3, r.center().y());
+    }
+    QStringList opened;
+    void observeOpening() {
+        setOpenHandler([this](const QString& t, const QString&, const QString&) {
+            opened << t;
+            return 0;
+        });
+    }
+    void TearDown() override {
+        setOpenHandler({});
+        test::MainWindowTest::TearDown();
+    }
+};
+
+const QColor kLightRed(255, 198, 198);
+
+} // namespace
+
+TEST_F(Panes, LostLinkPaintsTheFirstColumnCellAndFollowsAMovedColumn) {
+    fill();
+    auto* grid = find<app::DataGrid>("grdLink");
+    grid->resize(900, 300);
+    ASSERT_EQ(grid->model()->rowCount(), 3);
+    EXPECT_EQ(cellBackground(grid, 1, 0), kLightRed);
+    EXPECT_NE(cellBackground(grid, 0, 0), kLightRed);
+    EXPECT_NE(cellBackground(grid, 2, 0), kLightRed);
+    EXPECT_NE(cellBackground(grid, 1, 1), kLightRed);
+    grid->horizontalHeader()->moveSection(1, 0); // "Веб-страница" to the front
+    EXPECT_EQ(cellBackground(grid, 1, 1), kLightRed);
+    EXPECT_NE(cellBackground(grid, 1, 0), kLightRed);
+    db.tbLink.locate("PageStatus", QStringLiteral("2"));
+    db.tbLink.setText(db.tbLink.fieldIndex("PageStatus"), QStringLiteral("Размещено"));
+    db.tbLink.post();
+    EXPECT_NE(cellBackground(grid, 1, 1), kLightRed);
+}
+
+TEST_F(Panes, SiteRadioCaptionAndFilterFollowTheCurrentSite) {
+    fill();
+    find<QRadioButton>("rbListUrlSite")->click();
+    EXPECT_EQ(db.tbLink.recordCount(), 3);
+    clickTab("pcTrust", 1);
+    db.tbSite.last();
+    EXPECT_EQ(find<QRadioButton>("rbListUrlSite")->text(),
+              QStringLiteral("Трастовый сайт (https://Trust-Two.ru)"));
+    EXPECT_EQ(db.tbLink.recordCount(), 0);
+    db.tbSite.first();
+    EXPECT_EQ(find<QRadioButton>("rbListUrlSite")->text(), QStringLiteral("Трастовый сайт (trust-one.ru)"));
+    clickTab("pcTrust", 0);
+    EXPECT_EQ(db.tbLink.recordCount(), 3);
+}
+
+TEST_F(Panes, AddingALinkUnderTheCategoryFilterShowsAllLinksAndTheNewOne) {
+    fill();
+    find<QRadioButton>("rbListCat")->click();
+    EXPECT_EQ(db.tbLink.recordCount(), 0); // no link category
+    clickNav("DBNavigator5", db::NavButton::Insert);
+    EXPECT_TRUE(find<QRadioButton>("rbListAllUrl")->isChecked());
+    EXPECT_EQ(db.tbLink.recordCount(), 4);
+    EXPECT_EQ(db.tbLink.asInteger("ID"), 4);
+    EXPECT_EQ(find<app::DataGrid>("grdLink")->currentIndex().row(), 3);
+}
+
+TEST_F(Panes, PopupTicksTheFilterOfTheCheckedRadioButton) {
+    fill();
+    auto* menu = find<QMenu>("pumLink");
+    find<QRadioButton>("rbListUrlSite")->click();
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    EXPECT_FALSE(find<QAction>("mnFL1")->isChecked());
+    EXPECT_FALSE(find<QAction>("mnFL2")->isChecked());
+    EXPECT_TRUE(find<QAction>("mnFL3")->isChecked());
+    find<QAction>("mnFL2")->trigger();
+    EXPECT_TRUE(find<QRadioButton>("rbListCat")->isChecked());
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    EXPECT_TRUE(find<QAction>("mnFL2")->isChecked());
+    EXPECT_FALSE(find<QAction>("mnFL3")->isChecked());
+    EXPECT_EQ(find<QAction>("N10")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    EXPECT_EQ(find<QAction>("mnCheckLinkAll")->statusTip(),
+              QStringLiteral(" Проверить тИЦ, PR, индексацию, внешние ссылки, наличие ссылок"));
+}
+
+TEST_F(Panes, FilterBoxHidesAndShowsAgain) {
+    auto* box = find<QGroupBox>("gbLinkFilter");
+    EXPECT_TRUE(box->isVisible());
+    find<QToolButton>("SpeedButton2")->click();
+    EXPECT_FALSE(box->isVisible());
+    find<QToolButton>("SpeedButton2")->click();
+    EXPECT_TRUE(box->isVisible());
+}
+
+TEST_F(Panes, AccountBoxesFollowTheLinkAndAChoiceInTheLookupBox) {
+    fill();
+    clickTab("pcTrust", 2);
+    clickNav("DBNavigator9", db::NavButton::Insert);
+    db.tbAccount.setValue("info", QStringLiteral("Блог"));
+    db.tbAccount.setValue("User", QStringLiteral("ivan"));
+    db.tbAccount.setValue("Password", QStringLiteral("пароль"));
+    db.tbAccount.setValue("email", QStringLiteral("ivan@mail.ru"));
+    db.tbAccount.post();
+    clickNav("DBNavigator9", db::NavButton::Insert);
+    db.tbAccount.setValue("info", QStringLiteral("Другой"));
+    db.tbAccount.post();
+    clickTab("pcTrust", 0);
+    db.tbLink.first();
+    EXPECT_EQ(find<QLineEdit>("eLinkLogin")->text(), QString());
+    EXPECT_EQ(find<QLineEdit>("eLinkPassword")->text(), QString());
+    auto* box = find<app::LookupBox>("DBLookupComboBox1");
+    EXPECT_EQ(box->currentText(), QString());
+    box->showPopup();
+    const int index = box->findText(QStringLiteral("Блог"));
+    ASSERT_GE(index, 0);
+    box->setCurrentIndex(index);
+    QMetaObject::invokeMethod(box, "activated", Q_ARG(int, index));
+    box->hidePopup();
+    EXPECT_EQ(db.tbLink.asInteger("AccountID"), 1);
+    EXPECT_EQ(find<QLineEdit>("eLinkLogin")->text(), QStringLiteral("ivan"));
+    EXPECT_EQ(find<QLineEdit>("eLinkPassword")->text(), QStringLiteral("пароль"));
+    EXPECT_EQ(find<QLineEdit>("eLinkEMail")->text(), QStringLiteral("ivan@mail.ru"));
+    EXPECT_EQ(db.tbAccount.asInteger("ID"), 1); // the account list follows the link
+    EXPECT_EQ(box->currentText(), QStringLiteral("Блог"));
+    db.tbLink.next();
+    EXPECT_EQ(find<QLineEdit>("eLinkLogin")->text(), QString());
+    EXPECT_EQ(box->currentText(), QString());
+}
+
+TEST_F(Panes, OpeningThePageLowerCasesAndAddsTheSchemeWhenMissing) {
+    fill();
+    observeOpening();
+    db.tbLink.first();
+    find<QToolButton>("sbViewWebPage")->click();
+    db.tbLink.setValue("PageURL", QStringLiteral("HTTPS://Secure.RU/X"));
+    db.tbLink.post();
+    find<QToolButton>("sbLinkOut")->click();
+    EXPECT_EQ(opened, (QStringList{"http://www.trust-one.ru/page0", "https://secure.ru/x"}));
+}
+
+TEST_F(Panes, LinkHereShowsTheNewLinkAndOpensTheSiteOrItsRegistrationPage) {
+    fill();
+    observeOpening();
+    find<QRadioButton>("rbListCat")->click();
+    clickTab("pcTrust", 1);
+    db.tbSite.first();
+    form->LinkHere();
+    EXPECT_EQ(find<QTabWidget>("pcTrust")->currentIndex(), 0);
+    EXPECT_EQ(find<QTabWidget>("pcLink")->currentIndex(), 1);
+    EXPECT_EQ(find<QLabel>("pCat2")->text(), QStringLiteral("Категории ссылок проекта"));
+    EXPECT_TRUE(find<QRadioButton>("rbListAllUrl")->isChecked());
+    EXPECT_EQ(find<QLineEdit>("eLinkPageURL")->text(), QStringLiteral("http://trust-one.ru/<страница>"));
+    clickTab("pcTrust", 1);
+    db.tbSite.last();
+    db.tbSite.setValue("RegURL", QStringLiteral("HTTP://Trust-Two.ru/Reg"));
+    db.tbSite.post();
+    form->LinkHere();
+    EXPECT_EQ(db.tbLink.asString("PageURL"), QStringLiteral("https://Trust-Two.ru/<страница>"));
+    EXPECT_EQ(opened, (QStringList{"http://trust-one.ru", "http://trust-two.ru/reg"}));
+    EXPECT_EQ(db.tbLink.recordCount(), 5);
+}
+
+TEST_F(Panes, SitesWithoutLinksDisableTheCategoryBoxUntilFiltersAreCleared) {
+    fill();
+    db.tbProject.first();
+    clickTab("pcTrust", 1);
+    auto* cb = find<QCheckBox>("cbSiteCat");
+    find<QToolButton>("sbShowSite")->click();
+    EXPECT_FALSE(cb->isEnabled());
+    EXPECT_EQ(db.tbSite.recordCount(), 1);
+    EXPECT_EQ(find<QToolButton>("sbShowSite")->toolTip(),
+              QStringLiteral("Показать на каких сайтах пока нет ссылок на проект \"Проект\""));
+    find<QToolButton>("SpeedButton5")->click();
+    EXPECT_TRUE(cb->isEnabled());
+    EXPECT_EQ(db.tbSite.recordCount(), 2);
+}
+
+TEST_F(Panes, NotesStripReopensTheNotesPanelAt50Pixels) {
+    clickTab("pcTrust", 1);
+    auto* splitter = find<QSplitter>("Splitter3");
+    splitter->setSizes({splitter->height(), 0});
+    QTest::mouseClick(find<QWidget>("pHelpShow"), Qt::LeftButton);
+    EXPECT_EQ(splitter->sizes().at(1), 50);
+    splitter->setSizes({100, 120});
+    QTest::mouseDClick(find<QWidget>("pHelpShow"), Qt::LeftButton);
+    EXPECT_EQ(splitter->sizes().at(1), 50);
+}
