@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+namespace zentaro {
+class UserInterface;
+}
+namespace zentaro::db {
+class Database;
+}
+
+namespace zentaro::web {
+
+class PageFetcher;
+
+// Whether one lower-case anchor element links to another site than SDom: no "nofollow", an "href" whose
+// part up to ">" names an "http" address that does not mention SDom.
+bool IsExtLink(const QString& SDom, const QString& S);
+// The number of external links on a page, or -1 when none could be counted (no address, failed request,
+// which also sets the web stop flag, or no link element).
+int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg);
+// Counts for the current link page and stores the count in UrlCount; "Ошибка!" when no count was made.
+void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui);
+
+} // namespace zentaro::web

@@ -1,0 +1,184 @@
+#include "web/site_metrics.h"
+
+#include <QDate>
+
+#include "db/database.h"
+#include "util/user_interface.h"
+#include "web/page_fetcher.h"
+#include "web/url_forms.h"
+
+namespace zentaro::web {
+
+std::int64_t Str2Num(const QString& s, std::int64_t c, std::int64_t m) {
+    for (const QChar ch : s) {
+        c = c * m;
+        if (c >= 4294967296LL) c = c % 4294967296LL;
+        c = c + ch.unicode();
+    }
+    return c;
+}
+
+std::int64_t HashURL(const QString& S) {
+    auto u = [](std::int64_t v) { return static_cast<std::uint64_t>(v); };
+    std::uint64_t c1 = u(Str2Num(S, 5381, 33));
+    const std::uint64_t c2 = u(Str2Num(S, 0, 65599));
+    c1 = c1 >> 2;
+    c1 = ((c1 >> 4) & 0x3FFFFC0) | (c1 & 0x3F);
+    c1 = ((c1 >> 4) & 0x3FFC00) | (c1 & 0x3FF);
+    c1 = ((c1 >> 4) & 0x3C000) | (c1 & 0x3FFF);
+    const std::uint64_t t1 = ((((c1 & 0x3C0) << 4) | (c1 & 0x3C)) << 2) | (c2 & 0xF0F);
+    const std::uint64_t t2 = ((((c1 & 0xFFFFC000) << 4) | (c1 & 0x3C00)) << 10) | (c2 & 0xF0F0000);
+    return static_cast<std::int64_t>((t1 | t2) & 0xFFFFFFFFULL);
+}
+
+QString GetHash(std::int64_t val) {
+    const QString s = QString::number(val);
+    int cb = 0;
+    int flag = 0;
+    for (qsizetype i = s.size() - 1; i >= 0; --i) {
+        int d = s[i].digitValue();
+        if (flag % 2 == 1) {
+            d = d + d;
+            d = d / 10 + d % 10;
+        }
+        cb += d;
+        ++flag;
+    }
+    cb %= 10;
+    if (cb != 0) {
+        cb = 10 - cb;
+        if (flag % 2 == 1) {
+            if (cb % 2 == 1) cb += 9;
+            cb /= 2;
+        }
+    }
+    return QStringLiteral("7") + QString::number(cb) + s;
+}
+
+namespace {
+
+// Leading blanks, an optional sign, then digits; stops at the first other character.
+int leadingNumber(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    qint64 v = 0;
+    while (i < text.size() && text[i].isDigit() && v < INT32_MAX)
+        v = v * 10 + text[i++].digitValue();
+    return int(negative ? -v : std::min<qint64>(v, INT32_MAX));
+}
+
+QString serviceUrl(const QString& host, const QString& target) {
+    return QStringLiteral("http://") + host + target;
+}
+
+} // namespace
+
+int GetCY(PageFetcher& fetcher, const QString& AUrl) {
+    QString url = AUrl.toLower();
+    if (!url.contains(QStringLiteral("http://"))) url.prepend(QStringLiteral("http://"));
+    const std::optional<QString> answer =
+        fetcher.FetchPage(serviceUrl(fetcher.hosts.yandexToolbar,
+                                     QStringLiteral("/u?ver=2&url=") + url + QStringLiteral("&show=1")),
+                          false);
+    QString value;
+    if (answer) {
+        const QString marker = QStringLiteral(" value=\"");
+        const qsizetype at = answer->indexOf(marker);
+        if (at >= 0) {
+            const qsizetype from = at + marker.size();
+            const qsizetype end = answer->indexOf(u'"', from);
+            value = answer->mid(from, end < 0 ? -1 : end - from);
+        }
+    }
+    return leadingNumber(value);
+}
+
+PageRankResult GetPageRank(PageFetcher& fetcher, const QString& AUrl) {
+    PageRankResult r;
+    const QString target =
+        QStringLiteral("/tbr?features=Rank&sourceid=navclient-ff&client=navclient-auto-ff&ch=") +
+        GetHash(HashURL(AUrl)) + QStringLiteral("&q=info:") + AUrl;
+    const std::optional<QString> answer =
+        fetcher.FetchPage(serviceUrl(fetcher.hosts.googleToolbar, target), false);
+    if (!answer) {
+        r.error = QStringLiteral("GetPageRank Error: ") + fetcher.lastError();
+        return r;
+    }
+    const qsizetype at = answer->indexOf(QStringLiteral("Rank_"));
+    if (at < 0) {
+        r.ok = true;
+        r.value = -1;
+        return r;
+    }
+    const QString rest = answer->mid(at + 9).trimmed();
+    bool ok = false;
+    const int v = rest.toInt(&ok, 10);
+    if (!ok) {
+        r.error = QStringLiteral("GetPageRank Error: '%1' is not a valid integer value").arg(rest);
+        return r;
+    }
+    r.ok = true;
+    r.value = v;
+    return r;
+}
+
+namespace {
+
+// A failed PageRank query keeps the record's earlier values and date: only a real answer is stored.
+void storeMetrics(db::Table& t, int tic, int pr, bool withDate) {
+    t.edit();
+    t.setValue(QStringLiteral("TIC"), tic);
+    t.setValue(QStringLiteral("PR"), pr);
+    if (withDate) t.setValue(QStringLiteral("PRUpdate"), QDate::currentDate());
+    t.post();
+}
+
+} // namespace
+
+void UpDatePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode) {
+    const QString site = db.tbSite.asString(QStringLiteral("Site"));
+    if (site.isEmpty()) return;
+    const PageRankResult pr = GetPageRank(fetcher, site);
+    if (!pr.ok) {
+        Msg(ui, QStringLiteral("Ошибка обновления."));
+        return;
+    }
+    const int tic = GetCY(fetcher, site);
+    if (CMode == 0) Msg(ui, QStringLiteral("Обновление выполнено."));
+    storeMetrics(db.tbSite, tic, pr.value, true);
+}
+
+void UpDateLinkPRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode) {
+    const QString domain = ExtractDomain(db.tbLink.asString(QStringLiteral("PageURL")));
+    if (domain.isEmpty()) return;
+    const PageRankResult pr = GetPageRank(fetcher, domain);
+    if (!pr.ok) {
+        Msg(ui, QStringLiteral("Ошибка!"));
+        return;
+    }
+    const int tic = GetCY(fetcher, domain);
+    if (CMode == 1)
+        Msg(ui, QStringLiteral("Для домена ") + domain + QStringLiteral(":\r\nтИЦ=") + QString::number(tic) +
+                    QStringLiteral("\r\nPR=") + QString::number(pr.value));
+    storeMetrics(db.tbLink, tic, pr.value, true);
+}
+
+void sbPRCYProjectUpdateClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {
+    QString site = db.tbProject.asString(QStringLiteral("Site"));
+    if (site.isEmpty()) return;
+    site = PrepareURL(site);
+    const PageRankResult pr = GetPageRank(fetcher, site);
+    if (!pr.ok) {
+        Msg(ui, QStringLiteral("Ошибка!"));
+        return;
+    }
+    const int tic = GetCY(fetcher, site);
+    storeMetrics(db.tbProject, tic, pr.value, false);
+    Msg(ui, QStringLiteral("Для сайта ") + site + QStringLiteral(":\r\nтИЦ=") + QString::number(tic) +
+                QStringLiteral("\r\nPR=") + QString::number(pr.value));
+}
+
+} // namespace zentaro::web

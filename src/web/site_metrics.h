@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QString>
+
+namespace zentaro {
+class UserInterface;
+}
+namespace zentaro::db {
+class Database;
+}
+
+namespace zentaro::web {
+
+class PageFetcher;
+
+// The checksum the PageRank query carries.
+std::int64_t Str2Num(const QString& s, std::int64_t c, std::int64_t m);
+std::int64_t HashURL(const QString& S);
+QString GetHash(std::int64_t val);
+
+// The Yandex TIC of an address; 0 when the service gives none or cannot be reached.
+int GetCY(PageFetcher& fetcher, const QString& AUrl);
+
+struct PageRankResult {
+    bool ok = false;
+    int value = -1;
+    QString error; // "GetPageRank Error: " and the cause
+};
+// The Google PageRank of an address; -1 when the answer holds no rank.
+PageRankResult GetPageRank(PageFetcher& fetcher, const QString& AUrl);
+
+// TIC and PR of the current trust site (as stored), stored with today's date. CMode 0 confirms success.
+void UpDatePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode);
+// TIC and PR of the current link page's domain, stored with today's date. CMode 1 shows the values.
+void UpDateLinkPRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode);
+// TIC and PR of the current project's prepared site address, stored and shown.
+void sbPRCYProjectUpdateClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui);
+
+} // namespace zentaro::web

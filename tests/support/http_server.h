@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace zentaro::test {
+
+// A small HTTP/1.1 server on 127.0.0.1 for the web tests: fixed replies per path, requests recorded.
+// With tls it serves HTTPS with a self-signed certificate made for the test.
+class HttpServer : public QObject {
+    Q_OBJECT
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray target;                     // path and query as sent
+        QHash<QByteArray, QByteArray> headers; // names lower-cased
+    };
+    struct Reply {
+        int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        int delayMs = 0;    // wait before answering
+        bool stall = false; // send the headers and part of the body, then nothing more
+    };
+    using Handler = std::function<Reply(const Request&)>;
+
+    explicit HttpServer(bool tls = false, QObject* parent = nullptr);
+    ~HttpServer() override;
+
+    bool listening() const;
+    quint16 port() const;
+    // "127.0.0.1:port", as the service hosts take it.
+    QString host() const;
+    QString url(const QString& path) const;
+
+    void on(const QByteArray& path, Handler handler);
+    void on(const QByteArray& path, const Reply& reply);
+    const QList<Request>& requests() const { return m_requests; }
+    QByteArrayList targets() const;
+
+private:
+    void accept(QTcpSocket* socket);
+    void serve(QTcpSocket* socket);
+
+    bool m_tls;
+    QTcpServer* m_server;
+    QHash<QByteArray, Handler> m_routes;
+    QList<Request> m_requests;
+};
+
+// A Content-Type header value.
+QPair<QByteArray, QByteArray> contentType(const QByteArray& value);
+
+} // namespace zentaro::test
