@@ -25,6 +25,10 @@
 #include "app/sites_pane.h"
 #include "db/site_view.h"
 #include "util/shell.h"
+#include "web/ext_links.h"
+#include "web/link_presence.h"
+#include "web/page_fetcher.h"
+#include "web/site_metrics.h"
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
@@ -77,6 +81,7 @@ TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, 
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(kMainCaption);
     m_appHint = new AppHint(this);
+    m_fetcher = new web::PageFetcher(this);
     buildFrame();
     resize(1180, 680);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -228,6 +233,8 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
 
     const PaneContext ctx{m_db, *m_rules, m_ui};
     m_projects = new ProjectsPane(ctx, list, info);
+    connect(m_projects, &ProjectsPane::prcyProjectUpdateRequested, this,
+            [this] { runCommand(QStringLiteral("sbPRCYProjectUpdateClick")); });
     m_categories = new CategoriesPane(ctx, cat2, cat1);
     return pProject;
 }
@@ -277,6 +284,10 @@ void TMainForm::FormCreate() {
         tabs->setCurrentIndex(0);
     pcCatChange();
     m_session.start();
+    QList<QPair<QString, QString>> settings;
+    for (int pos = 0; pos < m_db.tbSets.recordCount(); ++pos)
+        settings.append({m_db.tbSets.valueAt(pos, 0).toString(), m_db.tbSets.valueAt(pos, 1).toString()});
+    web::applyHostSettings(m_fetcher->hosts, settings);
 }
 
 void TMainForm::pcMainChange() {
@@ -324,7 +335,16 @@ void TMainForm::LinkHere() {
 }
 
 void TMainForm::runCommand(const QString& operation) {
-    Q_UNUSED(operation);
+    if (operation == QLatin1String("CheckPageLink"))
+        web::SpeedButton3Click(m_db, *m_fetcher, m_ui);
+    else if (operation == QLatin1String("sbExtLinksClick"))
+        web::sbExtLinksClick(m_db, *m_fetcher, m_ui);
+    else if (operation == QLatin1String("UpDateLinkPRCY"))
+        web::UpDateLinkPRCY(m_db, *m_fetcher, m_ui, 1);
+    else if (operation == QLatin1String("UpDatePRCY"))
+        web::UpDatePRCY(m_db, *m_fetcher, m_ui, 0);
+    else if (operation == QLatin1String("sbPRCYProjectUpdateClick"))
+        web::sbPRCYProjectUpdateClick(m_db, *m_fetcher, m_ui);
 }
 
 void TMainForm::pcCatChange() {

@@ -12,6 +12,9 @@ class Database;
 class RecordRules;
 class Session;
 } // namespace zentaro::db
+namespace zentaro::web {
+class PageFetcher;
+}
 
 class QGroupBox;
 class QLabel;
@@ -45,6 +48,7 @@ public:
     db::Database& database() { return m_db; }
     db::RecordRules& rules() { return *m_rules; }
     AppHint& appHint() { return *m_appHint; }
+    web::PageFetcher& fetcher() { return *m_fetcher; }
 
     // Loads the tables and shows the first page of every page control; called once before the window is
     // shown.
@@ -77,6 +81,7 @@ private:
     QString m_programDir;
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
+    web::PageFetcher* m_fetcher = nullptr;
 
     QTabWidget* m_pcMain = nullptr;
     QTabWidget* m_pcTrust = nullptr;

@@ -3,6 +3,8 @@
 #include <optional>
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -58,6 +60,10 @@ private:
     QNetworkCookieJar* m_jar;
     QString m_lastError;
 };
+
+// Replaces the service hosts named in the settings table: rows "host.yandexToolbar", "host.googleToolbar",
+// "host.yandexSearch", "host.yandexCaptcha", "host.googleSearch", "host.mailSearch" with the host in ParamS.
+void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings);
 
 // Decodes a reply body: the charset of the Content-Type header, else of the page's meta tag, else UTF-8 when
 // the bytes are valid UTF-8 and Windows-1251 otherwise (the code page of Russian pages without a

@@ -11,8 +11,10 @@
 
 #include "app/data_grid.h"
 #include "app/lookup_box.h"
+#include "support/http_server.h"
 #include "support/main_window.h"
 #include "util/shell.h"
+#include "web/page_fetcher.h"
 
 using namespace zentaro;
 
@@ -223,4 +225,36 @@ TEST_F(Panes, NotesStripReopensTheNotesPanelAt50Pixels) {
     splitter->setSizes({100, 120});
     QTest::mouseDClick(find<QWidget>("pHelpShow"), Qt::LeftButton);
     EXPECT_EQ(splitter->sizes().at(1), 50);
+}
+
+TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
+    test::HttpServer server;
+    test::HttpServer::Reply page;
+    page.body = "<a href=http://mine.example/x>x</a> end";
+    server.on("/page", page);
+    test::HttpServer::Reply pr;
+    pr.body = "Rank_1:1:3";
+    server.on("/tbr", pr);
+    test::HttpServer::Reply cy;
+    cy.body = "<v value=\"40\"/>";
+    server.on("/u", cy);
+    form->fetcher().hosts.googleToolbar = server.host();
+    form->fetcher().hosts.yandexToolbar = server.host();
+    fill();
+    db.tbLink.first();
+    db.tbLink.setValue("PageURL", server.url("/page"));
+    db.tbLink.post();
+    clickNav("DBNavigator8", db::NavButton::Insert);
+    db.tbAncor.setValue("URL", QStringLiteral("http://mine.example/x"));
+    db.tbAncor.post();
+    find<QToolButton>("SpeedButton3")->click();
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Наличие ссылок на странице: \r\n[Есть]_http://mine.example/x\r\n"));
+    find<QToolButton>("sbExtLinks")->click();
+    EXPECT_EQ(db.tbLink.asInteger("UrlCount"), 1);
+    db.tbProject.setValue("Site", QStringLiteral("http://www.mine.example/"));
+    db.tbProject.post();
+    find<QToolButton>("sbPRCYProjectUpdate")->click();
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Для сайта mine.example:\r\nтИЦ=40\r\nPR=3"));
+    EXPECT_EQ(db.tbProject.asInteger("TIC"), 40);
 }

@@ -131,3 +131,11 @@ TEST(FetchPage, BodyCanBeWrittenUnchangedToAFile) {
     EXPECT_EQ(f.readAll(), gif.body);
     EXPECT_FALSE(fetcher.FetchPageToFile(server.url("/nothing"), true, dir.filePath("x.gif")));
 }
+
+TEST(ServiceHosts, SettingsReplaceOnlyTheHostsTheyName) {
+    web::ServiceHosts hosts;
+    const QString google = hosts.googleToolbar;
+    web::applyHostSettings(hosts, {{"host.yandexToolbar", " 127.0.0.1:8080 "}, {"host.googleToolbar", ""}, {"other", "x"}});
+    EXPECT_EQ(hosts.yandexToolbar, QStringLiteral("127.0.0.1:8080"));
+    EXPECT_EQ(hosts.googleToolbar, google);
+}
