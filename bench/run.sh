@@ -7,6 +7,7 @@ bash "$root/scripts/build.sh"
 "$root/build/bench/zentaro_bench" "$@"
 "$root/build/bench/zentaro_bench_rules" "$@"
 "$root/build/bench/zentaro_bench_startup"
+"$root/build/bench/zentaro_bench_web" "$@"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 "$root/build/bench/zentaro_bench_memory" generate "$tmp/base"

@@ -26,7 +26,7 @@ int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, b
         fetcher.GlobalStop = true;
         return -1;
     }
-    const QStringList elements = ExtractElements(page->toLower(), ElementKind::Anchor);
+    const QStringList elements = ExtractElements(lowerText(*page), ElementKind::Anchor);
     if (elements.isEmpty()) return -1;
     const QString domain = ExtractDomain(address);
     int count = 0;

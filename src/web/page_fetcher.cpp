@@ -63,16 +63,16 @@ QString decodeReply(const QByteArray& body, const QByteArray& contentType) {
 }
 
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings) {
-    const QList<QPair<QString, QString*>> keys = {{QStringLiteral("host.yandexToolbar"), &hosts.yandexToolbar},
-                                                  {QStringLiteral("host.googleToolbar"), &hosts.googleToolbar},
-                                                  {QStringLiteral("host.yandexSearch"), &hosts.yandexSearch},
-                                                  {QStringLiteral("host.yandexCaptcha"), &hosts.yandexCaptcha},
-                                                  {QStringLiteral("host.googleSearch"), &hosts.googleSearch},
-                                                  {QStringLiteral("host.mailSearch"), &hosts.mailSearch}};
+    const QList<QPair<QString, QString*>> keys = {
+        {QStringLiteral("host.yandexToolbar"), &hosts.yandexToolbar},
+        {QStringLiteral("host.googleToolbar"), &hosts.googleToolbar},
+        {QStringLiteral("host.yandexSearch"), &hosts.yandexSearch},
+        {QStringLiteral("host.yandexCaptcha"), &hosts.yandexCaptcha},
+        {QStringLiteral("host.googleSearch"), &hosts.googleSearch},
+        {QStringLiteral("host.mailSearch"), &hosts.mailSearch}};
     for (const auto& [name, value] : settings)
         for (const auto& [key, target] : keys)
-            if (name == key && !value.trimmed().isEmpty())
-                *target = value.trimmed();
+            if (name == key && !value.trimmed().isEmpty()) *target = value.trimmed();
 }
 
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new AcceptAllCookieJar(this)) {}

@@ -83,6 +83,32 @@ QStringList ExtractElements(const QString& text, ElementKind kind) {
     return out;
 }
 
+QString lowerText(const QString& text) {
+    const qsizetype n = text.size();
+    QString out(n, Qt::Uninitialized);
+    const QChar* d = text.constData();
+    QChar* o = out.data();
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t c = d[i].unicode();
+        if (c < 0x80) {
+            o[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c);
+            ++i;
+            continue;
+        }
+        qsizetype j = i;
+        while (j < n && d[j].unicode() >= 0x80)
+            ++j;
+        const QString run = QStringView(d + i, j - i).toString().toLower();
+        if (run.size() != j - i)
+            return text
+                .toLower(); // a letter whose lower case is longer: take the slow road for the whole text
+        std::copy(run.constData(), run.constData() + run.size(), o + i);
+        i = j;
+    }
+    return out;
+}
+
 QByteArray HTTPEncode(const QByteArray& ansi) {
     static const char hex[] = "0123456789ABCDEF";
     QByteArray out;

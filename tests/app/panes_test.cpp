@@ -249,7 +249,8 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     db.tbAncor.post();
     find<QToolButton>("SpeedButton3")->click();
     EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
-    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Наличие ссылок на странице: \r\n[Есть]_http://mine.example/x\r\n"));
+    EXPECT_EQ(ui.shown().back().text,
+              QStringLiteral("Наличие ссылок на странице: \r\n[Есть]_http://mine.example/x\r\n"));
     find<QToolButton>("sbExtLinks")->click();
     EXPECT_EQ(db.tbLink.asInteger("UrlCount"), 1);
     db.tbProject.setValue("Site", QStringLiteral("http://www.mine.example/"));

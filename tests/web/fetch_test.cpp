@@ -135,7 +135,8 @@ TEST(FetchPage, BodyCanBeWrittenUnchangedToAFile) {
 TEST(ServiceHosts, SettingsReplaceOnlyTheHostsTheyName) {
     web::ServiceHosts hosts;
     const QString google = hosts.googleToolbar;
-    web::applyHostSettings(hosts, {{"host.yandexToolbar", " 127.0.0.1:8080 "}, {"host.googleToolbar", ""}, {"other", "x"}});
+    web::applyHostSettings(
+        hosts, {{"host.yandexToolbar", " 127.0.0.1:8080 "}, {"host.googleToolbar", ""}, {"other", "x"}});
     EXPECT_EQ(hosts.yandexToolbar, QStringLiteral("127.0.0.1:8080"));
     EXPECT_EQ(hosts.googleToolbar, google);
 }

@@ -100,6 +100,12 @@ TEST(ExtractElements, LinearScanGivesExactlyTheWrittenStepsOnGeneratedPages) {
     }
 }
 
+TEST(LowerText, MatchesTheFullCaseMapping) {
+    for (const QString& s : {QStringLiteral("<A HREF=X>Привет, МИР</A>"), QStringLiteral("İSTANBUL ΣΑΣ"),
+                             QStringLiteral("ABC😀DEF"), QString(), QStringLiteral("ÄÖÜ ẞ")})
+        EXPECT_EQ(lowerText(s), s.toLower()) << s.toStdString();
+}
+
 TEST(HTTPEncode, EncodesWindows1251Bytes) {
     EXPECT_EQ(HTTPEncode(toAnsi(QStringLiteral("a b/ё"))), QByteArray("a+b%2F%B8"));
     EXPECT_EQ(HTTPEncode("!$'()*-.@_AZaz09"), QByteArray("!$'()*-.@_AZaz09"));

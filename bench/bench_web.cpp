@@ -1,0 +1,117 @@
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include <QCoreApplication>
+
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "support/http_server.h"
+#include "util/user_interface.h"
+#include "web/link_presence.h"
+#include "web/page_fetcher.h"
+#include "web/url_forms.h"
+
+using namespace zentaro;
+
+namespace {
+
+// About 2 MB of page text with 10,000 anchors among paragraphs, some nested or unclosed.
+QByteArray bigPage() {
+    std::mt19937 rng(7);
+    QByteArray page = "<html><body>";
+    for (int i = 0; i < 10000; ++i) {
+        page += "<p>";
+        page += QByteArray(120 + int(rng() % 40), 'x');
+        page += "<a href=\"http://site" + QByteArray::number(i) + ".example/page\" title=\"t\">Ссылка " +
+                QByteArray::number(i) + "</a> ";
+        if (i % 500 == 0) page += "<a name=unclosed" + QByteArray::number(i) + "> ";
+        page += "</p>\n";
+    }
+    page += "</body></html>";
+    return page;
+}
+
+void BM_ExtractElements2MB(benchmark::State& state) {
+    const QByteArray bytes = bigPage();
+    const QString page = QString::fromUtf8(bytes).toLower();
+    qsizetype n = 0;
+    for (auto _ : state) {
+        const QStringList elements = web::ExtractElements(page, web::ElementKind::Anchor);
+        n = elements.size();
+        benchmark::DoNotOptimize(n);
+    }
+    state.counters["page_MB"] = double(bytes.size()) / 1e6;
+    state.counters["elements"] = double(n);
+}
+BENCHMARK(BM_ExtractElements2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+class SilentUi final : public UserInterface {
+public:
+    void showMessage(const QString&, const QString&) override {}
+    void showError(const QString&, const QString&) override {}
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
+    bool chooseOpenFile(const QString&, QString&) override { return false; }
+};
+
+struct CheckFixture {
+    CheckFixture() {
+        test::HttpServer::Reply r;
+        r.headers = {test::contentType("text/html; charset=utf-8")};
+        r.body = bigPage();
+        server.on("/page", r);
+        db.tbSite.insert();
+        db.tbProject.insert();
+        db.tbLink.insert();
+        db.tbLink.setValue(QStringLiteral("PageURL"), server.url("/page"));
+        db.tbLink.post();
+        for (int i = 0; i < 100; ++i) {
+            db.tbAncor.insert();
+            db.tbAncor.setValue(QStringLiteral("URL"),
+                                QStringLiteral("http://site%1.example/page").arg(i * 97));
+            db.tbAncor.post();
+        }
+    }
+    test::HttpServer server;
+    db::Database db;
+    SilentUi ui;
+    db::RecordRules rules{db, ui};
+    web::PageFetcher fetcher;
+};
+
+CheckFixture& checkFixture() {
+    static CheckFixture f;
+    return f;
+}
+
+// The transfer alone, to subtract from the whole check.
+void BM_FetchPage2MB(benchmark::State& state) {
+    CheckFixture& f = checkFixture();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(f.fetcher.FetchPage(f.server.url("/page"), true));
+}
+BENCHMARK(BM_FetchPage2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_CheckPageLink2MB100Anchors(benchmark::State& state) {
+    CheckFixture& f = checkFixture();
+    for (auto _ : state) {
+        web::CheckPageLink(f.db, f.fetcher, f.ui, f.db.tbLink.asString(QStringLiteral("PageURL")), false);
+        if (f.db.tbLink.asString(QStringLiteral("PageStatus")) != QLatin1String("1"))
+            state.SkipWithError("anchors not found");
+    }
+}
+BENCHMARK(BM_CheckPageLink2MB100Anchors)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
