@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -258,4 +260,49 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     find<QToolButton>("sbPRCYProjectUpdate")->click();
     EXPECT_EQ(ui.shown().back().text, QStringLiteral("Для сайта mine.example:\r\nтИЦ=40\r\nPR=3"));
     EXPECT_EQ(db.tbProject.asInteger("TIC"), 40);
+}
+
+TEST_F(Panes, MenuHighlightShowsTheLongHintInTheWorkPanel) {
+    auto* menu = find<QMenu>("pumLink");
+    QAction* all = find<QAction>("mnCheckLinkAll");
+    menu->popup(QPoint(10, 10));
+    menu->setActiveAction(all);
+    EXPECT_EQ(find<QLabel>("psbText")->text(),
+              QStringLiteral(" Проверить тИЦ, PR, индексацию, внешние ссылки, наличие ссылок"));
+    menu->hide();
+}
+
+TEST_F(Panes, ArticleFileIsAssignedOnlyToAnExistingLinkAndOpenedAsStored) {
+    observeOpening();
+    ui.type(QStringLiteral("/tmp/статья.doc"));
+    find<QToolButton>("sbArtFN")->click(); // no link: nothing asked, nothing stored
+    EXPECT_TRUE(ui.shown().empty());
+    fill();
+    find<QToolButton>("sbArtFN")->click();
+    EXPECT_EQ(db.tbLink.asString("AFN"), QStringLiteral("/tmp/статья.doc"));
+    EXPECT_EQ(find<QLineEdit>("eLinkAFN")->text(), QStringLiteral("/tmp/статья.doc"));
+    find<QToolButton>("SpeedButton10")->click();
+    EXPECT_EQ(opened, QStringList{QStringLiteral("/tmp/статья.doc")});
+    find<QToolButton>("sbArtFN")->click(); // cancelled: unchanged
+    EXPECT_EQ(db.tbLink.asString("AFN"), QStringLiteral("/tmp/статья.doc"));
+}
+
+TEST_F(Panes, CopyButtonsPutTheAccountFieldsOnTheClipboard) {
+    fill();
+    clickTab("pcTrust", 2);
+    clickNav("DBNavigator9", db::NavButton::Insert);
+    db.tbAccount.setValue("User", QStringLiteral("пользователь"));
+    db.tbAccount.setValue("Password", QStringLiteral("p@ss"));
+    db.tbAccount.post();
+    clickTab("pcTrust", 0);
+    db.tbLink.first();
+    db.tbLink.setValue("AccountID", db.tbAccount.asInteger("ID"));
+    db.tbLink.post();
+    clickTab("pcTrust", 0); // opening the links tab shows the account anew
+    find<QToolButton>("sbL2")->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("p@ss"));
+    find<QToolButton>("sbL1")->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("пользователь"));
+    find<QToolButton>("sbShowAccount")->click();
+    EXPECT_EQ(find<QTabWidget>("pcTrust")->currentIndex(), 2);
 }
