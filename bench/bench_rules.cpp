@@ -6,20 +6,11 @@
 #include "db/record_rules.h"
 #include "db/site_view.h"
 #include "large_base.h"
-#include "util/user_interface.h"
+#include "bench_ui.h"
 
 using namespace zentaro;
 
 namespace {
-
-class YesUi final : public UserInterface {
-public:
-    void showMessage(const QString&, const QString&) override {}
-    void showError(const QString&, const QString&) override {}
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool chooseOpenFile(const QString&, QString&) override { return false; }
-};
 
 struct Fixture {
     Fixture() {
@@ -28,7 +19,7 @@ struct Fixture {
         db.tbProject.first();
     }
     db::Database db;
-    YesUi ui;
+    bench::BenchUi ui{true};
     db::RecordRules rules{db, ui};
 };
 

@@ -14,21 +14,8 @@
 #include "db/database.h"
 #include "db/session.h"
 #include "db/table_file.h"
+#include "bench_ui.h"
 #include "large_base.h"
-#include "util/user_interface.h"
-
-namespace {
-
-class SilentUi final : public zentaro::UserInterface {
-public:
-    void showMessage(const QString&, const QString&) override {}
-    void showError(const QString&, const QString&) override {}
-    bool askYesNo(const QString&, const QString&) override { return false; }
-    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool chooseOpenFile(const QString&, QString&) override { return false; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -46,7 +33,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer timer;
         timer.start();
-        SilentUi ui;
+        zentaro::bench::BenchUi ui{false};
         zentaro::db::Database db;
         zentaro::db::Session session(db, base, ui);
         if (!session.acquireInstanceLock()) return 1;

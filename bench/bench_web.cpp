@@ -7,7 +7,7 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "support/http_server.h"
-#include "util/user_interface.h"
+#include "bench_ui.h"
 #include "web/link_presence.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
@@ -46,15 +46,6 @@ void BM_ExtractElements2MB(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractElements2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-class SilentUi final : public UserInterface {
-public:
-    void showMessage(const QString&, const QString&) override {}
-    void showError(const QString&, const QString&) override {}
-    bool askYesNo(const QString&, const QString&) override { return false; }
-    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool chooseOpenFile(const QString&, QString&) override { return false; }
-};
-
 struct CheckFixture {
     CheckFixture() {
         test::HttpServer::Reply r;
@@ -75,7 +66,7 @@ struct CheckFixture {
     }
     test::HttpServer server;
     db::Database db;
-    SilentUi ui;
+    bench::BenchUi ui{false};
     db::RecordRules rules{db, ui};
     web::PageFetcher fetcher;
 };

@@ -5,9 +5,11 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "support/records.h"
 #include "support/scripted_ui.h"
 
 using namespace zentaro::db;
+namespace test = zentaro::test;
 using zentaro::test::ScriptedUi;
 
 namespace {
@@ -15,13 +17,7 @@ namespace {
 class RecordRulesTest : public ::testing::Test {
 protected:
     // Adds a record through the rules and gives it the values; returns its ID.
-    int add(Table& t, std::initializer_list<std::pair<const char*, QVariant>> values = {}) {
-        if (!t.insert()) return -1;
-        for (const auto& [k, v] : values)
-            EXPECT_TRUE(t.setValue(QString::fromLatin1(k), v)) << k;
-        t.post();
-        return t.asInteger("ID");
-    }
+    int add(Table& t, test::Values values = {}) { return test::addRecord(t, values); }
     int count(Table& t) {
         const bool on = t.filtered();
         t.setFiltered(false);

@@ -3,22 +3,18 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/site_view.h"
+#include "support/records.h"
 #include "support/scripted_ui.h"
 
 using namespace zentaro::db;
+namespace test = zentaro::test;
 using zentaro::test::ScriptedUi;
 
 namespace {
 
 class SiteViewTest : public ::testing::Test {
 protected:
-    int add(Table& t, std::initializer_list<std::pair<const char*, QVariant>> values = {}) {
-        if (!t.insert()) return -1;
-        for (const auto& [k, v] : values)
-            EXPECT_TRUE(t.setValue(QString::fromLatin1(k), v)) << k;
-        t.post();
-        return t.asInteger("ID");
-    }
+    int add(Table& t, test::Values values = {}) { return test::addRecord(t, values); }
     QStringList shownSites() {
         QStringList out;
         for (int p = 0; p < db.tbSite.recordCount(); ++p)

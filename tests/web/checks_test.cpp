@@ -5,6 +5,7 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "support/http_server.h"
+#include "support/records.h"
 #include "support/scripted_ui.h"
 #include "web/ext_links.h"
 #include "web/link_presence.h"
@@ -26,13 +27,7 @@ protected:
         add(db.tbSite, {{"Site", "trust.ru"}});
         add(db.tbProject, {{"Name", "Проект"}});
     }
-    int add(db::Table& t, std::initializer_list<std::pair<const char*, QVariant>> values = {}) {
-        if (!t.insert()) return -1;
-        for (const auto& [k, v] : values)
-            EXPECT_TRUE(t.setValue(QString::fromLatin1(k), v)) << k;
-        t.post();
-        return t.asInteger("ID");
-    }
+    int add(db::Table& t, test::Values values = {}) { return test::addRecord(t, values); }
     void page(const QByteArray& path, const QByteArray& body) {
         HttpServer::Reply r;
         r.headers = {test::contentType("text/html; charset=utf-8")};
