@@ -8,7 +8,7 @@ namespace zentaro::db {
 
 namespace {
 
-struct Spec {
+struct FieldSpec {
     const char* name;
     FieldType type;
     int size;
@@ -29,8 +29,8 @@ QString storedCode(const Table& t, int row, int field) {
     return t.rowValue(row, field).toString();
 }
 
-void define(Table& t, std::initializer_list<Spec> specs) {
-    for (const Spec& s : specs) {
+void define(Table& t, std::initializer_list<FieldSpec> specs) {
+    for (const FieldSpec& s : specs) {
         FieldDef f;
         f.name = QString::fromLatin1(s.name);
         f.type = s.type;
