@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -335,6 +336,9 @@ void TMainForm::LinkHere() {
 }
 
 void TMainForm::runCommand(const QString& operation) {
+    // Web requests block the window; the wait cursor says so (message boxes get the normal one).
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     if (operation == QLatin1String("CheckPageLink"))
         web::SpeedButton3Click(m_db, *m_fetcher, m_ui);
     else if (operation == QLatin1String("sbExtLinksClick"))

@@ -1,5 +1,6 @@
 #include "app/widget_ui.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -7,17 +8,40 @@
 
 namespace zentaro::app {
 
+namespace {
+
+// A box shown during a long operation gets the normal cursor while it is open.
+class NormalCursor {
+public:
+    NormalCursor() : m_active(QApplication::overrideCursor() != nullptr) {
+        if (m_active) QApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~NormalCursor() {
+        if (m_active) QApplication::restoreOverrideCursor();
+    }
+    NormalCursor(const NormalCursor&) = delete;
+    NormalCursor& operator=(const NormalCursor&) = delete;
+
+private:
+    bool m_active;
+};
+
+} // namespace
+
 void WidgetUi::showMessage(const QString& text, const QString& caption) {
+    NormalCursor normal;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, m_owner);
     box.exec();
 }
 
 void WidgetUi::showError(const QString& text, const QString& caption) {
+    NormalCursor normal;
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, m_owner);
     box.exec();
 }
 
 bool WidgetUi::askYesNo(const QString& text, const QString& caption) {
+    NormalCursor normal;
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
