@@ -917,6 +917,24 @@ bool Table::locate(const QString& fieldName, const QVariant& v) {
     if (f < 0) return false;
     checkBrowseMode();
     const FieldType t = m_fields[size_t(f)].type;
+    if (m_fields[size_t(f)].kind == FieldKind::Stored && isIntColumn(t) && v.isValid()) {
+        // The index names the rows holding the value; the view is searched for those rows only.
+        bool ok = true;
+        const qint64 key = t == FieldType::Date ? v.toDate().toJulianDay() : v.toLongLong(&ok);
+        const EqIndex& idx = eqIndex(f);
+        auto it = idx.find(key);
+        if (!ok || it == idx.end()) return false;
+        std::vector<int> rows = it->second;
+        std::sort(rows.begin(), rows.end());
+        const auto& view = activeView();
+        for (int pos = 0; pos < int(view.size()); ++pos) {
+            if (std::binary_search(rows.begin(), rows.end(), view[size_t(pos)])) {
+                setPos(pos, true);
+                return true;
+            }
+        }
+        return false;
+    }
     const int n = recordCount();
     for (int pos = 0; pos < n; ++pos) {
         if (sameValue(t, valueAt(pos, f), v)) {

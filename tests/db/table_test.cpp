@@ -330,3 +330,19 @@ TEST_F(TableTest, DefinitionCanBeClearedAndRebuilt) {
     EXPECT_TRUE(t.post());
     EXPECT_EQ(t.recordCount(), 1);
 }
+
+TEST_F(TableTest, LocateByAnIntegerFindsTheFirstMatchInTheCurrentOrder) {
+    add(1, "c", 7);
+    add(2, "a", 7);
+    add(3, "b", 5);
+    t.setIndexFieldNames(QStringLiteral("Name"));
+    t.last();
+    EXPECT_TRUE(t.locate("Grp", 7));
+    EXPECT_EQ(t.asInteger("ID"), 2);
+    EXPECT_FALSE(t.locate("Grp", 9));
+    EXPECT_EQ(t.asInteger("ID"), 2);
+    t.setFilter(QStringLiteral("Grp=5"));
+    t.setFiltered(true);
+    EXPECT_FALSE(t.locate("Grp", 7)); // only shown records count
+    EXPECT_TRUE(t.locate("ID", 3));
+}
