@@ -4,4 +4,4 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/deps.sh"
 bash "$root/scripts/build.sh"
-exec "${BUILD_DIR:-$root/build}/zentaro"
+exec "${BUILD_DIR:-$root/build}/src/zentaro"
