@@ -141,6 +141,8 @@ protected:
         painter->save();
         QFont f = font();
         f.setUnderline(logicalIndex == hovered);
+        if (model()->headerData(logicalIndex, Qt::Horizontal, db::TableModel::SmallTitleRole).toBool())
+            f.setPointSizeF(f.pointSizeF() * 0.85);
         painter->setFont(f);
         QHeaderView::paintSection(painter, rect, logicalIndex);
         painter->restore();

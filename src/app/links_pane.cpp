@@ -158,6 +158,7 @@ void LinksPane::buildList(QWidget* page) {
          {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
          {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
          {QStringLiteral("Name"), QStringLiteral("Примечание"), 176}});
+    m_grid->tableModel()->setSmallTitle(8);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFont>
 
 #include "app/main_form.h"
 #include "app/widget_ui.h"
@@ -11,6 +12,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentaro"));
     zentaro::applyRegionalLocale();
+    // The program's UI font; the desktop's font configuration stands in where Tahoma is not installed.
+    QFont font(QStringLiteral("Tahoma"));
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
 
     zentaro::app::WidgetUi ui;
     zentaro::db::Database db;

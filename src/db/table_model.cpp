@@ -75,6 +75,7 @@ QVariant TableModel::headerData(int section, Qt::Orientation orientation, int ro
         if (section < 0 || section >= m_columns.size()) return {};
         if (role == Qt::DisplayRole) return m_columns[section].title;
         if (role == TitleRgbRole) return m_columns[section].titleRgb;
+        if (role == SmallTitleRole) return m_columns[section].smallTitle;
         return {};
     }
     // The record indicator: the current row is marked, with the editing state.

@@ -21,6 +21,7 @@ struct GridColumn {
     Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
     QStringList pickList; // words offered by the cell editor
     bool visible = true;
+    bool smallTitle = false; // title drawn in a smaller font
 };
 
 // One grid's view of a table: rows are the table's view, the current row follows the current record
@@ -33,12 +34,15 @@ public:
     static constexpr int TitleRgbRole = Qt::UserRole + 1;
     // Cell role carrying the column's text colour as 0xRRGGBB (absent for the window's colour).
     static constexpr int TextRgbRole = Qt::UserRole + 2;
+    // Header role: true when the column's title is drawn in a smaller font.
+    static constexpr int SmallTitleRole = Qt::UserRole + 3;
 
     TableModel(Table& table, QList<GridColumn> columns, QObject* parent = nullptr);
 
     Table& table() const { return m_table; }
     const QList<GridColumn>& columns() const { return m_columns; }
     int fieldOfColumn(int column) const;
+    void setSmallTitle(int column) { m_columns[column].smallTitle = true; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -97,6 +97,21 @@ TEST_F(GridSortTest, ProjectAndCategoryGridsSortOnlyByIdOrName) {
     EXPECT_TRUE(titleClickShowsWaitCursor("grdCat", "Name"));
 }
 
+TEST_F(GridSortTest, AccountAndAnchorGridsSortByAnyColumnAscending) {
+    add(db.tbAccount, {{"ID", 1}, {"info", "Яндекс"}, {"User", "b"}});
+    add(db.tbAccount, {{"ID", 2}, {"info", "Авито"}, {"User", "a"}});
+    gridTitleClick("grdAccount", db.tbAccount, "info");
+    EXPECT_EQ(ids(db.tbAccount), (QList<int>{2, 1}));
+    gridTitleClick("grdAccount", db.tbAccount, "ID");
+    EXPECT_EQ(ids(db.tbAccount), (QList<int>{1, 2}));
+    add(db.tbAncor, {{"ID", 1}, {"URL", "http://b.ru"}});
+    add(db.tbAncor, {{"ID", 2}, {"URL", "http://a.ru"}});
+    gridTitleClick("grdAncor", db.tbAncor, "URL");
+    EXPECT_EQ(ids(db.tbAncor), (QList<int>{2, 1}));
+    EXPECT_FALSE(titleClickShowsWaitCursor("grdAccount", "info"));
+    EXPECT_FALSE(titleClickShowsWaitCursor("grdAncor", "URL"));
+}
+
 TEST_F(GridSortTest, FindAsksWithTheSearchDialogAndMovesToTheFirstMatchInOrder) {
     ScriptedUi ui;
     Table& l = db.tbLink;
