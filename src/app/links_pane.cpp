@@ -78,7 +78,8 @@ void LinksPane::buildList(QWidget* page) {
 
     m_filterBox = new QGroupBox(QStringLiteral("Фильтры: "), page);
     m_filterBox->setObjectName(QStringLiteral("gbLinkFilter"));
-    m_filterBox->setFixedHeight(52);
+    m_filterBox->setMinimumHeight(52);
+    m_filterBox->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_filterBox->setStyleSheet(QStringLiteral("QGroupBox { font-weight: bold; }"));
     auto* fl = new QHBoxLayout(m_filterBox);
     m_rbAll = new QRadioButton(QStringLiteral("Все ссылки проекта "), m_filterBox);

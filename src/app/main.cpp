@@ -13,8 +13,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zentaro"));
     zentaro::applyRegionalLocale();
     // The program's UI font; the desktop's font configuration stands in where Tahoma is not installed.
-    QFont font(QStringLiteral("Tahoma"));
-    font.setStyleHint(QFont::SansSerif);
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("Tahoma"), font.family()});
     QApplication::setFont(font);
 
     zentaro::app::WidgetUi ui;
