@@ -16,6 +16,10 @@ LookupBox::LookupBox(db::Table& data, const QString& dataField, db::Table& list,
         if (pos == m_data.currentPos()) refresh();
     });
     connect(this, &QComboBox::activated, this, &LookupBox::choose);
+    // The list's content or filter changed (loaded, renamed, narrowed): show the key's text anew, without
+    // moving the list, since the key itself did not change.
+    connect(&m_list, &db::Table::viewReset, this, &LookupBox::redisplay);
+    connect(&m_list, &db::Table::rowChanged, this, &LookupBox::redisplay);
     refresh();
 }
 
@@ -30,6 +34,20 @@ void LookupBox::refresh() {
     if (key.isValid() && m_list.asString(m_keyField) != key.toString()) m_list.locate(m_keyField, key);
     if (key.isValid() && m_list.currentPos() >= 0 && m_list.asString(m_keyField) == key.toString()) {
         addItem(m_list.asString(m_shownField), key);
+        setCurrentIndex(0);
+    } else {
+        setCurrentIndex(-1);
+    }
+    m_filling = false;
+}
+
+void LookupBox::redisplay() {
+    if (m_filling) return;
+    m_filling = true;
+    clear();
+    const int row = m_shownKey.isValid() ? m_list.findRow(m_keyField, m_shownKey) : -1;
+    if (row >= 0 && m_list.positionOfRow(row) >= 0) {
+        addItem(m_list.rowValue(row, m_list.fieldIndex(m_shownField)).toString(), m_shownKey);
         setCurrentIndex(0);
     } else {
         setCurrentIndex(-1);

@@ -22,6 +22,8 @@ public:
     void hidePopup() override;
     // Shows the current record's key anew and moves the list table to it.
     void refresh();
+    // Shows the text of the key already shown, after the list table changed.
+    void redisplay();
 
 signals:
     // The drop-down was closed (with or without a choice).

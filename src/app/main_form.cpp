@@ -289,6 +289,8 @@ void TMainForm::FormCreate() {
     for (int pos = 0; pos < m_db.tbSets.recordCount(); ++pos)
         settings.append({m_db.tbSets.valueAt(pos, 0).toString(), m_db.tbSets.valueAt(pos, 1).toString()});
     web::applyHostSettings(m_fetcher->hosts, settings);
+    // The accounts load after the links: show the current link's account now that both are there.
+    emit m_rules->accountDataChanged();
 }
 
 void TMainForm::pcMainChange() {

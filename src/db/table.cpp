@@ -180,6 +180,12 @@ int Table::rowAt(int pos) const {
     return pos >= 0 && pos < int(v.size()) ? v[size_t(pos)] : -1;
 }
 
+int Table::positionOfRow(int row) const {
+    const auto& v = activeView();
+    auto it = std::find(v.begin(), v.end(), row);
+    return it == v.end() ? -1 : int(it - v.begin());
+}
+
 int Table::compareRows(int a, int b) const {
     for (const OrderKey& k : m_order) {
         const FieldDef& f = m_fields[size_t(k.field)];

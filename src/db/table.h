@@ -112,6 +112,8 @@ public:
     // Value of a row whatever the view (hooks and lookups)
     QVariant rowValue(int row, int field) const;
     int currentRow() const { return m_pos >= 0 ? rowAt(m_pos) : -1; }
+    // The view position of a row; -1 when the view does not show it.
+    int positionOfRow(int row) const;
     // Row whose field holds the value, among all records (filters ignored); -1 when none.
     int findRow(const QString& field, const QVariant& v) const;
 

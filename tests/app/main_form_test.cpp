@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QTabWidget>
 
 #include "app/main_form.h"
@@ -60,4 +62,34 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     EXPECT_EQ(ui.shown()[1].text, QStringLiteral("Данные не сохранены. Выйти без сохранения?"));
     ui.answer(true);
     EXPECT_TRUE(form.close());
+}
+
+TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLast) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    {
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        session.start();
+        for (db::Table* t : {&db.tbSite, &db.tbProject, &db.tbAccount, &db.tbLink}) {
+            ASSERT_TRUE(t->insert());
+            t->setValue("ID", 1);
+            t->post();
+        }
+        db.tbAccount.setValue("User", QStringLiteral("ivan"));
+        db.tbAccount.setValue("info", QStringLiteral("Блог"));
+        db.tbAccount.post();
+        db.tbLink.setValue("AccountID", 1);
+        db.tbLink.setValue("ProjectID", 1);
+        db.tbLink.post();
+        ASSERT_TRUE(session.close(nullptr));
+    }
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui, dir.path());
+    form.FormCreate();
+    EXPECT_EQ(form.findChild<QLineEdit*>("eLinkLogin")->text(), QStringLiteral("ivan"));
+    EXPECT_EQ(form.findChild<QComboBox*>("DBLookupComboBox1")->currentText(), QStringLiteral("Блог"));
 }
