@@ -1,7 +1,5 @@
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
-
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/site_view.h"
@@ -116,11 +114,3 @@ BENCHMARK(BM_ShowTrustSite)
     ->ReportAggregatesOnly(true);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -2,8 +2,6 @@
 
 #include <random>
 
-#include <QCoreApplication>
-
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "support/http_server.h"
@@ -98,11 +96,3 @@ BENCHMARK(BM_CheckPageLink2MB100Anchors)
     ->ReportAggregatesOnly(true);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
