@@ -6,7 +6,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6network6 libqt6printsupport6 qt6-qpa-plugins
     libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev clang-format
-    openssl fonts-dejavu-core
+    openssl fonts-dejavu-core qt6-translations-l10n
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -113,8 +113,7 @@ public:
         auto* box = static_cast<QComboBox*>(editor);
         if (box->currentIndex() < 0) return;
         db::Table& t = m_model->table();
-        m_model->setCurrentRow(index.row());
-        if (t.currentPos() == index.row() && t.setValue(m_dataField, box->currentData())) t.post();
+        if (m_model->makeCurrent(index.row()) && t.setValue(m_dataField, box->currentData())) t.post();
     }
 
 private:
@@ -191,6 +190,7 @@ db::Table& DataGrid::table() const {
 
 void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,
                                const QString& dataField) {
+    m_model->setLookupEditor(column);
     setItemDelegateForColumn(column, new LookupColumnDelegate(m_model, this, list, shownField, dataField));
 }
 

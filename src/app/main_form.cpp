@@ -284,6 +284,10 @@ void TMainForm::FormCreate() {
     for (QTabWidget* tabs : {m_pcMain, m_pcTrust, m_pcProject, m_pcTSite, m_pcLink, m_pcCat})
         tabs->setCurrentIndex(0);
     pcCatChange();
+    // Every change is written as it happens; a write that fails is said once, the closing says it again.
+    connect(&m_db.store, &db::Store::writeFailed, this, [this](const QString& err) {
+        m_ui.showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
+    });
     m_session.start();
     QList<QPair<QString, QString>> settings;
     for (int pos = 0; pos < m_db.tbSets.recordCount(); ++pos)

@@ -1,5 +1,7 @@
 #include "db/base_files.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <QCoreApplication>
@@ -25,8 +27,9 @@ QString RDir() {
 
 QString dataFolder(const QString& rdir, const QString& userDataRoot) {
     const QString base = rdir + QStringLiteral("base/");
-    const QFileInfo bi(base);
-    if (bi.exists() ? bi.isWritable() : QFileInfo(rdir).isWritable()) return base;
+    // An existing base folder is always the user's data, even where it cannot be written; the per-user folder
+    // serves only a program folder without one that cannot be written.
+    if (QFileInfo(base).isDir() || QFileInfo(rdir).isWritable()) return base;
     QString root = userDataRoot;
     if (root.isEmpty())
         root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -43,24 +46,44 @@ bool prepareDataFolder(const QString& baseDir) {
 
 BaseResult LoadBase(Database& db, const QString& baseDir) {
     BaseResult r;
-    for (Table* t : db.dataTables()) {
+    const auto tables = db.dataTables();
+    const bool firstStart = std::none_of(tables.begin(), tables.end(), [&](Table* t) {
+        return QFileInfo::exists(baseDir + tableFileName(*t));
+    });
+    for (Table* t : tables) {
         const QString path = baseDir + tableFileName(*t);
-        if (!QFileInfo::exists(path)) {
+        // A first start makes the empty files; otherwise a missing file is a failure like a damaged one,
+        // since starting it empty would give new records the IDs of the lost ones.
+        if (firstStart) {
             t->clearRecords();
             t->finishLoad();
-            continue;
+            TableFile::save(*t, path, nullptr);
         }
         QString err;
-        if (!TableFile::load(*t, path, &err)) {
+        bool ok = false;
+        if (!QFileInfo::exists(path))
+            err =
+                QStringLiteral("Не удалось загрузить таблицу \"%1\": файл не найден").arg(tableFileName(*t));
+        else if (db.store.isOpen())
+            ok = db.store.attach(*t, path, &err);
+        else
+            ok = TableFile::load(*t, path, &err);
+        if (!ok && firstStart && !QFileInfo::exists(path)) continue; // an unwritable folder: empty, unsaved
+        if (!ok) {
             db.BaseLoadError = true;
             r = {false, tableFileName(*t), err};
             break;
         }
     }
+    if (!r.ok) {
+        // Nothing is ever written to the data files after a failed load; the tables not loaded stay empty.
+        db.store.detachAll();
+    }
     return r;
 }
 
 BaseResult SaveBase(Database& db, const QString& baseDir) {
+    // Whole new files: for making a base (tools, benchmarks), never while the store writes into them.
     for (Table* t : db.dataTables()) {
         t->checkBrowseMode();
         t->mergeChangeLog();

@@ -11,8 +11,8 @@ QString GetRDir(const QString& executablePath);
 // The program folder of this process, computed once.
 QString RDir();
 
-// The folder that holds the table files: RDir/base/, or the per-user data folder when the program folder
-// cannot be written. Always ends with a separator.
+// The folder that holds the table files: RDir/base/ when it exists or can be made, otherwise the per-user
+// data folder. Always ends with a separator.
 QString dataFolder(const QString& rdir, const QString& userDataRoot);
 
 // Creates the folder readable by its owner only when it is missing. Returns whether it existed before.
@@ -24,11 +24,12 @@ struct BaseResult {
     QString error; // its error text
 };
 
-// Loads the seven data tables in order, stopping at the first file that exists and cannot be read;
-// a missing file leaves its table empty. Sets BaseLoadError on failure.
+// Loads the seven data tables in order through the store (their later changes are written there), stopping
+// at the first file that is missing or cannot be read. A folder without any table file is a first start:
+// the empty files are made. On failure sets BaseLoadError and detaches every data file.
 BaseResult LoadBase(Database& db, const QString& baseDir);
 
-// Saves the seven data tables in order, stopping at the first failure.
+// Writes the seven data tables as whole new files, stopping at the first failure (for making a base).
 BaseResult SaveBase(Database& db, const QString& baseDir);
 
 } // namespace zentaro::db

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include "db/store.h"
 #include "db/table.h"
 
 namespace zentaro {
@@ -26,6 +27,9 @@ public:
     Table tbAncor{QStringLiteral("tbAncor")};
     Table tbAccount{QStringLiteral("tbAccount")};
     Table tbSets{QStringLiteral("tbSets")};
+
+    // Writes every change of the tables into their files as it happens.
+    Store store;
 
     // An automatic operation walks the tables: after-scroll rules and detail filters hold still.
     bool isAuto = false;

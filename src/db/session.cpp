@@ -1,5 +1,6 @@
 #include "db/session.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -29,13 +30,35 @@ bool Session::acquireInstanceLock() {
     return true;
 }
 
-void Session::start() {
+void Session::openSettings() {
+    Store& store = m_db.store;
     const QString setsPath = m_baseDir + tableFileName(m_db.tbSets);
-    if (m_folderExisted || QFileInfo::exists(setsPath)) {
-        QString err;
-        if (!TableFile::load(m_db.tbSets, setsPath, &err))
-            m_ui.showError(QStringLiteral("Ошибка загрузки ini-файла"), QStringLiteral("Ошибка"));
+    const bool existed = QFileInfo::exists(setsPath);
+    QString err;
+    if (existed && store.open(setsPath, &err) && store.attachMain(m_db.tbSets, &err)) return;
+    store.close();
+    if (m_folderExisted || existed)
+        m_ui.showError(QStringLiteral("Ошибка загрузки ini-файла"), QStringLiteral("Ошибка"));
+    // A fresh settings file in place of the missing or damaged one, as the closing would write it.
+    m_db.tbSets.clearRecords();
+    m_db.tbSets.finishLoad();
+    if (TableFile::save(m_db.tbSets, setsPath, &err) && store.open(setsPath, &err) &&
+        store.attachMain(m_db.tbSets, &err))
+        return;
+    // Where no settings file can be made the connection holds none: the data files can still be read.
+    store.close();
+    store.open(QString(), nullptr);
+}
+
+void Session::start() {
+    if (m_folderExisted && !QFileInfo(m_baseDir).isWritable()) {
+        m_readOnly = true;
+        m_ui.showError(QStringLiteral("Папка базы данных \"%1\" недоступна для записи. Изменения не будут "
+                                      "сохранены.")
+                           .arg(QDir::toNativeSeparators(m_baseDir)),
+                       QStringLiteral("Ошибка"));
     }
+    openSettings();
     if (applySettings) applySettings();
     m_db.BaseLoadError = false;
     m_db.isAuto = false;
@@ -52,27 +75,31 @@ void Session::start() {
 }
 
 bool Session::close(QString* error) {
+    Store& store = m_db.store;
+    auto failed = [&](const QString& err) {
+        if (error) *error = QStringLiteral("Не удалось сохранить изменения: ") + err;
+        return false;
+    };
+    QString err;
     if (!m_db.BaseLoadError) {
-        const BaseResult saved = SaveBase(m_db, m_baseDir);
-        if (!saved.ok) {
-            if (error) *error = saved.error;
-            return false;
-        }
+        for (Table* t : m_db.dataTables())
+            t->checkBrowseMode();
+        if (!store.flush(&err)) return failed(err);
     }
-    if (runReserveCopy && !m_db.BaseLoadError) {
+    // A retried closing runs each step once: the copy and the export are not made twice.
+    if (runReserveCopy && !m_db.BaseLoadError && !m_copied) {
+        m_copied = true;
         m_db.isAuto = true;
         runReserveCopy();
         m_db.isAuto = false;
     }
     if (storeSettings) storeSettings();
     m_db.tbSets.checkBrowseMode();
-    m_db.tbSets.mergeChangeLog();
-    QString err;
-    if (!TableFile::save(m_db.tbSets, m_baseDir + tableFileName(m_db.tbSets), &err)) {
-        if (error) *error = err;
-        return false;
+    if (!store.flush(&err)) return failed(err);
+    if (exportAll && !m_exported) {
+        m_exported = true;
+        exportAll();
     }
-    if (exportAll) exportAll();
     return true;
 }
 

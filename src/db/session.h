@@ -27,13 +27,18 @@ public:
     // by a process that no longer runs is taken over. Creates the folder when it is missing.
     bool acquireInstanceLock();
 
-    // Loads the settings and the seven data tables. A folder that did not exist before is a first start:
-    // nothing to load and nothing to report. A table file that cannot be read is reported once.
+    // Loads the settings and the seven data tables through the store, which writes every later change.
+    // A folder that did not exist before is a first start: nothing to load and nothing to report. A table
+    // file that cannot be read is reported once; so is a data folder that cannot be written.
     void start();
 
-    // Saves the data tables (unless a load failed), then the settings. False with the error text when a
-    // file could not be written; the steps after it do not run.
+    // Writes what is still pending of the data tables (unless a load failed), makes the reserve copy, stores
+    // and writes the settings and runs the export. False with the error text when a write failed; the
+    // steps after it do not run. A retried closing runs the copy and the export once.
     bool close(QString* error);
+
+    // The data folder exists but cannot be written.
+    bool readOnly() const { return m_readOnly; }
 
     // Steps that later parts of the program plug into the start and closing sequences.
     std::function<void()> applySettings;  // after the settings table is loaded
@@ -47,6 +52,11 @@ private:
     UserInterface& m_ui;
     std::unique_ptr<QLockFile> m_lock;
     bool m_folderExisted = true;
+    bool m_readOnly = false;
+    bool m_copied = false;
+    bool m_exported = false;
+
+    void openSettings();
 };
 
 } // namespace zentaro::db

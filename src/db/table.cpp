@@ -34,6 +34,22 @@ bool isIntColumn(FieldType t) {
     return t == FieldType::Integer || t == FieldType::Date;
 }
 
+// Brackets one operation for the table's observer, so its changes are written as one.
+class ChangeScope {
+public:
+    explicit ChangeScope(TableObserver* o) : m_o(o) {
+        if (m_o) m_o->beginChange();
+    }
+    ~ChangeScope() {
+        if (m_o) m_o->endChange();
+    }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+private:
+    TableObserver* m_o;
+};
+
 } // namespace
 
 Table::Table(const QString& name, QObject* parent) : QObject(parent), m_name(name) {}
@@ -250,9 +266,20 @@ const Table::EqIndex& Table::eqIndex(int field) const {
     if (it != m_eqIndexes.end()) return it->second;
     EqIndex idx;
     const auto& col = m_cols[size_t(field)].ints;
-    for (int r = 0; r < int(m_alive.size()); ++r)
-        if (m_alive[size_t(r)] && !(m_state == State::Insert && r == m_editRow))
-            idx[col[size_t(r)]].push_back(r);
+    for (int r = 0; r < int(m_alive.size()); ++r) {
+        if (!m_alive[size_t(r)] || (m_state == State::Insert && r == m_editRow)) continue;
+        // The index holds posted values only: the record being edited is indexed by its stored value.
+        if (m_state == State::Edit && r == m_editRow) {
+            const QVariant& old = m_editBackup[size_t(field)];
+            qint64 key = kNullInt;
+            if (old.isValid())
+                key = m_fields[size_t(field)].type == FieldType::Date ? old.toDate().toJulianDay()
+                                                                      : old.toLongLong();
+            idx[key].push_back(r);
+            continue;
+        }
+        idx[col[size_t(r)]].push_back(r);
+    }
     return m_eqIndexes.emplace(field, std::move(idx)).first->second;
 }
 
@@ -486,22 +513,26 @@ void Table::edit() {
 
 bool Table::post() {
     if (m_state == State::Insert) {
+        const ChangeScope scope(m_observer);
         const int row = m_editRow;
         const int oldPos = m_pos;
         m_state = State::Browse;
         m_editRow = -1;
         m_modified = false;
         indexAdd(row);
+        if (m_observer) m_observer->rowStored(*this, row);
         placeInView(row, true, oldPos);
         return true;
     }
     if (m_state == State::Edit) {
+        const ChangeScope scope(m_observer);
         const int row = m_editRow;
         m_state = State::Browse;
         m_editRow = -1;
         m_modified = false;
         indexUpdate(row, m_editBackup);
         m_editBackup.clear();
+        if (m_observer) m_observer->rowStored(*this, row);
         placeInView(row, true, m_pos);
         return true;
     }
@@ -557,9 +588,12 @@ bool Table::deleteRecord() {
         return true;
     }
     cancel();
+    // The delete and every cascade its rules run are one change.
+    const ChangeScope scope(m_observer);
     const int row = currentRow();
     if (beforeDelete && !beforeDelete(*this)) return false;
     if (!m_alive[size_t(row)]) return false;
+    if (m_observer) m_observer->rowDeleted(*this, row);
     auto& v = activeView();
     auto it = std::find(v.begin() + std::max(0, std::min(m_pos, int(v.size()))), v.end(), row);
     if (it == v.end()) it = std::find(v.begin(), v.end(), row);
@@ -593,7 +627,17 @@ bool Table::setRowValue(int row, int field, const QVariant& v) {
     if (!m_eqIndexes.empty()) before = rowValues(row);
     setFieldRaw(row, field, v);
     if (!before.empty()) indexUpdate(row, before);
+    if (m_observer && row != insertRow()) {
+        const ChangeScope scope(m_observer);
+        m_observer->rowStored(*this, row);
+    }
     return true;
+}
+
+QVariant Table::postedValue(int row, int field) const {
+    if (m_state == State::Edit && row == m_editRow && field >= 0 && size_t(field) < m_editBackup.size())
+        return m_editBackup[size_t(field)];
+    return rowValue(row, field);
 }
 
 void Table::refreshView() {

@@ -16,6 +16,17 @@ namespace zentaro::db {
 
 class Table;
 
+// Learns of every stored change of a table, so a store can write it; begin/end bracket one operation
+// (a post, a delete with its cascade) so that its changes are written together.
+class TableObserver {
+public:
+    virtual ~TableObserver() = default;
+    virtual void rowStored(Table& table, int row) = 0;
+    virtual void rowDeleted(Table& table, int row) = 0;
+    virtual void beginChange() = 0;
+    virtual void endChange() = 0;
+};
+
 enum class FieldKind { Stored, Lookup, Calculated };
 
 struct FieldDef {
@@ -146,6 +157,15 @@ public:
 
     QString lastError() const { return m_lastError; }
 
+    void setObserver(TableObserver* observer) { m_observer = observer; }
+    TableObserver* observer() const { return m_observer; }
+    // The posted value of a stored field: for the record being edited, its value before the edit.
+    QVariant postedValue(int row, int field) const;
+    // The record being inserted, not yet posted; -1 when none.
+    int insertRow() const { return m_state == State::Insert ? m_editRow : -1; }
+    // The record being edited; -1 when none.
+    int editRow() const { return m_state == State::Edit ? m_editRow : -1; }
+
     // Hooks; a before-hook returning false refuses silently.
     std::function<bool(Table&)> beforeInsert;
     std::function<void(Table&)> afterInsert;
@@ -251,6 +271,7 @@ private:
 
     int m_disabled = 0;
     QString m_lastError;
+    TableObserver* m_observer = nullptr;
 };
 
 } // namespace zentaro::db

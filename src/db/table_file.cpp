@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "db/sqlite_util.h"
 #include "db/table.h"
 
 namespace zentaro::db {
@@ -22,40 +23,13 @@ namespace {
 const char* const kFormat = "zentaro-table";
 const char* const kVersion = "1";
 
-struct DbCloser {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StmtCloser {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
-using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtCloser>;
+using sql::DbPtr;
+using sql::exec;
+using sql::prepare;
+using sql::StmtPtr;
 
 QString sqliteError(sqlite3* db) {
-    return QString::fromUtf8(sqlite3_errmsg(db));
-}
-
-bool exec(sqlite3* db, const char* sql, QString* err) {
-    char* msg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
-    if (err) *err = QString::fromUtf8(msg ? msg : "unknown error");
-    sqlite3_free(msg);
-    return false;
-}
-
-StmtPtr prepare(sqlite3* db, const QString& sql) {
-    sqlite3_stmt* s = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &s, nullptr) != SQLITE_OK) return nullptr;
-    return StmtPtr(s);
-}
-
-bool syncPath(const QString& path, bool directory) {
-    const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    return sql::errorText(db);
 }
 
 // Text is kept as UTF-16 in the file, as in memory, so neither saving nor loading converts it.
@@ -148,39 +122,8 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
         return false;
     }
     for (int row = 0; row < table.rowCapacity(); ++row) {
-        if (!table.rowAlive(row) || (table.state() == Table::State::Insert && row == table.currentRow()))
-            continue;
-        for (size_t i = 0; i < stored.size(); ++i) {
-            const int f = stored[i];
-            const int p = int(i) + 1;
-            switch (table.field(f).type) {
-            case FieldType::Integer:
-            case FieldType::Date: {
-                const qint64 v = table.rawInt(row, f);
-                if (v == kNullInt)
-                    sqlite3_bind_null(ins.get(), p);
-                else
-                    sqlite3_bind_int64(ins.get(), p, v);
-                break;
-            }
-            case FieldType::Float: {
-                const double v = table.rawFloat(row, f);
-                if (std::isnan(v))
-                    sqlite3_bind_null(ins.get(), p);
-                else
-                    sqlite3_bind_double(ins.get(), p, v);
-                break;
-            }
-            case FieldType::String: {
-                const QString& v = table.rawString(row, f);
-                if (v.isEmpty())
-                    sqlite3_bind_null(ins.get(), p);
-                else
-                    bindStoredText(ins.get(), p, v);
-                break;
-            }
-            }
-        }
+        if (!table.rowAlive(row) || row == table.insertRow()) continue;
+        TableFile::bindRecord(ins.get(), table, stored, row);
         if (sqlite3_step(ins.get()) != SQLITE_DONE) {
             *err = sqliteError(raw);
             return false;
@@ -198,6 +141,72 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
 
 } // namespace
 
+bool TableFile::syncPath(const QString& path, bool directory) {
+    const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void TableFile::bindRecord(sqlite3_stmt* ins, const Table& table, const std::vector<int>& stored, int row) {
+    const bool edited = row == table.editRow();
+    for (size_t i = 0; i < stored.size(); ++i) {
+        const int f = stored[i];
+        const int p = int(i) + 1;
+        if (edited) {
+            // The record being edited is written as it was last posted.
+            const QVariant v = table.postedValue(row, f);
+            if (!v.isValid()) {
+                sqlite3_bind_null(ins, p);
+                continue;
+            }
+            switch (table.field(f).type) {
+            case FieldType::Integer:
+                sqlite3_bind_int64(ins, p, v.toLongLong());
+                break;
+            case FieldType::Date:
+                sqlite3_bind_int64(ins, p, v.toDate().toJulianDay());
+                break;
+            case FieldType::Float:
+                sqlite3_bind_double(ins, p, v.toDouble());
+                break;
+            case FieldType::String:
+                bindText(ins, p, v.toString());
+                break;
+            }
+            continue;
+        }
+        switch (table.field(f).type) {
+        case FieldType::Integer:
+        case FieldType::Date: {
+            const qint64 v = table.rawInt(row, f);
+            if (v == kNullInt)
+                sqlite3_bind_null(ins, p);
+            else
+                sqlite3_bind_int64(ins, p, v);
+            break;
+        }
+        case FieldType::Float: {
+            const double v = table.rawFloat(row, f);
+            if (std::isnan(v))
+                sqlite3_bind_null(ins, p);
+            else
+                sqlite3_bind_double(ins, p, v);
+            break;
+        }
+        case FieldType::String: {
+            const QString& v = table.rawString(row, f);
+            if (v.isEmpty())
+                sqlite3_bind_null(ins, p);
+            else
+                bindStoredText(ins, p, v);
+            break;
+        }
+        }
+    }
+}
+
 bool TableFile::save(const Table& table, const QString& path, QString* error) {
     QString err;
     const QString tmp = path + QStringLiteral(".tmp");
@@ -212,10 +221,10 @@ bool TableFile::save(const Table& table, const QString& path, QString* error) {
     if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
     ::close(fd);
     if (!writeDatabase(table, tmp, &err)) return fail(err);
-    if (!syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
+    if (!TableFile::syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
         return fail(QString::fromLocal8Bit(strerror(errno)));
-    syncPath(QFileInfo(path).absolutePath(), true);
+    TableFile::syncPath(QFileInfo(path).absolutePath(), true);
     return true;
 }
 
@@ -233,12 +242,35 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
                                    SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     DbPtr db(raw);
     if (rc != SQLITE_OK) return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
+    return loadFrom(raw, "main", table, nullptr, fileName, error);
+}
+
+bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::vector<qint64>* rowids,
+                         const QString& fileName, QString* error) {
+    auto fail = [&](const QString& why) {
+        table.clearRecords();
+        table.finishLoad();
+        if (rowids) rowids->clear();
+        if (error) *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
+        return false;
+    };
+    const QString sc = QString::fromLatin1(schema);
     const QString foreign = QStringLiteral("файл повреждён или не является файлом таблицы Zentaro");
     {
-        StmtPtr meta = prepare(raw, QStringLiteral("SELECT value FROM zentaro_table WHERE key = 'format'"));
+        StmtPtr meta =
+            prepare(raw, QStringLiteral("SELECT value FROM %1.zentaro_table WHERE key = 'format'").arg(sc));
         if (!meta || sqlite3_step(meta.get()) != SQLITE_ROW ||
             qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(meta.get(), 0)), kFormat) != 0)
             return fail(foreign);
+    }
+    {
+        // A file renamed from another table's file holds that table's records: never load it here.
+        StmtPtr name =
+            prepare(raw, QStringLiteral("SELECT value FROM %1.zentaro_table WHERE key = 'name'").arg(sc));
+        if (!name || sqlite3_step(name.get()) != SQLITE_ROW) return fail(foreign);
+        const QString stored = columnText(name.get(), 0);
+        if (stored != table.tableName())
+            return fail(QStringLiteral("файл содержит другую таблицу (%1)").arg(stored.left(64)));
     }
     struct FileField {
         QString name;
@@ -247,7 +279,8 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
     };
     std::vector<FileField> fileFields;
     {
-        StmtPtr fs = prepare(raw, QStringLiteral("SELECT name, type, size FROM fields ORDER BY pos"));
+        StmtPtr fs =
+            prepare(raw, QStringLiteral("SELECT name, type, size FROM %1.fields ORDER BY pos").arg(sc));
         if (!fs) return fail(foreign);
         int step;
         while ((step = sqlite3_step(fs.get())) == SQLITE_ROW) {
@@ -273,14 +306,18 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
         target[i] = f;
     }
     table.clearRecords();
-    StmtPtr rs = prepare(raw, QStringLiteral("SELECT * FROM records"));
+    if (rowids) rowids->clear();
+    StmtPtr rs = prepare(raw, QStringLiteral("SELECT rowid, * FROM %1.records").arg(sc));
     if (!rs) return fail(sqliteError(raw));
-    const int ncols = std::min(sqlite3_column_count(rs.get()), int(fileFields.size()));
+    // Column 0 is the record's key in the file; the stored fields follow it.
+    const int ncols = std::min(sqlite3_column_count(rs.get()) - 1, int(fileFields.size()));
     int step;
     while ((step = sqlite3_step(rs.get())) == SQLITE_ROW) {
         const int row = table.appendRawRow();
-        for (int i = 0; i < ncols; ++i) {
-            const int f = target[size_t(i)];
+        if (rowids) rowids->push_back(sqlite3_column_int64(rs.get(), 0));
+        for (int c = 0; c < ncols; ++c) {
+            const int f = target[size_t(c)];
+            const int i = c + 1;
             if (f < 0 || sqlite3_column_type(rs.get(), i) == SQLITE_NULL) continue;
             switch (table.field(f).type) {
             case FieldType::Integer:

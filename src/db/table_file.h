@@ -1,6 +1,11 @@
 #pragma once
 
+#include <vector>
+
 #include <QString>
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace zentaro::db {
 
@@ -16,6 +21,17 @@ bool save(const Table& table, const QString& path, QString* error);
 // Replaces the table's records with the file's. A table without fields takes the file's definition.
 // A missing, damaged or foreign file gives false, an error text and an empty table.
 bool load(Table& table, const QString& path, QString* error);
+
+// The same from a table file attached to an open connection under the schema name. rowids receives each
+// loaded row's key in the file, so that later changes can be written record by record.
+bool loadFrom(sqlite3* db, const char* schema, Table& table, std::vector<qint64>* rowids,
+              const QString& fileName, QString* error);
+
+// Flushes a file's or a folder's entry to the disk.
+bool syncPath(const QString& path, bool directory);
+
+// Binds the row's stored fields, in file order, to the statement's parameters 1, 2, …
+void bindRecord(sqlite3_stmt* stmt, const Table& table, const std::vector<int>& stored, int row);
 
 } // namespace TableFile
 

@@ -55,8 +55,7 @@ bool TableModel::setData(const QModelIndex& index, const QVariant& value, int ro
     if (!index.isValid() || role != Qt::EditRole) return false;
     const QString text = value.toString();
     if (text == m_table.displayTextAt(index.row(), m_fields[index.column()])) return true;
-    setCurrentRow(index.row());
-    if (m_table.currentPos() != index.row()) return false;
+    if (!makeCurrent(index.row())) return false;
     const bool ok = m_table.setText(m_fields[index.column()], text);
     if (ok) m_table.post();
     return ok;
@@ -66,7 +65,9 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     const int field = m_fields[index.column()];
-    if (field >= 0 && m_table.field(field).kind == FieldKind::Stored) f |= Qt::ItemIsEditable;
+    if (field >= 0 &&
+        (m_table.field(field).kind == FieldKind::Stored || m_columns[index.column()].lookupEditor))
+        f |= Qt::ItemIsEditable;
     return f;
 }
 
@@ -98,8 +99,17 @@ int TableModel::currentRow() const {
 }
 
 void TableModel::setCurrentRow(int row) {
-    if (row == m_table.currentPos() && m_table.state() == Table::State::Browse) return;
+    // The record in hand (being inserted or edited) stays in hand: moving onto it would post or discard it.
+    if (row == m_table.currentPos()) return;
     m_table.moveTo(row);
+}
+
+bool TableModel::makeCurrent(int row) {
+    const int target = m_table.rowAt(row);
+    if (target < 0) return false;
+    setCurrentRow(row);
+    // Posting or discarding the record left behind may have moved the rows: edit only the record aimed at.
+    return m_table.currentRow() == target;
 }
 
 void TableModel::onReset() {

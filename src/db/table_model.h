@@ -21,7 +21,8 @@ struct GridColumn {
     Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
     QStringList pickList; // words offered by the cell editor
     bool visible = true;
-    bool smallTitle = false; // title drawn in a smaller font
+    bool smallTitle = false;   // title drawn in a smaller font
+    bool lookupEditor = false; // a lookup column edited through a drop-down of the list table
 };
 
 // One grid's view of a table: rows are the table's view, the current row follows the current record
@@ -43,6 +44,7 @@ public:
     const QList<GridColumn>& columns() const { return m_columns; }
     int fieldOfColumn(int column) const;
     void setSmallTitle(int column) { m_columns[column].smallTitle = true; }
+    void setLookupEditor(int column) { m_columns[column].lookupEditor = true; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -55,6 +57,8 @@ public:
     int currentRow() const;
     // Makes the record at the row current (the table's rules follow).
     void setCurrentRow(int row);
+    // Makes the record at the row current for an edit; false when another record ended up current.
+    bool makeCurrent(int row);
 
 signals:
     void currentRowChanged(int row);

@@ -10,6 +10,8 @@
 #include "app/main_form.h"
 #include "db/database.h"
 #include "db/session.h"
+#include "support/busy_file.h"
+#include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 
@@ -52,14 +54,17 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     app::TMainForm form(db, session, ui, dir.path());
     form.FormCreate();
     form.show();
-    QDir().mkpath(dir.file("project.adb.tmp/blocked"));
+    test::BusyFile busy(dir.file("project.adb"));
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("П")}});
+    QApplication::processEvents(); // the write fails and is said once
     ui.answer(false);
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
-    ASSERT_EQ(ui.shown().size(), 2u);
-    EXPECT_TRUE(
-        ui.shown()[0].text.startsWith(QStringLiteral("Не удалось сохранить таблицу \"project.adb\"")));
-    EXPECT_EQ(ui.shown()[1].text, QStringLiteral("Данные не сохранены. Выйти без сохранения?"));
+    ASSERT_EQ(ui.shown().size(), 3u);
+    for (int i : {0, 1})
+        EXPECT_TRUE(ui.shown()[size_t(i)].text.startsWith(QStringLiteral("Не удалось сохранить изменения: ")))
+            << ui.shown()[size_t(i)].text.toStdString();
+    EXPECT_EQ(ui.shown()[2].text, QStringLiteral("Данные не сохранены. Выйти без сохранения?"));
     ui.answer(true);
     EXPECT_TRUE(form.close());
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,10 +13,14 @@
 #include "db/database.h"
 #include "db/session.h"
 #include "db/table_file.h"
+#include "support/busy_file.h"
+#include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 
 using namespace zentaro::db;
+using zentaro::test::addRecord;
+using zentaro::test::BusyFile;
 using zentaro::test::ScriptedUi;
 using zentaro::test::TempFolder;
 
@@ -82,7 +88,7 @@ TEST(Session, FirstStartWithoutBaseFolderGivesAnEmptyDatabaseSavedAtExit) {
     EXPECT_EQ(again.db.tbProject.asString("Name"), QStringLiteral("Первый"));
 }
 
-TEST(Session, AllTablesLoadAndClosingRewritesAllEightFiles) {
+TEST(Session, AllTablesLoadAndAPostIsInItsFileWithoutClosing) {
     TempFolder dir;
     fillAll(dir.base());
     ProgramRun r(dir.base());
@@ -91,12 +97,12 @@ TEST(Session, AllTablesLoadAndClosingRewritesAllEightFiles) {
     for (Table* t : r.db.dataTables())
         EXPECT_EQ(t->recordCount(), 1) << t->tableName().toStdString();
     EXPECT_EQ(r.db.tbSite.recNo(), 1);
-    for (const QString& f : kDataFiles + QStringList{"sets.adb"})
-        QFile::remove(dir.file(f));
-    QString err;
-    ASSERT_TRUE(r.session.close(&err));
-    for (const QString& f : kDataFiles + QStringList{"sets.adb"})
-        EXPECT_TRUE(QFileInfo::exists(dir.file(f))) << f.toStdString();
+    addProject(r.db, 2, QStringLiteral("Второй"));
+    QCoreApplication::processEvents(); // the write happens at the next turn of the event loop
+    Database other;
+    ASSERT_TRUE(TableFile::load(other.tbProject, dir.file("project.adb"), nullptr));
+    EXPECT_EQ(other.tbProject.recordCount(), 2);
+    EXPECT_FALSE(r.db.store.hasPending());
 }
 
 TEST(Session, AMissingSettingsFileIsReportedOnceWhenTheFolderExists) {
@@ -143,39 +149,72 @@ TEST(Session, ADamagedTableIsReportedAndNoDataFileIsTouchedAtClose) {
     EXPECT_TRUE(QFileInfo::exists(dir.file("sets.adb")));
 }
 
-TEST(Session, AMissingTableFileIsAnEmptyTableNotAFailure) {
+TEST(Session, AMissingTableFileInAnExistingFolderIsALoadFailureAndNothingIsWritten) {
     TempFolder dir;
     fillAll(dir.base());
     QFile::remove(dir.file("link.adb"));
+    const QByteArray anchors = TempFolder::read(dir.file("ancor.adb"));
     ProgramRun r(dir.base());
     ASSERT_TRUE(r.session.acquireInstanceLock());
     r.session.start();
-    EXPECT_FALSE(r.db.BaseLoadError);
-    EXPECT_TRUE(r.ui.shown().empty());
-    EXPECT_EQ(r.db.tbLink.recordCount(), 0);
-    EXPECT_EQ(r.db.tbAncor.recordCount(), 1);
+    EXPECT_TRUE(r.db.BaseLoadError);
+    ASSERT_EQ(r.ui.shown().size(), 1u);
+    EXPECT_TRUE(r.ui.shown()[0].text.contains(QStringLiteral("\"link.adb\": файл не найден")));
+    EXPECT_EQ(r.db.tbProject.recordCount(), 1);
+    addRecord(r.db.tbLink, {{"ID", 1}});
     ASSERT_TRUE(r.session.close(nullptr));
-    EXPECT_TRUE(QFileInfo::exists(dir.file("link.adb")));
+    EXPECT_FALSE(QFileInfo::exists(dir.file("link.adb")));
+    EXPECT_EQ(TempFolder::read(dir.file("ancor.adb")), anchors);
 }
 
 TEST(Session, AFailedWriteStopsTheClosingWithTheErrorText) {
     TempFolder dir;
     fillAll(dir.base());
-    const QByteArray sets = TempFolder::read(dir.file("sets.adb"));
     ProgramRun r(dir.base());
     ASSERT_TRUE(r.session.acquireInstanceLock());
     r.session.start();
-    bool copied = false;
-    r.session.runReserveCopy = [&] { copied = true; };
-    QDir().mkpath(dir.file("site.adb.tmp/blocked"));
+    r.db.store.setDeferred(false);
+    int copies = 0;
+    r.session.runReserveCopy = [&] { ++copies; };
     QString err;
-    EXPECT_FALSE(r.session.close(&err));
-    EXPECT_TRUE(err.startsWith(QStringLiteral("Не удалось сохранить таблицу \"site.adb\"")));
-    EXPECT_FALSE(copied);
-    EXPECT_EQ(TempFolder::read(dir.file("sets.adb")), sets);
-    QDir(dir.file("site.adb.tmp")).removeRecursively();
-    EXPECT_TRUE(r.session.close(&err));
-    EXPECT_TRUE(copied);
+    {
+        BusyFile busy(dir.file("site.adb"));
+        addRecord(r.db.tbSite, {{"ID", 2}});
+        EXPECT_TRUE(r.db.store.hasPending());
+        EXPECT_FALSE(r.session.close(&err));
+        EXPECT_TRUE(err.startsWith(QStringLiteral("Не удалось сохранить изменения: "))) << err.toStdString();
+        EXPECT_EQ(copies, 0);
+    }
+    {
+        // The data is written, the copy made; then the settings file cannot be written.
+        BusyFile busy(dir.file("sets.adb"));
+        r.session.storeSettings = [&] { addRecord(r.db.tbSets, {{"Name", QStringLiteral("Height")}}); };
+        EXPECT_FALSE(r.session.close(&err));
+        EXPECT_EQ(copies, 1);
+    }
+    EXPECT_TRUE(r.session.close(&err)) << err.toStdString();
+    EXPECT_EQ(copies, 1); // a retried closing copies once
+    Database other;
+    ASSERT_TRUE(TableFile::load(other.tbSite, dir.file("site.adb"), nullptr));
+    EXPECT_EQ(other.tbSite.recordCount(), 2);
+}
+
+TEST(Session, AnExistingReadOnlyBaseFolderIsReadAndTheUserIsTold) {
+    TempFolder dir;
+    fillAll(dir.base());
+    // The folder that exists is the data, writable or not; the per-user folder is for a program folder
+    // without one.
+    EXPECT_EQ(dataFolder(dir.path(), QStringLiteral("/home/u/.local/share/zentaro")), dir.base());
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    ::chmod(QFile::encodeName(dir.base()).constData(), 0500);
+    ProgramRun r(dir.base());
+    r.session.acquireInstanceLock();
+    r.session.start();
+    ::chmod(QFile::encodeName(dir.base()).constData(), 0700);
+    EXPECT_TRUE(r.session.readOnly());
+    EXPECT_EQ(r.db.tbProject.recordCount(), 1);
+    ASSERT_FALSE(r.ui.shown().empty());
+    EXPECT_TRUE(r.ui.shown()[0].text.contains(QStringLiteral("Изменения не будут сохранены.")));
 }
 
 TEST(Session, ASecondInstanceOnTheSameFolderEndsAndTouchesNothing) {

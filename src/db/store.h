@@ -1,0 +1,100 @@
+#pragma once
+
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "db/table.h"
+
+struct sqlite3;
+
+namespace zentaro::db {
+
+// Mirrors the tables into their table files record by record, never whole tables. Every file hangs on one
+// SQLite connection in rollback-journal mode with full sync, so one write spans several files atomically:
+// after a crash a change is either wholly in the files or not at all.
+//
+// A change (a post, a delete with its cascade, or a Change scope around a larger operation) is written when
+// its outermost scope ends: at the next turn of the event loop, or at once when writes are not deferred.
+class Store : public QObject, public TableObserver {
+    Q_OBJECT
+public:
+    explicit Store(QObject* parent = nullptr);
+    ~Store() override;
+
+    // Opens the connection with the file as its main database (the settings file). An empty path opens a
+    // connection that holds no file of its own (for a folder where the settings file cannot be made).
+    bool open(const QString& mainPath, QString* error);
+    bool isOpen() const { return m_db != nullptr; }
+    // Ends writing: pending changes that were not flushed are dropped.
+    void close();
+
+    // Loads the table from the main file and writes its later changes there.
+    bool attachMain(Table& table, QString* error);
+    // Attaches a table file, loads the table from it and writes its later changes there. A file in an older
+    // layout is rewritten once in the current one (the old file stays until the new one is whole).
+    bool attach(Table& table, const QString& path, QString* error);
+    // Forgets every attached file except the main one: nothing is written to them any more.
+    void detachAll();
+
+    // Writes every pending change in one transaction. False with the error text when it failed; the
+    // changes stay pending and the next flush tries again.
+    bool flush(QString* error = nullptr);
+    bool hasPending() const;
+    // Marks every record of the table to be written anew (after its records were replaced wholesale).
+    void rewrite(Table& table);
+
+    // Consistent copies of the attached files (main included) into the folder, made by SQLite, each written
+    // beside its target and renamed over it; owner-only permissions. Stops at the first failure.
+    bool copyTo(const QString& folder, QString* error);
+    // The file names of the attached tables, main first.
+    QStringList fileNames() const;
+
+    // When true (the default) writes wait for the next turn of the event loop, so that quick successive
+    // changes share one transaction; false writes at the end of every change.
+    void setDeferred(bool deferred) { m_deferred = deferred; }
+
+    // TableObserver
+    void rowStored(Table& table, int row) override;
+    void rowDeleted(Table& table, int row) override;
+    void beginChange() override;
+    void endChange() override;
+
+signals:
+    // A write made at the turn of the event loop failed: said once until a write succeeds again.
+    void writeFailed(const QString& error);
+
+private:
+    struct Entry;
+    Entry* entryOf(const Table& table) const;
+    bool load(Entry& e, QString* error);
+    bool writeEntry(Entry& e, QString* error);
+    void scheduleFlush();
+
+    sqlite3* m_db = nullptr;
+    std::vector<std::unique_ptr<Entry>> m_entries;
+    int m_depth = 0;
+    int m_nextSchema = 0;
+    bool m_deferred = true;
+    bool m_failing = false;
+    QTimer m_timer;
+};
+
+// One user action that writes through several operations (an imported file, a restore): its changes are
+// written together when the outermost scope ends.
+class Change {
+public:
+    explicit Change(Store& store) : m_store(store) { m_store.beginChange(); }
+    ~Change() { m_store.endChange(); }
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+
+private:
+    Store& m_store;
+};
+
+} // namespace zentaro::db
