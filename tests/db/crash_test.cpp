@@ -1,0 +1,200 @@
+#include <csignal>
+#include <map>
+#include <random>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include "db/database.h"
+#include "db/session.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+using namespace zentaro;
+
+namespace {
+
+QString workerPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/crash_worker");
+}
+
+// What the worker said was in the files.
+struct Acks {
+    std::map<int, bool> projects; // ID -> deleted
+    std::map<int, int> linkProject;
+    std::map<int, int> anchorLink;
+    std::set<int> edited;
+    std::set<int> deleting;       // a delete begun, perhaps not acknowledged
+    std::map<int, int> lastStore; // link ID -> last stored counter
+    int lastProject = 0;
+    bool idsIncrease = true;
+
+    void read(const QByteArray& out) {
+        for (const QByteArray& line : out.split('\n')) {
+            const QList<QByteArray> w = line.split(' ');
+            if (w.size() < 2) continue;
+            const int a = w[1].toInt(), b = w.size() > 2 ? w[2].toInt() : 0;
+            if (w[0].isEmpty()) continue;
+            switch (w[0][0]) {
+            case 'P':
+                if (!projects.count(a) && a <= lastProject) idsIncrease = false;
+                lastProject = std::max(lastProject, a);
+                projects[a] = false;
+                break;
+            case 'L':
+                linkProject[a] = b;
+                break;
+            case 'A':
+                anchorLink[a] = b;
+                break;
+            case 'E':
+                edited.insert(a);
+                break;
+            case 'D':
+                projects[a] = true;
+                break;
+            case 'd':
+                deleting.insert(a);
+                break;
+            case 'S':
+                lastStore[a] = b;
+                break;
+            default:
+                break;
+            }
+        }
+    }
+};
+
+// Every value of the field among all records of the table, by ID.
+std::map<int, QVariant> column(db::Table& t, const char* field) {
+    std::map<int, QVariant> out;
+    const int id = t.fieldIndex(QStringLiteral("ID")), f = t.fieldIndex(QString::fromLatin1(field));
+    for (int row = 0; row < t.rowCapacity(); ++row)
+        if (t.rowAlive(row)) out[t.rowValue(row, id).toInt()] = t.rowValue(row, f);
+    return out;
+}
+
+// Loads the folder as the next start would and checks it against what was acknowledged.
+void verify(const QString& base, const Acks& acks, int round) {
+    SCOPED_TRACE(round);
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session(db, base, ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    session.start();
+    ASSERT_FALSE(db.BaseLoadError) << ui.texts().join(u'\n').toStdString();
+    const auto projects = column(db.tbProject, "Name");
+    const auto linkProject = column(db.tbLink, "ProjectID");
+    const auto linkCount = column(db.tbLink, "UrlCount");
+    const auto anchorLink = column(db.tbAncor, "LinkID");
+    for (const auto& [id, deleted] : acks.projects) {
+        if (deleted) {
+            EXPECT_EQ(projects.count(id), 0u) << "project " << id;
+        } else if (!acks.deleting.count(id)) {
+            EXPECT_EQ(projects.count(id), 1u) << "project " << id;
+        }
+        if (!deleted && acks.edited.count(id) && projects.count(id)) {
+            EXPECT_EQ(projects.at(id).toString(), QStringLiteral("E%1").arg(id));
+        }
+    }
+    for (const auto& [link, project] : acks.linkProject)
+        if (projects.count(project)) {
+            EXPECT_EQ(linkProject.count(link), 1u) << "link " << link;
+        }
+    for (const auto& [anchor, link] : acks.anchorLink)
+        if (linkProject.count(link)) {
+            EXPECT_EQ(anchorLink.count(anchor), 1u) << "anchor " << anchor;
+        }
+    // No action half applied: no link page without its project, no anchor without its link page.
+    for (const auto& [link, project] : linkProject)
+        EXPECT_EQ(projects.count(project.toInt()), 1u) << "orphan link " << link;
+    for (const auto& [anchor, link] : anchorLink)
+        EXPECT_EQ(linkProject.count(link.toInt()), 1u) << "orphan anchor " << anchor;
+    for (const auto& [link, value] : acks.lastStore)
+        if (linkCount.count(link)) {
+            EXPECT_GE(linkCount.at(link).toInt(), value) << "store on link " << link;
+        }
+    EXPECT_TRUE(acks.idsIncrease);
+    ASSERT_TRUE(session.close(nullptr));
+}
+
+} // namespace
+
+TEST(Durability, KilledAtRandomMomentsTheFilesHoldEveryAcknowledgedActionAndNoHalfOne) {
+    test::TempFolder dir;
+    Acks acks;
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<int> delay(30, 600);
+    const int rounds = 50;
+    int acknowledged = 0;
+    for (int round = 0; round < rounds; ++round) {
+        QProcess worker;
+        worker.start(workerPath(), {dir.base(), QStringLiteral("work")});
+        ASSERT_TRUE(worker.waitForStarted());
+        // Wait for the first acknowledged action, then let it work a random while and kill it.
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains('\n') && t.elapsed() < 20000 && worker.state() == QProcess::Running) {
+            worker.waitForReadyRead(100);
+            out += worker.readAllStandardOutput();
+        }
+        ASSERT_TRUE(out.contains('\n')) << worker.readAllStandardError().toStdString();
+        QThread::msleep(ulong(delay(random)));
+        ::kill(pid_t(worker.processId()), SIGKILL);
+        worker.waitForFinished(5000);
+        out += worker.readAllStandardOutput();
+        // A line cut by the kill is not an acknowledgement.
+        out.truncate(out.lastIndexOf('\n') + 1);
+        acknowledged += int(out.count('\n'));
+        acks.read(out);
+        verify(dir.base(), acks, round);
+        if (HasFatalFailure() || HasFailure()) break;
+    }
+    RecordProperty("acknowledged", acknowledged);
+    EXPECT_GT(acknowledged, rounds * 10);
+}
+
+TEST(Durability, TerminationClosesCleanlyWithEverythingStored) {
+    test::TempFolder dir;
+    QProcess worker;
+    worker.start(workerPath(), {dir.base(), QStringLiteral("serve")});
+    ASSERT_TRUE(worker.waitForStarted());
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    while (!out.contains("ready") && t.elapsed() < 20000 && worker.state() == QProcess::Running) {
+        worker.waitForReadyRead(100);
+        out += worker.readAllStandardOutput();
+    }
+    ASSERT_TRUE(out.contains("ready")) << worker.readAllStandardError().toStdString();
+    ::kill(pid_t(worker.processId()), SIGTERM);
+    ::kill(pid_t(worker.processId()), SIGTERM); // a second signal during the closing changes nothing
+    ASSERT_TRUE(worker.waitForFinished(10000));
+    EXPECT_EQ(worker.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(worker.exitCode(), 0) << worker.readAllStandardError().toStdString();
+    Acks acks;
+    acks.read(out);
+    EXPECT_EQ(acks.projects.size(), 20u);
+
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    session.start();
+    const auto projects = column(db.tbProject, "Name");
+    for (const auto& [id, deleted] : acks.projects)
+        EXPECT_EQ(projects.count(id), 1u) << id;
+    EXPECT_EQ(projects.rbegin()->second.toString(), QStringLiteral("unfinished"));
+    bool closed = false;
+    for (int pos = 0; pos < db.tbSets.recordCount(); ++pos)
+        closed |=
+            db.tbSets.valueAt(pos, db.tbSets.fieldIndex(QStringLiteral("Name"))) == QStringLiteral("closed");
+    EXPECT_TRUE(closed);
+}
