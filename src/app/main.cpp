@@ -1,5 +1,12 @@
+#include <cstdlib>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QSessionManager>
+#include <QTranslator>
 
 #include "app/main_form.h"
 #include "app/widget_ui.h"
@@ -7,11 +14,31 @@
 #include "db/database.h"
 #include "db/session.h"
 #include "util/regional.h"
+#include "util/termination.h"
+
+namespace {
+
+QPointer<zentaro::app::TMainForm> g_form;
+
+// The display connection broke: the toolkit ends the process through exit(). Store what is still in hand
+// and leave as a normal closing would.
+void closeOnExit() {
+    if (!g_form || g_form->closedForGood()) return;
+    g_form->closeWithoutQuestions();
+    ::_exit(0);
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentaro"));
     zentaro::applyRegionalLocale();
+    // Qt's own dialogs and standard buttons in the program's language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
     // The program's UI font; the desktop's font configuration stands in where Tahoma is not installed.
     QFont font = QApplication::font();
     font.setFamilies({QStringLiteral("Tahoma"), font.family()});
@@ -26,5 +53,15 @@ int main(int argc, char* argv[]) {
     ui.setOwner(&form);
     form.FormCreate();
     form.show();
+
+    // A signal or the end of the desktop session closes the program as the user would, without questions.
+    zentaro::TerminationWatcher watcher;
+    QObject::connect(&watcher, &zentaro::TerminationWatcher::terminationRequested, &form,
+                     &zentaro::app::TMainForm::closeWithoutQuestions);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                     [&form](QSessionManager&) { form.closeWithoutQuestions(); });
+    QObject::connect(&form, &zentaro::app::TMainForm::closed, &app, [] { QApplication::exit(0); });
+    g_form = &form;
+    std::atexit(closeOnExit);
     return app.exec();
 }

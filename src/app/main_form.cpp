@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -292,7 +293,7 @@ void TMainForm::FormCreate() {
     QList<QPair<QString, QString>> settings;
     for (int pos = 0; pos < m_db.tbSets.recordCount(); ++pos)
         settings.append({m_db.tbSets.valueAt(pos, 0).toString(), m_db.tbSets.valueAt(pos, 1).toString()});
-    web::applyHostSettings(m_fetcher->hosts, settings);
+    web::applyFetchSettings(*m_fetcher, settings);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
 }
@@ -370,10 +371,29 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TMainForm::closeWithoutQuestions() {
+    if (m_closedForGood) return;
+    m_quietClose = true;
+    // A question or message in hand is dismissed (a question so answered is a No): the operation that asked
+    // ends without its change.
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (m_db.store.inChange()) {
+        QTimer::singleShot(20, this, &TMainForm::closeWithoutQuestions);
+        return;
+    }
+    close();
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
-    QString error;
-    if (m_session.close(&error)) {
+    if (m_closedForGood) {
         event->accept();
+        return;
+    }
+    QString error;
+    if (m_session.close(&error) || m_quietClose) {
+        m_closedForGood = true;
+        event->accept();
+        emit closed();
         return;
     }
     m_ui.showError(error, QStringLiteral("Ошибка"));

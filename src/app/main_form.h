@@ -63,6 +63,15 @@ public:
     // Runs a web check or list command of a pane by its operation name.
     void runCommand(const QString& operation);
 
+    // The closing sequence without questions (a signal, the end of the desktop session): open dialogs are
+    // dismissed, the operation in hand ends, then everything is stored and the window closes. Returns at
+    // once; `closed` is emitted when done.
+    void closeWithoutQuestions();
+    bool closedForGood() const { return m_closedForGood; }
+
+signals:
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,6 +88,8 @@ private:
     db::Session& m_session;
     UserInterface& m_ui;
     QString m_programDir;
+    bool m_closedForGood = false;
+    bool m_quietClose = false;
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;

@@ -45,6 +45,8 @@ public:
     // changes stay pending and the next flush tries again.
     bool flush(QString* error = nullptr);
     bool hasPending() const;
+    // An operation is under way: its changes are not complete yet.
+    bool inChange() const { return m_depth > 0; }
     // Marks every record of the table to be written anew (after its records were replaced wholesale).
     void rewrite(Table& table);
 

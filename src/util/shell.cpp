@@ -1,5 +1,6 @@
 #include "util/shell.h"
 
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 
@@ -14,11 +15,13 @@ OpenHandler& handlerSlot() {
 
 int desktopOpen(const QString& target, const QString& params, const QString& startDir) {
     if (target.isEmpty()) return -1;
-    bool started = false;
-    if (params.isEmpty())
-        started = QProcess::startDetached(QStringLiteral("xdg-open"), {target}, startDir);
-    else
-        started = QProcess::startDetached(target, QProcess::splitCommand(params), startDir);
+    // Only an executable file is run (with its parameters); documents, folders and addresses go to the
+    // desktop's default action, whatever parameters come with them.
+    const QFileInfo fi(target);
+    const bool program = fi.isFile() && fi.isExecutable() && !fi.isDir();
+    const bool started =
+        program ? QProcess::startDetached(fi.absoluteFilePath(), QProcess::splitCommand(params), startDir)
+                : QProcess::startDetached(QStringLiteral("xdg-open"), {target}, startDir);
     return started ? 0 : -1;
 }
 

@@ -1,5 +1,7 @@
 #include "util/text_helpers.h"
 
+#include <cmath>
+
 #include <QLocale>
 
 namespace zentaro {
@@ -17,11 +19,47 @@ QString DelLabelsBeginEnd(const QString& S) {
     return r;
 }
 
+namespace {
+
+bool isAsciiDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Sign, digits with at most one decimal separator, optional exponent: nothing else, no white space.
+bool isPlainNumber(const QString& s, QChar separator) {
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    if (i < n && (s[i] == u'+' || s[i] == u'-')) ++i;
+    qsizetype digits = 0;
+    while (i < n && isAsciiDigit(s[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < n && s[i] == separator) {
+        ++i;
+        while (i < n && isAsciiDigit(s[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0) return false;
+    if (i < n && (s[i] == u'e' || s[i] == u'E')) {
+        ++i;
+        if (i < n && (s[i] == u'+' || s[i] == u'-')) ++i;
+        const qsizetype from = i;
+        while (i < n && isAsciiDigit(s[i]))
+            ++i;
+        if (i == from) return false;
+    }
+    return i == n;
+}
+
+} // namespace
+
 std::optional<double> StrToNormalFloat(const QString& S) {
     QString s = DelLabelsBeginEnd(S);
     if (s.isEmpty()) return 0.0;
     QLocale loc;
-    loc.setNumberOptions(QLocale::RejectGroupSeparator);
     const QString formatted = loc.toString(2.5);
     const QChar d = formatted.size() > 1 ? formatted[1] : QChar(u'.');
     const QChar nd = d == u',' ? QChar(u'.') : QChar(u',');
@@ -29,9 +67,11 @@ std::optional<double> StrToNormalFloat(const QString& S) {
         const qsizetype i = s.indexOf(nd);
         if (i >= 0) s[i] = d;
     }
+    if (!isPlainNumber(s, d)) return std::nullopt;
+    s.replace(d, u'.');
     bool ok = false;
-    const double v = loc.toDouble(s, &ok);
-    if (!ok) return std::nullopt;
+    const double v = QLocale::c().toDouble(s, &ok);
+    if (!ok || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 

@@ -18,6 +18,24 @@ bool IsExtLink(const QString& SDom, const QString& S) {
     return !mentionsOwn && part.contains(QStringLiteral("http"));
 }
 
+int countExtLinks(const QString& lower, const std::vector<ElementRange>& elements, const QString& domain) {
+    // IsExtLink for every element at once: each marker is found once in the page and tested against the
+    // element's part of it, so a hostile page costs time and memory linear in its size.
+    const Occurrences nofollow(lower, QStringLiteral("nofollow")), href(lower, QStringLiteral("href")),
+        gt(lower, QStringLiteral(">")), own(lower, domain), http(lower, QStringLiteral("http"));
+    int count = 0;
+    for (const ElementRange& e : elements) {
+        if (nofollow.within(e.start, e.end)) continue;
+        const qsizetype h = href.firstWithin(e.start, e.end);
+        if (h < 0) continue;
+        const qsizetype g = gt.firstWithin(h, e.end);
+        const qsizetype partEnd = g < 0 ? e.end : g;
+        const bool mentionsOwn = !domain.isEmpty() && own.within(h, partEnd);
+        if (!mentionsOwn && http.within(h, partEnd)) ++count;
+    }
+    return count;
+}
+
 int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg) {
     if (SURL.isEmpty()) return -1;
     const QString address = DelLabelsBeginEnd(SURL.toLower());
@@ -26,12 +44,10 @@ int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, b
         fetcher.GlobalStop = true;
         return -1;
     }
-    const QStringList elements = ExtractElements(lowerText(*page), ElementKind::Anchor);
-    if (elements.isEmpty()) return -1;
-    const QString domain = ExtractDomain(address);
-    int count = 0;
-    for (const QString& e : elements)
-        count += IsExtLink(domain, e) ? 1 : 0;
+    const QString lower = lowerText(*page);
+    const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
+    if (elements.empty()) return -1;
+    const int count = countExtLinks(lower, elements, ExtractDomain(address));
     if (showmsg) Msg(ui, QStringLiteral("Число внешних ссылок на странице: ") + QString::number(count));
     return count;
 }

@@ -1,7 +1,5 @@
 #include "web/link_presence.h"
 
-#include <QStringMatcher>
-
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "util/text_helpers.h"
@@ -34,13 +32,18 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
         return;
     }
     const std::optional<QString> page = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
-    if (!page) return;
-    const QStringList elements = ExtractElements(lowerText(*page), ElementKind::Anchor);
-    if (elements.isEmpty()) return;
-    // All elements in one text, separated by a character no stored address holds, so that each anchor is one
-    // Boyer-Moore search instead of one search per element.
-    const QChar separator(u'\0');
-    const QString joined = elements.join(separator);
+    // An unreachable page or one without links is no proof that the links are gone: no verdict, but the
+    // user who asked is told why.
+    if (!page) {
+        if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetcher.lastError());
+        return;
+    }
+    const QString lower = lowerText(*page);
+    const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
+    if (elements.empty()) {
+        if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
+        return;
+    }
     QString report;
     bool missing = false;
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
@@ -50,16 +53,7 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
         QString u = stored.toLower();
         if (u.endsWith(u'/')) u.chop(1);
         u = DelLabelsBeginEnd(u);
-        bool found = false;
-        if (!u.isEmpty() && !u.contains(separator)) {
-            found = QStringMatcher(u, Qt::CaseSensitive).indexIn(joined) >= 0;
-        } else if (!u.isEmpty()) {
-            for (const QString& e : elements)
-                if (e.contains(u)) {
-                    found = true;
-                    break;
-                }
-        }
+        const bool found = occursInAnElement(lower, elements, u);
         missing |= !found;
         report +=
             (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored + QStringLiteral("\r\n");

@@ -25,7 +25,11 @@ public:
         bool any = false;
         for (const QNetworkCookie& c : cookies) {
             QNetworkCookie cookie = c;
-            if (cookie.domain().isEmpty()) cookie.setDomain(url.host());
+            // A cookie for a domain reaches every host of that domain, as in a browser.
+            if (cookie.domain().isEmpty())
+                cookie.setDomain(url.host());
+            else if (!cookie.domain().startsWith(u'.'))
+                cookie.setDomain(u'.' + cookie.domain());
             if (cookie.path().isEmpty()) cookie.setPath(QStringLiteral("/"));
             any |= insertCookie(cookie) || updateCookie(cookie);
         }
@@ -75,6 +79,16 @@ void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>
             if (name == key && !value.trimmed().isEmpty()) *target = value.trimmed();
 }
 
+void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString>>& settings) {
+    applyHostSettings(fetcher.hosts, settings);
+    for (const auto& [name, value] : settings) {
+        bool ok = false;
+        const qint64 mb = value.trimmed().toLongLong(&ok);
+        if (name == QLatin1String("net.maxReplyMB") && ok && mb > 0 && mb <= 4096)
+            fetcher.maxReplyBytes = mb * 1024 * 1024;
+    }
+}
+
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new AcceptAllCookieJar(this)) {}
 
 PageFetcher::~PageFetcher() = default;
@@ -86,8 +100,14 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
         m_lastError = QStringLiteral("Неверный адрес: %1").arg(url);
         return std::nullopt;
     }
-    // Redirects are followed here, one request each: also from https to http, up to the limit.
+    // Redirects are followed here, one request each: also from https to http, up to the limit; never to
+    // another scheme (a local file, data), which a page could use to make the program read local files.
     for (int hop = 0; hop <= maxRedirects; ++hop) {
+        const QString scheme = target.scheme().toLower();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+            m_lastError = QStringLiteral("Недопустимый адрес: %1").arg(target.toString().left(200));
+            return std::nullopt;
+        }
         if (!tls && target.scheme() == QLatin1String("https")) {
             m_lastError = QStringLiteral("Адрес https без TLS");
             return std::nullopt;
@@ -118,6 +138,8 @@ std::optional<QByteArray> PageFetcher::request(const QUrl& target, bool tls, QBy
     QNetworkRequest request(target);
     request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
     request.setRawHeader("Accept", kAccept);
+    // A fixed language, so that the search engines answer (and their markers read) alike on every system.
+    request.setRawHeader("Accept-Language", kAcceptLanguage);
     request.setTransferTimeout(readTimeoutMs);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     if (tls) {
@@ -130,17 +152,40 @@ std::optional<QByteArray> PageFetcher::request(const QUrl& target, bool tls, QBy
     if (tls)
         connect(reply, &QNetworkReply::sslErrors, reply,
                 [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
+    // The body is taken as it arrives; a reply beyond the cap is cut off and fails.
+    QByteArray data;
+    bool tooLarge = false;
+    auto take = [&] {
+        if (tooLarge) return;
+        data += reply->readAll();
+        if (data.size() > maxReplyBytes) {
+            tooLarge = true;
+            data.clear();
+            reply->abort();
+        }
+    };
+    connect(reply, &QNetworkReply::readyRead, reply, take);
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > maxReplyBytes && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    take();
     *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     std::optional<QByteArray> body;
-    if (reply->error() != QNetworkReply::NoError && !(*status >= 300 && *status < 400)) {
-        m_lastError = reply->errorString();
+    if (tooLarge) {
+        m_lastError = QStringLiteral("Ответ больше %1 МБ").arg(maxReplyBytes / (1024 * 1024));
     } else if (*status >= 400) {
-        m_lastError = QStringLiteral("Ответ сервера %1").arg(*status);
+        m_lastError = QStringLiteral("ответ сервера %1").arg(*status);
+    } else if (reply->error() != QNetworkReply::NoError && !(*status >= 300 && *status < 400)) {
+        m_lastError = reply->errorString();
     } else {
-        body = reply->readAll();
+        body = std::move(data);
         *location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (contentType) *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     }

@@ -32,6 +32,7 @@ public:
     static inline const QByteArray kUserAgent =
         "Mozilla/5.0 (Windows; I; Windows NT 5.1; ru; rv:1.9.2.13) Gecko/20100101 Firefox/33.0";
     static inline const QByteArray kAccept = "text/html, */*";
+    static inline const QByteArray kAcceptLanguage = "ru-RU,ru;q=0.9";
 
     explicit PageFetcher(QObject* parent = nullptr);
     ~PageFetcher() override;
@@ -46,6 +47,8 @@ public:
     // Waiting for data from an open connection; 10000 ms unless a test shortens it.
     int readTimeoutMs = 10000;
     int maxRedirects = 20;
+    // A reply body larger than this fails the request (settings row "net.maxReplyMB").
+    qint64 maxReplyBytes = 32LL * 1024 * 1024;
     ServiceHosts hosts;
     // The web stop flag: set by checks that give up; cleared only by the combined check.
     bool GlobalStop = false;
@@ -64,6 +67,9 @@ private:
 // Replaces the service hosts named in the settings table: rows "host.yandexToolbar", "host.googleToolbar",
 // "host.yandexSearch", "host.yandexCaptcha", "host.googleSearch", "host.mailSearch" with the host in ParamS.
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings);
+
+// The service hosts and the reply cap (row "net.maxReplyMB", 1 to 4096) from the settings table.
+void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString>>& settings);
 
 // Decodes a reply body: the charset of the Content-Type header, else of the page's meta tag, else UTF-8 when
 // the bytes are valid UTF-8 and Windows-1251 otherwise (the code page of Russian pages without a

@@ -1,5 +1,7 @@
 #include "web/site_metrics.h"
 
+#include <algorithm>
+
 #include <QDate>
 
 #include "db/database.h"
@@ -57,7 +59,8 @@ QString GetHash(std::int64_t val) {
 
 namespace {
 
-// Leading blanks, an optional sign, then digits; stops at the first other character.
+// Leading blanks, an optional sign, then ASCII digits; stops at the first other character. A number beyond
+// the integer range saturates instead of wrapping.
 int leadingNumber(const QString& text) {
     qsizetype i = 0;
     while (i < text.size() && text[i] == u' ')
@@ -65,9 +68,19 @@ int leadingNumber(const QString& text) {
     bool negative = false;
     if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
     qint64 v = 0;
-    while (i < text.size() && text[i].isDigit() && v < INT32_MAX)
-        v = v * 10 + text[i++].digitValue();
-    return int(negative ? -v : std::min<qint64>(v, INT32_MAX));
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        v = std::min<qint64>(v * 10 + (text[i].unicode() - u'0'), qint64(INT32_MAX) + 1);
+    return int(negative ? std::max<qint64>(-v, INT32_MIN) : std::min<qint64>(v, INT32_MAX));
+}
+
+// The text without control characters and blanks at either end.
+QString trimControls(const QString& text) {
+    qsizetype from = 0, to = text.size();
+    while (from < to && text[from].unicode() <= 0x20)
+        ++from;
+    while (to > from && text[to - 1].unicode() <= 0x20)
+        --to;
+    return text.mid(from, to - from);
 }
 
 QString serviceUrl(const QString& host, const QString& target) {
@@ -113,9 +126,11 @@ PageRankResult GetPageRank(PageFetcher& fetcher, const QString& AUrl) {
         r.value = -1;
         return r;
     }
-    const QString rest = answer->mid(at + 9).trimmed();
-    bool ok = false;
-    const int v = rest.toInt(&ok, 10);
+    const QString rest = trimControls(answer->mid(at + 9));
+    bool ok = !rest.isEmpty();
+    for (qsizetype i = 0; ok && i < rest.size(); ++i)
+        ok = (rest[i] >= u'0' && rest[i] <= u'9') || (i == 0 && (rest[i] == u'-' || rest[i] == u'+'));
+    const int v = ok ? rest.toInt(&ok, 10) : 0;
     if (!ok) {
         r.error = QStringLiteral("GetPageRank Error: '%1' is not a valid integer value").arg(rest);
         return r;

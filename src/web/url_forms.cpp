@@ -1,6 +1,9 @@
 #include "web/url_forms.h"
 
+#include <algorithm>
 #include <cerrno>
+
+#include <QStringMatcher>
 
 #include <iconv.h>
 
@@ -28,7 +31,7 @@ QString ExtractDomain(const QString& SURL) {
     return s;
 }
 
-QStringList ExtractElements(const QString& text, ElementKind kind) {
+std::vector<ElementRange> ExtractElementRanges(const QString& text, ElementKind kind) {
     // The scan removes the two characters after "<" of each element found and searches again from the start.
     // Every removal happens at the first marker, so the text before it never changes and the text after it is
     // the original: the state is the original index Q of that "<" and the index `skip` where the original
@@ -42,7 +45,7 @@ QStringList ExtractElements(const QString& text, ElementKind kind) {
     const QStringView t(text);
     const QStringView openRest = QStringView(open).mid(1);
     const QStringView closeRest = QStringView(close).mid(1);
-    QStringList out;
+    std::vector<ElementRange> out;
 
     qsizetype q = t.indexOf(open);
     if (q < 0) return out;
@@ -68,11 +71,7 @@ QStringList ExtractElements(const QString& text, ElementKind kind) {
             if (j < 0 || j > lastClose) break;
             endExclusive = j + close.size();
         }
-        QString element;
-        element.reserve(1 + endExclusive - skip);
-        element += t[q];
-        element += t.mid(skip, endExclusive - skip);
-        out << element;
+        out.push_back({skip, endExclusive});
         skip += 2;
         if (skip <= L && t.mid(skip).startsWith(openRest))
             continue; // the removal made a new opening marker at the same place
@@ -81,6 +80,61 @@ QStringList ExtractElements(const QString& text, ElementKind kind) {
         skip = q + 1;
     }
     return out;
+}
+
+QStringList ExtractElements(const QString& text, ElementKind kind) {
+    QStringList out;
+    for (const ElementRange& r : ExtractElementRanges(text, kind))
+        out << elementText(text, r);
+    return out;
+}
+
+QString elementText(const QString& text, const ElementRange& r) {
+    QString element;
+    element.reserve(1 + r.end - r.start);
+    element += u'<';
+    element += QStringView(text).mid(r.start, r.end - r.start);
+    return element;
+}
+
+Occurrences::Occurrences(const QString& text, const QString& needle) : m_size(needle.size()) {
+    if (needle.isEmpty()) return;
+    const QStringMatcher matcher(needle, Qt::CaseSensitive);
+    for (qsizetype at = matcher.indexIn(text, 0); at >= 0; at = matcher.indexIn(text, at + 1))
+        m_at.push_back(at);
+}
+
+qsizetype Occurrences::firstWithin(qsizetype from, qsizetype to) const {
+    auto it = std::lower_bound(m_at.begin(), m_at.end(), from);
+    return it != m_at.end() && *it + m_size <= to ? *it : -1;
+}
+
+bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements,
+                       const QString& needle) {
+    if (needle.isEmpty() || elements.empty()) return false;
+    const qsizetype len = needle.size();
+    // An element's text begins with "<" before its page characters: a needle may start there.
+    if (needle.front() == u'<') {
+        const QStringView rest = QStringView(needle).mid(1);
+        for (const ElementRange& e : elements)
+            if (e.start + rest.size() <= e.end && QStringView(page).mid(e.start).startsWith(rest))
+                return true;
+    }
+    // Elements start in increasing order; the furthest end among those starting at or before a place tells
+    // whether any of them covers an occurrence there.
+    std::vector<qsizetype> maxEnd(elements.size());
+    qsizetype m = -1;
+    for (size_t i = 0; i < elements.size(); ++i)
+        maxEnd[i] = m = std::max(m, elements[i].end);
+    const QStringMatcher matcher(needle, Qt::CaseSensitive);
+    for (qsizetype at = matcher.indexIn(page, elements.front().start); at >= 0;
+         at = matcher.indexIn(page, at + 1)) {
+        auto it = std::upper_bound(elements.begin(), elements.end(), at,
+                                   [](qsizetype p, const ElementRange& e) { return p < e.start; });
+        if (it == elements.begin()) continue;
+        if (maxEnd[size_t(it - elements.begin()) - 1] >= at + len) return true;
+    }
+    return false;
 }
 
 QString lowerText(const QString& text) {
@@ -153,8 +207,14 @@ bool convert(const char* to, const char* from, const QByteArray& in, QByteArray&
             iconv_close(cd);
             return false;
         }
-        // A character the target cannot hold (or a broken sequence) becomes "?".
-        if (dstLeft == 0) continue;
+        // A character the target cannot hold (or a broken sequence) becomes "?"; room is made for it first,
+        // so every turn of the loop consumes input.
+        if (dstLeft == 0) {
+            const qsizetype used = dst - out.data();
+            out.resize(out.size() * 2);
+            dst = out.data() + used;
+            dstLeft = size_t(out.size() - used);
+        }
         *dst++ = '?';
         --dstLeft;
         ++src;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -12,9 +14,34 @@ QString PrepareURL(const QString& SURL);
 QString ExtractDomain(const QString& SURL);
 
 enum class ElementKind { Anchor, ResultTitle };
+// One element found by the scan: "<" followed by the page's characters from start up to end (exclusive).
+// Elements share the page's text, so a hostile page cannot make the scan's output grow beyond its size.
+struct ElementRange {
+    qsizetype start;
+    qsizetype end;
+};
+std::vector<ElementRange> ExtractElementRanges(const QString& text, ElementKind kind);
+QString elementText(const QString& text, const ElementRange& r);
 // The elements of a kind cut out of a page, in the order the element scan finds them (nested and unclosed
 // anchors included). Runs in time linear in the page and the elements returned.
 QStringList ExtractElements(const QString& text, ElementKind kind);
+
+// Every place a text occurs in a page, found once, to answer "does the text stand within this part of the
+// page" for many parts in logarithmic time each.
+class Occurrences {
+public:
+    Occurrences(const QString& text, const QString& needle);
+    // The first occurrence that starts at or after from and ends at or before to; -1 when none.
+    qsizetype firstWithin(qsizetype from, qsizetype to) const;
+    bool within(qsizetype from, qsizetype to) const { return firstWithin(from, to) >= 0; }
+
+private:
+    std::vector<qsizetype> m_at;
+    qsizetype m_size;
+};
+
+// Whether the text occurs whole inside one of the elements, answered for all elements at once.
+bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements, const QString& needle);
 
 // The same text as QString::toLower, quicker for pages that are mostly ASCII: ASCII letters are lowered in
 // place and only the runs of other characters go through the full case mapping.

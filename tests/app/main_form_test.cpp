@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -6,10 +8,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTest>
 
 #include "app/main_form.h"
 #include "db/database.h"
 #include "db/session.h"
+#include "db/table_file.h"
+#include "util/termination.h"
 #include "support/busy_file.h"
 #include "support/records.h"
 #include "support/scripted_ui.h"
@@ -97,4 +102,33 @@ TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLas
     form.FormCreate();
     EXPECT_EQ(form.findChild<QLineEdit*>("eLinkLogin")->text(), QStringLiteral("ivan"));
     EXPECT_EQ(form.findChild<QComboBox*>("DBLookupComboBox1")->currentText(), QStringLiteral("Блог"));
+}
+
+TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    {
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        app::TMainForm form(db, session, ui, dir.path());
+        form.FormCreate();
+        form.show();
+        TerminationWatcher watcher;
+        QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &form,
+                         &app::TMainForm::closeWithoutQuestions);
+        ASSERT_TRUE(db.tbProject.insert());
+        db.tbProject.setValue("Name", QStringLiteral("Не дописан"));
+        ::raise(SIGTERM);
+        ::raise(SIGTERM);
+        for (int i = 0; i < 50 && !form.closedForGood(); ++i)
+            QTest::qWait(10);
+        EXPECT_TRUE(form.closedForGood());
+        EXPECT_FALSE(form.isVisible());
+    }
+    EXPECT_TRUE(ui.shown().empty());
+    db::Database db;
+    ASSERT_TRUE(db::TableFile::load(db.tbProject, dir.file("project.adb"), nullptr));
+    ASSERT_EQ(db.tbProject.recordCount(), 1);
+    EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Не дописан"));
 }

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include "support/scripted_ui.h"
+#include "support/temp_folder.h"
 #include "util/shell.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
@@ -54,6 +60,12 @@ TEST(StrToNormalFloat, CommaLocaleAcceptsEitherSeparator) {
     EXPECT_FALSE(StrToNormalFloat(QStringLiteral("   ")).has_value());
     EXPECT_FALSE(StrToNormalFloat(QStringLiteral("abc")).has_value());
     EXPECT_FALSE(StrToNormalFloat(QStringLiteral("1\u00a0000")).has_value());
+    // Only the written grammar: no other white space, no words that parse as numbers elsewhere.
+    for (const char* text : {"\t12", "12\n", "12\u00a0", "inf", "nan", "-nan", "infinity", "1e", "e5", ",",
+                             "+", "1,5,5", "1e999", "١٢", "0x10"})
+        EXPECT_FALSE(StrToNormalFloat(QString::fromUtf8(text)).has_value()) << text;
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("+,5")), 0.5);
+    EXPECT_DOUBLE_EQ(*StrToNormalFloat(QStringLiteral("7.")), 7.0);
 }
 
 TEST(StrToNormalFloat, PointLocaleAcceptsCommaButNoThousands) {
@@ -80,6 +92,33 @@ TEST(ShellExec, PassesTheTargetUnchanged) {
     OpenRecorder rec;
     ShellExec(QStringLiteral("/tmp/Some Folder"));
     EXPECT_EQ(rec.targets, QStringList{QStringLiteral("/tmp/Some Folder")});
+}
+
+TEST(ShellExec, ADocumentWithParametersGoesToTheDesktopAndOnlyAProgramIsRun) {
+    QTemporaryDir dir;
+    const QString bin = dir.path() + QStringLiteral("/bin/");
+    QDir().mkpath(bin);
+    auto script = [&](const QString& path, const QString& log) {
+        test::TempFolder::write(path, ("#!/bin/sh\necho \"$@\" > '" + log + "'\n").toUtf8());
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    // A stand-in for the desktop's opener, found first on the path.
+    script(bin + QStringLiteral("xdg-open"), dir.path() + QStringLiteral("/opened"));
+    script(dir.path() + QStringLiteral("/tool"), dir.path() + QStringLiteral("/ran"));
+    test::TempFolder::write(dir.path() + QStringLiteral("/notes.txt"), "text");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+    EXPECT_EQ(FileExecute(dir.path() + QStringLiteral("/notes.txt"), QStringLiteral("-x"), QString()), 0);
+    EXPECT_EQ(FileExecute(dir.path() + QStringLiteral("/tool"), QStringLiteral("a b"), QString()), 0);
+    qputenv("PATH", path);
+    auto waitRead = [](const QString& file) {
+        for (int i = 0; i < 200 && !QFileInfo::exists(file); ++i)
+            QThread::msleep(10);
+        QThread::msleep(20);
+        return test::TempFolder::read(file).trimmed();
+    };
+    EXPECT_EQ(waitRead(dir.path() + QStringLiteral("/opened")), QFile::encodeName(dir.path() + "/notes.txt"));
+    EXPECT_EQ(waitRead(dir.path() + QStringLiteral("/ran")), "a b");
 }
 
 TEST(ShellExec, DesktopOpenOfNothingReportsFailureWithoutThrowing) {

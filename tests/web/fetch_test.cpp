@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QNetworkProxy>
 #include <QTemporaryDir>
 
 #include "support/http_server.h"
@@ -82,7 +83,7 @@ TEST(FetchPage, FollowsRedirectChainsWithinALimit) {
     const auto looped = fetcher.FetchPage(server.url("/loop"), true);
     EXPECT_FALSE(looped.has_value()) << looped.value_or("").toStdString() << fetcher.lastError().toStdString()
                                      << server.targets().count("/loop");
-    EXPECT_LE(server.targets().count("/loop"), 25);
+    EXPECT_EQ(server.targets().count("/loop"), fetcher.maxRedirects + 1);
 }
 
 TEST(FetchPage, CookiesComeBackOnTheNextRequestOfTheRunOnly) {
@@ -139,4 +140,53 @@ TEST(ServiceHosts, SettingsReplaceOnlyTheHostsTheyName) {
         hosts, {{"host.yandexToolbar", " 127.0.0.1:8080 "}, {"host.googleToolbar", ""}, {"other", "x"}});
     EXPECT_EQ(hosts.yandexToolbar, QStringLiteral("127.0.0.1:8080"));
     EXPECT_EQ(hosts.googleToolbar, google);
+}
+
+TEST(FetchPage, OnlyHttpAndHttpsAreFetchedOrFollowed) {
+    HttpServer server;
+    server.on("/file", redirect("file:///etc/hostname"));
+    server.on("/data", redirect("data:text/html,secret"));
+    server.on("/ftp", redirect("ftp://127.0.0.1/x"));
+    web::PageFetcher fetcher;
+    for (const char* path : {"/file", "/data", "/ftp"}) {
+        EXPECT_FALSE(fetcher.FetchPage(server.url(QString::fromLatin1(path)), true).has_value()) << path;
+        EXPECT_TRUE(fetcher.lastError().startsWith(QStringLiteral("Недопустимый адрес"))) << path;
+    }
+    QTemporaryDir dir;
+    EXPECT_FALSE(fetcher.FetchPageToFile(server.url("/file"), true, dir.path() + "/copy"));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/copy"));
+    EXPECT_FALSE(fetcher.FetchPage(QStringLiteral("file:///etc/hostname"), true).has_value());
+}
+
+TEST(FetchPage, ACookieForADomainReachesEveryHostOfIt) {
+    // The test server stands in for two hosts of one domain as their proxy.
+    HttpServer server;
+    HttpServer::Reply set = html("set");
+    set.headers << QPair<QByteArray, QByteArray>{"Set-Cookie", "spravka=7; Domain=zentaro.test; Path=/"};
+    server.on("http://www.zentaro.test/set", set);
+    server.on("http://search.zentaro.test/next", html("next"));
+    server.on("http://other.test/next", html("other"));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+    web::PageFetcher fetcher;
+    const bool fetched = fetcher.FetchPage(QStringLiteral("http://www.zentaro.test/set"), true) &&
+                         fetcher.FetchPage(QStringLiteral("http://search.zentaro.test/next"), true);
+    const QByteArray sent = server.requests().last().headers.value("cookie");
+    const bool fetchedOther = fetcher.FetchPage(QStringLiteral("http://other.test/next"), true).has_value();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    ASSERT_TRUE(fetched && fetchedOther) << fetcher.lastError().toStdString();
+    EXPECT_EQ(sent, QByteArray("spravka=7"));
+    EXPECT_FALSE(server.requests().last().headers.contains("cookie"));
+}
+
+TEST(FetchPage, AReplyOverTheCapFailsAndAcceptLanguageIsFixed) {
+    HttpServer server;
+    server.on("/big", html(QByteArray(300 * 1024, 'x')));
+    server.on("/small", html("ok"));
+    web::PageFetcher fetcher;
+    fetcher.maxReplyBytes = 256 * 1024;
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/big"), true).has_value());
+    EXPECT_TRUE(fetcher.lastError().startsWith(QStringLiteral("Ответ больше")))
+        << fetcher.lastError().toStdString();
+    EXPECT_EQ(fetcher.FetchPage(server.url("/small"), true).value_or("-"), QStringLiteral("ok"));
+    EXPECT_EQ(server.requests().last().headers.value("accept-language"), QByteArray("ru-RU,ru;q=0.9"));
 }

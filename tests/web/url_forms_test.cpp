@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
+#include "web/ext_links.h"
+#include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
 using namespace zentaro::web;
@@ -122,4 +125,71 @@ TEST(Decoding, CyrillicCodePagesComeOutAsTheRightLetters) {
     ASSERT_TRUE(decodeCharset(QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4"), "koi8-r", out));
     EXPECT_EQ(out, QStringLiteral("Привет"));
     EXPECT_FALSE(decodeCharset("x", "no-such-charset", out));
+}
+
+TEST(ElementQuestions, RangeAnswersEqualTheElementTextAnswersOnGeneratedPages) {
+    // Pieces that make nested and unclosed elements, markers split by element ends, addresses starting at
+    // "<".
+    const QStringList pieces = {"<a ",  "/a>", "href=", "http://", "site.ru", "nofollow",
+                                ">",    "<",   "a",     " ",       "x",       "<a href=http://o.ru>",
+                                "</a>", "h",   "ttp"};
+    const QStringList needles = {"http://site.ru", "site.ru", "<a h", "a href", "http", ">x", "<"};
+    std::mt19937 rng(777);
+    for (int round = 0; round < 3000; ++round) {
+        QString page;
+        const int n = int(rng() % 30);
+        for (int i = 0; i < n; ++i)
+            page += pieces[int(rng() % unsigned(pieces.size()))];
+        const std::vector<ElementRange> ranges = ExtractElementRanges(page, ElementKind::Anchor);
+        const QStringList elements = ExtractElements(page, ElementKind::Anchor);
+        ASSERT_EQ(int(ranges.size()), int(elements.size()));
+        for (const QString& needle : needles) {
+            const bool expected = std::any_of(elements.begin(), elements.end(),
+                                              [&](const QString& e) { return e.contains(needle); });
+            ASSERT_EQ(occursInAnElement(page, ranges, needle), expected)
+                << page.toStdString() << " / " << needle.toStdString();
+        }
+        for (const QString& domain : {QString(), QStringLiteral("site.ru")}) {
+            int expected = 0;
+            for (const QString& e : elements)
+                expected += zentaro::web::IsExtLink(domain, e) ? 1 : 0;
+            ASSERT_EQ(countExtLinks(page, ranges, domain), expected) << page.toStdString();
+        }
+    }
+}
+
+TEST(ElementQuestions, AnUnclosedAnchorBeforeManyElementsStaysLinear) {
+    // One unclosed "<a " makes every later element run to the same end: text copies would be quadratic.
+    QString page = QStringLiteral("<a ");
+    for (int i = 0; i < 20000; ++i)
+        page += QStringLiteral("<a x");
+    page += QStringLiteral("/a> end");
+    const std::vector<ElementRange> ranges = ExtractElementRanges(page, ElementKind::Anchor);
+    EXPECT_GE(ranges.size(), 20000u);
+    EXPECT_FALSE(occursInAnElement(page, ranges, QStringLiteral("http://absent.ru")));
+    EXPECT_EQ(countExtLinks(page, ranges, QStringLiteral("site.ru")), 0);
+}
+
+TEST(Decoding, EveryCharacterSetMakesProgressOnShortRandomBodies) {
+    // A body whose bad byte falls where the output buffer is full used to loop for ever.
+    QString out;
+    EXPECT_TRUE(decodeCharset(QByteArray("\x82\x82\x82\x82"
+                                         "aaaa\xa0",
+                                         9),
+                              "TSCII", out));
+    std::mt19937 rng(99);
+    const QList<QByteArray> sets = {"TSCII",    "CP1251", "KOI8-R",      "UTF-16",     "UTF-16LE",
+                                    "UCS-4",    "UTF-7",  "ISO-2022-JP", "EUC-JP",     "SHIFT_JIS",
+                                    "GB18030",  "BIG5",   "CP1255",      "ISO-8859-5", "CP866",
+                                    "UTF-32BE", "HZ",     "ARMSCII-8",   "VISCII",     "TCVN"};
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray body(int(rng() % 24), '\0');
+        for (char& c : body)
+            c = char(rng() & 0xff);
+        const QByteArray& set = sets[int(rng() % unsigned(sets.size()))];
+        decodeCharset(body, set, out);
+        EXPECT_LE(out.size(), body.size() * 4 + 16);
+        decodeReply(body, "text/html; charset=" + set);
+        decodeReply("<meta charset=" + set + ">" + body, "text/html");
+    }
 }
