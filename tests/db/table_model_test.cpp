@@ -90,3 +90,30 @@ TEST(TableModel, LookupAndRowNumberColumnsAreReadOnly) {
     EXPECT_TRUE(model.flags(model.index(0, 2)).testFlag(Qt::ItemIsEditable));
     EXPECT_EQ(model.data(model.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("1"));
 }
+
+TEST(TableModel, EditingACellOfTheRecordBeingInsertedEditsThatRecord) {
+    Database db;
+    TableModel model(db.tbCat, {{"ID", "#", 30}, {"Name", "Название", 100}});
+    add(db.tbCat, 1, 0);
+    add(db.tbCat, 2, 0);
+    ASSERT_TRUE(db.tbCat.insert()); // nothing typed into it yet
+    const int row = db.tbCat.currentPos();
+    ASSERT_TRUE(model.setData(model.index(row, 1), QStringLiteral("Новая"), Qt::EditRole));
+    EXPECT_EQ(db.tbCat.state(), Table::State::Browse);
+    EXPECT_EQ(db.tbCat.recordCount(), 3);
+    QStringList names;
+    for (int pos = 0; pos < db.tbCat.recordCount(); ++pos)
+        names << db.tbCat.displayTextAt(pos, db.tbCat.fieldIndex("Name"));
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Кат 1", "Кат 2", "Новая"}));
+}
+
+TEST(TableModel, ALookupColumnWithItsDropDownIsEditable) {
+    Database db;
+    TableModel model(db.tbSite, {{"_Cat", "Категория", 100}});
+    ASSERT_TRUE(db.tbSite.insert());
+    db.tbSite.setValue("ID", 1);
+    db.tbSite.post();
+    model.setLookupEditor(0);
+    EXPECT_TRUE(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsEditable));
+}

@@ -346,3 +346,31 @@ TEST_F(TableTest, LocateByAnIntegerFindsTheFirstMatchInTheCurrentOrder) {
     EXPECT_FALSE(t.locate("Grp", 7)); // only shown records count
     EXPECT_TRUE(t.locate("ID", 3));
 }
+
+TEST_F(TableTest, AValueIndexFirstBuiltDuringAnEditHoldsThePostedValues) {
+    add(1, QStringLiteral("a"), 5);
+    add(2, QStringLiteral("b"), 5);
+    for (const bool post : {true, false}) {
+        t.setFiltered(false);
+        t.first();
+        t.edit();
+        t.setValue(QStringLiteral("Grp"), 7);
+        // The first look-up by Grp builds the index while record 1 is in hand: by its posted value.
+        EXPECT_EQ(t.findRow(QStringLiteral("Grp"), 7), -1);
+        if (post)
+            t.post();
+        else
+            t.cancel();
+        t.setFilter(QStringLiteral("Grp=7"));
+        t.setFiltered(true);
+        EXPECT_EQ(ids(), post ? QList<int>({1}) : QList<int>()) << post;
+        t.setFilter(QStringLiteral("Grp=5"));
+        EXPECT_EQ(ids(), post ? QList<int>({2}) : QList<int>({1, 2})) << post;
+        // Back to the start for the second pass.
+        t.setFiltered(false);
+        t.first();
+        t.edit();
+        t.setValue(QStringLiteral("Grp"), 5);
+        t.post();
+    }
+}

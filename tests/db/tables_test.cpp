@@ -128,3 +128,51 @@ TEST(Tables, RowNumberFollowsOrderAndFilterAndHoldsNoValue) {
     EXPECT_EQ(s.displayText(num), QStringLiteral("3"));
     EXPECT_FALSE(s.value(num).isValid());
 }
+
+TEST(Tables, EveryFieldOfEveryTableHasItsNameKindTypeAndSize) {
+    // Field-list order; "L" marks a lookup field, "C" the calculated one; S<n> is text of at most n
+    // characters.
+    const QList<QPair<QString, QString>> expected = {
+        {"tbProject", "ID I,Name S128,Info S255,DateAdd D,DateUpDate D,TIC I,PR I,MailPR I,Site S128"},
+        {"tbCat", "ID I,Name S128"},
+        {"tbCat2", "ID I,Name S128,PID I"},
+        {"tbSite", "ID I,Site S128,CatID I,TIC I,PR I,TicUpdate D,PRUpdate D,RegURL S255,BackURL S1,FURL S1,"
+                   "Info S250,_Cat LS128,FS1 S60,FS2 S60,FI1 I,FI2 I,Social I,_num CI"},
+        {"tbLink", "ID I,ProjectID I,SiteID I,AccountID I,AncorID I,Name S128,PageURL S255,PublicDate D,"
+                   "PageIndexY S1,PageIndexG S1,PageIndexM S1,UpdateIndexDate D,UrlCount I,PageStatus S1,"
+                   "_Site LS128,_s2 LS128,Price F,LinkCat I,_cat LS128,TIC I,PR I,PRUpdate D,AFN S255"},
+        {"tbAncor", "ID I,LinkID I,Ancor S255,Info S128,URL S255"},
+        {"tbAccount", "ID I,User S100,Password S100,email S100,info S128"},
+        {"tbSets", "Name S50,ParamS S200,ParamI I"}};
+    Database db;
+    for (const auto& [name, fields] : expected) {
+        Table* t = nullptr;
+        for (Table* x : {&db.tbProject, &db.tbCat, &db.tbCat2, &db.tbSite, &db.tbLink, &db.tbAncor,
+                         &db.tbAccount, &db.tbSets})
+            if (x->tableName() == name) t = x;
+        ASSERT_NE(t, nullptr) << name.toStdString();
+        QStringList actual;
+        for (int i = 0; i < t->fieldCount(); ++i) {
+            const FieldDef& f = t->field(i);
+            QString d = f.name + u' ';
+            if (f.kind == FieldKind::Lookup) d += u'L';
+            if (f.kind == FieldKind::Calculated) d += u'C';
+            switch (f.type) {
+            case FieldType::Integer:
+                d += u'I';
+                break;
+            case FieldType::Date:
+                d += u'D';
+                break;
+            case FieldType::Float:
+                d += u'F';
+                break;
+            case FieldType::String:
+                d += u'S' + QString::number(f.size);
+                break;
+            }
+            actual << d;
+        }
+        EXPECT_EQ(actual.join(u','), fields) << name.toStdString();
+    }
+}
