@@ -1,5 +1,6 @@
 #include "app/field_binding.h"
 
+#include <QEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextCursor>
@@ -37,7 +38,13 @@ FieldBinding::FieldBinding(db::Table& table, const QString& field, QPlainTextEdi
         // The memo writes into the record as the user types; the record is posted when it is left.
         commit(m_memo->toPlainText(), false);
     });
+    memo->installEventFilter(this);
     connectTable();
+}
+
+bool FieldBinding::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_memo && event->type() == QEvent::FocusOut && m_table.modified()) m_table.post();
+    return QObject::eventFilter(watched, event);
 }
 
 void FieldBinding::connectTable() {

@@ -23,6 +23,9 @@ public:
 
     void refresh();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void connectTable();
     void commit(const QString& text, bool postNow);

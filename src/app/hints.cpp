@@ -59,6 +59,9 @@ void AppHint::pointAt(const QAction* a) {
 bool AppHint::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Enter && watched->isWidgetType()) {
         pointAt(static_cast<QWidget*>(watched));
+    } else if (event->type() == QEvent::Leave && watched->isWidgetType()) {
+        // Back onto the parent (no Enter comes for it) or out of the window: the parent's hint, or none.
+        pointAt(static_cast<QWidget*>(watched)->parentWidget());
     } else if (event->type() == QEvent::StatusTip) {
         // Menus report the highlighted item through status tips.
         if (auto* menu = qobject_cast<QMenu*>(watched)) pointAt(menu->activeAction());

@@ -67,6 +67,11 @@ LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPag
         m_pLinkInfo->setText(m_ctx.rules.pLinkInfo());
     });
     connect(&ctx.rules, &db::RecordRules::accountDataChanged, this, &LinksPane::ShowAccountData);
+    // The current link page's account changed, however it was written: show it at once.
+    connect(&ctx.db.tbLink, &db::Table::rowChanged, this, [this](int pos) {
+        if (pos == m_ctx.db.tbLink.currentPos() && m_ctx.db.tbLink.state() == db::Table::State::Browse)
+            ShowAccountData();
+    });
     showMode();
 }
 
@@ -277,8 +282,10 @@ void LinksPane::buildInfo(QWidget* page) {
     g6l->addStretch();
     side->addWidget(g6, 1);
     layout->addLayout(side);
-    for (LookupBox* box : {m_account, m_site})
+    for (LookupBox* box : {m_account, m_site}) {
         connect(box, &LookupBox::closedUp, this, &LinksPane::ShowAccountData);
+        connect(box, &LookupBox::chosen, this, &LinksPane::ShowAccountData);
+    }
 
     auto* dateRow = new QHBoxLayout;
     dateRow->addWidget(new QLabel(QStringLiteral("Дата проверки индексации страницы:"), page));

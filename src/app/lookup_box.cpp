@@ -83,6 +83,7 @@ void LookupBox::choose(int index) {
     if (m_data.setValue(m_dataField, key)) m_data.post();
     m_shownKey = QVariant();
     refresh();
+    emit chosen();
 }
 
 } // namespace zentaro::app

@@ -26,8 +26,10 @@ public:
     void redisplay();
 
 signals:
-    // The drop-down was closed (with or without a choice).
+    // The drop-down was closed (with or without a choice). Qt closes it before it reports the choice.
     void closedUp();
+    // A choice was written into the data field.
+    void chosen();
 
 private:
     void choose(int index);

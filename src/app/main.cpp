@@ -3,10 +3,8 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QLibraryInfo>
 #include <QPointer>
 #include <QSessionManager>
-#include <QTranslator>
 
 #include "app/main_form.h"
 #include "app/widget_ui.h"
@@ -35,10 +33,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("zentaro"));
     zentaro::applyRegionalLocale();
     // Qt's own dialogs and standard buttons in the program's language.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
+    zentaro::app::installQtTranslations();
     // The program's UI font; the desktop's font configuration stands in where Tahoma is not installed.
     QFont font = QApplication::font();
     font.setFamilies({QStringLiteral("Tahoma"), font.family()});

@@ -179,18 +179,12 @@ void TMainForm::buildFrame() {
     m_wb->setOpenExternalLinks(true);
     fill(help, m_wb);
 
-    connect(m_pcMain->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
-        if (index < 0) return;
-        m_pcMain->setCurrentIndex(index);
-        pcMainChange();
-    });
-    connect(m_pcTrust->tabBar(), &QTabBar::tabBarClicked, this, [this](int index) {
-        if (index < 0) return;
-        m_pcTrust->setCurrentIndex(index);
+    // The reactions follow the current tab, however it changed (mouse or keyboard).
+    connect(m_pcMain, &QTabWidget::currentChanged, this, &TMainForm::pcMainChange);
+    connect(m_pcTrust, &QTabWidget::currentChanged, this, [this](int index) {
+        m_rules->setSiteLinkPageShown(index == 0);
         pcTrustChange();
     });
-    connect(m_pcTrust, &QTabWidget::currentChanged, this,
-            [this](int index) { m_rules->setSiteLinkPageShown(index == 0); });
     m_rules->setSiteLinkPageShown(true);
     connect(m_pcCat, &QTabWidget::currentChanged, this, &TMainForm::pcCatChange);
     connect(m_appHint, &AppHint::hintChanged, this, &TMainForm::AppHintChanged);
@@ -254,6 +248,7 @@ QWidget* TMainForm::buildReportPage() {
     auto* bGetReport = new QPushButton(QStringLiteral("Построить"), w);
     bGetReport->setObjectName(QStringLiteral("bGetReport"));
     setHint(bGetReport, QStringLiteral("|Построить отчет"));
+    connect(bGetReport, &QPushButton::clicked, this, &TMainForm::commandNotAvailable);
     bar->addWidget(bGetReport);
     bar->addStretch();
     layout->addLayout(bar);
@@ -356,6 +351,12 @@ void TMainForm::runCommand(const QString& operation) {
         web::UpDatePRCY(m_db, *m_fetcher, m_ui, 0);
     else if (operation == QLatin1String("sbPRCYProjectUpdateClick"))
         web::sbPRCYProjectUpdateClick(m_db, *m_fetcher, m_ui);
+    else
+        commandNotAvailable();
+}
+
+void TMainForm::commandNotAvailable() {
+    Msg(m_ui, QStringLiteral("Эта команда пока недоступна."));
 }
 
 void TMainForm::pcCatChange() {

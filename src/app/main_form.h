@@ -82,6 +82,8 @@ private:
     QWidget* buildReportPage();
     QWidget* buildOptionPage();
     void pcCatChange();
+    // The answer of a control whose command the program does not have yet.
+    void commandNotAvailable();
     void AppHintChanged(const QString& text);
 
     db::Database& m_db;

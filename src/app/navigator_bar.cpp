@@ -4,6 +4,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "app/data_grid.h"
+#include "app/hints.h"
 #include "app/icons.h"
 #include "db/table.h"
 
@@ -48,7 +50,7 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
         auto* b = new QToolButton(this);
         b->setObjectName(name + u'_' + QString::fromLatin1(s.object));
         b->setAutoRaise(true);
-        b->setToolTip(QString::fromUtf8(s.tip));
+        setHint(b, QString::fromUtf8(s.tip));
         b->setIcon(themeIcon(s.icon, s.fallback));
         b->setIconSize(QSize(16, 16));
         b->setVisible(visible.contains(s.button));
@@ -58,6 +60,22 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
     }
     layout->addStretch();
     if (orientation == Qt::Horizontal) setFixedWidth(224);
+}
+
+void NavigatorBar::focusGrid() {
+    // Typing goes into the new or edited record: the keyboard moves to this navigator's grid, on its row.
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        for (DataGrid* grid : w->findChildren<DataGrid*>()) {
+            if (&grid->table() != &m_table || !grid->isVisibleTo(window())) continue;
+            grid->setFocus(Qt::OtherFocusReason);
+            const int row = m_table.currentPos();
+            if (row >= 0) {
+                const int column = grid->currentIndex().isValid() ? grid->currentIndex().column() : 0;
+                grid->setCurrentIndex(grid->model()->index(row, column));
+            }
+            return;
+        }
+    }
 }
 
 QToolButton* NavigatorBar::button(db::NavButton b) const {
@@ -81,12 +99,14 @@ void NavigatorBar::trigger(db::NavButton b) {
         break;
     case db::NavButton::Insert:
         m_table.insert();
+        focusGrid();
         break;
     case db::NavButton::Delete:
         m_table.deleteRecord();
         break;
     case db::NavButton::Edit:
         m_table.edit();
+        focusGrid();
         break;
     case db::NavButton::Post:
         m_table.post();

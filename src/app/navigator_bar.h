@@ -29,6 +29,7 @@ public:
     void trigger(db::NavButton b);
 
 private:
+    void focusGrid();
     db::Table& m_table;
     QList<QToolButton*> m_buttons;
 };

@@ -6,6 +6,9 @@ class QWidget;
 
 namespace zentaro::app {
 
+// Loads Qt's own Russian translations (standard buttons, dialogs); false when they are not installed.
+bool installQtTranslations();
+
 // Message boxes of the main window.
 class WidgetUi final : public UserInterface {
 public:

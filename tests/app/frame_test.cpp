@@ -17,6 +17,7 @@
 #include "app/hints.h"
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
+#include "app/widget_ui.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "support/main_window.h"
@@ -183,4 +184,74 @@ TEST_F(Frame, ProjectSiteOpensFromItsButtonAndByDoubleClickButNotWhenEmpty) {
     QTest::mouseDClick(find<QWidget>("eProjectSite"), Qt::LeftButton);
     setOpenHandler({});
     EXPECT_EQ(opened, (QStringList{"http://example.ru", "http://example.ru"}));
+}
+
+TEST_F(Frame, HintsFollowThePointerBackToTheParentAndOutAndNavigatorsHaveTheirs) {
+    QEvent enter(QEvent::Enter), leave(QEvent::Leave);
+    auto* button = find<QToolButton>("sbProjectFind");
+    QApplication::sendEvent(button, &enter);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QStringLiteral("Поиск"));
+    QApplication::sendEvent(button, &leave); // back onto its strip, which has no hint
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QString());
+    QToolButton* insert = find<app::NavigatorBar>("DBNavigator1")->button(db::NavButton::Insert);
+    QApplication::sendEvent(insert, &enter);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QStringLiteral("Добавить"));
+    QApplication::sendEvent(form.get(), &leave);
+    QApplication::sendEvent(insert, &leave);
+    EXPECT_EQ(find<QLabel>("psbText")->text(), QString());
+}
+
+TEST_F(Frame, TabReactionsFollowKeyboardChangesAndNotRepeatedClicks) {
+    auto* trust = find<QTabWidget>("pcTrust");
+    trust->setFocus();
+    QTest::keyClick(trust, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(trust->currentIndex(), 1);
+    EXPECT_EQ(find<QLabel>("pCat2")->text(), QStringLiteral("Категории трастовых сайтов"));
+    EXPECT_EQ(find<QTabWidget>("pcCat")->currentIndex(), 1);
+    auto* main = find<QTabWidget>("pcMain");
+    main->setFocus();
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(main, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(find<QTextBrowser>("wb")->toPlainText().contains(QStringLiteral("Справка один")));
+    // A click on the tab already shown does not load the page again.
+    test::TempFolder::write(dir.path() + "help/about.htm", "<html><body>Справка два</body></html>");
+    clickTab("pcMain", 3);
+    EXPECT_TRUE(find<QTextBrowser>("wb")->toPlainText().contains(QStringLiteral("Справка один")));
+}
+
+TEST_F(Frame, TheNotesMemoPostsWhenItIsLeft) {
+    addProject(QStringLiteral("Проект"));
+    clickTab("pcProject", 1);
+    auto* memo = find<QPlainTextEdit>("mProjectInfo");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    memo->setFocus();
+    QTest::keyClicks(memo, QStringLiteral("note"));
+    EXPECT_EQ(db.tbProject.state(), db::Table::State::Edit);
+    find<QWidget>("grdProject")->setFocus();
+    EXPECT_EQ(db.tbProject.state(), db::Table::State::Browse);
+    EXPECT_EQ(db.tbProject.asString("Info"), QStringLiteral("note"));
+}
+
+TEST_F(Frame, ACommandNotYetAvailableSaysSo) {
+    find<QPushButton>("bGetReport")->click();
+    form->runCommand(QStringLiteral("sbPageCheckIndexClick"));
+    EXPECT_EQ(ui.texts(), (QStringList{QStringLiteral("Эта команда пока недоступна."),
+                                       QStringLiteral("Эта команда пока недоступна.")}));
+}
+
+TEST_F(Frame, InsertOnANavigatorPutsTheKeyboardOnItsGrid) {
+    addProject(QStringLiteral("Проект"));
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    find<QWidget>("grdProject")->setFocus();
+    clickNav("DBNavigator10", db::NavButton::Insert);
+    EXPECT_EQ(QApplication::focusWidget(), find<QWidget>("grdCat2"));
+    EXPECT_EQ(find<app::DataGrid>("grdCat2")->currentIndex().row(), db.tbCat2.currentPos());
+}
+
+TEST_F(Frame, QtStandardButtonsSpeakRussian) {
+    ASSERT_TRUE(app::installQtTranslations());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Да"));
 }

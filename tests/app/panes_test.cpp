@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -10,6 +12,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QTest>
 
 #include "app/data_grid.h"
 #include "app/lookup_box.h"
@@ -153,12 +156,13 @@ TEST_F(Panes, AccountBoxesFollowTheLinkAndAChoiceInTheLookupBox) {
     EXPECT_EQ(find<QLineEdit>("eLinkPassword")->text(), QString());
     auto* box = find<app::LookupBox>("DBLookupComboBox1");
     EXPECT_EQ(box->currentText(), QString());
+    // The user's click in the drop-down: Qt closes the popup first, then reports the choice.
     box->showPopup();
     const int index = box->findText(QStringLiteral("Блог"));
     ASSERT_GE(index, 0);
-    box->setCurrentIndex(index);
-    QMetaObject::invokeMethod(box, "activated", Q_ARG(int, index));
-    box->hidePopup();
+    QAbstractItemView* list = box->view();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(index, 0)).center());
     EXPECT_EQ(db.tbLink.asInteger("AccountID"), 1);
     EXPECT_EQ(find<QLineEdit>("eLinkLogin")->text(), QStringLiteral("ivan"));
     EXPECT_EQ(find<QLineEdit>("eLinkPassword")->text(), QStringLiteral("пароль"));
@@ -297,12 +301,34 @@ TEST_F(Panes, CopyButtonsPutTheAccountFieldsOnTheClipboard) {
     clickTab("pcTrust", 0);
     db.tbLink.first();
     db.tbLink.setValue("AccountID", db.tbAccount.asInteger("ID"));
-    db.tbLink.post();
-    clickTab("pcTrust", 0); // opening the links tab shows the account anew
+    db.tbLink.post(); // the account boxes follow the stored account at once
     find<QToolButton>("sbL2")->click();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("p@ss"));
     find<QToolButton>("sbL1")->click();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("пользователь"));
     find<QToolButton>("sbShowAccount")->click();
     EXPECT_EQ(find<QTabWidget>("pcTrust")->currentIndex(), 2);
+}
+
+TEST_F(Panes, TheCategoryDropDownOfTheLinksGridWritesTheChosenCategory) {
+    fill();
+    clickNav("DBNavigator10", db::NavButton::Insert);
+    db.tbCat2.setValue("Name", QStringLiteral("Статьи"));
+    db.tbCat2.post();
+    auto* grid = find<app::DataGrid>("grdLink");
+    db.tbLink.first();
+    const QModelIndex cell = grid->model()->index(0, 2);
+    ASSERT_TRUE(grid->model()->flags(cell).testFlag(Qt::ItemIsEditable));
+    grid->setFocus();
+    grid->setCurrentIndex(cell);
+    QTest::keyClick(grid, Qt::Key_F2);
+    auto* editor = grid->viewport()->findChild<QComboBox*>();
+    ASSERT_NE(editor, nullptr);
+    const int item = editor->findText(QStringLiteral("Статьи"));
+    ASSERT_GE(item, 0);
+    editor->setCurrentIndex(item);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents(); // the view commits the editor's data after the key is handled
+    EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
+    EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QStringLiteral("Статьи"));
 }
