@@ -41,46 +41,11 @@ BENCHMARK(BM_MoveCurrentProject)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-// Adds a project with 1,000 link pages and 2,000 anchors as program code would (rules held still).
-void addBigProject(db::Database& db) {
-    db.isAuto = true;
-    db.InsFlag = true;
-    db.tbProject.setFiltered(false);
-    db.tbProject.last();
-    const int project = db.tbProject.asInteger(QStringLiteral("ID")) + 1;
-    db.tbProject.insert();
-    db.tbProject.setValue(QStringLiteral("ID"), project);
-    db.tbProject.setValue(QStringLiteral("Name"), QStringLiteral("Большой проект"));
-    db.tbProject.post();
-    db.tbLink.setFiltered(false);
-    db.tbLink.last();
-    int link = db.tbLink.asInteger(QStringLiteral("ID"));
-    db.tbAncor.setFiltered(false);
-    db.tbAncor.last();
-    int anchor = db.tbAncor.asInteger(QStringLiteral("ID"));
-    for (int i = 0; i < 1000; ++i) {
-        db.tbLink.insert();
-        db.tbLink.setValue(QStringLiteral("ID"), ++link);
-        db.tbLink.setValue(QStringLiteral("ProjectID"), project);
-        db.tbLink.setValue(QStringLiteral("PageURL"), QStringLiteral("http://big.ru/%1").arg(i));
-        db.tbLink.post();
-        for (int a = 0; a < 2; ++a) {
-            db.tbAncor.insert();
-            db.tbAncor.setValue(QStringLiteral("ID"), ++anchor);
-            db.tbAncor.setValue(QStringLiteral("LinkID"), link);
-            db.tbAncor.post();
-        }
-    }
-    db.InsFlag = false;
-    db.isAuto = false;
-    db.tbProject.locate(QStringLiteral("ID"), project);
-}
-
 void BM_DeleteProjectWith1000LinksAnd2000Anchors(benchmark::State& state) {
     db::Database& db = fixture().db;
     for (auto _ : state) {
         state.PauseTiming();
-        addBigProject(db);
+        bench::addBigProject(db);
         state.ResumeTiming();
         db.tbProject.deleteRecord();
         state.PauseTiming();

@@ -6,6 +6,7 @@
 #include "db/record_rules.h"
 #include "support/http_server.h"
 #include "bench_ui.h"
+#include "web/ext_links.h"
 #include "web/link_presence.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
@@ -43,6 +44,47 @@ void BM_ExtractElements2MB(benchmark::State& state) {
     state.counters["elements"] = double(n);
 }
 BENCHMARK(BM_ExtractElements2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// A hostile page of 60 KB: one unclosed "<a " before thousands of elements, so that every element runs to
+// the same closing marker at the end.
+QString hostilePage() {
+    QString page = QStringLiteral("<a ");
+    while (page.size() < 60 * 1024)
+        page += QStringLiteral("<a x");
+    page += QStringLiteral("/a> end");
+    return page;
+}
+
+void BM_HostilePage60KB(benchmark::State& state) {
+    const QString page = hostilePage();
+    size_t n = 0;
+    for (auto _ : state) {
+        const std::vector<web::ElementRange> ranges =
+            web::ExtractElementRanges(page, web::ElementKind::Anchor);
+        n = ranges.size();
+        benchmark::DoNotOptimize(
+            web::occursInAnElement(page, ranges, QStringLiteral("http://site.example/page")));
+        benchmark::DoNotOptimize(web::countExtLinks(page, ranges, QStringLiteral("site.example")));
+    }
+    state.counters["elements"] = double(n);
+    state.counters["ranges_KB"] = double(n * sizeof(web::ElementRange)) / 1024.0;
+}
+BENCHMARK(BM_HostilePage60KB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_ElementRangesAndQuestions2MB(benchmark::State& state) {
+    const QString page = QString::fromUtf8(bigPage()).toLower();
+    for (auto _ : state) {
+        const std::vector<web::ElementRange> ranges =
+            web::ExtractElementRanges(page, web::ElementKind::Anchor);
+        benchmark::DoNotOptimize(
+            web::occursInAnElement(page, ranges, QStringLiteral("http://site9999.example/page")));
+        benchmark::DoNotOptimize(web::countExtLinks(page, ranges, QStringLiteral("site.example")));
+    }
+}
+BENCHMARK(BM_ElementRangesAndQuestions2MB)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 struct CheckFixture {
     CheckFixture() {

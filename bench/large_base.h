@@ -21,4 +21,8 @@ struct BaseSize {
 // Fills the tables with generated records of realistic shape (Cyrillic names, addresses, dates, flags).
 void fillLargeBase(db::Database& db, const BaseSize& size = {});
 
+// Adds a project with 1,000 link pages and 2,000 anchors as program code would (rules held still) and makes
+// it current.
+void addBigProject(db::Database& db);
+
 } // namespace zentaro::bench

@@ -45,7 +45,7 @@ QString quoted(const QString& s) {
 
 Store::Store(QObject* parent) : QObject(parent) {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(0);
+    m_timer.setInterval(kWriteDelayMs);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_depth > 0) return;
         QString err;
@@ -260,9 +260,11 @@ void Store::endChange() {
 
 void Store::scheduleFlush() {
     if (m_depth > 0 || !hasPending()) return;
-    if (m_deferred)
-        m_timer.start();
-    else
+    // The first change starts the wait and later ones join it, so a quick run of changes costs one write
+    // every kWriteDelayMs at most.
+    if (m_deferred) {
+        if (!m_timer.isActive()) m_timer.start();
+    } else
         flush();
 }
 

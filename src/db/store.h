@@ -19,10 +19,13 @@ namespace zentaro::db {
 // after a crash a change is either wholly in the files or not at all.
 //
 // A change (a post, a delete with its cascade, or a Change scope around a larger operation) is written when
-// its outermost scope ends: at the next turn of the event loop, or at once when writes are not deferred.
+// its outermost scope ends: within kWriteDelayMs by the event loop, or at once when writes are not deferred.
 class Store : public QObject, public TableObserver {
     Q_OBJECT
 public:
+    // How long deferred writes wait for more changes to join them.
+    static constexpr int kWriteDelayMs = 100;
+
     explicit Store(QObject* parent = nullptr);
     ~Store() override;
 
@@ -56,8 +59,8 @@ public:
     // The file names of the attached tables, main first.
     QStringList fileNames() const;
 
-    // When true (the default) writes wait for the next turn of the event loop, so that quick successive
-    // changes share one transaction; false writes at the end of every change.
+    // When true (the default) writes wait up to kWriteDelayMs, so that quick successive changes (a batch
+    // run) share one transaction; false writes at the end of every change.
     void setDeferred(bool deferred) { m_deferred = deferred; }
 
     // TableObserver

@@ -44,6 +44,7 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
         return;
     }
+    const ElementText inElements(lower, elements);
     QString report;
     bool missing = false;
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
@@ -53,7 +54,7 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
         QString u = stored.toLower();
         if (u.endsWith(u'/')) u.chop(1);
         u = DelLabelsBeginEnd(u);
-        const bool found = occursInAnElement(lower, elements, u);
+        const bool found = inElements.contains(u);
         missing |= !found;
         report +=
             (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored + QStringLiteral("\r\n");

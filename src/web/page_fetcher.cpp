@@ -152,30 +152,23 @@ std::optional<QByteArray> PageFetcher::request(const QUrl& target, bool tls, QBy
     if (tls)
         connect(reply, &QNetworkReply::sslErrors, reply,
                 [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
-    // The body is taken as it arrives; a reply beyond the cap is cut off and fails.
-    QByteArray data;
+    // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
     bool tooLarge = false;
-    auto take = [&] {
-        if (tooLarge) return;
-        data += reply->readAll();
-        if (data.size() > maxReplyBytes) {
-            tooLarge = true;
-            data.clear();
-            reply->abort();
-        }
+    auto checkSize = [&](qint64 size) {
+        if (tooLarge || size <= maxReplyBytes) return;
+        tooLarge = true;
+        reply->abort();
     };
-    connect(reply, &QNetworkReply::readyRead, reply, take);
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [&](qint64, qint64) { checkSize(reply->bytesAvailable()); });
     connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > maxReplyBytes && !tooLarge) {
-            tooLarge = true;
-            reply->abort();
-        }
+        if (length.isValid()) checkSize(length.toLongLong());
     });
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    take();
+    if (!tooLarge) checkSize(reply->bytesAvailable());
     *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     std::optional<QByteArray> body;
     if (tooLarge) {
@@ -185,7 +178,7 @@ std::optional<QByteArray> PageFetcher::request(const QUrl& target, bool tls, QBy
     } else if (reply->error() != QNetworkReply::NoError && !(*status >= 300 && *status < 400)) {
         m_lastError = reply->errorString();
     } else {
-        body = std::move(data);
+        body = reply->readAll();
         *location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (contentType) *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     }

@@ -109,32 +109,67 @@ qsizetype Occurrences::firstWithin(qsizetype from, qsizetype to) const {
     return it != m_at.end() && *it + m_size <= to ? *it : -1;
 }
 
-bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements,
-                       const QString& needle) {
-    if (needle.isEmpty() || elements.empty()) return false;
+ElementText::ElementText(const QString& page, const std::vector<ElementRange>& elements)
+    : m_page(page), m_elements(elements), m_maxEnd(elements.size()) {
+    qsizetype m = -1;
+    for (size_t i = 0; i < elements.size(); ++i)
+        m_maxEnd[i] = m = std::max(m, elements[i].end);
+    // Elements start in increasing order: their union is a list of disjoint spans found in one pass.
+    qsizetype from = -1, to = -1;
+    auto flush = [&] {
+        if (from < 0) return;
+        m_spans.emplace_back(m_joined.size(), from);
+        m_joined += QStringView(page).mid(from, to - from);
+        m_joined += QChar(u'\0');
+    };
+    for (const ElementRange& e : elements) {
+        if (e.start > to) {
+            flush();
+            from = e.start;
+            to = e.end;
+        } else {
+            to = std::max(to, e.end);
+        }
+    }
+    flush();
+}
+
+bool ElementText::covered(qsizetype at, qsizetype len) const {
+    auto it = std::upper_bound(m_elements.begin(), m_elements.end(), at,
+                               [](qsizetype p, const ElementRange& e) { return p < e.start; });
+    return it != m_elements.begin() && m_maxEnd[size_t(it - m_elements.begin()) - 1] >= at + len;
+}
+
+bool ElementText::contains(const QString& needle) const {
+    if (needle.isEmpty() || m_elements.empty()) return false;
     const qsizetype len = needle.size();
     // An element's text begins with "<" before its page characters: a needle may start there.
     if (needle.front() == u'<') {
         const QStringView rest = QStringView(needle).mid(1);
-        for (const ElementRange& e : elements)
-            if (e.start + rest.size() <= e.end && QStringView(page).mid(e.start).startsWith(rest))
+        for (const ElementRange& e : m_elements)
+            if (e.start + rest.size() <= e.end && QStringView(m_page).mid(e.start).startsWith(rest))
                 return true;
     }
-    // Elements start in increasing order; the furthest end among those starting at or before a place tells
-    // whether any of them covers an occurrence there.
-    std::vector<qsizetype> maxEnd(elements.size());
-    qsizetype m = -1;
-    for (size_t i = 0; i < elements.size(); ++i)
-        maxEnd[i] = m = std::max(m, elements[i].end);
+    if (needle.contains(QChar(u'\0'))) {
+        // The separator itself is sought: search the page.
+        const QStringMatcher matcher(needle, Qt::CaseSensitive);
+        for (qsizetype at = matcher.indexIn(m_page, 0); at >= 0; at = matcher.indexIn(m_page, at + 1))
+            if (covered(at, len)) return true;
+        return false;
+    }
     const QStringMatcher matcher(needle, Qt::CaseSensitive);
-    for (qsizetype at = matcher.indexIn(page, elements.front().start); at >= 0;
-         at = matcher.indexIn(page, at + 1)) {
-        auto it = std::upper_bound(elements.begin(), elements.end(), at,
-                                   [](qsizetype p, const ElementRange& e) { return p < e.start; });
-        if (it == elements.begin()) continue;
-        if (maxEnd[size_t(it - elements.begin()) - 1] >= at + len) return true;
+    for (qsizetype at = matcher.indexIn(m_joined, 0); at >= 0; at = matcher.indexIn(m_joined, at + 1)) {
+        auto span = std::upper_bound(m_spans.begin(), m_spans.end(), at,
+                                     [](qsizetype p, const auto& s) { return p < s.first; });
+        const qsizetype pageAt = std::prev(span)->second + (at - std::prev(span)->first);
+        if (covered(pageAt, len)) return true;
     }
     return false;
+}
+
+bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements,
+                       const QString& needle) {
+    return ElementText(page, elements).contains(needle);
 }
 
 QString lowerText(const QString& text) {

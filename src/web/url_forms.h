@@ -40,7 +40,24 @@ private:
     qsizetype m_size;
 };
 
-// Whether the text occurs whole inside one of the elements, answered for all elements at once.
+// Answers "does this text stand whole inside one of the elements" for many texts on one page: the parts of
+// the page the elements cover are searched, once per text, and each hit is tested against the elements.
+class ElementText {
+public:
+    ElementText(const QString& page, const std::vector<ElementRange>& elements);
+    bool contains(const QString& needle) const;
+
+private:
+    bool covered(qsizetype at, qsizetype len) const;
+
+    const QString& m_page;
+    const std::vector<ElementRange>& m_elements;
+    std::vector<qsizetype> m_maxEnd; // the furthest end among the elements up to each one
+    QString m_joined;                // the covered parts of the page, each followed by a NUL
+    std::vector<std::pair<qsizetype, qsizetype>> m_spans; // (offset in m_joined, offset in the page)
+};
+
+// The same for one text.
 bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements, const QString& needle);
 
 // The same text as QString::toLower, quicker for pages that are mostly ASCII: ASCII letters are lowered in

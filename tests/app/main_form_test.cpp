@@ -61,7 +61,7 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     form.show();
     test::BusyFile busy(dir.file("project.adb"));
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("П")}});
-    QApplication::processEvents(); // the write fails and is said once
+    QTest::qWait(db::Store::kWriteDelayMs * 2); // the write fails and is said once
     ui.answer(false);
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QTest>
 
 #include "db/base_files.h"
 #include "db/database.h"
@@ -98,7 +99,8 @@ TEST(Session, AllTablesLoadAndAPostIsInItsFileWithoutClosing) {
         EXPECT_EQ(t->recordCount(), 1) << t->tableName().toStdString();
     EXPECT_EQ(r.db.tbSite.recNo(), 1);
     addProject(r.db, 2, QStringLiteral("Второй"));
-    QCoreApplication::processEvents(); // the write happens at the next turn of the event loop
+    // The write happens within a tenth of a second, by the event loop.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !r.db.store.hasPending(); }, 1000));
     Database other;
     ASSERT_TRUE(TableFile::load(other.tbProject, dir.file("project.adb"), nullptr));
     EXPECT_EQ(other.tbProject.recordCount(), 2);

@@ -130,10 +130,19 @@ TEST(Decoding, CyrillicCodePagesComeOutAsTheRightLetters) {
 TEST(ElementQuestions, RangeAnswersEqualTheElementTextAnswersOnGeneratedPages) {
     // Pieces that make nested and unclosed elements, markers split by element ends, addresses starting at
     // "<".
-    const QStringList pieces = {"<a ",  "/a>", "href=", "http://", "site.ru", "nofollow",
-                                ">",    "<",   "a",     " ",       "x",       "<a href=http://o.ru>",
-                                "</a>", "h",   "ttp"};
-    const QStringList needles = {"http://site.ru", "site.ru", "<a h", "a href", "http", ">x", "<"};
+    const QStringList pieces = {"<a ",     "/a>",      "href=", "http://",
+                                "site.ru", "nofollow", ">",     "<",
+                                "a",       " ",        "x",     "<a href=http://o.ru>",
+                                "</a>",    "h",        "ttp",   QString(QChar(u'\0'))};
+    const QStringList needles = {"http://site.ru",
+                                 "site.ru",
+                                 "<a h",
+                                 "a href",
+                                 "http",
+                                 ">x",
+                                 "<",
+                                 "/a>h",
+                                 QStringLiteral("a") + QChar(u'\0') + QStringLiteral("h")};
     std::mt19937 rng(777);
     for (int round = 0; round < 3000; ++round) {
         QString page;

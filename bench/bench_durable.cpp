@@ -1,0 +1,158 @@
+// What durability costs: every change written into the table files as it happens, on the large base.
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "bench_ui.h"
+#include "db/base_files.h"
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "db/session.h"
+#include "large_base.h"
+
+using namespace zentaro;
+
+namespace {
+
+// The large base written to files once, then opened by a session as the program does.
+struct Fixture {
+    Fixture() {
+        QDir().mkpath(base());
+        {
+            db::Database gen;
+            bench::fillLargeBase(gen);
+            db::SaveBase(gen, base());
+        }
+        session.acquireInstanceLock();
+        session.start();
+        db.store.setDeferred(false);
+    }
+    QString base() const { return dir.path() + QStringLiteral("/base/"); }
+    QTemporaryDir dir;
+    db::Database db;
+    bench::BenchUi ui{true};
+    db::RecordRules rules{db, ui};
+    db::Session session{db, base(), ui};
+};
+
+Fixture& fixture() {
+    static Fixture f;
+    return f;
+}
+
+void BM_StartOnTheLargeBase(benchmark::State& state) {
+    fixture();
+    for (auto _ : state) {
+        QTemporaryDir copy;
+        state.PauseTiming();
+        QDir().mkpath(copy.path() + QStringLiteral("/base"));
+        for (const QString& f : QDir(fixture().base()).entryList({QStringLiteral("*.adb")}, QDir::Files))
+            QFile::copy(fixture().base() + f, copy.path() + QStringLiteral("/base/") + f);
+        state.ResumeTiming();
+        db::Database db;
+        bench::BenchUi ui{true};
+        db::Session session(db, copy.path() + QStringLiteral("/base/"), ui);
+        session.acquireInstanceLock();
+        session.start();
+        if (db.BaseLoadError) state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(db.tbLink.recordCount());
+    }
+}
+BENCHMARK(BM_StartOnTheLargeBase)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// One link record edited and posted; the post writes it into link.adb before it returns.
+void BM_PostOneLinkDurably(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    db.tbProject.first();
+    db.tbLink.first();
+    int n = 0;
+    for (auto _ : state) {
+        db.tbLink.edit();
+        db.tbLink.setValue(QStringLiteral("Name"), QStringLiteral("Примечание %1").arg(++n));
+        db.tbLink.post();
+        if (db.store.hasPending()) state.SkipWithError("not written");
+    }
+}
+BENCHMARK(BM_PostOneLinkDurably)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(100)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_DeleteProjectWith1000LinksAnd2000AnchorsDurably(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    for (auto _ : state) {
+        state.PauseTiming();
+        db.store.setDeferred(true); // the big project is written in one go, outside the timing
+        bench::addBigProject(db);
+        db.store.flush();
+        db.store.setDeferred(false);
+        state.ResumeTiming();
+        db.tbProject.deleteRecord();
+        if (db.store.hasPending()) state.SkipWithError("not written");
+    }
+}
+BENCHMARK(BM_DeleteProjectWith1000LinksAnd2000AnchorsDurably)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The shape of a batch run: 1,000 stores, one per record. range(0): 0 in memory only, 1 written together
+// at the end of the run of the loop (as writes deferred to the event loop do when records come quicker than
+// it turns), 2 each written at once.
+void BM_Store1000Records(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    const int mode = int(state.range(0));
+    int n = 0;
+    for (auto _ : state) {
+        for (db::Table* t : {&db.tbLink})
+            t->setObserver(mode == 0 ? nullptr : &db.store);
+        db.store.setDeferred(mode == 1);
+        db.isAuto = true;
+        db.tbLink.first();
+        for (int i = 0; i < 1000; ++i) {
+            db.tbLink.edit();
+            db.tbLink.setValue(QStringLiteral("UrlCount"), ++n % 500);
+            db.tbLink.post();
+            db.tbLink.next();
+        }
+        db.isAuto = false;
+        if (mode == 1) db.store.flush();
+        db.tbLink.setObserver(&db.store);
+        db.store.setDeferred(false);
+    }
+}
+BENCHMARK(BM_Store1000Records)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// Closing with nothing left to write but the settings.
+void BM_CloseOnTheLargeBase(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    for (auto _ : state) {
+        state.PauseTiming();
+        db.tbSets.insert();
+        db.tbSets.setValue(QStringLiteral("Name"), QStringLiteral("Height"));
+        state.ResumeTiming();
+        QString err;
+        if (!fixture().session.close(&err)) state.SkipWithError("close failed");
+    }
+}
+BENCHMARK(BM_CloseOnTheLargeBase)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+} // namespace
