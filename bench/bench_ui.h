@@ -13,6 +13,7 @@ public:
     bool askYesNo(const QString&, const QString&) override { return m_yes; }
     bool inputQuery(const QString&, const QString&, QString&) override { return false; }
     bool chooseOpenFile(const QString&, QString&) override { return false; }
+    bool chooseFolder(const QString&, QString&) override { return false; }
 
 private:
     bool m_yes;

@@ -24,6 +24,7 @@
 #include "app/icons.h"
 #include "app/links_pane.h"
 #include "app/projects_pane.h"
+#include "app/settings_pane.h"
 #include "app/sites_pane.h"
 #include "db/site_view.h"
 #include "util/shell.h"
@@ -34,6 +35,7 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
+#include "db/settings.h"
 #include "util/user_interface.h"
 
 namespace zentaro::app {
@@ -173,7 +175,20 @@ void TMainForm::buildFrame() {
     connect(m_sites, &SitesPane::linkHereRequested, this, &TMainForm::LinkHere);
 
     fill(report, buildReportPage());
-    fill(option, buildOptionPage());
+    m_settings = new SettingsPane(PaneContext{m_db, *m_rules, m_ui}, option, m_session.baseDir());
+    m_groupBox7 = m_settings->groupBox7();
+    m_gbImport = m_settings->gbImport();
+    m_groupBox7->installEventFilter(this);
+    connect(m_settings, &SettingsPane::restored, this, [this] {
+        m_db.tbSite.first();
+        m_db.tbProject.first();
+        emit m_rules->accountDataChanged();
+    });
+    // The remembered layout and options, and the reserve copy at closing.
+    const db::OptionAccess options = m_settings->optionAccess(this);
+    m_session.applySettings = [this, options] { db::SetPrgOptions(m_db.tbSets, options); };
+    m_session.storeSettings = [this, options] { db::SaveAllOptions(m_db.tbSets, options); };
+    m_session.runReserveCopy = [this] { m_settings->runAtClosing(); };
     m_wb = new QTextBrowser(help);
     m_wb->setObjectName(QStringLiteral("wb"));
     m_wb->setOpenExternalLinks(true);
@@ -255,23 +270,6 @@ QWidget* TMainForm::buildReportPage() {
     auto* rep = new QWidget(w);
     rep->setObjectName(QStringLiteral("Rep"));
     layout->addWidget(rep, 1);
-    return w;
-}
-
-QWidget* TMainForm::buildOptionPage() {
-    auto* w = new QWidget;
-    auto* layout = new QVBoxLayout(w);
-    m_groupBox7 = new QGroupBox(QStringLiteral("Резервная копия базы: "), w);
-    m_groupBox7->setObjectName(QStringLiteral("GroupBox7"));
-    m_groupBox7->setMinimumHeight(80);
-    m_groupBox7->installEventFilter(this);
-    m_gbImport = new QGroupBox(QStringLiteral("База данных: "), w);
-    m_gbImport->setObjectName(QStringLiteral("gbImport"));
-    m_gbImport->setMinimumHeight(80);
-    m_gbImport->hide();
-    layout->addWidget(m_groupBox7);
-    layout->addWidget(m_gbImport);
-    layout->addStretch();
     return w;
 }
 

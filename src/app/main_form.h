@@ -31,6 +31,7 @@ class AppHint;
 class CategoriesPane;
 class LinksPane;
 class ProjectsPane;
+class SettingsPane;
 class SitesPane;
 
 inline const QString kMainCaption = QStringLiteral("Zentaro - учет внешних ссылок");
@@ -49,6 +50,7 @@ public:
     db::RecordRules& rules() { return *m_rules; }
     AppHint& appHint() { return *m_appHint; }
     web::PageFetcher& fetcher() { return *m_fetcher; }
+    SettingsPane& settings() { return *m_settings; }
 
     // Loads the tables and shows the first page of every page control; called once before the window is
     // shown.
@@ -80,7 +82,6 @@ private:
     void buildFrame();
     QWidget* buildProjectColumn(QWidget* parent);
     QWidget* buildReportPage();
-    QWidget* buildOptionPage();
     void pcCatChange();
     // The answer of a control whose command the program does not have yet.
     void commandNotAvailable();
@@ -114,6 +115,7 @@ private:
     AccountsPane* m_accounts = nullptr;
     LinksPane* m_links = nullptr;
     SitesPane* m_sites = nullptr;
+    SettingsPane* m_settings = nullptr;
 };
 
 } // namespace zentaro::app

@@ -76,4 +76,11 @@ bool WidgetUi::chooseOpenFile(const QString& preset, QString& fileName) {
     return true;
 }
 
+bool WidgetUi::chooseFolder(const QString& startDir, QString& folder) {
+    const QString chosen = QFileDialog::getExistingDirectory(m_owner, QString(), startDir);
+    if (chosen.isEmpty()) return false;
+    folder = chosen;
+    return true;
+}
+
 } // namespace zentaro::app

@@ -19,6 +19,7 @@ public:
     bool askYesNo(const QString& text, const QString& caption) override;
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
     bool chooseOpenFile(const QString& preset, QString& fileName) override;
+    bool chooseFolder(const QString& startDir, QString& folder) override;
 
 private:
     QWidget* m_owner;

@@ -332,33 +332,29 @@ bool Store::flush(QString* error) {
     return true;
 }
 
-bool Store::copyTo(const QString& folder, QString* error) {
-    if (!m_db) return false;
-    if (!flush(error)) return false;
-    QString dir = folder;
-    if (!dir.endsWith(u'/')) dir += u'/';
-    for (const auto& e : m_entries) {
-        const QString name = QFileInfo(e->path).fileName();
-        const QString target = dir + name;
-        const QString tmp = target + QStringLiteral(".tmp");
-        auto fail = [&](const QString& why) {
-            QFile::remove(tmp);
-            if (error) *error = QStringLiteral("Не удалось скопировать \"%1\": %2").arg(name, why);
-            return false;
-        };
+bool Store::copyFileTo(const QString& fileName, const QString& target, QString* error) {
+    if (!m_db || !flush(error)) return false;
+    const Entry* entry = nullptr;
+    for (const auto& e : m_entries)
+        if (QFileInfo(e->path).fileName() == fileName) entry = e.get();
+    if (!entry) return false;
+    const QString tmp = target + QStringLiteral(".tmp");
+    auto fail = [&](const QString& why) {
         QFile::remove(tmp);
-        // The copy is made into an empty file created owner-only, as the data files are.
-        const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-        if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
-        ::close(fd);
-        QString err;
-        if (!sql::exec(m_db, QStringLiteral("VACUUM %1 INTO %2").arg(e->schema, quoted(tmp)), &err))
-            return fail(err);
-        if (!TableFile::syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
-        if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0)
-            return fail(QString::fromLocal8Bit(strerror(errno)));
-    }
-    TableFile::syncPath(dir, true);
+        if (error) *error = QStringLiteral("Не удалось скопировать \"%1\": %2").arg(fileName, why);
+        return false;
+    };
+    QFile::remove(tmp);
+    // The copy is made into an empty file created owner-only, as the data files are.
+    const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
+    ::close(fd);
+    QString err;
+    if (!sql::exec(m_db, QStringLiteral("VACUUM %1 INTO %2").arg(entry->schema, quoted(tmp)), &err))
+        return fail(err);
+    if (!TableFile::syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0)
+        return fail(QString::fromLocal8Bit(strerror(errno)));
     return true;
 }
 

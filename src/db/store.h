@@ -53,11 +53,11 @@ public:
     // Marks every record of the table to be written anew (after its records were replaced wholesale).
     void rewrite(Table& table);
 
-    // Consistent copies of the attached files (main included) into the folder, made by SQLite, each written
-    // beside its target and renamed over it; owner-only permissions. Stops at the first failure.
-    bool copyTo(const QString& folder, QString* error);
     // The file names of the attached tables, main first.
     QStringList fileNames() const;
+    // A consistent copy of one attached file (by its name), made by SQLite whatever edits go on, written
+    // beside the target and renamed over it, owner-only.
+    bool copyFileTo(const QString& fileName, const QString& target, QString* error);
 
     // When true (the default) writes wait up to kWriteDelayMs, so that quick successive changes (a batch
     // run) share one transaction; false writes at the end of every change.

@@ -18,6 +18,8 @@ public:
     virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value) = 0;
     // The open-file dialog with the file name field preset; true with the chosen full file name.
     virtual bool chooseOpenFile(const QString& preset, QString& fileName) = 0;
+    // The folder dialog opened at startDir; true with the chosen folder.
+    virtual bool chooseFolder(const QString& startDir, QString& folder) = 0;
 };
 
 // The information box of the program: caption "Информация", one OK button.

@@ -5,12 +5,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 
+#include "app/data_grid.h"
 #include "app/main_form.h"
+#include "app/settings_pane.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "db/table_file.h"
@@ -131,4 +138,85 @@ TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     ASSERT_TRUE(db::TableFile::load(db.tbProject, dir.file("project.adb"), nullptr));
     ASSERT_EQ(db.tbProject.recordCount(), 1);
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Не дописан"));
+}
+
+TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsMadeAgainAtClosing) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    {
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        app::TMainForm form(db, session, ui, dir.path());
+        form.FormCreate();
+        form.show();
+        form.resize(1000, 700);
+        form.findChild<app::DataGrid*>("grdLink")->horizontalHeader()->resizeSection(3, 77);
+        form.findChild<QToolButton*>("SpeedButton2")->click(); // hides the link filter group
+        form.findChild<QToolButton*>("SpeedButton44")->click();
+        ASSERT_EQ(ui.shown().size(), 1u);
+        EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Создана резервная копия базы.")));
+        form.findChild<QCheckBox*>("cbRCopy")->setChecked(false);
+        form.findChild<QSpinBox*>("seRCopy")->setValue(5);
+        test::addRecord(db.tbProject, {{"Name", QStringLiteral("После нажатия")}});
+        EXPECT_TRUE(form.close());
+    }
+    // The copy at closing went into the day's folder although automatic copies are off.
+    db::Database copy;
+    const QString day = dir.path() + "RCopy/" + QDate::currentDate().toString("yyyy-MM-dd");
+    ASSERT_TRUE(db::TableFile::load(copy.tbProject, day + "/project.adb", nullptr));
+    EXPECT_EQ(copy.tbProject.recordCount(), 1);
+
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui, dir.path());
+    form.FormCreate();
+    form.show();
+    EXPECT_EQ(form.size(), QSize(1000, 700));
+    EXPECT_EQ(form.findChild<app::DataGrid*>("grdLink")->horizontalHeader()->sectionSize(3), 77);
+    EXPECT_TRUE(form.findChild<QWidget*>("gbLinkFilter")->isHidden());
+    EXPECT_FALSE(form.findChild<QCheckBox*>("cbRCopy")->isChecked());
+    EXPECT_EQ(form.findChild<QSpinBox*>("seRCopy")->value(), 5);
+    EXPECT_EQ(form.settings().copyState().last, QDate::currentDate());
+    EXPECT_EQ(ui.shown().size(), 1u);
+}
+
+TEST(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui, dir.path());
+    form.FormCreate();
+    form.show();
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("Первый")}});
+    form.findChild<QToolButton*>("SpeedButton44")->click();
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("Второй")}});
+    const QString day = dir.path() + "RCopy/" + QDate::currentDate().toString("yyyy-MM-dd");
+    // A folder that holds no copy is refused and nothing changes.
+    ui.clear();
+    ui.type(dir.path());
+    form.findChild<QPushButton*>("bRestore")->click();
+    ASSERT_EQ(ui.shown().size(), 2u); // the folder dialog, then the refusal
+    EXPECT_TRUE(ui.shown()[1].text.contains(QStringLiteral("нет целой копии базы")));
+    EXPECT_EQ(db.tbProject.recordCount(), 2);
+    ui.clear();
+    ui.type(day);
+    ui.answer(true);
+    form.findChild<QPushButton*>("bRestore")->click();
+    EXPECT_EQ(db.tbProject.recordCount(), 1);
+    db.tbProject.first();
+    EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Первый"));
+    ASSERT_EQ(ui.shown().size(), 3u); // the folder, the question, then where the tables came from and went
+    EXPECT_TRUE(ui.shown()[2].text.startsWith(QStringLiteral("Таблицы восстановлены из папки")));
+    const QString safety = ui.shown()[2].text.section(QStringLiteral("сохранены в папке: "), 1);
+    db::Database kept;
+    ASSERT_TRUE(db::TableFile::load(kept.tbProject, safety + "/project.adb", nullptr))
+        << safety.toStdString();
+    EXPECT_EQ(kept.tbProject.recordCount(), 2);
+    db::Database onDisk;
+    ASSERT_TRUE(db::TableFile::load(onDisk.tbProject, dir.file("project.adb"), nullptr));
+    EXPECT_EQ(onDisk.tbProject.recordCount(), 1);
 }

@@ -26,6 +26,7 @@ public:
     bool askYesNo(const QString&, const QString&) override { return true; }
     bool inputQuery(const QString&, const QString&, QString&) override { return false; }
     bool chooseOpenFile(const QString&, QString&) override { return false; }
+    bool chooseFolder(const QString&, QString&) override { return false; }
 };
 
 void ack(const char* fmt, int a, int b = 0) {

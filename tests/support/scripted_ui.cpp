@@ -30,6 +30,10 @@ bool ScriptedUi::chooseOpenFile(const QString& preset, QString& fileName) {
     return inputQuery(QStringLiteral("open file"), preset, fileName);
 }
 
+bool ScriptedUi::chooseFolder(const QString& startDir, QString& folder) {
+    return inputQuery(QStringLiteral("choose folder"), startDir, folder);
+}
+
 QStringList ScriptedUi::texts() const {
     QStringList out;
     for (const Shown& s : m_shown)

@@ -25,6 +25,7 @@ public:
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
     // Answered from the same queue as the input dialog.
     bool chooseOpenFile(const QString& preset, QString& fileName) override;
+    bool chooseFolder(const QString& startDir, QString& folder) override;
 
     void answer(bool yes) { m_answers.push_back(yes); }
     // The next input dialog is confirmed with the text; with no text queued it is cancelled.

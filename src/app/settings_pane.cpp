@@ -1,0 +1,266 @@
+#include "app/settings_pane.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTime>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/data_grid.h"
+#include "app/hints.h"
+#include "app/icons.h"
+#include "db/database.h"
+#include "db/table_file.h"
+#include "util/shell.h"
+#include "util/user_interface.h"
+
+namespace zentaro::app {
+
+namespace {
+
+QToolButton* toolButton(QWidget* parent, const QString& name, const QString& hint, const char* icon,
+                        QStyle::StandardPixmap fallback) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setIcon(themeIcon(icon, fallback));
+    setHint(b, hint);
+    return b;
+}
+
+// A panel inside a splitter: its size along the splitter, and setting it (the neighbour takes the rest).
+int splitSize(QWidget* w, bool height) {
+    return height ? w->height() : w->width();
+}
+
+void setSplitSize(QWidget* w, int size) {
+    auto* splitter = qobject_cast<QSplitter*>(w->parentWidget());
+    if (!splitter) return;
+    QList<int> sizes = splitter->sizes();
+    const int i = splitter->indexOf(w);
+    if (i < 0 || sizes.size() < 2) return;
+    int total = 0;
+    for (int s : sizes)
+        total += s;
+    const int other = i == 0 ? 1 : i - 1;
+    sizes[other] = std::max(0, total - size - (total - sizes[i] - sizes[other]));
+    sizes[i] = size;
+    splitter->setSizes(sizes);
+}
+
+} // namespace
+
+SettingsPane::SettingsPane(const PaneContext& ctx, QWidget* page, QString baseDir)
+    : QObject(page), today(QDate::currentDate()), m_ctx(ctx), m_baseDir(std::move(baseDir)) {
+    auto* layout = new QVBoxLayout(page);
+    m_groupBox7 = new QGroupBox(QStringLiteral("Резервная копия базы: "), page);
+    m_groupBox7->setObjectName(QStringLiteral("GroupBox7"));
+    m_groupBox7->setMinimumHeight(80);
+    auto* row = new QHBoxLayout(m_groupBox7);
+    m_cbRCopy = new QCheckBox(QStringLiteral("Делать копию через:"), m_groupBox7);
+    m_cbRCopy->setObjectName(QStringLiteral("cbRCopy"));
+    setHint(m_cbRCopy, QStringLiteral("Создание резервной копии базы данных"));
+    m_seRCopy = new QSpinBox(m_groupBox7);
+    m_seRCopy->setObjectName(QStringLiteral("seRCopy"));
+    m_seRCopy->setRange(1, 100);
+    auto* days = new QLabel(QStringLiteral("дня"), m_groupBox7);
+    QToolButton* now = toolButton(m_groupBox7, QStringLiteral("SpeedButton44"),
+                                  QStringLiteral("Создать резервную копию сейчас!"), "document-save",
+                                  QStyle::SP_DialogSaveButton);
+    QToolButton* open =
+        toolButton(m_groupBox7, QStringLiteral("spRCopyDirOpen"), QStringLiteral("Открыть папку с копиями"),
+                   "folder-open", QStyle::SP_DirOpenIcon);
+    auto* restore = new QPushButton(QStringLiteral("Восстановить…"), m_groupBox7);
+    restore->setObjectName(QStringLiteral("bRestore"));
+    setHint(restore, QStringLiteral("Восстановить базу из резервной копии"));
+    for (QWidget* w : std::initializer_list<QWidget*>{m_cbRCopy, m_seRCopy, days, now, open, restore})
+        row->addWidget(w);
+    row->addStretch();
+    connect(m_cbRCopy, &QCheckBox::toggled, this, [this](bool on) { m_copy.enabled = on; });
+    connect(m_seRCopy, &QSpinBox::valueChanged, this, [this](int v) { m_copy.intervalDays = v; });
+    connect(now, &QToolButton::clicked, this, &SettingsPane::SpeedButton44Click);
+    connect(open, &QToolButton::clicked, this, &SettingsPane::spRCopyDirOpenClick);
+    connect(restore, &QPushButton::clicked, this, &SettingsPane::bRestoreClick);
+
+    m_gbImport = new QGroupBox(QStringLiteral("База данных: "), page);
+    m_gbImport->setObjectName(QStringLiteral("gbImport"));
+    m_gbImport->setMinimumHeight(80);
+    auto* ib = new QHBoxLayout(m_gbImport);
+    m_cbAllExport = new QCheckBox(QStringLiteral("Экспорт перед выходом"), m_gbImport);
+    m_cbAllExport->setObjectName(QStringLiteral("cbAllExport"));
+    setHint(m_cbAllExport,
+            QStringLiteral("Экспортировать все таблицы в текстовые файлы каждый раз перед выходом"));
+    ib->addWidget(m_cbAllExport);
+    ib->addStretch();
+    m_gbImport->hide();
+    layout->addWidget(m_groupBox7);
+    layout->addWidget(m_gbImport);
+    layout->addStretch();
+    showCopyState();
+}
+
+void SettingsPane::showCopyState() {
+    m_cbRCopy->setChecked(m_copy.enabled);
+    m_seRCopy->setValue(m_copy.intervalDays);
+}
+
+db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
+    // A key names a control (and for grids a column): "grdLink-3" is column 3 of grdLink.
+    auto column = [window](const QString& key, int* index) -> QHeaderView* {
+        const qsizetype dash = key.lastIndexOf(u'-');
+        auto* grid = window->findChild<DataGrid*>(key.left(dash));
+        if (!grid || dash < 0) return nullptr;
+        *index = key.mid(dash + 1).toInt();
+        return grid->horizontalHeader();
+    };
+    auto widget = [window](const QString& key) {
+        return window->findChild<QWidget*>(key.section(u'.', 0, 0));
+    };
+    db::OptionAccess a;
+    a.intValue = [=, this](const QString& key) -> int {
+        if (key == QLatin1String("Height")) return window->height();
+        if (key == QLatin1String("Width")) return window->width();
+        if (key == QLatin1String("cbAllExport.Checked")) return m_cbAllExport->isChecked() ? 1 : 0;
+        if (key == QLatin1String("cbRCopy.Checked")) return m_copy.enabled ? 1 : 0;
+        if (key == QLatin1String("seRCopy.Value")) return m_copy.intervalDays;
+        if (key == QLatin1String("gbLinkFilter.Visible")) {
+            QWidget* w = widget(key);
+            return w && !w->isHidden() ? 1 : 0;
+        }
+        if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
+            QWidget* w = widget(key);
+            return w ? splitSize(w, key.endsWith(QLatin1String(".Height"))) : -1;
+        }
+        int i = 0;
+        QHeaderView* h = column(key, &i);
+        if (!h) return -1;
+        return h->isSectionHidden(i) ? -1 : h->sectionSize(i);
+    };
+    a.textValue = [=, this](const QString& key) -> QString {
+        if (key == QLatin1String("LastRCopyDate")) return m_copy.lastText();
+        auto* rep = window->findChild<QComboBox*>(QStringLiteral("cbRep"));
+        return rep ? rep->currentText() : QString();
+    };
+    a.applyInt = [=, this](const QString& key, int v) {
+        if (key == QLatin1String("Height")) {
+            window->resize(window->width(), v);
+        } else if (key == QLatin1String("Width")) {
+            window->resize(v, window->height());
+        } else if (key == QLatin1String("cbAllExport.Checked")) {
+            m_cbAllExport->setChecked(v == 1);
+        } else if (key == QLatin1String("cbRCopy.Checked")) {
+            m_copy.enabled = v != 0;
+            showCopyState();
+        } else if (key == QLatin1String("seRCopy.Value")) {
+            m_copy.intervalDays = std::clamp(v, 1, 100);
+            showCopyState();
+        } else if (key == QLatin1String("gbLinkFilter.Visible")) {
+            if (QWidget* w = widget(key)) w->setVisible(v != 0);
+        } else if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
+            if (QWidget* w = widget(key)) setSplitSize(w, v);
+        } else {
+            int i = 0;
+            if (QHeaderView* h = column(key, &i); h && i < h->count()) h->resizeSection(i, v);
+        }
+    };
+    a.applyText = [=, this](const QString& key, const QString& v) {
+        if (key == QLatin1String("LastRCopyDate")) {
+            m_copy.setLastText(v, today);
+        } else if (auto* rep = window->findChild<QComboBox*>(QStringLiteral("cbRep"))) {
+            rep->setCurrentText(v);
+        }
+    };
+    return a;
+}
+
+void SettingsPane::SpeedButton44Click() {
+    m_ctx.db.StartRCopyNow = true;
+    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today);
+}
+
+void SettingsPane::spRCopyDirOpenClick() {
+    ShellExec(db::copyRoot(m_baseDir));
+}
+
+void SettingsPane::runAtClosing() {
+    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today);
+}
+
+void SettingsPane::bRestoreClick() {
+    QString folder;
+    if (!m_ctx.ui.chooseFolder(db::copyRoot(m_baseDir), folder) || folder.isEmpty()) return;
+    folder = QDir(folder).absolutePath();
+    const QString shown = QDir::toNativeSeparators(folder);
+    QString error;
+    db::Database check;
+    for (db::Table* t : check.dataTables()) {
+        if (!db::TableFile::load(*t, folder + u'/' + db::tableFileName(*t), &error)) {
+            m_ctx.ui.showError(
+                QStringLiteral("В папке \"%1\" нет целой копии базы: %2.\r\nНичего не изменено.")
+                    .arg(shown, error),
+                QStringLiteral("Ошибка"));
+            return;
+        }
+    }
+    if (!m_ctx.ui.askYesNo(
+            QStringLiteral("Все таблицы базы будут заменены копией из папки \"%1\". Текущие "
+                           "таблицы сначала будут сохранены в новую резервную копию. Продолжить?")
+                .arg(shown),
+            QStringLiteral("Восстановление")))
+        return;
+    // The current tables first go into a copy of their own, next to the day's copies.
+    const bool wasAsked = m_ctx.db.StartRCopyNow;
+    m_ctx.db.StartRCopyNow = true;
+    const bool wasAuto = m_ctx.db.isAuto;
+    m_ctx.db.isAuto = true;
+    const db::ReserveCopyState kept = m_copy;
+    // A folder of its own, so that a restore from today's folder never copies over its own source.
+    const db::CopyOutcome safety =
+        db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today,
+                     db::dayFolderName(today) + QTime::currentTime().toString(QStringLiteral("-HHmmss")));
+    m_copy = kept;
+    m_ctx.db.isAuto = wasAuto;
+    m_ctx.db.StartRCopyNow = wasAsked;
+    if (safety == db::CopyOutcome::Failed) return;
+    const QString safetyFolder = db::lastCopyFolder();
+    if (m_ctx.db.BaseLoadError) {
+        // The data files were not loaded and are not written by the program: they are replaced as files,
+        // and the next start reads them.
+        for (db::Table* t : m_ctx.db.dataTables()) {
+            const QString name = db::tableFileName(*t);
+            if (!db::CopyFile(folder + u'/' + name, m_baseDir + name)) {
+                m_ctx.ui.showError(QStringLiteral("Не удалось восстановить таблицу \"%1\".").arg(name),
+                                   QStringLiteral("Ошибка"));
+                return;
+            }
+        }
+        Msg(m_ctx.ui,
+            QStringLiteral("Таблицы восстановлены из папки \"%1\". Перезапустите программу.").arg(shown));
+        return;
+    }
+    if (!db::RestoreFrom(m_ctx.db, folder, &error)) {
+        m_ctx.ui.showError(error, QStringLiteral("Ошибка"));
+        return;
+    }
+    QString err;
+    if (!m_ctx.db.store.flush(&err)) {
+        m_ctx.ui.showError(QStringLiteral("Не удалось сохранить изменения: ") + err,
+                           QStringLiteral("Ошибка"));
+        return;
+    }
+    emit restored();
+    Msg(m_ctx.ui,
+        QStringLiteral("Таблицы восстановлены из папки \"%1\".\r\nПрежние таблицы сохранены в папке: %2")
+            .arg(shown, QDir::toNativeSeparators(safetyFolder)));
+}
+
+} // namespace zentaro::app

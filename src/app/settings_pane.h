@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+
+#include "app/pane_kit.h"
+#include "db/reserve_copy.h"
+#include "db/settings.h"
+
+class QCheckBox;
+class QGroupBox;
+class QMainWindow;
+class QSpinBox;
+
+namespace zentaro::app {
+
+// The settings tab: the reserve-copy group with its options, copy, folder and restore buttons, and the
+// database group; and the remembered layout of the whole window (sizes, panels, grid columns, options).
+class SettingsPane : public QObject {
+    Q_OBJECT
+public:
+    SettingsPane(const PaneContext& ctx, QWidget* page, QString baseDir);
+
+    db::ReserveCopyState& copyState() { return m_copy; }
+    QGroupBox* groupBox7() const { return m_groupBox7; }
+    QGroupBox* gbImport() const { return m_gbImport; }
+
+    // The remembered options of the window, read and applied through the controls' object names.
+    db::OptionAccess optionAccess(QMainWindow* window);
+
+    void SpeedButton44Click();
+    void spRCopyDirOpenClick();
+    void bRestoreClick();
+    // The copy at closing: made when due or asked for, silently unless it fails.
+    void runAtClosing();
+
+    // The day the program takes as today (tests set it).
+    QDate today;
+
+signals:
+    // The tables were replaced by a restore.
+    void restored();
+
+private:
+    void showCopyState();
+
+    PaneContext m_ctx;
+    QString m_baseDir;
+    db::ReserveCopyState m_copy;
+    QGroupBox* m_groupBox7 = nullptr;
+    QGroupBox* m_gbImport = nullptr;
+    QCheckBox* m_cbRCopy = nullptr;
+    QSpinBox* m_seRCopy = nullptr;
+    QCheckBox* m_cbAllExport = nullptr;
+};
+
+} // namespace zentaro::app

@@ -1,0 +1,134 @@
+#include "db/reserve_copy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include "db/database.h"
+#include "db/table_file.h"
+#include "util/user_interface.h"
+
+namespace zentaro::db {
+
+namespace {
+
+QString g_lastFolder;
+
+bool writeAll(int fd, const char* data, qint64 size) {
+    // A write that stores fewer bytes than asked is not retried: the disk is full or the file is cut.
+    return ::write(fd, data, size_t(size)) == ssize_t(size);
+}
+
+} // namespace
+
+QString ReserveCopyState::lastText() const {
+    return last ? QLocale().toString(*last, QLocale::ShortFormat) : QString();
+}
+
+void ReserveCopyState::setLastText(const QString& text, const QDate& today) {
+    if (text.isEmpty()) {
+        last = today;
+        return;
+    }
+    QDate d = QLocale().toDate(text, QLocale::ShortFormat);
+    // Short forms with two-digit years read into the last century; the settings write four digits.
+    if (!d.isValid()) d = QLocale().toDate(text, QStringLiteral("dd.MM.yyyy"));
+    if (d.isValid()) last = d;
+}
+
+bool ReserveCopyState::due(const QDate& today) const {
+    return !last || last->daysTo(today) >= intervalDays;
+}
+
+bool CopyFile(const QString& FromFile, const QString& ToFile) {
+    QFile from(FromFile);
+    if (!from.open(QIODevice::ReadOnly)) return false;
+    const QString tmp = ToFile + QStringLiteral(".tmp");
+    QFile::remove(tmp);
+    const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+    if (fd < 0) return false;
+    QByteArray block(65535, Qt::Uninitialized);
+    bool ok = true;
+    while (ok) {
+        const qint64 n = from.read(block.data(), block.size());
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = writeAll(fd, block.constData(), n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ok = ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(ToFile).constData()) == 0;
+    if (!ok) QFile::remove(tmp);
+    return ok;
+}
+
+QString copyRoot(const QString& baseDir) {
+    QDir d(baseDir);
+    d.cdUp();
+    return d.absolutePath() + QStringLiteral("/RCopy");
+}
+
+QString dayFolderName(const QDate& day) {
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString lastCopyFolder() {
+    return g_lastFolder;
+}
+
+CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseDir, UserInterface& ui,
+                     const QDate& today, const QString& folderName) {
+    g_lastFolder.clear();
+    if (db.BaseLoadError) return CopyOutcome::Skipped;
+    if (!db.StartRCopyNow && (!state.enabled || !state.due(today))) return CopyOutcome::Skipped;
+    state.last = today;
+    const QDir base(baseDir);
+    if (!base.exists()) return CopyOutcome::Skipped;
+    const QStringList files = base.entryList(QDir::Files, QDir::Name);
+    const QString root = copyRoot(baseDir);
+    const QString folder = root + u'/' + (folderName.isEmpty() ? dayFolderName(today) : folderName);
+    QDir().mkdir(root);
+    QDir().mkdir(folder);
+    const QStringList stored = db.store.fileNames();
+    for (const QString& name : files) {
+        if (name.size() <= 4) continue;
+        // The lock and a transaction's journal are not data; a journal is never left once a write ends.
+        if (name == QLatin1String("zentaro.lock") || name.endsWith(QLatin1String("-journal")) ||
+            name.endsWith(QLatin1String(".tmp")))
+            continue;
+        const QString target = folder + u'/' + name;
+        const bool ok = stored.contains(name) ? db.store.copyFileTo(name, target, nullptr)
+                                              : CopyFile(base.filePath(name), target);
+        if (!ok) {
+            ui.showError(QStringLiteral("Не удалось создать резервную копию базы!"),
+                         QStringLiteral("Ошибка"));
+            return CopyOutcome::Failed;
+        }
+    }
+    TableFile::syncPath(folder, true);
+    g_lastFolder = folder;
+    if (!db.isAuto)
+        Msg(ui, QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
+                    QDir::toNativeSeparators(folder));
+    return CopyOutcome::Done;
+}
+
+bool RestoreFrom(Database& db, const QString& folder, QString* error) {
+    // Every file is read and checked before anything changes.
+    Database scratch;
+    for (Table* t : scratch.dataTables())
+        if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
+    const Change change(db.store);
+    for (Table* t : db.dataTables()) {
+        t->checkBrowseMode();
+        if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
+        db.store.rewrite(*t);
+    }
+    return true;
+}
+
+} // namespace zentaro::db

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <optional>
+
+#include <QDate>
+#include <QString>
+
+namespace zentaro {
+class UserInterface;
+}
+
+namespace zentaro::db {
+
+class Database;
+
+// The reserve-copy options and the date of the last copy, bound to the settings tab's controls.
+struct ReserveCopyState {
+    bool enabled = true;       // "Делать копию через:"
+    int intervalDays = 3;      // 1 to 100
+    std::optional<QDate> last; // unset: far in the past, a copy is due
+
+    // The last copy's date as the settings keep it: the regional short date form.
+    QString lastText() const;
+    // From the settings: an empty text is today; a text that is no date leaves the date unset.
+    void setLastText(const QString& text, const QDate& today);
+    // Whether an automatic copy is due today.
+    bool due(const QDate& today) const;
+};
+
+// Copies a file in blocks, into a new file beside the target renamed over it, owner-only; a read or write
+// that fails, or a write that stores fewer bytes than were read, is a failure and leaves no target.
+bool CopyFile(const QString& FromFile, const QString& ToFile);
+
+// The folder that holds the day folders of copies: "RCopy" beside the data folder.
+QString copyRoot(const QString& baseDir);
+// The day folder's name: year-month-day with two-digit month and day.
+QString dayFolderName(const QDate& day);
+
+enum class CopyOutcome { Skipped, Done, Failed };
+
+// Makes a copy of every ordinary file of the data folder whose name is longer than four characters into the
+// day folder, when one is due or was asked for (StartRCopyNow). Table files come from the store (a consistent
+// state, even with edits going on); the lock file is not data and is left out. A failed file shows
+// "Не удалось создать резервную копию базы!" and stops; a good copy outside closing says where it is.
+// folderName replaces the day's name (a copy that must not mix with the day's).
+CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseDir, UserInterface& ui,
+                     const QDate& today, const QString& folderName = QString());
+
+// The folder a copy was made into by the last RunRCopy (empty when none).
+QString lastCopyFolder();
+
+// Replaces the seven data tables with those of a copy folder, as one change of the store. The folder's
+// files are read and checked first: a missing or damaged one refuses the whole restore with its error text
+// and nothing changes.
+bool RestoreFrom(Database& db, const QString& folder, QString* error);
+
+} // namespace zentaro::db

@@ -1,0 +1,155 @@
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "db/reserve_copy.h"
+#include "db/session.h"
+#include "db/table_file.h"
+#include "support/records.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+
+using namespace zentaro;
+using namespace zentaro::db;
+
+namespace {
+
+class ReserveCopy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.acquireInstanceLock());
+        session.start();
+        test::addRecord(db.tbProject, {{"Name", QStringLiteral("Первый")}});
+    }
+    QString folder(const char* day) const {
+        return dir.path() + QStringLiteral("RCopy/") + QString::fromLatin1(day);
+    }
+    int projectsIn(const QString& copy) {
+        Database other;
+        if (!TableFile::load(other.tbProject, copy + QStringLiteral("/project.adb"), nullptr)) return -1;
+        return other.tbProject.recordCount();
+    }
+
+    test::TempFolder dir;
+    test::ScriptedUi ui;
+    Database db;
+    RecordRules rules{db, ui};
+    Session session{db, dir.base(), ui};
+    ReserveCopyState state;
+};
+
+const QDate kDec5(2014, 12, 5);
+
+} // namespace
+
+TEST_F(ReserveCopy, AnAutomaticCopyIsDueWhenTheIntervalHasPassed) {
+    state.last = kDec5;
+    db.isAuto = true;
+    EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, QDate(2014, 12, 7)), CopyOutcome::Skipped);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "RCopy"));
+    EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, QDate(2014, 12, 8)), CopyOutcome::Done);
+    EXPECT_EQ(projectsIn(folder("2014-12-08")), 1);
+    EXPECT_TRUE(ui.shown().empty()); // closing copies silently
+    EXPECT_EQ(state.last, QDate(2014, 12, 8));
+    state.enabled = false;
+    state.last.reset(); // never copied: due, but switched off
+    EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, QDate(2014, 12, 9)), CopyOutcome::Skipped);
+}
+
+TEST_F(ReserveCopy, TwoPressesOnOneDayShareTheFolderAndEachSaysWhere) {
+    db.StartRCopyNow = true;
+    state.enabled = false;
+    state.last = kDec5;
+    ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("Второй")}}); // not yet written: the copy flushes
+    ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    const QString expected = QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
+                             QDir::toNativeSeparators(folder("2014-12-05"));
+    EXPECT_EQ(ui.texts(), (QStringList{expected, expected}));
+    EXPECT_EQ(projectsIn(folder("2014-12-05")), 2);
+    // Copies are owner-only, as the data files; the lock is no data; short names are skipped.
+    struct stat st {};
+    ::stat(QFile::encodeName(folder("2014-12-05") + "/account.adb").constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + "/zentaro.lock"));
+}
+
+TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
+    test::TempFolder::write(dir.file("a.db"), "x");
+    test::TempFolder::write(dir.file("notes.txt"), "заметки");
+    db.StartRCopyNow = true;
+    ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + "/a.db"));
+    EXPECT_EQ(test::TempFolder::read(folder("2014-12-05") + "/notes.txt"), QByteArray("заметки"));
+    // A file where the copies' folder should be: nothing can be copied.
+    QDir(dir.path() + "RCopy").removeRecursively();
+    test::TempFolder::write(dir.path() + "RCopy", "in the way");
+    ui.clear();
+    EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Failed);
+    ASSERT_EQ(ui.shown().size(), 1u);
+    EXPECT_EQ(ui.shown()[0].text, QStringLiteral("Не удалось создать резервную копию базы!"));
+    EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Ошибка"));
+}
+
+TEST_F(ReserveCopy, NoCopyAfterALoadFailure) {
+    db.BaseLoadError = true;
+    db.StartRCopyNow = true;
+    EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Skipped);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "RCopy"));
+}
+
+TEST(CopyFile, AShortWriteIsAFailureAndLeavesNoCopy) {
+    test::TempFolder dir;
+    const QString from = dir.path() + "big", to = dir.path() + "copy";
+    test::TempFolder::write(from, QByteArray(300000, 'z'));
+    // A file size limit makes the disk take fewer bytes than were read, as a full disk does.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100000;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool copied = CopyFile(from, to);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(copied);
+    EXPECT_FALSE(QFileInfo::exists(to));
+    EXPECT_FALSE(QFileInfo::exists(to + ".tmp"));
+    EXPECT_TRUE(CopyFile(from, to));
+    EXPECT_EQ(QFileInfo(to).size(), 300000);
+}
+
+TEST_F(ReserveCopy, ARestoreBringsBackTheCopyAndARefusedOneChangesNothing) {
+    db.StartRCopyNow = true;
+    ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("После копии")}});
+    ASSERT_TRUE(db.store.flush());
+    // A damaged copy is refused whole.
+    const QString damaged = dir.path() + "damaged";
+    QDir().mkpath(damaged);
+    for (const QString& f : QDir(folder("2014-12-05")).entryList(QDir::Files))
+        QFile::copy(folder("2014-12-05") + u'/' + f, damaged + u'/' + f);
+    test::TempFolder::write(damaged + "/ancor.adb", "not a table");
+    QString error;
+    EXPECT_FALSE(RestoreFrom(db, damaged, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("\"ancor.adb\""))) << error.toStdString();
+    EXPECT_EQ(projectsIn(dir.path() + "base"), 2);
+    EXPECT_EQ(db.tbProject.recordCount(), 2);
+
+    ASSERT_TRUE(RestoreFrom(db, folder("2014-12-05"), &error)) << error.toStdString();
+    ASSERT_TRUE(db.store.flush());
+    EXPECT_EQ(db.tbProject.recordCount(), 1);
+    EXPECT_EQ(projectsIn(dir.path() + "base"), 1);
+    // New records go on from the restored IDs, and are written.
+    test::addRecord(db.tbProject, {{"Name", QStringLiteral("Новый")}});
+    EXPECT_EQ(db.tbProject.asInteger("ID"), 2);
+    ASSERT_TRUE(db.store.flush());
+    EXPECT_EQ(projectsIn(dir.path() + "base"), 2);
+}
