@@ -4,6 +4,7 @@
 #include <QScopeGuard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,7 +29,9 @@
 #include "app/sites_pane.h"
 #include "db/site_view.h"
 #include "util/shell.h"
+#include "web/batch_run.h"
 #include "web/ext_links.h"
+#include "web/index_check.h"
 #include "web/link_presence.h"
 #include "web/page_fetcher.h"
 #include "web/site_metrics.h"
@@ -68,6 +71,24 @@ void fill(QWidget* parent, QWidget* child) {
     layout->addWidget(child);
 }
 
+// The work panel as batch runs see it: the progress bar 0 to 100 and the stop button.
+class WorkPanel final : public web::RunPanel {
+public:
+    WorkPanel(QProgressBar* pb, QPushButton* stop) : m_pb(pb), m_stop(stop) {}
+    void showRun(bool on) override {
+        m_pb->setRange(0, 100);
+        m_pb->setValue(0);
+        m_pb->setVisible(on);
+        m_stop->setVisible(on);
+    }
+    void setProgress(int percent) override { m_pb->setValue(percent); }
+    void processEvents() override { QApplication::processEvents(); }
+
+private:
+    QProgressBar* m_pb;
+    QPushButton* m_stop;
+};
+
 QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
     auto* s = new QSplitter(o, parent);
     s->setObjectName(name);
@@ -87,6 +108,7 @@ TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, 
     m_appHint = new AppHint(this);
     m_fetcher = new web::PageFetcher(this);
     buildFrame();
+    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop);
     resize(1180, 680);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -129,6 +151,7 @@ void TMainForm::buildFrame() {
     m_bUStop->setObjectName(QStringLiteral("bUStop"));
     m_bUStop->setFixedWidth(112);
     m_bUStop->hide();
+    connect(m_bUStop, &QPushButton::clicked, this, [this] { m_db.isStop = true; }); // bUStopClick
     m_pb = new QProgressBar(psb);
     m_pb->setObjectName(QStringLiteral("pb"));
     m_pb->setRange(0, 0);
@@ -336,8 +359,20 @@ void TMainForm::LinkHere() {
 }
 
 void TMainForm::runCommand(const QString& operation) {
+    // Batch runs keep the window working between records and leave the cursor alone.
+    if (operation == QLatin1String("CheckAllPageLink"))
+        return web::CheckAllPageLink(m_db, *m_fetcher, m_ui, *m_runPanel);
+    if (operation == QLatin1String("CheckExtLinksAll"))
+        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, false);
+    if (operation == QLatin1String("CheckExtLinksNew"))
+        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, true);
+    if (operation == QLatin1String("UpdateSitePRCYAll"))
+        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0);
+    if (operation == QLatin1String("UpdateSitePRCYNew"))
+        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1);
     // Web requests block the window; the wait cursor says so (message boxes get the normal one).
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    web::IndexContext index{*m_fetcher, m_ui, captchaImagePath(), {}};
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     if (operation == QLatin1String("CheckPageLink"))
         web::SpeedButton3Click(m_db, *m_fetcher, m_ui);
@@ -349,8 +384,18 @@ void TMainForm::runCommand(const QString& operation) {
         web::UpDatePRCY(m_db, *m_fetcher, m_ui, 0);
     else if (operation == QLatin1String("sbPRCYProjectUpdateClick"))
         web::sbPRCYProjectUpdateClick(m_db, *m_fetcher, m_ui);
+    else if (operation == QLatin1String("sbPageCheckIndexClick"))
+        web::sbPageCheckIndexClick(m_db, index);
+    else if (operation == QLatin1String("mnCheckLinkAllClick"))
+        web::mnCheckLinkAllClick(m_db, index);
     else
         commandNotAvailable();
+}
+
+QString TMainForm::captchaImagePath() const {
+    // An installed program cannot write into its folder: the image then goes beside the data.
+    const QFileInfo program(m_programDir);
+    return (program.isWritable() ? m_programDir : m_session.baseDir()) + QStringLiteral("yandex.gif");
 }
 
 void TMainForm::commandNotAvailable() {

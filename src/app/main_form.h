@@ -14,7 +14,8 @@ class Session;
 } // namespace zentaro::db
 namespace zentaro::web {
 class PageFetcher;
-}
+class RunPanel;
+} // namespace zentaro::web
 
 class QGroupBox;
 class QLabel;
@@ -85,6 +86,7 @@ private:
     void pcCatChange();
     // The answer of a control whose command the program does not have yet.
     void commandNotAvailable();
+    QString captchaImagePath() const;
     void AppHintChanged(const QString& text);
 
     db::Database& m_db;
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;
+    std::unique_ptr<web::RunPanel> m_runPanel;
 
     QTabWidget* m_pcMain = nullptr;
     QTabWidget* m_pcTrust = nullptr;

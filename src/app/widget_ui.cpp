@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QTranslator>
 
+#include "dialogs/captcha_dialog.h"
+
 namespace zentaro::app {
 
 bool installQtTranslations() {
@@ -74,6 +76,17 @@ bool WidgetUi::chooseOpenFile(const QString& preset, QString& fileName) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     fileName = dialog.selectedFiles().first();
     return true;
+}
+
+QString WidgetUi::ShowCaptcha(const QString& imageFile, bool& cancelled) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    dialogs::TfmCaptcha dialog(1, imageFile, m_owner);
+    QApplication::restoreOverrideCursor();
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    dialog.exec();
+    QApplication::restoreOverrideCursor();
+    cancelled = dialog.cancelled();
+    return dialog.FormRunResultS();
 }
 
 bool WidgetUi::chooseFolder(const QString& startDir, QString& folder) {

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
@@ -18,6 +19,7 @@
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
 #include "app/widget_ui.h"
+#include "dialogs/captcha_dialog.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "support/main_window.h"
@@ -235,7 +237,7 @@ TEST_F(Frame, TheNotesMemoPostsWhenItIsLeft) {
 
 TEST_F(Frame, ACommandNotYetAvailableSaysSo) {
     find<QPushButton>("bGetReport")->click();
-    form->runCommand(QStringLiteral("sbPageCheckIndexClick"));
+    form->runCommand(QStringLiteral("N18Click"));
     EXPECT_EQ(ui.texts(), (QStringList{QStringLiteral("Эта команда пока недоступна."),
                                        QStringLiteral("Эта команда пока недоступна.")}));
 }
@@ -254,4 +256,41 @@ TEST_F(Frame, QtStandardButtonsSpeakRussian) {
     ASSERT_TRUE(app::installQtTranslations());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Да"));
+}
+
+TEST(CaptchaDialog, EnterIsOkCancelGivesUpAndTheFrameIsNeither) {
+    test::TempFolder dir;
+    QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    image.save(dir.path() + "image.png", "PNG");
+    QFile::rename(dir.path() + "image.png",
+                  dir.path() + "yandex.gif"); // served as a GIF, shown as what it is
+    {
+        dialogs::TfmCaptcha d(1, dir.path() + "yandex.gif");
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Каптча Яндекса"));
+        EXPECT_FALSE(d.findChild<QLabel*>("img")->pixmap().isNull());
+        d.show();
+        auto* text = d.findChild<QLineEdit*>("eText");
+        QTest::keyClicks(text, "ab cd");
+        QTest::keyClick(text, Qt::Key_Return);
+        EXPECT_EQ(d.result(), QDialog::Accepted);
+        EXPECT_EQ(d.FormRunResultS(), QStringLiteral("ab cd"));
+        EXPECT_FALSE(d.cancelled());
+    }
+    {
+        dialogs::TfmCaptcha d(1, dir.path() + "yandex.gif");
+        d.show();
+        QTest::keyClicks(d.findChild<QLineEdit*>("eText"), "x");
+        d.findChild<QPushButton*>("bCancel")->click();
+        EXPECT_TRUE(d.cancelled());
+        EXPECT_EQ(d.FormRunResultS(), QString());
+    }
+    {
+        dialogs::TfmCaptcha d(1, dir.path() + "yandex.gif");
+        d.show();
+        QTest::keyClicks(d.findChild<QLineEdit*>("eText"), "x");
+        d.close();
+        EXPECT_FALSE(d.cancelled());
+        EXPECT_EQ(d.FormRunResultS(), QString());
+    }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QTest>
@@ -264,6 +266,13 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     find<QToolButton>("sbPRCYProjectUpdate")->click();
     EXPECT_EQ(ui.shown().back().text, QStringLiteral("Для сайта mine.example:\r\nтИЦ=40\r\nPR=3"));
     EXPECT_EQ(db.tbProject.asInteger("TIC"), 40);
+    // The run over every listed page from the links menu: the work panel shows and hides again.
+    ui.clear();
+    form->findChild<QAction*>("N11")->trigger();
+    EXPECT_EQ(ui.texts(), QStringList{QStringLiteral("Проверка выполнена.")});
+    EXPECT_FALSE(find<QPushButton>("bUStop")->isVisible());
+    EXPECT_FALSE(db.tbLink.controlsDisabled());
+    EXPECT_EQ(find<app::DataGrid>("grdLink")->model()->rowCount(), db.tbLink.recordCount());
 }
 
 TEST_F(Panes, MenuHighlightShowsTheLongHintInTheWorkPanel) {

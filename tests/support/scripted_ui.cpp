@@ -1,5 +1,7 @@
 #include "support/scripted_ui.h"
 
+#include <QFile>
+
 namespace zentaro::test {
 
 void ScriptedUi::showMessage(const QString& text, const QString& caption) {
@@ -32,6 +34,17 @@ bool ScriptedUi::chooseOpenFile(const QString& preset, QString& fileName) {
 
 bool ScriptedUi::chooseFolder(const QString& startDir, QString& folder) {
     return inputQuery(QStringLiteral("choose folder"), startDir, folder);
+}
+
+QString ScriptedUi::ShowCaptcha(const QString& imageFile, bool& cancelled) {
+    QFile f(imageFile);
+    captchaImages.push_back(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+    m_shown.push_back({QStringLiteral("captcha"), imageFile, QStringLiteral("Каптча Яндекса")});
+    if (m_captcha.empty()) return {};
+    const auto [text, cancel] = m_captcha.front();
+    m_captcha.pop_front();
+    cancelled = cancel;
+    return text;
 }
 
 QStringList ScriptedUi::texts() const {

@@ -26,6 +26,12 @@ public:
     // Answered from the same queue as the input dialog.
     bool chooseOpenFile(const QString& preset, QString& fileName) override;
     bool chooseFolder(const QString& startDir, QString& folder) override;
+    // Answered from its own queue: a text, or a cancel; a dry queue closes the dialog by its frame.
+    QString ShowCaptcha(const QString& imageFile, bool& cancelled) override;
+    void answerCaptcha(const QString& text) { m_captcha.push_back({text, false}); }
+    void cancelCaptcha() { m_captcha.push_back({QString(), true}); }
+    // The image files the captcha dialog was shown, with their bytes at that moment.
+    std::vector<QByteArray> captchaImages;
 
     void answer(bool yes) { m_answers.push_back(yes); }
     // The next input dialog is confirmed with the text; with no text queued it is cancelled.
@@ -38,6 +44,7 @@ private:
     std::vector<Shown> m_shown;
     std::deque<bool> m_answers;
     std::deque<QString> m_inputs;
+    std::deque<std::pair<QString, bool>> m_captcha;
 };
 
 } // namespace zentaro::test
