@@ -2,10 +2,15 @@
 
 #include <random>
 
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/session.h"
 #include "support/http_server.h"
 #include "bench_ui.h"
+#include "web/batch_run.h"
 #include "web/ext_links.h"
 #include "web/link_presence.h"
 #include "web/page_fetcher.h"
@@ -135,6 +140,86 @@ void BM_CheckPageLink2MB100Anchors(benchmark::State& state) {
 BENCHMARK(BM_CheckPageLink2MB100Anchors)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// A batch link-presence run over 1,000 link pages of 10 KB with 2 anchors each, served locally, with the
+// store writing every result; compared with the 1,000 fetches alone.
+struct RunFixture {
+    RunFixture() {
+        test::HttpServer::Reply r;
+        r.headers = {test::contentType("text/html; charset=utf-8")};
+        QByteArray body = "<html><body>";
+        while (body.size() < 10 * 1024)
+            body += "<p>" + QByteArray(200, 'x') + " <a href=\"http://other.example/\">o</a></p>\n";
+        body += "<a href=\"http://mine.example/a\">a</a> <a href=\"http://mine.example/b\">b</a> end";
+        r.body = body;
+        server.on("/page", r);
+        session.acquireInstanceLock();
+        session.start();
+        db.tbSite.insert();
+        db.tbSite.setValue(QStringLiteral("Site"), QStringLiteral("trust.ru"));
+        db.tbSite.post();
+        db.tbProject.insert();
+        db.tbProject.post();
+        for (int i = 0; i < 1000; ++i) {
+            db.tbLink.insert();
+            db.tbLink.setValue(QStringLiteral("PageURL"), server.url(QStringLiteral("/page")));
+            db.tbLink.post();
+            for (const char* a : {"http://mine.example/a", "http://mine.example/b"}) {
+                db.tbAncor.insert();
+                db.tbAncor.setValue(QStringLiteral("URL"), QString::fromLatin1(a));
+                db.tbAncor.post();
+            }
+        }
+        db.store.flush();
+    }
+    struct Panel final : web::RunPanel {
+        void showRun(bool) override {}
+        void setProgress(int) override {}
+        void processEvents() override { QCoreApplication::processEvents(); }
+    };
+    QTemporaryDir dir;
+    test::HttpServer server;
+    db::Database db;
+    bench::BenchUi ui{true};
+    db::RecordRules rules{db, ui};
+    db::Session session{db, dir.path() + QStringLiteral("/base/"), ui};
+    web::PageFetcher fetcher;
+    Panel panel;
+};
+
+RunFixture& runFixture() {
+    static RunFixture f;
+    return f;
+}
+
+void BM_BatchPresenceRun1000Pages(benchmark::State& state) {
+    RunFixture& f = runFixture();
+    for (auto _ : state) {
+        web::CheckAllPageLink(f.db, f.fetcher, f.ui, f.panel);
+        state.PauseTiming();
+        f.db.store.flush();
+        state.ResumeTiming();
+    }
+    state.counters["pages_per_s"] = benchmark::Counter(1000, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_BatchPresenceRun1000Pages)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+void BM_Fetch1000Pages10KB(benchmark::State& state) {
+    RunFixture& f = runFixture();
+    const QString url = f.server.url(QStringLiteral("/page"));
+    for (auto _ : state)
+        for (int i = 0; i < 1000; ++i)
+            benchmark::DoNotOptimize(f.fetcher.FetchPage(url, true));
+}
+BENCHMARK(BM_Fetch1000Pages10KB)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 } // namespace

@@ -7,6 +7,7 @@ packages=(
     libsqlite3-dev sqlite3
     libgtest-dev libgmock-dev libbenchmark-dev clang-format
     openssl fonts-dejavu-core qt6-translations-l10n
+    dpkg-dev file desktop-file-utils appstream librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

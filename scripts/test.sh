@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds with warnings as errors and runs every test
-# (GUI tests offscreen); then runs the tests once more in an AddressSanitizer + UBSan build
-# (skipped with ZENTARO_SKIP_SANITIZE=1).
+# (GUI tests offscreen), first in an AddressSanitizer + UBSan build (skipped with ZENTARO_SKIP_SANITIZE=1),
+# then in the release build; then builds the Debian package and checks the unpacked program.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-test}"
@@ -16,5 +16,5 @@ if [ "${ZENTARO_SKIP_SANITIZE:-0}" != "1" ]; then
         ctest --output-on-failure -j"$(nproc)")
 fi
 BUILD_DIR="$build" bash "$root/scripts/build.sh" -DZENTARO_WERROR=ON
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+(cd "$build" && ctest --output-on-failure -j"$(nproc)")
+bash "$root/scripts/package-test.sh" "$build"

@@ -1,7 +1,9 @@
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFont>
 #include <QPointer>
 #include <QSessionManager>
@@ -10,6 +12,7 @@
 #include "app/widget_ui.h"
 #include "db/base_files.h"
 #include "db/database.h"
+#include "db/reserve_copy.h"
 #include "db/session.h"
 #include "util/regional.h"
 #include "util/termination.h"
@@ -28,7 +31,36 @@ void closeOnExit() {
 
 } // namespace
 
+// Answers --version and --help without opening a window; -1 when the window is to start.
+int commandLine(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--version" || arg == "-v") {
+            std::printf("zentaro %s\n", ZENTARO_VERSION);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            QCoreApplication core(argc, argv);
+            QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
+            const QString data = zentaro::db::dataFolder(zentaro::db::RDir(), QString());
+            std::printf("%s",
+                        QStringLiteral("Zentaro %1 — учет внешних ссылок\n\n"
+                                       "Использование: zentaro [--help] [--version]\n\n"
+                                       "  --help     эта справка\n"
+                                       "  --version  версия программы\n\n"
+                                       "Данные хранятся в папке: %2\n"
+                                       "Резервные копии: %3\n")
+                            .arg(QString::fromLatin1(ZENTARO_VERSION), data, zentaro::db::copyRoot(data))
+                            .toUtf8()
+                            .constData());
+            return 0;
+        }
+    }
+    return -1;
+}
+
 int main(int argc, char* argv[]) {
+    if (const int done = commandLine(argc, argv); done >= 0) return done;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentaro"));
     zentaro::applyRegionalLocale();

@@ -27,6 +27,7 @@
 #include "app/projects_pane.h"
 #include "app/settings_pane.h"
 #include "app/sites_pane.h"
+#include "db/base_files.h"
 #include "db/site_view.h"
 #include "util/shell.h"
 #include "web/batch_run.h"
@@ -317,7 +318,7 @@ void TMainForm::FormCreate() {
 void TMainForm::pcMainChange() {
     if (m_pcMain->currentWidget()->objectName() != QLatin1String("tsHelp")) return;
     // Every selection of the help tab loads the page anew.
-    const QUrl url = QUrl::fromLocalFile(m_programDir + QStringLiteral("help/about.htm"));
+    const QUrl url = QUrl::fromLocalFile(db::helpFile(m_programDir));
     if (m_wb->source() == url)
         m_wb->reload();
     else

@@ -25,11 +25,21 @@ QString RDir() {
     return dir;
 }
 
+bool isInstalled(const QString& rdir) {
+    return QFileInfo::exists(rdir + QStringLiteral("../share/zentaro/help/about.htm"));
+}
+
+QString helpFile(const QString& rdir) {
+    const QString beside = rdir + QStringLiteral("help/about.htm");
+    if (QFileInfo::exists(beside) || !isInstalled(rdir)) return beside;
+    return QDir::cleanPath(rdir + QStringLiteral("../share/zentaro/help/about.htm"));
+}
+
 QString dataFolder(const QString& rdir, const QString& userDataRoot) {
     const QString base = rdir + QStringLiteral("base/");
     // An existing base folder is always the user's data, even where it cannot be written; the per-user folder
-    // serves only a program folder without one that cannot be written.
-    if (QFileInfo(base).isDir() || QFileInfo(rdir).isWritable()) return base;
+    // serves an installed program and a program folder without one that cannot be written.
+    if (QFileInfo(base).isDir() || (!isInstalled(rdir) && QFileInfo(rdir).isWritable())) return base;
     QString root = userDataRoot;
     if (root.isEmpty())
         root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -11,8 +11,13 @@ QString GetRDir(const QString& executablePath);
 // The program folder of this process, computed once.
 QString RDir();
 
-// The folder that holds the table files: RDir/base/ when it exists or can be made, otherwise the per-user
-// data folder. Always ends with a separator.
+// Whether the program runs installed: its files lie in ../share/zentaro beside its bin folder.
+bool isInstalled(const QString& rdir);
+// The help page: help/about.htm beside the program, or in the shared files of an installed program.
+QString helpFile(const QString& rdir);
+
+// The folder that holds the table files: RDir/base/ when it exists, or can be made by a program that is not
+// installed; otherwise the per-user data folder. Always ends with a separator.
 QString dataFolder(const QString& rdir, const QString& userDataRoot);
 
 // Creates the folder readable by its owner only when it is missing. Returns whether it existed before.

@@ -67,9 +67,8 @@ bool CopyFile(const QString& FromFile, const QString& ToFile) {
 }
 
 QString copyRoot(const QString& baseDir) {
-    QDir d(baseDir);
-    d.cdUp();
-    return d.absolutePath() + QStringLiteral("/RCopy");
+    // The folder above the data folder, whether it exists yet or not.
+    return QFileInfo(QDir::cleanPath(QDir(baseDir).absolutePath())).path() + QStringLiteral("/RCopy");
 }
 
 QString dayFolderName(const QDate& day) {

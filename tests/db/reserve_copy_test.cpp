@@ -99,6 +99,12 @@ TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
     EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Ошибка"));
 }
 
+TEST(CopyRoot, BesideTheDataFolderWhetherItExistsOrNot) {
+    EXPECT_EQ(copyRoot(QStringLiteral("/nowhere/zentaro/base/")), QStringLiteral("/nowhere/zentaro/RCopy"));
+    EXPECT_EQ(copyRoot(QStringLiteral("/nowhere/zentaro/base")), QStringLiteral("/nowhere/zentaro/RCopy"));
+    EXPECT_EQ(dayFolderName(QDate(2014, 12, 8)), QStringLiteral("2014-12-08"));
+}
+
 TEST_F(ReserveCopy, NoCopyAfterALoadFailure) {
     db.BaseLoadError = true;
     db.StartRCopyNow = true;
