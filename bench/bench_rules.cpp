@@ -4,6 +4,7 @@
 #include "db/record_rules.h"
 #include "db/site_view.h"
 #include "large_base.h"
+#include "reports/report_builders.h"
 #include "bench_ui.h"
 
 using namespace zentaro;
@@ -75,6 +76,19 @@ void BM_ShowTrustSite(benchmark::State& state) {
 BENCHMARK(BM_ShowTrustSite)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Every report on the large base (1,000 projects, 200,000 links).
+void BM_Report(benchmark::State& state) {
+    Fixture& f = fixture();
+    const QString name = reports::reportNames()[int(state.range(0))];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(reports::bGetReportClick(f.db, name));
+}
+BENCHMARK(BM_Report)
+    ->DenseRange(0, 6)
+    ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 

@@ -25,6 +25,7 @@
 #include "app/icons.h"
 #include "app/links_pane.h"
 #include "app/projects_pane.h"
+#include "app/report_pane.h"
 #include "app/settings_pane.h"
 #include "app/sites_pane.h"
 #include "db/base_files.h"
@@ -198,7 +199,7 @@ void TMainForm::buildFrame() {
     connect(m_sites, &SitesPane::commandRequested, this, &TMainForm::runCommand);
     connect(m_sites, &SitesPane::linkHereRequested, this, &TMainForm::LinkHere);
 
-    fill(report, buildReportPage());
+    m_reports = new ReportPane(PaneContext{m_db, *m_rules, m_ui}, report);
     m_settings = new SettingsPane(PaneContext{m_db, *m_rules, m_ui}, option, m_session.baseDir());
     m_groupBox7 = m_settings->groupBox7();
     m_gbImport = m_settings->gbImport();
@@ -272,29 +273,6 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
             [this] { runCommand(QStringLiteral("sbPRCYProjectUpdateClick")); });
     m_categories = new CategoriesPane(ctx, cat2, cat1);
     return pProject;
-}
-
-QWidget* TMainForm::buildReportPage() {
-    auto* w = new QWidget;
-    auto* layout = new QVBoxLayout(w);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* bar = new QHBoxLayout;
-    bar->addWidget(new QLabel(QStringLiteral("Тип отчета: "), w));
-    auto* cbRep = new QComboBox(w);
-    cbRep->setObjectName(QStringLiteral("cbRep"));
-    cbRep->setMinimumWidth(260);
-    bar->addWidget(cbRep);
-    auto* bGetReport = new QPushButton(QStringLiteral("Построить"), w);
-    bGetReport->setObjectName(QStringLiteral("bGetReport"));
-    setHint(bGetReport, QStringLiteral("|Построить отчет"));
-    connect(bGetReport, &QPushButton::clicked, this, &TMainForm::commandNotAvailable);
-    bar->addWidget(bGetReport);
-    bar->addStretch();
-    layout->addLayout(bar);
-    auto* rep = new QWidget(w);
-    rep->setObjectName(QStringLiteral("Rep"));
-    layout->addWidget(rep, 1);
-    return w;
 }
 
 void TMainForm::FormCreate() {

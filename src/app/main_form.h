@@ -32,6 +32,7 @@ class AppHint;
 class CategoriesPane;
 class LinksPane;
 class ProjectsPane;
+class ReportPane;
 class SettingsPane;
 class SitesPane;
 
@@ -52,6 +53,7 @@ public:
     AppHint& appHint() { return *m_appHint; }
     web::PageFetcher& fetcher() { return *m_fetcher; }
     SettingsPane& settings() { return *m_settings; }
+    ReportPane& reports() { return *m_reports; }
 
     // Loads the tables and shows the first page of every page control; called once before the window is
     // shown.
@@ -82,7 +84,6 @@ protected:
 private:
     void buildFrame();
     QWidget* buildProjectColumn(QWidget* parent);
-    QWidget* buildReportPage();
     void pcCatChange();
     // The answer of a control whose command the program does not have yet.
     void commandNotAvailable();
@@ -119,6 +120,7 @@ private:
     LinksPane* m_links = nullptr;
     SitesPane* m_sites = nullptr;
     SettingsPane* m_settings = nullptr;
+    ReportPane* m_reports = nullptr;
 };
 
 } // namespace zentaro::app

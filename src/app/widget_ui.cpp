@@ -89,6 +89,13 @@ QString WidgetUi::ShowCaptcha(const QString& imageFile, bool& cancelled) {
     return dialog.FormRunResultS();
 }
 
+bool WidgetUi::chooseSaveFile(const QString& preset, QString& fileName) {
+    const QString chosen = QFileDialog::getSaveFileName(m_owner, QString(), preset);
+    if (chosen.isEmpty()) return false;
+    fileName = chosen;
+    return true;
+}
+
 bool WidgetUi::chooseFolder(const QString& startDir, QString& folder) {
     const QString chosen = QFileDialog::getExistingDirectory(m_owner, QString(), startDir);
     if (chosen.isEmpty()) return false;

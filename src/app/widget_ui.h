@@ -20,6 +20,7 @@ public:
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
     bool chooseOpenFile(const QString& preset, QString& fileName) override;
     bool chooseFolder(const QString& startDir, QString& folder) override;
+    bool chooseSaveFile(const QString& preset, QString& fileName) override;
     QString ShowCaptcha(const QString& imageFile, bool& cancelled) override;
 
 private:

@@ -20,6 +20,8 @@ public:
     virtual bool chooseOpenFile(const QString& preset, QString& fileName) = 0;
     // The folder dialog opened at startDir; true with the chosen folder.
     virtual bool chooseFolder(const QString& startDir, QString& folder) = 0;
+    // The save-file dialog proposing the file name; true with the chosen full file name.
+    virtual bool chooseSaveFile(const QString& preset, QString& fileName) = 0;
     // The captcha dialog showing the image file: the text the user typed, or an empty text; cancelled is set
     // when the user gave up with "Отмена" (closing the window by its frame is no cancel).
     virtual QString ShowCaptcha(const QString& imageFile, bool& cancelled) = 0;

@@ -236,8 +236,8 @@ TEST_F(Frame, TheNotesMemoPostsWhenItIsLeft) {
 }
 
 TEST_F(Frame, ACommandNotYetAvailableSaysSo) {
-    find<QPushButton>("bGetReport")->click();
     form->runCommand(QStringLiteral("N18Click"));
+    form->runCommand(QStringLiteral("ImportLinks"));
     EXPECT_EQ(ui.texts(), (QStringList{QStringLiteral("Эта команда пока недоступна."),
                                        QStringLiteral("Эта команда пока недоступна.")}));
 }

@@ -27,6 +27,7 @@ public:
     bool inputQuery(const QString&, const QString&, QString&) override { return false; }
     bool chooseOpenFile(const QString&, QString&) override { return false; }
     bool chooseFolder(const QString&, QString&) override { return false; }
+    bool chooseSaveFile(const QString&, QString&) override { return false; }
     QString ShowCaptcha(const QString&, bool&) override { return {}; }
 };
 

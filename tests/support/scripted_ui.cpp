@@ -32,6 +32,10 @@ bool ScriptedUi::chooseOpenFile(const QString& preset, QString& fileName) {
     return inputQuery(QStringLiteral("open file"), preset, fileName);
 }
 
+bool ScriptedUi::chooseSaveFile(const QString& preset, QString& fileName) {
+    return inputQuery(QStringLiteral("save file"), preset, fileName);
+}
+
 bool ScriptedUi::chooseFolder(const QString& startDir, QString& folder) {
     return inputQuery(QStringLiteral("choose folder"), startDir, folder);
 }

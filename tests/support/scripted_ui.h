@@ -26,6 +26,7 @@ public:
     // Answered from the same queue as the input dialog.
     bool chooseOpenFile(const QString& preset, QString& fileName) override;
     bool chooseFolder(const QString& startDir, QString& folder) override;
+    bool chooseSaveFile(const QString& preset, QString& fileName) override;
     // Answered from its own queue: a text, or a cancel; a dry queue closes the dialog by its frame.
     QString ShowCaptcha(const QString& imageFile, bool& cancelled) override;
     void answerCaptcha(const QString& text) { m_captcha.push_back({text, false}); }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QWidget>
+
+#include "reports/report_builders.h"
+
+class QPainter;
+class QPrinter;
+
+namespace zentaro::reports {
+
+// The report chart: a tilted 3D pie painted here, with a mark (label and value or percentage, joined by a
+// short arrow) at every slice and the title line above it. Screen, printer and image use the same painting.
+class PieChart : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kStartElevation = 315;
+
+    explicit PieChart(QWidget* parent = nullptr);
+
+    void setReport(Report report);
+    const Report& report() const { return m_report; }
+
+    int elevation() const { return m_elevation; }
+    int rotation() const { return m_rotation; }
+    bool showsPercent() const { return m_percent; }
+
+    // Tilt by delta degrees; applied only while 280 < elevation < 380.
+    void tilt(int delta);
+    // Turn the slices by 10 degrees.
+    void spin();
+    // Marks between label with value and label with percentage.
+    void togglePercent();
+
+    // The text of a slice's mark as shown.
+    QString markText(size_t slice) const;
+    // The colour a slice is drawn in: its own, or the palette's in turn over the palette slices.
+    static unsigned paletteColour(int index);
+
+    // Paints the chart into the rectangle (white background, title, pie, marks).
+    void paintChart(QPainter& p, const QRect& area) const;
+    // The chart laid out at 800 × 600 and scaled onto the printer's page, landscape when the page is taller
+    // than wide; the job is titled "Zentaro. Печать отчета.". False when printing failed.
+    bool printTo(QPrinter& printer) const;
+    // The chart at its current size as a JPEG of quality 90; false when the file could not be written.
+    bool saveJpeg(const QString& fileName) const;
+
+signals:
+    void changed();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Report m_report;
+    int m_elevation = kStartElevation;
+    int m_rotation = 0;
+    bool m_percent = false;
+};
+
+} // namespace zentaro::reports

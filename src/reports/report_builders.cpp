@@ -1,0 +1,216 @@
+#include "reports/report_builders.h"
+
+#include <unordered_map>
+
+#include <QLocale>
+
+#include "db/database.h"
+
+namespace zentaro::reports {
+
+namespace {
+
+// The link rows of each project, found in one pass over the link table (filters ignored).
+using LinksByProject = std::unordered_map<int, std::vector<int>>;
+
+LinksByProject linksByProject(const db::Table& links) {
+    LinksByProject out;
+    const int project = links.fieldIndex(QStringLiteral("ProjectID"));
+    for (int row = 0; row < links.rowCapacity(); ++row)
+        if (links.rowAlive(row) && row != links.insertRow())
+            out[links.rowValue(row, project).toInt()].push_back(row);
+    return out;
+}
+
+// A placed link has "http" somewhere in its address, whatever the case.
+bool placed(const db::Table& links, int row, int urlField) {
+    return links.rowValue(row, urlField).toString().toLower().contains(QStringLiteral("http"));
+}
+
+// The projects in the order the projects grid shows them when unfiltered.
+std::vector<int> projectRows(const db::Table& projects) {
+    std::vector<int> rows;
+    if (!projects.filtered()) {
+        for (int pos = 0; pos < projects.recordCount(); ++pos)
+            rows.push_back(projects.rowAt(pos));
+    } else {
+        for (int row = 0; row < projects.rowCapacity(); ++row)
+            if (projects.rowAlive(row) && row != projects.insertRow()) rows.push_back(row);
+    }
+    return rows;
+}
+
+// One slice per project with the value the function gives for its links.
+template <class Value> Report perProject(const db::Database& db, Value value, double* total) {
+    const db::Table& projects = db.tbProject;
+    const LinksByProject links = linksByProject(db.tbLink);
+    const int id = projects.fieldIndex(QStringLiteral("ID")),
+              name = projects.fieldIndex(QStringLiteral("Name"));
+    static const std::vector<int> none;
+    Report r;
+    for (const int row : projectRows(projects)) {
+        const auto it = links.find(projects.rowValue(row, id).toInt());
+        const double v = value(it == links.end() ? none : it->second);
+        r.slices.push_back({v, projects.rowValue(row, name).toString() + QStringLiteral(": "), std::nullopt});
+        if (total) *total += v;
+    }
+    return r;
+}
+
+// The links of the current project; nullopt when there is no current project.
+std::optional<std::vector<int>> currentProjectLinks(const db::Database& db, QString* projectName) {
+    const db::Table& projects = db.tbProject;
+    if (projects.currentPos() < 0) return std::nullopt;
+    *projectName = projects.asString(QStringLiteral("Name"));
+    const int id = projects.asInteger(QStringLiteral("ID"));
+    LinksByProject all = linksByProject(db.tbLink);
+    return std::move(all[id]);
+}
+
+QString projectTitle(const QString& project, const QString& reportName, int total) {
+    return project + QStringLiteral(": ") + reportName + QStringLiteral(" (всего ссылок - ") +
+           QString::number(total) + u')';
+}
+
+} // namespace
+
+const QStringList& reportNames() {
+    static const QStringList names = {"Бюджеты проектов",
+                                      "Число ссылок",
+                                      "Суммарный тИЦ",
+                                      "Суммарный PR",
+                                      "В индексе и не в индексе Яндекса",
+                                      "В индексе и не в индексе Google",
+                                      "Статус ссылок проекта"};
+    return names;
+}
+
+Report RunRep1(const db::Database& db, const QString& reportName) {
+    const db::Table& links = db.tbLink;
+    const int price = links.fieldIndex(QStringLiteral("Price"));
+    double total = 0;
+    Report r = perProject(
+        db,
+        [&](const std::vector<int>& rows) {
+            double sum = 0;
+            for (const int row : rows)
+                sum += links.rowValue(row, price).toDouble();
+            return sum;
+        },
+        &total);
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    r.title = reportName + QStringLiteral(". Общие расходы: ") + locale.toString(total, 'f', 2);
+    return r;
+}
+
+Report RunRep2(const db::Database& db, const QString& reportName) {
+    const db::Table& links = db.tbLink;
+    const int url = links.fieldIndex(QStringLiteral("PageURL"));
+    double total = 0;
+    Report r = perProject(
+        db,
+        [&](const std::vector<int>& rows) {
+            int n = 0;
+            for (const int row : rows)
+                n += placed(links, row, url) ? 1 : 0;
+            return double(n);
+        },
+        &total);
+    r.title = reportName + QStringLiteral(". Общие количество ссылок: ") + QString::number(qint64(total));
+    return r;
+}
+
+Report RunRep3(const db::Database& db, const QString& reportName, bool isPR) {
+    const db::Table& links = db.tbLink;
+    const int field = links.fieldIndex(isPR ? QStringLiteral("PR") : QStringLiteral("TIC"));
+    Report r = perProject(
+        db,
+        [&](const std::vector<int>& rows) {
+            qint64 sum = 0;
+            for (const int row : rows) {
+                const int v = links.rowValue(row, field).toInt();
+                if (v != -1) sum += v; // -1: not determined
+            }
+            return double(sum);
+        },
+        nullptr);
+    r.title = reportName;
+    return r;
+}
+
+Report RunRep4(const db::Database& db, const QString& reportName, bool isGoogle) {
+    QString project;
+    const auto rows = currentProjectLinks(db, &project);
+    Report r;
+    if (!rows) {
+        r.title = reportName + QStringLiteral(": нет проекта");
+        return r;
+    }
+    const db::Table& links = db.tbLink;
+    const int url = links.fieldIndex(QStringLiteral("PageURL"));
+    const int flag = links.fieldIndex(isGoogle ? QStringLiteral("PageIndexG") : QStringLiteral("PageIndexY"));
+    int in = 0, out = 0, total = 0;
+    for (const int row : *rows) {
+        const bool isPlaced = placed(links, row, url);
+        total += isPlaced ? 1 : 0;
+        if (links.rowValue(row, flag).toString() == QLatin1String("1"))
+            ++in;
+        else if (isPlaced)
+            ++out;
+    }
+    r.slices = {{double(in), QStringLiteral("Cтраниц в индексе: "), std::nullopt},
+                {double(out), QStringLiteral("Cтраниц не в индексе: "), std::nullopt}};
+    r.title = projectTitle(project, reportName, total);
+    return r;
+}
+
+Report RunRep5(const db::Database& db, const QString& reportName) {
+    QString project;
+    const auto rows = currentProjectLinks(db, &project);
+    Report r;
+    if (!rows) {
+        r.title = reportName + QStringLiteral(": нет проекта");
+        return r;
+    }
+    const db::Table& links = db.tbLink;
+    const int url = links.fieldIndex(QStringLiteral("PageURL"));
+    const int status = links.fieldIndex(QStringLiteral("PageStatus"));
+    int counts[4] = {};
+    int total = 0;
+    for (const int row : *rows) {
+        if (!placed(links, row, url)) continue;
+        ++total;
+        const QString code = links.rowValue(row, status).toString();
+        if (code.size() == 1 && code[0] >= u'0' && code[0] <= u'3') ++counts[code[0].unicode() - u'0'];
+    }
+    r.slices = {{double(counts[2]), QStringLiteral("Пропажа: "), 0xFF0000u},
+                {double(counts[0]), QStringLiteral("Ожидание: "), 0xC0C0C0u},
+                {double(counts[1]), QStringLiteral("Размещено: "), 0x008000u},
+                {double(counts[3]), QStringLiteral("Изменено: "), 0xFFFF00u}};
+    r.title = projectTitle(project, reportName, total);
+    return r;
+}
+
+std::optional<Report> bGetReportClick(const db::Database& db, const QString& cbRepText) {
+    switch (reportNames().indexOf(cbRepText)) {
+    case 0:
+        return RunRep1(db, cbRepText);
+    case 1:
+        return RunRep2(db, cbRepText);
+    case 2:
+        return RunRep3(db, cbRepText, false);
+    case 3:
+        return RunRep3(db, cbRepText, true);
+    case 4:
+        return RunRep4(db, cbRepText, false);
+    case 5:
+        return RunRep4(db, cbRepText, true);
+    case 6:
+        return RunRep5(db, cbRepText);
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace zentaro::reports
