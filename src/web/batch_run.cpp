@@ -40,7 +40,8 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
                     continue;
                 }
             } else {
-                m.work();
+                const std::function<void()> apply = m.fetch();
+                apply();
             }
             panel.processEvents();
             if (db.isStop) break;
@@ -64,7 +65,11 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
     RunMember m;
     m.table = &db.tbLink;
     m.switchedOff = {&db.tbLink, &db.tbAncor};
-    m.work = [&] { CheckPageLink(db, fetcher, ui, db.tbLink.asString(QStringLiteral("PageURL")), false); };
+    m.fetch = [&]() -> std::function<void()> {
+        const QString url = db.tbLink.asString(QStringLiteral("PageURL"));
+        const FetchedPage page = fetchForPresence(db, fetcher, url);
+        return [&db, &ui, url, page] { applyPresence(db, ui, url, page, false); };
+    };
     m.finished = QStringLiteral("Проверка выполнена.");
     m.stopped = QStringLiteral("Проверка была прервана.");
     m.failed = QStringLiteral("Ошибка!");
@@ -78,12 +83,16 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
     m.switchedOff = {&links};
     m.allRecords = true;
     if (SkipOk) m.skip = [&links] { return !links.isNull(QStringLiteral("UrlCount")); };
-    m.work = [&] {
-        const int count = PageExtLinks(fetcher, ui, links.asString(QStringLiteral("PageURL")), false);
-        if (count == -1) return;
-        links.edit();
-        links.setValue(QStringLiteral("UrlCount"), count);
-        links.post();
+    m.fetch = [&]() -> std::function<void()> {
+        const QString url = links.asString(QStringLiteral("PageURL"));
+        const FetchedPage page = fetchPage(fetcher, url);
+        return [&links, &fetcher, &ui, url, page] {
+            const int count = countFromPage(fetcher, ui, url, page, false);
+            if (count == -1) return;
+            links.edit();
+            links.setValue(QStringLiteral("UrlCount"), count);
+            links.post();
+        };
     };
     m.finished = QStringLiteral("Обновление для всех выполнено.");
     m.stopped = QStringLiteral("Обновление было прервано.");
@@ -102,7 +111,10 @@ void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, R
             return !sites.isNull(QStringLiteral("TIC")) && !sites.isNull(QStringLiteral("PR"));
         };
     m.skipTurnsEventLoop = false;
-    m.work = [&] { UpDatePRCY(db, fetcher, ui, 1); };
+    m.fetch = [&]() -> std::function<void()> {
+        const SiteMetrics metrics = fetchSiteMetrics(fetcher, sites.asString(QStringLiteral("Site")));
+        return [&db, &ui, metrics] { applySiteMetrics(db, ui, metrics, 1); };
+    };
     m.finished = QStringLiteral("Обновление для всех выполнено.");
     m.stopped = QStringLiteral("Обновление было прервано.");
     m.failed = QStringLiteral("Ошибка обновления.");

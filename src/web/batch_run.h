@@ -38,7 +38,9 @@ struct RunMember {
     bool allRecords = false;             // the table's filter is off for the run and restored afterwards
     std::function<bool()> skip;          // the record in hand needs no work
     bool skipTurnsEventLoop = true;      // a skipped record still handles events and the stop request
-    std::function<void()> work;
+    // The work on the record in hand in two steps: fetch returns the apply step, which the run calls on the
+    // window's thread; runs may so fetch ahead while records are applied in list order.
+    std::function<std::function<void()>()> fetch;
     QString finished, stopped, failed; // the closing messages
 };
 

@@ -36,20 +36,32 @@ int countExtLinks(const QString& lower, const std::vector<ElementRange>& element
     return count;
 }
 
-int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg) {
-    if (SURL.isEmpty()) return -1;
-    const QString address = DelLabelsBeginEnd(SURL.toLower());
-    const std::optional<QString> page = fetcher.FetchPage(address, true);
-    if (!page) {
+FetchedPage fetchPage(PageFetcher& fetcher, const QString& SURL) {
+    FetchedPage f;
+    if (SURL.isEmpty()) return f;
+    f.requested = true;
+    f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
+    if (!f.body) f.error = fetcher.lastError();
+    return f;
+}
+
+int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
+                  bool showmsg) {
+    if (!fetched.requested) return -1;
+    if (!fetched.body) {
         fetcher.GlobalStop = true;
         return -1;
     }
-    const QString lower = lowerText(*page);
+    const QString lower = lowerText(*fetched.body);
     const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
     if (elements.empty()) return -1;
-    const int count = countExtLinks(lower, elements, ExtractDomain(address));
+    const int count = countExtLinks(lower, elements, ExtractDomain(DelLabelsBeginEnd(SURL.toLower())));
     if (showmsg) Msg(ui, QStringLiteral("Число внешних ссылок на странице: ") + QString::number(count));
     return count;
+}
+
+int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg) {
+    return countFromPage(fetcher, ui, SURL, fetchPage(fetcher, SURL), showmsg);
 }
 
 void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {

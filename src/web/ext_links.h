@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
 namespace zentaro {
@@ -25,6 +26,11 @@ int countExtLinks(const QString& lower, const std::vector<ElementRange>& element
 // The number of external links on a page, or -1 when none could be counted (no address, failed request,
 // which also sets the web stop flag, or no link element).
 int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg);
+// The same in two steps: the request, then the count from what it brought (sets the web stop flag when the
+// request failed).
+FetchedPage fetchPage(PageFetcher& fetcher, const QString& SURL);
+int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
+                  bool showmsg);
 // Counts for the current link page and stores the count in UrlCount; "Ошибка!" when no count was made.
 void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui);
 

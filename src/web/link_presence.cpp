@@ -19,25 +19,36 @@ void storeStatus(db::Table& links, const char* code) {
 
 } // namespace
 
-void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,
+FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL) {
+    FetchedPage f;
+    // A page without recorded anchors is judged without a request.
+    const int link = db.tbLink.asInteger(QStringLiteral("ID"));
+    if (SURL.isEmpty() || db.tbAncor.findRow(QStringLiteral("LinkID"), link) < 0) return f;
+    f.requested = true;
+    f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
+    if (!f.body) f.error = fetcher.lastError();
+    return f;
+}
+
+void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
                    bool showmsg) {
     if (SURL.isEmpty()) return;
     db::Table& links = db.tbLink;
     db::Table& anchors = db.tbAncor;
     if (!anchors.filtered()) anchors.setFiltered(true);
     anchors.setFilter(QStringLiteral("LinkID=") + db::idText(links));
-    if (anchors.recordCount() == 0) {
+    if (anchors.recordCount() == 0 || !fetched.requested) {
         if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
         storeStatus(links, "2");
         return;
     }
-    const std::optional<QString> page = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
     // An unreachable page or one without links is no proof that the links are gone: no verdict, but the
     // user who asked is told why.
-    if (!page) {
-        if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetcher.lastError());
+    if (!fetched.body) {
+        if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetched.error);
         return;
     }
+    const std::optional<QString>& page = fetched.body;
     const QString lower = lowerText(*page);
     const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
     if (elements.empty()) {
@@ -62,6 +73,11 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
     }
     storeStatus(links, missing ? "2" : "1");
     if (showmsg) Msg(ui, QStringLiteral("Наличие ссылок на странице: \r\n") + report);
+}
+
+void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,
+                   bool showmsg) {
+    applyPresence(db, ui, SURL, fetchForPresence(db, fetcher, SURL), showmsg);
 }
 
 void SpeedButton3Click(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {

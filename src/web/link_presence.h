@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "web/page_fetcher.h"
+
 namespace zentaro {
 class UserInterface;
 }
@@ -17,6 +19,12 @@ class PageFetcher;
 // ("1" all found, "2" some missing or none recorded). With showmsg the outcome is shown anchor by anchor.
 // A failed request or a page without link elements changes nothing and says nothing.
 void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,
+                   bool showmsg);
+
+// The same in two steps, so that runs can fetch ahead and apply in order on the window's thread: the request
+// (none for a page without recorded anchors), then the verdict stored from what was fetched.
+FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL);
+void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
                    bool showmsg);
 
 // The links toolbar button and menu item: the check of the current link page, with its report.

@@ -64,6 +64,13 @@ private:
     QString m_lastError;
 };
 
+// What one request of a check brought: whether it was made, the page, or why it failed.
+struct FetchedPage {
+    bool requested = false;
+    std::optional<QString> body;
+    QString error;
+};
+
 // Replaces the service hosts named in the settings table: rows "host.yandexToolbar", "host.googleToolbar",
 // "host.yandexSearch", "host.yandexCaptcha", "host.googleSearch", "host.mailSearch" with the host in ParamS.
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings);

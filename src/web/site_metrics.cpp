@@ -153,17 +153,28 @@ void storeMetrics(db::Table& t, int tic, int pr, bool withDate) {
 
 } // namespace
 
-void UpDatePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode) {
-    const QString site = db.tbSite.asString(QStringLiteral("Site"));
-    if (site.isEmpty()) return;
-    const PageRankResult pr = GetPageRank(fetcher, site);
-    if (!pr.ok) {
+SiteMetrics fetchSiteMetrics(PageFetcher& fetcher, const QString& site) {
+    SiteMetrics m;
+    if (site.isEmpty()) return m;
+    m.asked = true;
+    m.pr = GetPageRank(fetcher, site);
+    // The TIC is asked only after a PageRank answer.
+    if (m.pr.ok) m.tic = GetCY(fetcher, site);
+    return m;
+}
+
+void applySiteMetrics(db::Database& db, UserInterface& ui, const SiteMetrics& m, int CMode) {
+    if (!m.asked) return;
+    if (!m.pr.ok) {
         Msg(ui, QStringLiteral("Ошибка обновления."));
         return;
     }
-    const int tic = GetCY(fetcher, site);
     if (CMode == 0) Msg(ui, QStringLiteral("Обновление выполнено."));
-    storeMetrics(db.tbSite, tic, pr.value, true);
+    storeMetrics(db.tbSite, m.tic, m.pr.value, true);
+}
+
+void UpDatePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode) {
+    applySiteMetrics(db, ui, fetchSiteMetrics(fetcher, db.tbSite.asString(QStringLiteral("Site"))), CMode);
 }
 
 void UpDateLinkPRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode) {

@@ -33,6 +33,15 @@ PageRankResult GetPageRank(PageFetcher& fetcher, const QString& AUrl);
 
 // TIC and PR of the current trust site (as stored), stored with today's date. CMode 0 confirms success.
 void UpDatePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode);
+
+// The same in two steps: the two requests for a site, then the values stored (or the error said).
+struct SiteMetrics {
+    bool asked = false;
+    PageRankResult pr;
+    int tic = 0;
+};
+SiteMetrics fetchSiteMetrics(PageFetcher& fetcher, const QString& site);
+void applySiteMetrics(db::Database& db, UserInterface& ui, const SiteMetrics& m, int CMode);
 // TIC and PR of the current link page's domain, stored with today's date. CMode 1 shows the values.
 void UpDateLinkPRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, int CMode);
 // TIC and PR of the current project's prepared site address, stored and shown.
