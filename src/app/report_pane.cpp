@@ -48,14 +48,14 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(2);
     m_chart = new reports::PieChart(page);
-    struct Spec {
+    struct ButtonDef {
         const char* name;
         const char* hint;
         const char* icon;
         QStyle::StandardPixmap fallback;
         std::function<void()> action;
     };
-    const Spec specs[] = {
+    const ButtonDef defs[] = {
         {"sbRepPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
          [this] { sbRepPrintClick(); }},
         {"SpeedButton23", "Поворот диаграммы", "go-up", QStyle::SP_ArrowUp, [this] { m_chart->tilt(-10); }},
@@ -68,7 +68,7 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
         {"SpeedButton8", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
          [this] { SpeedButton8Click(); }},
     };
-    for (const Spec& s : specs) {
+    for (const ButtonDef& s : defs) {
         auto* b = new QToolButton(page);
         b->setObjectName(QString::fromLatin1(s.name));
         b->setAutoRaise(true);

@@ -60,7 +60,7 @@ void setSplitSize(QWidget* w, int size) {
 } // namespace
 
 SettingsPane::SettingsPane(const PaneContext& ctx, QWidget* page, QString baseDir)
-    : QObject(page), today(QDate::currentDate()), m_ctx(ctx), m_baseDir(std::move(baseDir)) {
+    : QObject(page), m_ctx(ctx), m_baseDir(std::move(baseDir)) {
     auto* layout = new QVBoxLayout(page);
     m_groupBox7 = new QGroupBox(QStringLiteral("Резервная копия базы: "), page);
     m_groupBox7->setObjectName(QStringLiteral("GroupBox7"));
@@ -174,7 +174,7 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
     };
     a.applyText = [=, this](const QString& key, const QString& v) {
         if (key == QLatin1String("LastRCopyDate")) {
-            m_copy.setLastText(v, today);
+            m_copy.setLastText(v, day());
         } else if (auto* rep = window->findChild<QComboBox*>(QStringLiteral("cbRep"))) {
             rep->setCurrentText(v);
         }
@@ -184,7 +184,7 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
 
 void SettingsPane::SpeedButton44Click() {
     m_ctx.db.StartRCopyNow = true;
-    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today);
+    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day());
 }
 
 void SettingsPane::spRCopyDirOpenClick() {
@@ -192,7 +192,7 @@ void SettingsPane::spRCopyDirOpenClick() {
 }
 
 void SettingsPane::runAtClosing() {
-    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today);
+    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day());
 }
 
 void SettingsPane::bRestoreClick() {
@@ -225,8 +225,8 @@ void SettingsPane::bRestoreClick() {
     const db::ReserveCopyState kept = m_copy;
     // A folder of its own, so that a restore from today's folder never copies over its own source.
     const db::CopyOutcome safety =
-        db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, today,
-                     db::dayFolderName(today) + QTime::currentTime().toString(QStringLiteral("-HHmmss")));
+        db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day(),
+                     db::dayFolderName(day()) + QTime::currentTime().toString(QStringLiteral("-HHmmss")));
     m_copy = kept;
     m_ctx.db.isAuto = wasAuto;
     m_ctx.db.StartRCopyNow = wasAsked;

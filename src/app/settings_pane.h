@@ -33,8 +33,9 @@ public:
     // The copy at closing: made when due or asked for, silently unless it fails.
     void runAtClosing();
 
-    // The day the program takes as today (tests set it).
+    // The day the program takes as today; the calendar's when not set (tests set it).
     QDate today;
+    QDate day() const { return today.isValid() ? today : QDate::currentDate(); }
 
 signals:
     // The tables were replaced by a restore.
