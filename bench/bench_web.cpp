@@ -206,7 +206,9 @@ void BM_BatchPresenceRun1000Pages(benchmark::State& state) {
     }
     state.counters["pages_per_s"] = benchmark::Counter(1000, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_BatchPresenceRun1000Pages)->Arg(0)->Arg(1)
+BENCHMARK(BM_BatchPresenceRun1000Pages)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(3)
