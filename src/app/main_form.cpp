@@ -31,6 +31,10 @@
 #include "db/base_files.h"
 #include "db/site_view.h"
 #include "util/shell.h"
+#include "dialogs/import_dialog.h"
+#include "exchange/list_export.h"
+#include "exchange/list_import.h"
+#include "exchange/text_file.h"
 #include "web/batch_run.h"
 #include "web/ext_links.h"
 #include "web/index_check.h"
@@ -214,6 +218,7 @@ void TMainForm::buildFrame() {
     m_session.applySettings = [this, options] { db::SetPrgOptions(m_db.tbSets, options); };
     m_session.storeSettings = [this, options] { db::SaveAllOptions(m_db.tbSets, options); };
     m_session.runReserveCopy = [this] { m_settings->runAtClosing(); };
+    m_session.exportAll = [this] { m_settings->exportAtClosing(); };
     m_wb = new QTextBrowser(help);
     m_wb->setObjectName(QStringLiteral("wb"));
     m_wb->setOpenExternalLinks(true);
@@ -349,6 +354,10 @@ void TMainForm::runCommand(const QString& operation) {
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0);
     if (operation == QLatin1String("UpdateSitePRCYNew"))
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1);
+    if (operation == QLatin1String("N18Click")) return exchange::N18Click(m_db, m_ui, m_programDir);
+    if (operation == QLatin1String("N19Click")) return exchange::N19Click(m_db, m_ui, m_programDir);
+    if (operation == QLatin1String("ImportLinks") || operation == QLatin1String("ImportSite"))
+        return importList(operation == QLatin1String("ImportLinks") ? 0 : 1);
     // Web requests block the window; the wait cursor says so (message boxes get the normal one).
     QApplication::setOverrideCursor(Qt::WaitCursor);
     web::IndexContext index{*m_fetcher, m_ui, captchaImagePath(), {}};
@@ -369,6 +378,30 @@ void TMainForm::runCommand(const QString& operation) {
         web::mnCheckLinkAllClick(m_db, index);
     else
         commandNotAvailable();
+}
+
+void TMainForm::importList(int GlobalCallMode) {
+    std::optional<exchange::ImportChoice> choice;
+    if (runDlgImport) {
+        choice = runDlgImport(GlobalCallMode);
+    } else {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        dialogs::TfmImport dialog(GlobalCallMode, GlobalCallMode == 0 ? m_db.tbCat2 : m_db.tbCat, m_ui,
+                                  m_programDir, this);
+        QApplication::restoreOverrideCursor();
+        dialog.exec();
+        choice = dialog.choice();
+    }
+    if (!choice || choice->fileName.isEmpty()) return;
+    QString error;
+    const std::optional<QStringList> lines = exchange::readTextFile(choice->fileName, &error);
+    if (!lines) {
+        m_ui.showError(error, QStringLiteral("Ошибка"));
+        return;
+    }
+    const int added = GlobalCallMode == 0 ? exchange::ImportLinks(m_db, *lines, *choice, *m_runPanel)
+                                          : exchange::ImportSite(m_db, *lines);
+    Msg(m_ui, QStringLiteral("Добавлено новых элементов: ") + QString::number(added));
 }
 
 QString TMainForm::captchaImagePath() const {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include <QMainWindow>
+
+#include "exchange/list_import.h"
 
 namespace zentaro {
 class UserInterface;
@@ -74,6 +78,9 @@ public:
     void closeWithoutQuestions();
     bool closedForGood() const { return m_closedForGood; }
 
+    // The import dialog; tests answer it. Empty: the real dialog.
+    std::function<std::optional<exchange::ImportChoice>(int GlobalCallMode)> runDlgImport;
+
 signals:
     void closed();
 
@@ -87,6 +94,7 @@ private:
     void pcCatChange();
     // The answer of a control whose command the program does not have yet.
     void commandNotAvailable();
+    void importList(int GlobalCallMode);
     QString captchaImagePath() const;
     void AppHintChanged(const QString& text);
 

@@ -20,6 +20,7 @@
 #include "app/icons.h"
 #include "db/database.h"
 #include "db/table_file.h"
+#include "db/table_text.h"
 #include "util/shell.h"
 #include "util/user_interface.h"
 
@@ -99,6 +100,14 @@ SettingsPane::SettingsPane(const PaneContext& ctx, QWidget* page, QString baseDi
     m_cbAllExport->setObjectName(QStringLiteral("cbAllExport"));
     setHint(m_cbAllExport,
             QStringLiteral("Экспортировать все таблицы в текстовые файлы каждый раз перед выходом"));
+    auto* exportAll = new QPushButton(QStringLiteral("Экспорт всех таблиц"), m_gbImport);
+    exportAll->setObjectName(QStringLiteral("bExportAllTables"));
+    auto* importAll = new QPushButton(QStringLiteral("Импорт всех таблиц"), m_gbImport);
+    importAll->setObjectName(QStringLiteral("bImportAllTables"));
+    connect(exportAll, &QPushButton::clicked, this, &SettingsPane::bExportAllTablesClick);
+    connect(importAll, &QPushButton::clicked, this, &SettingsPane::bImportAllTablesClick);
+    ib->addWidget(exportAll);
+    ib->addWidget(importAll);
     ib->addWidget(m_cbAllExport);
     ib->addStretch();
     m_gbImport->hide();
@@ -180,6 +189,35 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
         }
     };
     return a;
+}
+
+QString SettingsPane::exportFolder() const {
+    return m_baseDir + QStringLiteral("export/");
+}
+
+void SettingsPane::bExportAllTablesClick() {
+    QString error;
+    if (db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error))
+        Msg(m_ctx.ui,
+            QStringLiteral("Экспорт произведен: \"%1\".").arg(QDir::toNativeSeparators(exportFolder())));
+    else
+        Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!"));
+}
+
+void SettingsPane::bImportAllTablesClick() {
+    QString error;
+    if (db::AllTbImport(m_ctx.db, exportFolder(), &error)) {
+        emit restored();
+        Msg(m_ctx.ui, QStringLiteral("Импорт из текстовых файлов произведен\r\nИсточник \"%1\".")
+                          .arg(QDir::toNativeSeparators(exportFolder())));
+    } else {
+        Msg(m_ctx.ui, QStringLiteral("Ошибка импорта!"));
+    }
+}
+
+void SettingsPane::exportAtClosing() {
+    QString error;
+    if (m_cbAllExport->isChecked()) db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error);
 }
 
 void SettingsPane::SpeedButton44Click() {

@@ -28,6 +28,12 @@ public:
     db::OptionAccess optionAccess(QMainWindow* window);
 
     void SpeedButton44Click();
+    // The tables as text into the data folder's "export" folder, and back (all seven or none).
+    void bExportAllTablesClick();
+    void bImportAllTablesClick();
+    // The export at closing when "Экспорт перед выходом" is checked; a failure is passed over.
+    void exportAtClosing();
+    QString exportFolder() const;
     void spRCopyDirOpenClick();
     void bRestoreClick();
     // The copy at closing: made when due or asked for, silently unless it fails.

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
@@ -20,6 +21,8 @@
 #include "app/navigator_bar.h"
 #include "app/widget_ui.h"
 #include "dialogs/captcha_dialog.h"
+#include "dialogs/import_dialog.h"
+#include "exchange/text_file.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "support/main_window.h"
@@ -235,11 +238,9 @@ TEST_F(Frame, TheNotesMemoPostsWhenItIsLeft) {
     EXPECT_EQ(db.tbProject.asString("Info"), QStringLiteral("note"));
 }
 
-TEST_F(Frame, ACommandNotYetAvailableSaysSo) {
-    form->runCommand(QStringLiteral("N18Click"));
-    form->runCommand(QStringLiteral("ImportLinks"));
-    EXPECT_EQ(ui.texts(), (QStringList{QStringLiteral("Эта команда пока недоступна."),
-                                       QStringLiteral("Эта команда пока недоступна.")}));
+TEST_F(Frame, ACommandWithoutAHandlerSaysSo) {
+    form->runCommand(QStringLiteral("NoSuchCommand"));
+    EXPECT_EQ(ui.texts(), QStringList{QStringLiteral("Эта команда пока недоступна.")});
 }
 
 TEST_F(Frame, InsertOnANavigatorPutsTheKeyboardOnItsGrid) {
@@ -293,4 +294,57 @@ TEST(CaptchaDialog, EnterIsOkCancelGivesUpAndTheFrameIsNeither) {
         EXPECT_FALSE(d.cancelled());
         EXPECT_EQ(d.FormRunResultS(), QString());
     }
+}
+
+TEST_F(Frame, TheImportDialogOrdersColumnsAndAsksForADivider) {
+    dialogs::TfmImport d(0, db.tbCat2, ui, dir.path());
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Импорт ссылок"));
+    auto* lb = d.findChild<QListWidget*>("lb");
+    lb->setCurrentRow(0);
+    d.findChild<QToolButton*>("SpeedButton6")->click();
+    d.findChild<QToolButton*>("SpeedButton5")->click();
+    QStringList order;
+    for (int i = 0; i < lb->count(); ++i)
+        order << lb->item(i)->text();
+    EXPECT_EQ(order, (QStringList{"Цена", "URL ссылки", "Дата"}));
+    d.findChild<QLineEdit*>("eDiv")->clear(); // also unticks the tab
+    d.findChild<QPushButton*>("bOK")->click();
+    EXPECT_EQ(ui.texts(), QStringList{QStringLiteral("Укажите разделить столбцов!")});
+    EXPECT_FALSE(d.choice().has_value());
+    d.findChild<QLineEdit*>("eDiv")->setText(QStringLiteral(";"));
+    d.findChild<QLineEdit*>("eFN")->setText(dir.path() + "links.txt");
+    d.findChild<QPushButton*>("bOK")->click();
+    ASSERT_TRUE(d.choice().has_value());
+    EXPECT_EQ(d.choice()->fields, QStringLiteral("|Цена|URL ссылки|Дата|"));
+    EXPECT_EQ(d.choice()->symbol, QStringLiteral(";"));
+    dialogs::TfmImport sites(1, db.tbCat, ui, dir.path());
+    EXPECT_TRUE(sites.findChild<QWidget*>("pFile")->isHidden());
+}
+
+TEST_F(Frame, ListsAndTablesTravelThroughTextFilesFromTheWindow) {
+    addProject(QStringLiteral("Проект"));
+    test::TempFolder::write(dir.path() + "sites.txt", "one.ru\r\nhttp://www.two.ru/x\r\n");
+    form->runDlgImport = [&](int) {
+        exchange::ImportChoice c;
+        c.fileName = dir.path() + "sites.txt";
+        return std::optional<exchange::ImportChoice>(c);
+    };
+    form->runCommand(QStringLiteral("ImportSite"));
+    EXPECT_EQ(ui.texts().last(), QStringLiteral("Добавлено новых элементов: 2"));
+    ui.type(dir.path() + "sites-out");
+    form->runCommand(QStringLiteral("N19Click"));
+    EXPECT_EQ(ui.texts().last(),
+              QStringLiteral("Экспорт произведен в файл:\r\n") + dir.path() + "sites-out.txt");
+    EXPECT_EQ(test::TempFolder::read(dir.path() + "sites-out.txt"),
+              exchange::encodeLines({"Сайт\tтИЦ\tPR\tКатегория", "one.ru\t\t\t", "two.ru\t\t\t"}));
+    ui.clear();
+    for (int i = 0; i < 6; ++i)
+        ui.answer(true);
+    find<QPushButton>("bExportAllTables")->click();
+    EXPECT_TRUE(ui.texts().last().startsWith(QStringLiteral("Экспорт произведен: ")));
+    find<QPushButton>("bImportAllTables")->click();
+    EXPECT_TRUE(
+        ui.texts().last().startsWith(QStringLiteral("Импорт из текстовых файлов произведен\r\nИсточник ")));
+    db.tbSite.setFiltered(false);
+    EXPECT_EQ(db.tbSite.recordCount(), 2);
 }

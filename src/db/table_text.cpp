@@ -1,0 +1,229 @@
+#include "db/table_text.h"
+
+#include <algorithm>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include "db/database.h"
+#include "exchange/text_file.h"
+#include "util/text_helpers.h"
+#include "util/user_interface.h"
+
+namespace zentaro::db {
+
+namespace {
+
+QString className(FieldType t) {
+    switch (t) {
+    case FieldType::Integer:
+        return QStringLiteral("TIntegerField");
+    case FieldType::String:
+        return QStringLiteral("TStringField");
+    case FieldType::Date:
+        return QStringLiteral("TDateField");
+    case FieldType::Float:
+        return QStringLiteral("TFloatField");
+    }
+    return {};
+}
+
+// A table read from its text: the values of each record by field-list position.
+struct TextTable {
+    std::vector<QStringList> records;
+};
+
+bool readTextTable(const Table& table, const QString& path, TextTable& out, QString* error) {
+    const QString name = QFileInfo(path).fileName();
+    const std::optional<QStringList> lines = exchange::readTextFile(path, error);
+    if (!lines) {
+        if (error) *error = QStringLiteral("\"%1\": %2").arg(name, *error);
+        return false;
+    }
+    for (const QString& s :
+         sectionLines(*lines, QStringLiteral("[structure]"), QStringLiteral("[/structure]"))) {
+        QString field, cls;
+        int size = 0;
+        if (!InsertTableField(s, field, cls, size)) {
+            if (error)
+                *error = QStringLiteral("\"%1\": неверная строка структуры \"%2\"").arg(name, s.left(100));
+            return false;
+        }
+    }
+    // The records of the whole file are checked before any table changes.
+    for (const QString& s : sectionLines(*lines, QStringLiteral("[data]"), QStringLiteral("[/data]"))) {
+        const QStringList values = splitDataLine(s);
+        if (values.isEmpty()) continue;
+        for (int f = 0; f < table.fieldCount() && f < values.size(); ++f) {
+            if (table.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
+            QVariant v;
+            if (!parseValue(table.field(f).type, values[f], v) ||
+                (table.field(f).size > 0 && values[f].size() > table.field(f).size)) {
+                if (error)
+                    *error = QStringLiteral("\"%1\": недопустимое значение поля %2: \"%3\"")
+                                 .arg(name, table.field(f).name, values[f].left(100));
+                return false;
+            }
+        }
+        out.records.push_back(values);
+    }
+    return true;
+}
+
+} // namespace
+
+QString exportValue(const Table& table, int row, int field) {
+    const FieldDef& f = table.field(field);
+    if (f.kind == FieldKind::Calculated) return {};
+    const QVariant v = table.rowValue(row, field);
+    if (!v.isValid()) return {};
+    if (f.kind == FieldKind::Lookup) return v.toString();
+    if (f.type == FieldType::Float) {
+        QLocale plain;
+        plain.setNumberOptions(QLocale::OmitGroupSeparator);
+        return plain.toString(v.toDouble(), 'g', 15);
+    }
+    return formatValue(f.type, v);
+}
+
+QStringList ExportTableLines(const Table& table, const QDateTime& when) {
+    const QLocale loc;
+    QString stamp = loc.toString(when.date(), QLocale::ShortFormat);
+    if (when.time() != QTime(0, 0)) stamp += u' ' + loc.toString(when.time(), QStringLiteral("H:mm:ss"));
+    QStringList out{table.tableName() + QStringLiteral(", ") + stamp + QStringLiteral(", [1.1]"),
+                    QStringLiteral("[structure]")};
+    for (const int f : table.storedFields())
+        out << table.field(f).name + QStringLiteral(", ") + className(table.field(f).type) +
+                   QStringLiteral(", ") + QString::number(table.field(f).size);
+    out << QStringLiteral("[/structure]") << QString() << QStringLiteral("[data]");
+    // Every record, the filter ignored, in the table's order.
+    std::vector<int> rows;
+    if (!table.filtered()) {
+        for (int pos = 0; pos < table.recordCount(); ++pos)
+            rows.push_back(table.rowAt(pos));
+    } else {
+        for (int row = 0; row < table.rowCapacity(); ++row)
+            if (table.rowAlive(row) && row != table.insertRow()) rows.push_back(row);
+    }
+    for (const int row : rows) {
+        QString line;
+        for (int f = 0; f < table.fieldCount(); ++f)
+            line += exportValue(table, row, f) + u'|';
+        out << line;
+    }
+    out << QStringLiteral("[/data]");
+    return out;
+}
+
+bool InsertTableField(const QString& S, QString& name, QString& cls, int& size) {
+    if (S.isEmpty()) return true;
+    qsizetype cut = 0;
+    while (cut < S.size() && S[cut] != u' ' && S[cut] != u',')
+        ++cut;
+    name = DelLabelsBeginEnd(S.left(cut));
+    const qsizetype comma = S.indexOf(u',', cut + 1);
+    cls = DelLabelsBeginEnd(S.mid(cut + 1, comma < 0 ? -1 : comma - cut - 1));
+    bool ok = comma >= 0;
+    size = ok ? DelLabelsBeginEnd(S.mid(comma + 1)).toInt(&ok) : 0;
+    static const QStringList known = {"tintegerfield", "tstringfield",   "tdatetimefield", "tdatefield",
+                                      "tfloatfield",   "ttimefield",     "tbooleanfield",  "tbytesfield",
+                                      "twordfield",    "tcurrencyfield", "tmemofield"};
+    return ok && known.contains(cls.toLower());
+}
+
+QStringList splitDataLine(const QString& S) {
+    QStringList values;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < S.size(); ++i)
+        if (S[i] == u'|') {
+            values << S.mid(start, i - start);
+            start = i + 1;
+        }
+    return values;
+}
+
+QStringList sectionLines(const QStringList& lines, const QString& start, const QString& end) {
+    QStringList out;
+    bool inside = false;
+    for (const QString& line : lines) {
+        if (line.contains(end)) break;
+        if (line.contains(start, Qt::CaseInsensitive)) {
+            inside = true;
+            out.clear();
+            continue;
+        }
+        if (inside && !line.isEmpty()) out << line;
+    }
+    return out;
+}
+
+QString textFileName(const Table& table) {
+    return tableFileName(table).replace(QStringLiteral(".adb"), QStringLiteral(".txt"));
+}
+
+bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error) {
+    const QDateTime now = QDateTime::currentDateTime();
+    // A first export makes its folder (owner-only, as the data).
+    if (!QDir().mkpath(folder)) {
+        if (error) *error = QStringLiteral("не удалось создать папку \"%1\"").arg(folder);
+        return false;
+    }
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (Table* t : db.dataTables()) {
+        t->checkBrowseMode();
+        bool empty = true;
+        for (int row = 0; row < t->rowCapacity() && empty; ++row)
+            empty = !t->rowAlive(row) || row == t->insertRow();
+        if (empty && !ui.askYesNo(QStringLiteral("В таблице ") + t->tableName() +
+                                      QStringLiteral(" нет записей!\r\nПродолжить экспорт?"),
+                                  QStringLiteral("Предупреждение")))
+            continue;
+        QString err;
+        if (!exchange::writeTextFile(QDir(folder).filePath(textFileName(*t)), ExportTableLines(*t, now),
+                                     &err)) {
+            if (error) *error = QStringLiteral("\"%1\": %2").arg(textFileName(*t), err);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AllTbImport(Database& db, const QString& folder, QString* error) {
+    const auto tables = db.dataTables();
+    std::vector<TextTable> texts(tables.size());
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (!readTextTable(*tables[i], QDir(folder).filePath(textFileName(*tables[i])), texts[i], error))
+            return false;
+    // Every file is good: the tables are replaced, as one change of the files.
+    const Change change(db.store);
+    db.InsFlag = true;
+    db.isAuto = true;
+    for (size_t i = 0; i < tables.size(); ++i) {
+        Table& t = *tables[i];
+        t.checkBrowseMode();
+        TableObserver* observer = t.observer();
+        t.setObserver(nullptr);
+        t.clearRecords();
+        for (const QStringList& values : texts[i].records) {
+            const int row = t.appendRawRow();
+            for (int f = 0; f < t.fieldCount() && f < values.size(); ++f) {
+                if (t.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
+                QVariant v;
+                parseValue(t.field(f).type, values[f], v);
+                t.setRowValue(row, f, v);
+            }
+        }
+        t.setObserver(observer);
+        t.setIndexFieldNames(QStringLiteral("ID"));
+        t.finishLoad();
+        db.store.rewrite(t);
+    }
+    db.InsFlag = false;
+    db.isAuto = false;
+    return true;
+}
+
+} // namespace zentaro::db

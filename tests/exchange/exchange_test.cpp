@@ -1,0 +1,166 @@
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "db/table_text.h"
+#include "exchange/list_export.h"
+#include "exchange/list_import.h"
+#include "exchange/text_file.h"
+#include "support/records.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+#include "web/batch_run.h"
+
+using namespace zentaro;
+
+namespace {
+
+struct QuietPanel final : web::RunPanel {
+    void showRun(bool) override {}
+    void setProgress(int) override {}
+    void processEvents() override {}
+};
+
+class Exchange : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+        test::addRecord(db.tbProject, {{"Name", "Проект"}});
+        test::addRecord(db.tbCat2, {{"Name", "Статьи"}});
+    }
+    db::Database db;
+    test::ScriptedUi ui;
+    db::RecordRules rules{db, ui};
+    test::TempFolder dir;
+};
+
+} // namespace
+
+TEST(PrepareLinkString, ColumnsByOrderAndDivider) {
+    struct Case {
+        const char *text, *rule, *div, *url, *price, *date;
+    };
+    const Case cases[] = {
+        {"http://a.ru/x", "|URL ссылки|Цена|Дата|", "tab", "http://a.ru/x", "", ""},
+        {"http://a.ru/x;150,5;01.02.2014", "|URL ссылки|Цена|Дата|", ";", "http://a.ru/x", "150,5",
+         "01.02.2014"},
+        {"01.02.2014;http://a.ru;9", "|Дата|URL ссылки|Цена|", ";", "http://a.ru", "9", "01.02.2014"},
+        {"a.ru;1;2", "|URL ссылки|Цена|Дата|", ";", "", "1", "2"},
+        {"http://a.ru;1;2;extra;more", "|URL ссылки|Цена|Дата|", ";", "http://a.ru", "1", "2"},
+        {"", "|URL ссылки|Цена|Дата|", ";", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        QString url, date, price;
+        exchange::PrepareLinkString(QString::fromUtf8(c.text), QString::fromUtf8(c.rule),
+                                    QString::fromUtf8(c.div), url, date, price);
+        EXPECT_EQ(url, QString::fromUtf8(c.url)) << c.text;
+        EXPECT_EQ(price, QString::fromUtf8(c.price)) << c.text;
+        EXPECT_EQ(date, QString::fromUtf8(c.date)) << c.text;
+    }
+}
+
+TEST(TextFile, ByteOrderMarksCodePageAndLineEnds) {
+    EXPECT_EQ(exchange::decodeLines("\xEF\xBB\xBF\xD0\xB4\r\nb\rc\nd"), (QStringList{"д", "b", "c", "d"}));
+    EXPECT_EQ(exchange::decodeLines(QByteArray("\xFF\xFE\x34\x04\n\x00", 6)), (QStringList{"д"}));
+    EXPECT_EQ(exchange::decodeLines(QByteArray("\xFE\xFF\x04\x34", 4)), (QStringList{"д"}));
+    EXPECT_EQ(exchange::decodeLines("\xE4\r\n\r\n"), (QStringList{"д", ""}));
+    EXPECT_EQ(exchange::encodeLines({"д", ""}), QByteArray("\xE4\r\n\r\n"));
+    std::mt19937 rng(5);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(int(rng() % 40), '\0');
+        for (char& c : bytes)
+            c = char(rng() & 0xff);
+        const QStringList lines = exchange::decodeLines(bytes);
+        EXPECT_LE(lines.size(), bytes.size() + 1);
+    }
+}
+
+TEST_F(Exchange, ListExportWritesStoredCodesAndRegionalForms) {
+    test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/p"},
+                                {"Price", 150.5},
+                                {"TIC", -1},
+                                {"PageIndexY", "1"},
+                                {"PublicDate", QDate(2014, 2, 1)}});
+    const QStringList lines = exchange::linkExportLines(db);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[1], QStringLiteral("http://a.ru/p\tСтатьи\t-1\t\t150,5\t1\t\t\t\t01.02.2014"));
+    EXPECT_TRUE(exchange::encodeLines(lines).startsWith(exchange::encodeLines({"Веб-страница"}).left(12)));
+    EXPECT_TRUE(exchange::encodeLines(lines).contains("index\t\xC2\xED\xE5\xF8\xED\xE8\xE5"));
+    EXPECT_EQ(exchange::encodeLines(lines).count("\r\n\r\n"), 1); // the empty second line
+    EXPECT_EQ(exchange::siteExportLines(db), (QStringList{"Сайт\tтИЦ\tPR\tКатегория", "trust.ru\t\t\t"}));
+}
+
+TEST_F(Exchange, TablesGoToTextAndBackWholeOrNotAtAll) {
+    test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/p"}, {"Price", 99.5}, {"PageStatus", "2"}});
+    test::addRecord(db.tbAncor, {{"URL", "x|y"}});
+    const QString folder = dir.path() + "export/";
+    ui.answer(true);
+    ui.answer(true);
+    ASSERT_TRUE(db::AllTbExport(db, folder, ui, nullptr));
+    EXPECT_EQ(ui.shown().size(), 2u); // categories and accounts are empty: asked each
+    const QStringList link = *exchange::readTextFile(folder + "link.txt", nullptr);
+    EXPECT_TRUE(link[0].startsWith(QStringLiteral("tbLink, ")));
+    EXPECT_TRUE(link[0].endsWith(QStringLiteral(", [1.1]")));
+    EXPECT_EQ(link[1], QStringLiteral("[structure]"));
+    EXPECT_EQ(link[2], QStringLiteral("ID, TIntegerField, 0"));
+    EXPECT_EQ(link[8], QStringLiteral("PageURL, TStringField, 255"));
+    EXPECT_TRUE(link.contains(QStringLiteral("[data]")));
+
+    // A damaged file anywhere: nothing changes.
+    const QByteArray good = test::TempFolder::read(folder + "ancor.txt");
+    test::TempFolder::write(folder + "ancor.txt", "[structure]\r\nID, TNoSuchField, 0\r\n[/structure]\r\n");
+    test::addRecord(db.tbProject, {{"Name", "Второй"}});
+    EXPECT_FALSE(db::AllTbImport(db, folder, nullptr));
+    EXPECT_EQ(db.tbProject.recordCount(), 2);
+    test::TempFolder::write(folder + "ancor.txt", good);
+    ASSERT_TRUE(db::AllTbImport(db, folder, nullptr));
+    EXPECT_EQ(db.tbProject.recordCount(), 1);
+    db.tbLink.setFiltered(false);
+    ASSERT_EQ(db.tbLink.recordCount(), 1);
+    db.tbLink.first();
+    EXPECT_EQ(db.tbLink.asFloat("Price"), 99.5);
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("2"));
+    EXPECT_EQ(db.tbLink.asString("_cat"),
+              QStringLiteral("Статьи")); // recomputed from the imported categories
+    db.tbAncor.setFiltered(false);
+    db.tbAncor.first();
+    EXPECT_EQ(db.tbAncor.asString("URL"), QStringLiteral("x")); // "|" inside a value shifts the rest
+}
+
+TEST(TableText, StructureAndDataLinesAsWritten) {
+    QString name, cls;
+    int size = 0;
+    EXPECT_TRUE(db::InsertTableField(QStringLiteral("Name,TStringField,128"), name, cls, size));
+    EXPECT_EQ(name, QStringLiteral("Name"));
+    EXPECT_EQ(size, 128);
+    EXPECT_FALSE(db::InsertTableField(QStringLiteral("Name, TStringField, x"), name, cls, size));
+    EXPECT_EQ(db::splitDataLine(QStringLiteral("5|Новости")), QStringList{"5"});
+    EXPECT_TRUE(db::splitDataLine(QStringLiteral("no bar")).isEmpty());
+    EXPECT_EQ(db::sectionLines({"x", "[DATA]", "a", "[/DATA]", "b", "[/data]", "c"}, "[data]", "[/data]"),
+              (QStringList{"a", "[/DATA]", "b"}));
+}
+
+TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
+    test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/1"}});
+    QuietPanel panel;
+    exchange::ImportChoice choice;
+    choice.symbol = QStringLiteral(";");
+    const int added = exchange::ImportLinks(
+        db, {"HTTP://A.RU/1", "http://b.ru/2;150,5;01.02.2014", "bare.ru;1;2", "http://c.ru;x;y"}, choice,
+        panel);
+    EXPECT_EQ(added, 2);
+    db.tbLink.last();
+    EXPECT_EQ(db.tbLink.asString("PageURL"), QStringLiteral("http://c.ru"));
+    EXPECT_TRUE(db.tbLink.isNull("Price"));
+    db.tbLink.prior();
+    EXPECT_EQ(db.tbLink.asFloat("Price"), 150.5);
+    EXPECT_EQ(db.tbLink.asDate("PublicDate"), QDate(2014, 2, 1));
+    EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
+    EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", ""}), 2);
+    db.tbSite.setFiltered(false);
+    EXPECT_EQ(db.tbSite.recordCount(), 3);
+}
