@@ -9,6 +9,7 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
+#include "db/table_text.h"
 #include "large_base.h"
 
 using namespace zentaro;
@@ -153,6 +154,26 @@ BENCHMARK(BM_CloseOnTheLargeBase)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// All seven tables of the large base to text files and back (range 0: export, 1: import).
+void BM_TablesAsText(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    const QString folder = fixture().dir.path() + QStringLiteral("/export/");
+    bench::BenchUi ui{true};
+    db::AllTbExport(db, folder, ui, nullptr);
+    for (auto _ : state) {
+        const bool ok = state.range(0) == 0 ? db::AllTbExport(db, folder, ui, nullptr)
+                                            : db::AllTbImport(db, folder, nullptr) && db.store.flush();
+        if (!ok) state.SkipWithError("failed");
+    }
+}
+BENCHMARK(BM_TablesAsText)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 
 } // namespace

@@ -197,11 +197,19 @@ QString SettingsPane::exportFolder() const {
 
 void SettingsPane::bExportAllTablesClick() {
     QString error;
-    if (db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error))
-        Msg(m_ctx.ui,
-            QStringLiteral("Экспорт произведен: \"%1\".").arg(QDir::toNativeSeparators(exportFolder())));
-    else
+    QStringList unreadable;
+    if (!db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error, &unreadable)) {
         Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!"));
+        return;
+    }
+    Msg(m_ctx.ui,
+        QStringLiteral("Экспорт произведен: \"%1\".").arg(QDir::toNativeSeparators(exportFolder())));
+    if (!unreadable.isEmpty())
+        Msg(m_ctx.ui,
+            QStringLiteral("Записи со знаком \"|\" или переводом строки в тексте не прочитаются при "
+                           "импорте: ") +
+                unreadable.mid(0, 20).join(QStringLiteral(", ")) +
+                (unreadable.size() > 20 ? QStringLiteral(" и другие") : QString()));
 }
 
 void SettingsPane::bImportAllTablesClick() {

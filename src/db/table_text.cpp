@@ -31,6 +31,47 @@ QString className(FieldType t) {
     return {};
 }
 
+// One value of the text form into its field's stored form: integers, dates written as dd.MM.yyyy and numbers
+// are read directly (the files hold hundreds of thousands of them); other date forms go through the locale.
+class ValueReader {
+public:
+    bool read(FieldType type, const QString& text, QVariant& out) const {
+        switch (type) {
+        case FieldType::Integer: {
+            bool ok = false;
+            const qlonglong v = QStringView(text).trimmed().toLongLong(&ok);
+            if (!ok || v < INT32_MIN || v > INT32_MAX) return false;
+            out = int(v);
+            return true;
+        }
+        case FieldType::String:
+            out = text;
+            return true;
+        case FieldType::Float: {
+            bool ok = false;
+            const double v = m_locale.toDouble(QStringView(text).trimmed(), &ok);
+            if (ok) out = v;
+            return ok;
+        }
+        case FieldType::Date: {
+            const QStringView t = QStringView(text).trimmed();
+            if (t.size() == 10 && t[2] == u'.' && t[5] == u'.') {
+                const QDate d(t.mid(6, 4).toInt(), t.mid(3, 2).toInt(), t.mid(0, 2).toInt());
+                if (d.isValid()) {
+                    out = d;
+                    return true;
+                }
+            }
+            return parseValue(type, text, out);
+        }
+        }
+        return false;
+    }
+
+private:
+    QLocale m_locale;
+};
+
 // A table read from its text: the values of each record by field-list position.
 struct TextTable {
     std::vector<QStringList> records;
@@ -54,13 +95,14 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
         }
     }
     // The records of the whole file are checked before any table changes.
+    const ValueReader reader;
     for (const QString& s : sectionLines(*lines, QStringLiteral("[data]"), QStringLiteral("[/data]"))) {
         const QStringList values = splitDataLine(s);
         if (values.isEmpty()) continue;
         for (int f = 0; f < table.fieldCount() && f < values.size(); ++f) {
             if (table.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
             QVariant v;
-            if (!parseValue(table.field(f).type, values[f], v) ||
+            if (!reader.read(table.field(f).type, values[f], v) ||
                 (table.field(f).size > 0 && values[f].size() > table.field(f).size)) {
                 if (error)
                     *error = QStringLiteral("\"%1\": недопустимое значение поля %2: \"%3\"")
@@ -164,7 +206,8 @@ QString textFileName(const Table& table) {
     return tableFileName(table).replace(QStringLiteral(".adb"), QStringLiteral(".txt"));
 }
 
-bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error) {
+bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
+                 QStringList* unreadable) {
     const QDateTime now = QDateTime::currentDateTime();
     // A first export makes its folder (owner-only, as the data).
     if (!QDir().mkpath(folder)) {
@@ -181,9 +224,23 @@ bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString
                                       QStringLiteral(" нет записей!\r\nПродолжить экспорт?"),
                                   QStringLiteral("Предупреждение")))
             continue;
+        const QStringList lines = ExportTableLines(*t, now);
+        if (unreadable) {
+            // A value with "|" or a line break shifts or splits its record when read back.
+            const int id = t->fieldIndex(QStringLiteral("ID"));
+            for (int row = 0; row < t->rowCapacity(); ++row) {
+                if (!t->rowAlive(row) || row == t->insertRow()) continue;
+                for (int f = 0; f < t->fieldCount(); ++f) {
+                    const QString v = exportValue(*t, row, f);
+                    if (v.contains(u'|') || v.contains(u'\n') || v.contains(u'\r')) {
+                        *unreadable << t->tableName() + u' ' + t->rowValue(row, id).toString();
+                        break;
+                    }
+                }
+            }
+        }
         QString err;
-        if (!exchange::writeTextFile(QDir(folder).filePath(textFileName(*t)), ExportTableLines(*t, now),
-                                     &err)) {
+        if (!exchange::writeTextFile(QDir(folder).filePath(textFileName(*t)), lines, &err)) {
             if (error) *error = QStringLiteral("\"%1\": %2").arg(textFileName(*t), err);
             return false;
         }
@@ -199,6 +256,7 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
             return false;
     // Every file is good: the tables are replaced, as one change of the files.
     const Change change(db.store);
+    const ValueReader reader;
     db.InsFlag = true;
     db.isAuto = true;
     for (size_t i = 0; i < tables.size(); ++i) {
@@ -212,7 +270,7 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
             for (int f = 0; f < t.fieldCount() && f < values.size(); ++f) {
                 if (t.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
                 QVariant v;
-                parseValue(t.field(f).type, values[f], v);
+                reader.read(t.field(f).type, values[f], v);
                 t.setRowValue(row, f, v);
             }
         }

@@ -32,7 +32,9 @@ QString textFileName(const Table& table);
 
 // Writes every data table into folder/<table>.txt; an empty table asks "В таблице … нет записей!" first
 // (No keeps its older file). False with the error text when a file could not be written.
-bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error);
+// unreadable receives "table ID" of every record holding "|" or a line break, which will not read back.
+bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
+                 QStringList* unreadable = nullptr);
 // Reads and checks all seven files first; only when every one is good are the tables replaced, as one change
 // of the store. False with the error text otherwise, every table as it was.
 bool AllTbImport(Database& db, const QString& folder, QString* error);

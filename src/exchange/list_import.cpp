@@ -54,10 +54,13 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
     for (int i = 0; i < n; ++i) {
         panel.setProgress(web::progressPercent(i, n));
         const QString line = lines[i].toLower();
-        if (!listed.contains(line)) {
-            QString url, date, price;
-            PrepareLinkString(line, choice.fields, choice.symbol, url, date, price);
-            if (!url.isEmpty() && links.insert()) {
+        QString url, date, price;
+        PrepareLinkString(line, choice.fields, choice.symbol, url, date, price);
+        // The address decides, not the whole line: a line with a price or date is not added again, nor an
+        // address the file lists twice.
+        if (!url.isEmpty() && !listed.contains(url)) {
+            listed.insert(url);
+            if (links.insert()) {
                 links.setValue(QStringLiteral("PageURL"),
                                url.left(links.field(links.fieldIndex(QStringLiteral("PageURL"))).size));
                 const QDate d = QLocale().toDate(date, QLocale::ShortFormat);
@@ -93,7 +96,9 @@ int ImportSite(db::Database& db, const QStringList& lines) {
     int added = 0;
     for (const QString& line : lines) {
         const QString domain = web::ExtractDomain(line.toLower()).left(128);
-        if (listed.contains(domain.toLower()) || !sites.insert()) continue;
+        // A blank line is no site; a domain listed twice is added once.
+        if (domain.trimmed().isEmpty() || listed.contains(domain.toLower()) || !sites.insert()) continue;
+        listed.insert(domain.toLower());
         sites.setValue(QStringLiteral("Site"), domain);
         if (db.tbCat.currentPos() >= 0)
             sites.setValue(QStringLiteral("CatID"), db.tbCat.asInteger(QStringLiteral("ID")));

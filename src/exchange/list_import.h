@@ -28,11 +28,11 @@ struct ImportChoice {
 void PrepareLinkString(const QString& SText, const QString& SRule, const QString& SDiv, QString& SURL,
                        QString& SDate, QString& SPrice);
 
-// Adds a link page for every line not already listed (the whole line compared with the listed addresses),
-// with the current project and link category, as one change of the files; progress and stop through the
-// panel. Returns the number added, or -1 (and the error) when the file cannot be read.
+// Adds a link page for every line whose address is not yet listed (nor added before from the same file), with
+// the current project and link category, as one change of the files; progress and stop through the panel.
+// Returns the number added.
 int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& choice, web::RunPanel& panel);
-// Adds a trust site for every line whose domain is not listed, with the current site category.
+// Adds a trust site for every non-blank line whose domain is not listed, with the current site category.
 int ImportSite(db::Database& db, const QStringList& lines);
 
 } // namespace zentaro::exchange

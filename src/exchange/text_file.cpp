@@ -1,6 +1,7 @@
 #include "exchange/text_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -59,6 +60,10 @@ QStringList decodeLines(const QByteArray& bytes) {
 }
 
 std::optional<QStringList> readTextFile(const QString& path, QString* error) {
+    if (!QFileInfo(path).isFile()) {
+        if (error) *error = QStringLiteral("\"%1\" не является файлом").arg(path);
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error) *error = file.errorString();

@@ -160,7 +160,36 @@ TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
     EXPECT_EQ(db.tbLink.asFloat("Price"), 150.5);
     EXPECT_EQ(db.tbLink.asDate("PublicDate"), QDate(2014, 2, 1));
     EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
-    EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", ""}), 2);
+    // Blank lines are no sites; a domain already listed (in any letter case) or listed twice is added once.
+    EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", "", "   ", "NEW.ru"}), 1);
     db.tbSite.setFiltered(false);
-    EXPECT_EQ(db.tbSite.recordCount(), 3);
+    EXPECT_EQ(db.tbSite.recordCount(), 2);
+}
+
+TEST_F(Exchange, AnEmptyTableAnsweredNoKeepsItsOldFileAndBadFilesAreRefused) {
+    const QString folder = dir.path() + "export/";
+    QDir().mkpath(folder);
+    test::TempFolder::write(folder + "account.txt", "old");
+    ui.answer(true);  // categories of sites: empty, exported
+    ui.answer(false); // links: empty, kept
+    ui.answer(true);
+    ui.answer(false); // accounts: empty, kept
+    ASSERT_TRUE(db::AllTbExport(db, folder, ui, nullptr));
+    EXPECT_EQ(test::TempFolder::read(folder + "account.txt"), QByteArray("old"));
+    QString error;
+    EXPECT_FALSE(exchange::readTextFile(dir.path(), &error).has_value()); // a folder given as the file
+    EXPECT_TRUE(error.contains(QStringLiteral("не является файлом")));
+    test::TempFolder::write(dir.path() + "empty.txt", "");
+    EXPECT_EQ(exchange::readTextFile(dir.path() + "empty.txt", nullptr), QStringList());
+    // Random and truncated files never import halfway.
+    std::mt19937 rng(17);
+    const QByteArray good = test::TempFolder::read(folder + "project.txt");
+    for (int round = 0; round < 200; ++round) {
+        QByteArray bytes = good.left(qsizetype(rng() % unsigned(good.size() + 1)));
+        for (int i = 0; i < 4 && !bytes.isEmpty(); ++i)
+            bytes[qsizetype(rng() % unsigned(bytes.size()))] = char(rng() & 0xff);
+        test::TempFolder::write(folder + "project.txt", bytes);
+        db::AllTbImport(db, folder, nullptr);
+        EXPECT_LE(db.tbProject.recordCount(), 1);
+    }
 }
