@@ -1,5 +1,7 @@
 #include "exchange/list_import.h"
 
+#include <algorithm>
+
 #include <QLocale>
 #include <QSet>
 
@@ -38,9 +40,34 @@ void PrepareLinkString(const QString& SText, const QString& SRule, const QString
     if (!SURL.toLower().contains(QStringLiteral("http"))) SURL.clear();
 }
 
+namespace {
+
+// The highest ID of the whole table, its filter ignored.
+int highestId(const db::Table& t) {
+    const int id = t.fieldIndex(QStringLiteral("ID"));
+    int top = 0;
+    for (int row = 0; row < t.rowCapacity(); ++row)
+        if (t.rowAlive(row) && row != t.insertRow()) top = std::max(top, t.rowValue(row, id).toInt());
+    return top;
+}
+
+// The ID of a table's current record, 0 when it has none (as the insert rule takes it).
+int currentId(const db::Table& t) {
+    return t.currentPos() >= 0 ? t.asInteger(QStringLiteral("ID")) : 0;
+}
+
+} // namespace
+
 int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& choice,
                 web::RunPanel& panel) {
     db::Table& links = db.tbLink;
+    // Thousands of lines: the new records get what the insert rule would give them (the next ID, today, the
+    // current project, status "0", the current category) without the rule's walk over the whole table for
+    // each.
+    const bool withDefaults = db.tbSite.currentPos() >= 0 && !db.tbSite.isNull(QStringLiteral("ID"));
+    int nextId = highestId(links);
+    const int project = currentId(db.tbProject), category = currentId(db.tbCat2);
+    const QDate today = QDate::currentDate();
     QSet<QString> listed;
     for (int pos = 0; pos < links.recordCount(); ++pos)
         listed.insert(links.valueAt(pos, links.fieldIndex(QStringLiteral("PageURL"))).toString().toLower());
@@ -60,7 +87,17 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
         // address the file lists twice.
         if (!url.isEmpty() && !listed.contains(url)) {
             listed.insert(url);
-            if (links.insert()) {
+            db.InsFlag = true;
+            const bool inserted = links.insert();
+            db.InsFlag = false;
+            if (inserted) {
+                if (withDefaults) {
+                    links.setValue(QStringLiteral("ID"), ++nextId);
+                    links.setValue(QStringLiteral("PublicDate"), today);
+                    links.setValue(QStringLiteral("ProjectID"), project);
+                    links.setValue(QStringLiteral("PageStatus"), QStringLiteral("0"));
+                    links.setValue(QStringLiteral("LinkCat"), category);
+                }
                 links.setValue(QStringLiteral("PageURL"),
                                url.left(links.field(links.fieldIndex(QStringLiteral("PageURL"))).size));
                 const QDate d = QLocale().toDate(date, QLocale::ShortFormat);
