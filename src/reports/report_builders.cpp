@@ -67,6 +67,13 @@ std::optional<std::vector<int>> currentProjectLinks(const db::Database& db, QStr
     return std::move(all[id]);
 }
 
+// A per-project report without any project: an empty pie that says so.
+Report noProject(const QString& reportName) {
+    Report r;
+    r.title = reportName + QStringLiteral(": нет проекта");
+    return r;
+}
+
 QString projectTitle(const QString& project, const QString& reportName, int total) {
     return project + QStringLiteral(": ") + reportName + QStringLiteral(" (всего ссылок - ") +
            QString::number(total) + u')';
@@ -142,11 +149,8 @@ Report RunRep3(const db::Database& db, const QString& reportName, bool isPR) {
 Report RunRep4(const db::Database& db, const QString& reportName, bool isGoogle) {
     QString project;
     const auto rows = currentProjectLinks(db, &project);
+    if (!rows) return noProject(reportName);
     Report r;
-    if (!rows) {
-        r.title = reportName + QStringLiteral(": нет проекта");
-        return r;
-    }
     const db::Table& links = db.tbLink;
     const int url = links.fieldIndex(QStringLiteral("PageURL"));
     const int flag = links.fieldIndex(isGoogle ? QStringLiteral("PageIndexG") : QStringLiteral("PageIndexY"));
@@ -168,11 +172,8 @@ Report RunRep4(const db::Database& db, const QString& reportName, bool isGoogle)
 Report RunRep5(const db::Database& db, const QString& reportName) {
     QString project;
     const auto rows = currentProjectLinks(db, &project);
+    if (!rows) return noProject(reportName);
     Report r;
-    if (!rows) {
-        r.title = reportName + QStringLiteral(": нет проекта");
-        return r;
-    }
     const db::Table& links = db.tbLink;
     const int url = links.fieldIndex(QStringLiteral("PageURL"));
     const int status = links.fieldIndex(QStringLiteral("PageStatus"));

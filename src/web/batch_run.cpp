@@ -18,6 +18,17 @@ int progressPercent(int i, int n) {
     return int(std::nearbyint(double(i) * 100.0 / double(n))); // the default rounding takes halves to even
 }
 
+namespace {
+
+// The closing messages of the two runs that update values (external counts, site metrics).
+void setUpdateMessages(RunMember& m) {
+    m.finished = QStringLiteral("Обновление для всех выполнено.");
+    m.stopped = QStringLiteral("Обновление было прервано.");
+    m.failed = QStringLiteral("Ошибка обновления.");
+}
+
+} // namespace
+
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& m) {
     db::Table& t = *m.table;
     for (db::Table* s : m.switchedOff)
@@ -94,9 +105,7 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
             links.post();
         };
     };
-    m.finished = QStringLiteral("Обновление для всех выполнено.");
-    m.stopped = QStringLiteral("Обновление было прервано.");
-    m.failed = QStringLiteral("Ошибка обновления.");
+    setUpdateMessages(m);
     runBatch(db, ui, panel, m);
 }
 
@@ -115,9 +124,7 @@ void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, R
         const SiteMetrics metrics = fetchSiteMetrics(fetcher, sites.asString(QStringLiteral("Site")));
         return [&db, &ui, metrics] { applySiteMetrics(db, ui, metrics, 1); };
     };
-    m.finished = QStringLiteral("Обновление для всех выполнено.");
-    m.stopped = QStringLiteral("Обновление было прервано.");
-    m.failed = QStringLiteral("Ошибка обновления.");
+    setUpdateMessages(m);
     runBatch(db, ui, panel, m);
 }
 
