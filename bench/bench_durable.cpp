@@ -10,7 +10,9 @@
 #include "db/record_rules.h"
 #include "db/session.h"
 #include "db/table_text.h"
+#include "exchange/list_import.h"
 #include "large_base.h"
+#include "web/batch_run.h"
 
 using namespace zentaro;
 
@@ -135,6 +137,43 @@ BENCHMARK(BM_Store1000Records)
     ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+// A list of 50,000 new link pages (address, price, date) imported into the large base as one change of the
+// files, written before the import returns. Runs before the closing benchmark: a closed base takes no
+// records.
+void BM_ImportLinkList(benchmark::State& state) {
+    db::Database& db = fixture().db;
+    struct QuietPanel final : web::RunPanel {
+        void showRun(bool) override {}
+        void setProgress(int) override {}
+        void processEvents() override {}
+    } panel;
+    static int round = 0; // each repetition imports other addresses
+    for (auto _ : state) {
+        state.PauseTiming();
+        QStringList lines;
+        ++round;
+        for (int i = 0; i < 50000; ++i)
+            lines << QStringLiteral("http://import%1-%2.example.ru/page.html\t%3,50\t0%4.02.2025")
+                         .arg(round)
+                         .arg(i)
+                         .arg(i % 1000)
+                         .arg(1 + i % 9);
+        const int before = db.tbLink.rowCapacity();
+        state.ResumeTiming();
+        const int added = exchange::ImportLinks(db, lines, exchange::ImportChoice{}, panel);
+        db.store.flush();
+        if (added != 50000 || db.tbLink.rowCapacity() != before + 50000) {
+            state.SkipWithError("not added");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ImportLinkList)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 

@@ -1,6 +1,7 @@
 #include "db/table_text.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QDateTime>
 #include <QDir>
@@ -32,49 +33,46 @@ QString className(FieldType t) {
 }
 
 // One value of the text form into its field's stored form: integers, dates written as dd.MM.yyyy and numbers
-// are read directly (the files hold hundreds of thousands of them); other date forms go through the locale.
+// are read from the text in place (the files hold millions of them); other date forms go through the locale.
 class ValueReader {
 public:
-    bool read(FieldType type, const QString& text, QVariant& out) const {
-        switch (type) {
-        case FieldType::Integer: {
-            bool ok = false;
-            const qlonglong v = QStringView(text).trimmed().toLongLong(&ok);
-            if (!ok || v < INT32_MIN || v > INT32_MAX) return false;
-            out = int(v);
-            return true;
-        }
-        case FieldType::String:
-            out = text;
-            return true;
-        case FieldType::Float: {
-            bool ok = false;
-            const double v = m_locale.toDouble(QStringView(text).trimmed(), &ok);
-            if (ok) out = v;
-            return ok;
-        }
-        case FieldType::Date: {
-            const QStringView t = QStringView(text).trimmed();
-            if (t.size() == 10 && t[2] == u'.' && t[5] == u'.') {
-                const QDate d(t.mid(6, 4).toInt(), t.mid(3, 2).toInt(), t.mid(0, 2).toInt());
-                if (d.isValid()) {
-                    out = d;
-                    return true;
-                }
-            }
-            return parseValue(type, text, out);
-        }
-        }
-        return false;
+    static bool readInt(QStringView text, qint64& out) {
+        bool ok = false;
+        out = text.trimmed().toLongLong(&ok);
+        return ok && out >= INT32_MIN && out <= INT32_MAX;
+    }
+    bool readFloat(QStringView text, double& out) const {
+        bool ok = false;
+        out = m_locale.toDouble(text.trimmed(), &ok);
+        return ok;
+    }
+    static bool readDate(QStringView text, qint64& julianDay) {
+        const QStringView t = text.trimmed();
+        QDate d;
+        if (t.size() == 10 && t[2] == u'.' && t[5] == u'.')
+            d = QDate(t.mid(6, 4).toInt(), t.mid(3, 2).toInt(), t.mid(0, 2).toInt());
+        QVariant v;
+        if (!d.isValid() && parseValue(FieldType::Date, t.toString(), v)) d = v.toDate();
+        if (!d.isValid()) return false;
+        julianDay = d.toJulianDay();
+        return true;
     }
 
 private:
     QLocale m_locale;
 };
 
-// A table read from its text: the values of each record by field-list position.
+// A table read from its text, parsed into the stored forms of its fields: one column per field, filled only
+// for stored fields. An empty value is kNone / NaN / a null string.
 struct TextTable {
-    std::vector<QStringList> records;
+    static constexpr qint64 kNone = INT64_MIN;
+    struct Column {
+        std::vector<qint64> ints;
+        std::vector<double> floats;
+        std::vector<QString> strings;
+    };
+    std::vector<Column> columns;
+    int rows = 0;
 };
 
 bool readTextTable(const Table& table, const QString& path, TextTable& out, QString* error) {
@@ -94,23 +92,51 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
             return false;
         }
     }
-    // The records of the whole file are checked before any table changes.
+    // The records of the whole file are read and checked before any table changes.
     const ValueReader reader;
+    const int fields = table.fieldCount();
+    out.columns.assign(size_t(fields), {});
     for (const QString& s : sectionLines(*lines, QStringLiteral("[data]"), QStringLiteral("[/data]"))) {
-        const QStringList values = splitDataLine(s);
-        if (values.isEmpty()) continue;
-        for (int f = 0; f < table.fieldCount() && f < values.size(); ++f) {
-            if (table.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
-            QVariant v;
-            if (!reader.read(table.field(f).type, values[f], v) ||
-                (table.field(f).size > 0 && values[f].size() > table.field(f).size)) {
+        if (!s.contains(u'|')) continue;
+        // The values before each "|", by field-list position; the text after the last one is not a value.
+        int f = 0;
+        qsizetype start = 0;
+        for (qsizetype bar = s.indexOf(u'|'); f < fields; bar = s.indexOf(u'|', start), ++f) {
+            const QStringView value = bar < 0 ? QStringView() : QStringView(s).mid(start, bar - start);
+            if (bar >= 0) start = bar + 1;
+            const FieldDef& def = table.field(f);
+            if (def.kind != FieldKind::Stored) continue;
+            TextTable::Column& col = out.columns[size_t(f)];
+            bool ok = true;
+            switch (def.type) {
+            case FieldType::Integer:
+            case FieldType::Date: {
+                qint64 v = TextTable::kNone;
+                if (!value.isEmpty())
+                    ok = def.type == FieldType::Integer ? ValueReader::readInt(value, v)
+                                                        : ValueReader::readDate(value, v);
+                col.ints.push_back(v);
+                break;
+            }
+            case FieldType::Float: {
+                double v = std::nan("");
+                if (!value.isEmpty()) ok = reader.readFloat(value, v);
+                col.floats.push_back(v);
+                break;
+            }
+            case FieldType::String:
+                ok = def.size <= 0 || value.size() <= def.size;
+                col.strings.push_back(value.toString());
+                break;
+            }
+            if (!ok) {
                 if (error)
                     *error = QStringLiteral("\"%1\": недопустимое значение поля %2: \"%3\"")
-                                 .arg(name, table.field(f).name, values[f].left(100));
+                                 .arg(name, def.name, value.left(100).toString());
                 return false;
             }
         }
-        out.records.push_back(values);
+        ++out.rows;
     }
     return true;
 }
@@ -256,7 +282,6 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
             return false;
     // Every file is good: the tables are replaced, as one change of the files.
     const Change change(db.store);
-    const ValueReader reader;
     db.InsFlag = true;
     db.isAuto = true;
     for (size_t i = 0; i < tables.size(); ++i) {
@@ -265,13 +290,24 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
         TableObserver* observer = t.observer();
         t.setObserver(nullptr);
         t.clearRecords();
-        for (const QStringList& values : texts[i].records) {
+        const TextTable& text = texts[i];
+        for (int r = 0; r < text.rows; ++r) {
             const int row = t.appendRawRow();
-            for (int f = 0; f < t.fieldCount() && f < values.size(); ++f) {
-                if (t.field(f).kind != FieldKind::Stored || values[f].isEmpty()) continue;
-                QVariant v;
-                reader.read(t.field(f).type, values[f], v);
-                t.setRowValue(row, f, v);
+            for (int f = 0; f < t.fieldCount(); ++f) {
+                if (t.field(f).kind != FieldKind::Stored) continue;
+                const TextTable::Column& col = text.columns[size_t(f)];
+                switch (t.field(f).type) {
+                case FieldType::Integer:
+                case FieldType::Date:
+                    if (col.ints[size_t(r)] != TextTable::kNone) t.setRawInt(row, f, col.ints[size_t(r)]);
+                    break;
+                case FieldType::Float:
+                    if (!std::isnan(col.floats[size_t(r)])) t.setRawFloat(row, f, col.floats[size_t(r)]);
+                    break;
+                case FieldType::String:
+                    if (!col.strings[size_t(r)].isEmpty()) t.setRawString(row, f, col.strings[size_t(r)]);
+                    break;
+                }
             }
         }
         t.setObserver(observer);

@@ -1,5 +1,8 @@
 #include "exchange/text_file.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -11,14 +14,54 @@ namespace zentaro::exchange {
 
 namespace {
 constexpr qint64 kMaxBytes = 64LL * 1024 * 1024;
+
+// Windows-1251 both ways by table, built once from the system's converter: the table files run to tens of
+// megabytes, and a converter call per line or per file costs more than the rest of their reading.
+struct Cp1251 {
+    char16_t toUnicode[256];
+    char fromUnicode[0x10000];
+    Cp1251() {
+        std::fill(std::begin(fromUnicode), std::end(fromUnicode), '?');
+        for (int b = 0; b < 256; ++b) {
+            QString text;
+            const bool ok = web::decodeCharset(QByteArray(1, char(b)), "CP1251", text);
+            toUnicode[b] = ok && text.size() == 1 ? text[0].unicode() : u'?';
+        }
+        for (int b = 255; b >= 0; --b)
+            if (toUnicode[b] != u'?' || b == '?') fromUnicode[toUnicode[b]] = char(b);
+    }
+};
+
+const Cp1251& cp1251() {
+    static const Cp1251 table;
+    return table;
 }
 
+} // namespace
+
 QByteArray encodeLines(const QStringList& lines) {
-    QByteArray out;
+    const Cp1251& cp = cp1251();
+    qsizetype size = 0;
+    for (const QString& line : lines)
+        size += line.size() + 2;
+    QByteArray out(size, Qt::Uninitialized);
+    char* dst = out.data();
     for (const QString& line : lines) {
-        out += web::toAnsi(line);
-        out += "\r\n";
+        const char16_t* src = reinterpret_cast<const char16_t*>(line.constData());
+        const char16_t* end = src + line.size();
+        for (; src < end; ++src) {
+            // A character outside the code page becomes one "?", a surrogate pair included.
+            if (QChar::isHighSurrogate(*src) && src + 1 < end && QChar::isLowSurrogate(src[1])) {
+                *dst++ = '?';
+                ++src;
+                continue;
+            }
+            *dst++ = cp.fromUnicode[*src];
+        }
+        *dst++ = '\r';
+        *dst++ = '\n';
     }
+    out.truncate(dst - out.constData());
     return out;
 }
 
@@ -44,8 +87,12 @@ QStringList decodeLines(const QByteArray& bytes) {
         QStringDecoder utf16(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
                                                           : QStringDecoder::Utf16BE);
         text = utf16.decode(bytes.mid(2));
-    } else if (!web::decodeCharset(bytes, "CP1251", text)) {
-        text = QString::fromLatin1(bytes);
+    } else {
+        const Cp1251& cp = cp1251();
+        text.resize(bytes.size());
+        char16_t* dst = reinterpret_cast<char16_t*>(text.data());
+        for (const char b : bytes)
+            *dst++ = cp.toUnicode[static_cast<unsigned char>(b)];
     }
     QStringList lines;
     qsizetype start = 0;

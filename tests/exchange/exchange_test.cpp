@@ -14,6 +14,7 @@
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 #include "web/batch_run.h"
+#include "web/url_forms.h"
 
 using namespace zentaro;
 
@@ -76,6 +77,27 @@ TEST(TextFile, ByteOrderMarksCodePageAndLineEnds) {
             c = char(rng() & 0xff);
         const QStringList lines = exchange::decodeLines(bytes);
         EXPECT_LE(lines.size(), bytes.size() + 1);
+    }
+}
+
+// The code page by table says what the system's converter says, both ways, on every byte and on text mixing
+// Cyrillic, marks outside the code page, surrogate pairs and lone surrogates.
+TEST(TextFile, CodePageTablesAgreeWithTheSystemConverter) {
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        if (b != '\r' && b != '\n') all += char(b);
+    QString viaConverter;
+    ASSERT_TRUE(web::decodeCharset(all, "CP1251", viaConverter));
+    EXPECT_EQ(exchange::decodeLines(all), QStringList{viaConverter});
+    const std::u16string pool = u"aZ09|.,\tЁёАяЖ№€—«»’™\u00a0\u0100\u4e2d\U0001F600";
+    std::mt19937 rng(11);
+    for (int round = 0; round < 500; ++round) {
+        QString line;
+        for (int i = int(rng() % 30); i > 0; --i) {
+            const char16_t c = pool[rng() % pool.size()];
+            line += rng() % 50 == 0 ? QChar(char16_t(0xD800 + rng() % 0x800)) : QChar(c);
+        }
+        ASSERT_EQ(exchange::encodeLines({line}), web::toAnsi(line) + "\r\n") << line.toStdString();
     }
 }
 
@@ -164,6 +186,34 @@ TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
     EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", "", "   ", "NEW.ru"}), 1);
     db.tbSite.setFiltered(false);
     EXPECT_EQ(db.tbSite.recordCount(), 2);
+}
+
+// The stop button pressed while a long list is read: the line in hand is the last one imported, the bar goes
+// away and the next import is not stopped by the old press.
+TEST_F(Exchange, AStopDuringALongImportKeepsWhatCameBeforeIt) {
+    struct StoppingPanel final : web::RunPanel {
+        explicit StoppingPanel(db::Database& d) : db(d) {}
+        void showRun(bool on) override { shown = on; }
+        void setProgress(int p) override { last = p; }
+        void processEvents() override {
+            if (++turns == 300) db.isStop = true;
+        }
+        db::Database& db;
+        bool shown = false;
+        int last = -1, turns = 0;
+    } panel{db};
+    QStringList lines;
+    for (int i = 0; i < 5000; ++i)
+        lines << QStringLiteral("http://long%1.ru/").arg(i);
+    const int before = db.tbLink.recordCount();
+    EXPECT_EQ(exchange::ImportLinks(db, lines, {}, panel), 300);
+    EXPECT_EQ(db.tbLink.recordCount(), before + 300);
+    EXPECT_EQ(db.tbLink.asString("PageURL"), QStringLiteral("http://long299.ru/"));
+    EXPECT_FALSE(panel.shown);
+    EXPECT_GT(panel.last, 0);
+    EXPECT_LT(panel.last, 10);
+    EXPECT_FALSE(db.isStop);
+    EXPECT_EQ(exchange::ImportLinks(db, lines, {}, panel), 4700);
 }
 
 TEST_F(Exchange, AnEmptyTableAnsweredNoKeepsItsOldFileAndBadFilesAreRefused) {
