@@ -3,7 +3,10 @@
 #include <random>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include "db/database.h"
 #include "db/record_rules.h"
@@ -226,5 +229,138 @@ BENCHMARK(BM_Fetch1000Pages10KB)
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
+
+// The run fetching ahead: 1,000 link pages of about 10 KB with two anchors each, spread over 20 loopback
+// addresses (127.0.0.2 to 127.0.0.21) served from their own thread, each page answering after 50 ms.
+// range(0) is the requests in flight in all (1: one at a time). Counters: the longest the window's event
+// loop waited to turn during the run, and whether the tables came out equal to the one-at-a-time run's.
+struct FarFixture {
+    FarFixture() {
+        context.moveToThread(&serverThread);
+        serverThread.start();
+        QMetaObject::invokeMethod(
+            &context,
+            [this] {
+                test::HttpServer::Reply r;
+                r.headers = {test::contentType("text/html; charset=utf-8")};
+                QByteArray body = "<html><body>";
+                while (body.size() < 10 * 1024)
+                    body += "<p>" + QByteArray(200, 'x') + " <a href=\"http://other.example/\">o</a></p>\n";
+                r.body = body + "<a href=\"http://mine.example/a\">a</a> end";
+                r.delayMs = 50;
+                for (int i = 2; i <= 21; ++i) {
+                    servers.push_back(new test::HttpServer(QStringLiteral("127.0.0.%1").arg(i)));
+                    servers.back()->on("/page", r);
+                }
+            },
+            Qt::BlockingQueuedConnection);
+        session.acquireInstanceLock();
+        session.start();
+        db.tbSite.insert();
+        db.tbSite.setValue(QStringLiteral("Site"), QStringLiteral("trust.ru"));
+        db.tbSite.post();
+        db.tbProject.insert();
+        db.tbProject.post();
+        db.store.setDeferred(true);
+        for (int i = 0; i < 1000; ++i) {
+            db.tbLink.insert();
+            db.tbLink.setValue(QStringLiteral("PageURL"),
+                               servers[size_t(i % 20)]->url(QStringLiteral("/page?n=%1").arg(i)));
+            db.tbLink.post();
+            // Every third page misses its second anchor.
+            for (const char* a :
+                 {"http://mine.example/a", i % 3 ? "http://mine.example/" : "http://gone.example/"}) {
+                db.tbAncor.insert();
+                db.tbAncor.setValue(QStringLiteral("URL"), QString::fromLatin1(a));
+                db.tbAncor.post();
+            }
+        }
+        db.store.flush();
+        db.store.setDeferred(false);
+    }
+    ~FarFixture() {
+        QMetaObject::invokeMethod(
+            &context, [this] { qDeleteAll(servers); }, Qt::BlockingQueuedConnection);
+        serverThread.quit();
+        serverThread.wait();
+    }
+    QStringList statuses() {
+        QStringList out;
+        for (int pos = 0; pos < db.tbLink.recordCount(); ++pos)
+            out << db.tbLink.valueAt(pos, db.tbLink.fieldIndex(QStringLiteral("PageStatus"))).toString();
+        return out;
+    }
+    QThread serverThread;
+    QObject context;
+    std::vector<test::HttpServer*> servers;
+    QTemporaryDir dir;
+    db::Database db;
+    bench::BenchUi ui{true};
+    db::RecordRules rules{db, ui};
+    db::Session session{db, dir.path() + QStringLiteral("/base/"), ui};
+    web::PageFetcher fetcher;
+    RunFixture::Panel panel;
+    QStringList oneAtATime;
+};
+
+FarFixture& farFixture() {
+    static FarFixture f;
+    return f;
+}
+
+void BM_PresenceRun1000PagesOn20Hosts(benchmark::State& state) {
+    FarFixture& f = farFixture();
+    f.fetcher.maxInFlight = int(state.range(0));
+    double worstDelayMs = 0;
+    bool equal = true;
+    int found = 0, missing = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.db.tbLink.first();
+        while (!f.db.tbLink.eof()) {
+            f.db.tbLink.edit();
+            f.db.tbLink.setValue(QStringLiteral("PageStatus"), QStringLiteral("0"));
+            f.db.tbLink.post();
+            f.db.tbLink.next();
+        }
+        f.db.store.flush();
+        // The window's event loop: a tick every 5 ms, its lateness recorded.
+        QElapsedTimer clock;
+        qint64 last = 0;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            worstDelayMs = std::max(worstDelayMs, double(now - last) / 1e6 - 5.0);
+            last = now;
+        });
+        state.ResumeTiming();
+        clock.start();
+        tick.start(5);
+        web::CheckAllPageLink(f.db, f.fetcher, f.ui, f.panel);
+        f.db.store.flush();
+        tick.stop();
+        state.PauseTiming();
+        const QStringList now = f.statuses();
+        if (state.range(0) == 1) f.oneAtATime = now;
+        equal = equal && !f.oneAtATime.isEmpty() && now == f.oneAtATime;
+        found = int(now.count(QStringLiteral("1")));
+        missing = int(now.count(QStringLiteral("2")));
+        state.ResumeTiming();
+    }
+    if (found != 666 || missing != 334) state.SkipWithError("unexpected statuses");
+    state.counters["worst_loop_delay_ms"] = worstDelayMs;
+    state.counters["equal_to_one_at_a_time"] = equal ? 1 : 0;
+    state.counters["found"] = found;
+    state.counters["missing"] = missing;
+}
+// One at a time first (about 50 s): its tables are what the run fetching ahead must give.
+BENCHMARK(BM_PresenceRun1000PagesOn20Hosts)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PresenceRun1000PagesOn20Hosts)
+    ->Arg(64)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(false)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,9 +1,21 @@
 #include "web/batch_run.h"
 
+#include <atomic>
 #include <cmath>
 #include <exception>
+#include <map>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QThreadPool>
+#include <QThreadStorage>
+#include <QUrl>
 
 #include "db/database.h"
+#include "util/text_helpers.h"
 #include "util/user_interface.h"
 #include "web/ext_links.h"
 #include "web/index_check.h"
@@ -29,6 +41,167 @@ void setUpdateMessages(RunMember& m) {
 
 } // namespace
 
+void RunPanel::waitForEvents() {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+namespace {
+
+// The client of a worker thread, kept while the thread lives so that its connections are reused.
+QNetworkAccessManager* workerClient() {
+    static QThreadStorage<QNetworkAccessManager*> clients;
+    if (!clients.hasLocalData()) clients.setLocalData(new QNetworkAccessManager);
+    return clients.localData();
+}
+
+// Fetches the records ahead of the one in hand on worker threads, within the fetcher's limits: in all, per
+// host, and a window of records ahead so that results wait in memory only a short while.
+class Prefetcher {
+public:
+    Prefetcher(const RunMember& m, PageFetcher& settings)
+        : m_member(m), m_table(*m.table), m_settings(settings),
+          m_window(std::max(2 * settings.maxInFlight, 8)) {
+        m_pool.setMaxThreadCount(settings.maxInFlight);
+        // The page requests share one client and the run's cookie store, as one-at-a-time requests do.
+        QObject* owner = settings.cookieJar()->parent();
+        m_client.setCookieJar(settings.cookieJar());
+        settings.cookieJar()->setParent(owner);
+    }
+    ~Prefetcher() {
+        // Requests in flight are abandoned; their threads end before the run's objects go.
+        m_cancel = true;
+        m_pool.waitForDone();
+        qDeleteAll(m_waker.children());
+        m_client.setCookieJar(nullptr);
+    }
+    Prefetcher(const Prefetcher&) = delete;
+    Prefetcher& operator=(const Prefetcher&) = delete;
+
+    // The apply step of the record in hand, fetched ahead or now; the panel turns the event loop meanwhile.
+    std::function<void()> applyFor(int row, RunPanel& panel) {
+        const NetStep step = m_member.prepare(row);
+        m_waiting.erase(row);
+        auto it = m_slots.find(row);
+        if (it != m_slots.end() && it->second->key != step.key) {
+            m_slots.erase(it); // fetched for inputs the record no longer has
+            it = m_slots.end();
+        }
+        if (it == m_slots.end()) it = m_slots.emplace(row, start(step)).first;
+        const std::shared_ptr<Slot> slot = it->second;
+        topUp();
+        while (!slot->ready) {
+            panel.waitForEvents();
+            topUp();
+        }
+        m_slots.erase(row);
+        return std::move(slot->apply);
+    }
+
+    // Starts the records after the one in hand, in list order, as far as the limits allow. What a record
+    // needs is read once; a record whose host is busy waits for a later turn.
+    void topUp() {
+        const int from = m_table.currentPos();
+        if (from < 0) return;
+        for (int pos = from + 1; pos <= from + m_window && m_inFlight < m_settings.maxInFlight; ++pos) {
+            const int row = m_table.rowAt(pos);
+            if (row < 0) break;
+            if (m_slots.count(row)) continue;
+            auto waiting = m_waiting.find(row);
+            if (waiting == m_waiting.end()) {
+                if (m_member.skip && m_member.skip(row)) continue;
+                waiting = m_waiting.emplace(row, m_member.prepare(row)).first;
+            }
+            if (m_perHost.value(waiting->second.host) >= m_settings.perHost) continue;
+            if (int(m_slots.size()) >= 2 * m_window) break;
+            m_slots.emplace(row, start(waiting->second));
+            m_waiting.erase(waiting);
+        }
+    }
+
+private:
+    struct Slot {
+        QString key;
+        QString host;
+        std::function<void()> apply; // written by the worker before it reports, read after
+        bool ready = false;          // set on the window's thread when the report arrives
+    };
+
+    std::shared_ptr<Slot> start(const NetStep& step) {
+        auto slot = std::make_shared<Slot>();
+        slot->key = step.key;
+        slot->host = step.host;
+        ++m_inFlight;
+        ++m_perHost[step.host];
+        if (step.page) {
+            startPage(slot, step);
+            return slot;
+        }
+        const PageFetcher* settings = &m_settings;
+        const std::atomic<bool>* cancel = &m_cancel;
+        QObject* waker = &m_waker;
+        m_pool.start([this, slot, run = step.run, settings, cancel, waker] {
+            std::function<void()> apply;
+            try {
+                PageFetcher fetcher;
+                fetcher.copySettings(*settings);
+                fetcher.cancel = cancel;
+                fetcher.client = workerClient();
+                apply = run(fetcher);
+            } catch (...) {
+                apply = [e = std::current_exception()] { std::rethrow_exception(e); };
+            }
+            slot->apply = std::move(apply);
+            QMetaObject::invokeMethod(
+                waker,
+                [this, slot] {
+                    slot->ready = true;
+                    --m_inFlight;
+                    --m_perHost[slot->host];
+                },
+                Qt::QueuedConnection);
+        });
+        return slot;
+    }
+
+    // A page request on the window's thread; the page is scanned when it comes.
+    void startPage(const std::shared_ptr<Slot>& slot, const NetStep& step) {
+        auto finish = [this, slot, then = step.fromPage](const FetchedPage& fetched) {
+            FetchedPage page = fetched;
+            scanFetchedPage(page);
+            try {
+                slot->apply = then(page);
+            } catch (...) {
+                slot->apply = [e = std::current_exception()] { std::rethrow_exception(e); };
+            }
+            slot->ready = true;
+            --m_inFlight;
+            --m_perHost[slot->host];
+        };
+        if (step.page->isEmpty()) return finish(FetchedPage{});
+        auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+        QObject::connect(call, &PageCall::finished, call, [call, finish] {
+            finish(call->result());
+            call->deleteLater();
+        });
+        call->start();
+    }
+
+    const RunMember& m_member;
+    db::Table& m_table;
+    PageFetcher& m_settings;
+    const int m_window;
+    std::map<int, std::shared_ptr<Slot>> m_slots; // started, by engine row
+    std::map<int, NetStep> m_waiting;             // read, not started: the host was busy
+    QHash<QString, int> m_perHost;
+    int m_inFlight = 0;
+    std::atomic<bool> m_cancel{false};
+    QNetworkAccessManager m_client;
+    QObject m_waker; // receives the workers' reports on the window's thread; parent of the page requests
+    QThreadPool m_pool;
+};
+
+} // namespace
+
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& m) {
     db::Table& t = *m.table;
     for (db::Table* s : m.switchedOff)
@@ -40,26 +213,32 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     panel.showRun(true);
     db.isStop = false;
     bool failed = false;
-    try {
-        t.first();
-        int i = 0;
-        while (!t.eof()) {
-            panel.setProgress(progressPercent(++i, n));
-            if (m.skip && m.skip()) {
-                if (!m.skipTurnsEventLoop) {
-                    t.next();
-                    continue;
+    {
+        std::unique_ptr<Prefetcher> ahead;
+        if (m.fetcher && m.fetcher->maxInFlight > 1) ahead = std::make_unique<Prefetcher>(m, *m.fetcher);
+        try {
+            t.first();
+            int i = 0;
+            while (!t.eof()) {
+                panel.setProgress(progressPercent(++i, n));
+                const int row = t.currentRow();
+                if (m.skip && m.skip(row)) {
+                    if (!m.skipTurnsEventLoop) {
+                        t.next();
+                        continue;
+                    }
+                } else {
+                    const std::function<void()> apply =
+                        ahead ? ahead->applyFor(row, panel) : m.prepare(row).run(*m.fetcher);
+                    apply();
                 }
-            } else {
-                const std::function<void()> apply = m.fetch();
-                apply();
+                panel.processEvents();
+                if (db.isStop) break;
+                t.next();
             }
-            panel.processEvents();
-            if (db.isStop) break;
-            t.next();
+        } catch (const std::exception&) {
+            failed = true;
         }
-    } catch (const std::exception&) {
-        failed = true;
     }
     if (!failed) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);
@@ -72,14 +251,39 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     if (failed) Msg(ui, m.failed);
 }
 
+namespace {
+
+QString rowText(const db::Table& t, int row, const char* field) {
+    return t.rowValue(row, t.fieldIndex(QString::fromLatin1(field))).toString();
+}
+
+// The host a page address asks, for the per-host limit.
+QString hostOf(const QString& url) {
+    return QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())).host();
+}
+
+} // namespace
+
 void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel) {
     RunMember m;
     m.table = &db.tbLink;
     m.switchedOff = {&db.tbLink, &db.tbAncor};
-    m.fetch = [&]() -> std::function<void()> {
-        const QString url = db.tbLink.asString(QStringLiteral("PageURL"));
-        const FetchedPage page = fetchForPresence(db, fetcher, url);
-        return [&db, &ui, url, page] { applyPresence(db, ui, url, page, false); };
+    m.fetcher = &fetcher;
+    m.prepare = [&db, &ui](int row) {
+        const QString url = rowText(db.tbLink, row, "PageURL");
+        const bool needed = presenceNeedsRequest(
+            db, db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt(), url);
+        NetStep step;
+        step.key = url + (needed ? u'+' : u'-');
+        step.host = hostOf(url);
+        step.fromPage = [&db, &ui, url](const FetchedPage& page) -> std::function<void()> {
+            return [&db, &ui, url, page] { applyPresence(db, ui, url, page, false); };
+        };
+        step.page = needed ? DelLabelsBeginEnd(url.toLower()) : QString();
+        step.run = [url, needed, then = step.fromPage](PageFetcher& f) {
+            return then(fetchPresencePage(f, url, needed));
+        };
+        return step;
     };
     m.finished = QStringLiteral("Проверка выполнена.");
     m.stopped = QStringLiteral("Проверка была прервана.");
@@ -93,17 +297,29 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
     m.table = &links;
     m.switchedOff = {&links};
     m.allRecords = true;
-    if (SkipOk) m.skip = [&links] { return !links.isNull(QStringLiteral("UrlCount")); };
-    m.fetch = [&]() -> std::function<void()> {
-        const QString url = links.asString(QStringLiteral("PageURL"));
-        const FetchedPage page = fetchPage(fetcher, url);
-        return [&links, &fetcher, &ui, url, page] {
-            const int count = countFromPage(fetcher, ui, url, page, false);
-            if (count == -1) return;
-            links.edit();
-            links.setValue(QStringLiteral("UrlCount"), count);
-            links.post();
+    m.fetcher = &fetcher;
+    if (SkipOk)
+        m.skip = [&links](int row) {
+            return links.rowValue(row, links.fieldIndex(QStringLiteral("UrlCount"))).isValid();
         };
+    m.prepare = [&links, &fetcher, &ui](int row) {
+        const QString url = rowText(links, row, "PageURL");
+        NetStep step;
+        step.key = url;
+        step.host = hostOf(url);
+        // The count and the web stop flag belong to the run's own fetcher.
+        step.fromPage = [&links, &fetcher, &ui, url](const FetchedPage& page) -> std::function<void()> {
+            return [&links, &fetcher, &ui, url, page] {
+                const int count = countFromPage(fetcher, ui, url, page, false);
+                if (count == -1) return;
+                links.edit();
+                links.setValue(QStringLiteral("UrlCount"), count);
+                links.post();
+            };
+        };
+        step.page = url.isEmpty() ? QString() : DelLabelsBeginEnd(url.toLower());
+        step.run = [url, then = step.fromPage](PageFetcher& f) { return then(fetchPage(f, url)); };
+        return step;
     };
     setUpdateMessages(m);
     runBatch(db, ui, panel, m);
@@ -115,14 +331,23 @@ void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, R
     m.table = &sites;
     m.switchedOff = {&sites};
     m.allRecords = true;
+    m.fetcher = &fetcher;
     if (mode == 1)
-        m.skip = [&sites] {
-            return !sites.isNull(QStringLiteral("TIC")) && !sites.isNull(QStringLiteral("PR"));
+        m.skip = [&sites](int row) {
+            return sites.rowValue(row, sites.fieldIndex(QStringLiteral("TIC"))).isValid() &&
+                   sites.rowValue(row, sites.fieldIndex(QStringLiteral("PR"))).isValid();
         };
     m.skipTurnsEventLoop = false;
-    m.fetch = [&]() -> std::function<void()> {
-        const SiteMetrics metrics = fetchSiteMetrics(fetcher, sites.asString(QStringLiteral("Site")));
-        return [&db, &ui, metrics] { applySiteMetrics(db, ui, metrics, 1); };
+    m.prepare = [&db, &ui, &fetcher](int row) {
+        const QString site = rowText(db.tbSite, row, "Site");
+        NetStep step;
+        step.key = site;
+        step.host = fetcher.hosts.googleToolbar;
+        step.run = [&db, &ui, site](PageFetcher& f) -> std::function<void()> {
+            const SiteMetrics metrics = fetchSiteMetrics(f, site);
+            return [&db, &ui, metrics] { applySiteMetrics(db, ui, metrics, 1); };
+        };
+        return step;
     };
     setUpdateMessages(m);
     runBatch(db, ui, panel, m);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QString>
@@ -16,6 +17,7 @@ class Table;
 namespace zentaro::web {
 
 class PageFetcher;
+struct FetchedPage;
 struct IndexContext;
 
 // The work panel of a run: the progress bar and stop button, and the turn of the event loop between records
@@ -26,27 +28,46 @@ public:
     virtual void showRun(bool on) = 0;
     virtual void setProgress(int percent) = 0;
     virtual void processEvents() = 0;
+    // Waits for the next event and handles what came (a run fetching ahead waits so for its record).
+    virtual void waitForEvents();
 };
 
 // i × 100 / n rounded to the nearest integer, halves to the even one.
 int progressPercent(int i, int n);
+
+// The network half of one record's work, read from the record on the window's thread: the key of its
+// inputs (a result fetched for other inputs is not used), the host it asks (for the per-host limit), and the
+// work itself, which runs on any thread with the fetcher it is given and returns the apply step. The apply
+// step runs on the window's thread with the record current.
+struct NetStep {
+    QString key;
+    QString host;
+    std::function<std::function<void()>(PageFetcher&)> run;
+    // Members that fetch one page also give its address (empty: no request) and the apply step made from
+    // what came; a run fetching ahead then keeps all their requests on the window's thread, no worker.
+    std::optional<QString> page;
+    std::function<std::function<void()>(const FetchedPage&)> fromPage;
+};
 
 // One member of the run family: which table it walks and how.
 struct RunMember {
     db::Table* table = nullptr;
     std::vector<db::Table*> switchedOff; // views whose grids show nothing during the run
     bool allRecords = false;             // the table's filter is off for the run and restored afterwards
-    std::function<bool()> skip;          // the record in hand needs no work
+    std::function<bool(int row)> skip;   // the record (engine row) needs no work
     bool skipTurnsEventLoop = true;      // a skipped record still handles events and the stop request
-    // The work on the record in hand in two steps: fetch returns the apply step, which the run calls on the
-    // window's thread; runs may so fetch ahead while records are applied in list order.
-    std::function<std::function<void()>()> fetch;
+    std::function<NetStep(int row)> prepare;
+    // Makes the requests of a one-at-a-time run; its limits decide how many run at once otherwise.
+    PageFetcher* fetcher = nullptr;
     QString finished, stopped, failed; // the closing messages
 };
 
 // Runs a member over its records: progress, stop after the record in hand, closing message, clean-up (the
 // views back on, the filter restored, the last record current); an error escaping the work ends the run and
-// is reported after the clean-up with the member's error message.
+// is reported after the clean-up with the member's error message. With the fetcher's limits above one, the
+// records ahead are fetched on worker threads (each request with a fetcher of its own, cookies included)
+// while the results are applied in list order: the tables, messages and progress come out as in a
+// one-at-a-time run. A stop abandons the requests in flight.
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& member);
 
 void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel);

@@ -52,8 +52,9 @@ int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, 
         fetcher.GlobalStop = true;
         return -1;
     }
-    const QString lower = lowerText(*fetched.body);
-    const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
+    const PageScan scan = pageScanOf(fetched);
+    const QString& lower = scan.lower;
+    const std::vector<ElementRange>& elements = scan.elements;
     if (elements.empty()) return -1;
     const int count = countExtLinks(lower, elements, ExtractDomain(DelLabelsBeginEnd(SURL.toLower())));
     if (showmsg) Msg(ui, QStringLiteral("Число внешних ссылок на странице: ") + QString::number(count));

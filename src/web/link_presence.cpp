@@ -19,11 +19,19 @@ void storeStatus(db::Table& links, const char* code) {
 
 } // namespace
 
+bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL) {
+    return !SURL.isEmpty() && db.tbAncor.findRow(QStringLiteral("LinkID"), linkId) >= 0;
+}
+
 FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL) {
+    return fetchPresencePage(fetcher, SURL,
+                             presenceNeedsRequest(db, db.tbLink.asInteger(QStringLiteral("ID")), SURL));
+}
+
+FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed) {
     FetchedPage f;
     // A page without recorded anchors is judged without a request.
-    const int link = db.tbLink.asInteger(QStringLiteral("ID"));
-    if (SURL.isEmpty() || db.tbAncor.findRow(QStringLiteral("LinkID"), link) < 0) return f;
+    if (!needed) return f;
     f.requested = true;
     f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
     if (!f.body) f.error = fetcher.lastError();
@@ -48,9 +56,9 @@ void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, con
         if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetched.error);
         return;
     }
-    const std::optional<QString>& page = fetched.body;
-    const QString lower = lowerText(*page);
-    const std::vector<ElementRange> elements = ExtractElementRanges(lower, ElementKind::Anchor);
+    const PageScan scan = pageScanOf(fetched);
+    const QString& lower = scan.lower;
+    const std::vector<ElementRange>& elements = scan.elements;
     if (elements.empty()) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
         return;

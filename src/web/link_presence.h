@@ -24,6 +24,10 @@ void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, co
 // The same in two steps, so that runs can fetch ahead and apply in order on the window's thread: the request
 // (none for a page without recorded anchors), then the verdict stored from what was fetched.
 FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL);
+// The request alone, for any thread: whether it is needed (an address and recorded anchors) is read from the
+// tables beforehand.
+bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL);
+FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed);
 void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
                    bool showmsg);
 

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QStringDecoder>
+#include <QTimer>
 
 #include "web/url_forms.h"
 
@@ -83,107 +84,213 @@ void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString
     applyHostSettings(fetcher.hosts, settings);
     for (const auto& [name, value] : settings) {
         bool ok = false;
-        const qint64 mb = value.trimmed().toLongLong(&ok);
-        if (name == QLatin1String("net.maxReplyMB") && ok && mb > 0 && mb <= 4096)
-            fetcher.maxReplyBytes = mb * 1024 * 1024;
+        const qint64 n = value.trimmed().toLongLong(&ok);
+        if (!ok) continue;
+        if (name == QLatin1String("net.maxReplyMB") && n > 0 && n <= 4096)
+            fetcher.maxReplyBytes = n * 1024 * 1024;
+        else if (name == QLatin1String("net.maxInFlight") && n > 0 && n <= 256)
+            fetcher.maxInFlight = int(n);
+        else if (name == QLatin1String("net.perHost") && n > 0 && n <= 16)
+            fetcher.perHost = int(n);
     }
+}
+
+void scanFetchedPage(FetchedPage& page) {
+    if (!page.body || page.scan) return;
+    PageScan scan;
+    scan.lower = lowerText(*page.body);
+    scan.elements = ExtractElementRanges(scan.lower, ElementKind::Anchor);
+    page.scan = std::move(scan);
+    page.body = QString();
+}
+
+PageScan pageScanOf(const FetchedPage& page) {
+    if (page.scan) return *page.scan;
+    PageScan scan;
+    if (!page.body) return scan;
+    scan.lower = lowerText(*page.body);
+    scan.elements = ExtractElementRanges(scan.lower, ElementKind::Anchor);
+    return scan;
+}
+
+void PageFetcher::copySettings(const PageFetcher& other) {
+    readTimeoutMs = other.readTimeoutMs;
+    maxRedirects = other.maxRedirects;
+    maxReplyBytes = other.maxReplyBytes;
+    hosts = other.hosts;
+    maxInFlight = other.maxInFlight;
+    perHost = other.perHost;
 }
 
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new AcceptAllCookieJar(this)) {}
 
 PageFetcher::~PageFetcher() = default;
 
-std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByteArray* contentType) {
-    m_lastError.clear();
-    QUrl target = QUrl::fromUserInput(url);
-    if (!target.isValid() || target.host().isEmpty()) {
-        m_lastError = QStringLiteral("Неверный адрес: %1").arg(url);
-        return std::nullopt;
+PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
+                   const QString& url, bool tls, QObject* parent)
+    : QObject(parent), m_jar(jar), m_client(client), m_tls(tls), m_timeoutMs(settings.readTimeoutMs),
+      m_hopsLeft(settings.maxRedirects + 1), m_cap(settings.maxReplyBytes), m_url(url) {}
+
+PageCall::~PageCall() {
+    if (m_reply) {
+        disconnect(m_reply, nullptr, this, nullptr);
+        m_reply->abort();
+        if (m_client) m_reply->deleteLater(); // an own client takes its replies along
     }
-    // Redirects are followed here, one request each: also from https to http, up to the limit; never to
-    // another scheme (a local file, data), which a page could use to make the program read local files.
-    for (int hop = 0; hop <= maxRedirects; ++hop) {
-        const QString scheme = target.scheme().toLower();
-        if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-            m_lastError = QStringLiteral("Недопустимый адрес: %1").arg(target.toString().left(200));
-            return std::nullopt;
-        }
-        if (!tls && target.scheme() == QLatin1String("https")) {
-            m_lastError = QStringLiteral("Адрес https без TLS");
-            return std::nullopt;
-        }
-        int status = 0;
-        QUrl location;
-        std::optional<QByteArray> body = request(target, tls, contentType, &status, &location);
-        if (!body) return std::nullopt;
-        if (status < 300 || status >= 400) return body;
-        if (!location.isValid() || location.isEmpty()) {
-            m_lastError = QStringLiteral("Перенаправление без адреса");
-            return std::nullopt;
-        }
-        target = target.resolved(location);
-    }
-    m_lastError = QStringLiteral("Слишком много перенаправлений");
-    return std::nullopt;
 }
 
-std::optional<QByteArray> PageFetcher::request(const QUrl& target, bool tls, QByteArray* contentType,
-                                               int* status, QUrl* location) {
-    // A client for this request only, on the shared cookie store.
-    QNetworkAccessManager client;
-    client.setCookieJar(m_jar);
-    m_jar->setParent(this);
-    client.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+void PageCall::start() {
+    m_target = QUrl::fromUserInput(m_url);
+    if (!m_target.isValid() || m_target.host().isEmpty())
+        return fail(QStringLiteral("Неверный адрес: %1").arg(m_url));
+    hop();
+}
 
-    QNetworkRequest request(target);
-    request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
-    request.setRawHeader("Accept", kAccept);
+void PageCall::abort() {
+    if (!m_reply) return;
+    m_aborted = true;
+    m_reply->abort(); // finishes the hop at once, as failed
+}
+
+void PageCall::fail(const QString& error) {
+    m_error = error;
+    m_done = true;
+    emit finished();
+}
+
+// Redirects are followed here, one request each: also from https to http, up to the limit; never to another
+// scheme (a local file, data), which a page could use to make the program read local files.
+void PageCall::hop() {
+    if (m_hopsLeft-- <= 0) return fail(QStringLiteral("Слишком много перенаправлений"));
+    const QString scheme = m_target.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)));
+    if (!m_tls && m_target.scheme() == QLatin1String("https"))
+        return fail(QStringLiteral("Адрес https без TLS"));
+
+    // A client for this request only (unless the call was given one), on the fetcher's cookie store.
+    QNetworkAccessManager* client = m_client;
+    if (!client) {
+        // The clients of earlier hops stay until the call goes: this may run inside their reply's signal.
+        m_ownClients.push_back(std::make_unique<QNetworkAccessManager>());
+        client = m_ownClients.back().get();
+    }
+    if (m_jar) {
+        QObject* owner = m_jar->parent();
+        client->setCookieJar(m_jar);
+        m_jar->setParent(owner);
+    }
+    client->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+
+    QNetworkRequest request(m_target);
+    request.setHeader(QNetworkRequest::UserAgentHeader, PageFetcher::kUserAgent);
+    request.setRawHeader("Accept", PageFetcher::kAccept);
     // A fixed language, so that the search engines answer (and their markers read) alike on every system.
-    request.setRawHeader("Accept-Language", kAcceptLanguage);
-    request.setTransferTimeout(readTimeoutMs);
+    request.setRawHeader("Accept-Language", PageFetcher::kAcceptLanguage);
+    request.setTransferTimeout(m_timeoutMs);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    if (tls) {
+    if (m_tls) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
         ssl.setPeerVerifyDepth(0);
         request.setSslConfiguration(ssl);
     }
-    QNetworkReply* reply = client.get(request);
-    if (tls)
+    m_tooLarge = false;
+    m_reply = client->get(request);
+    QNetworkReply* reply = m_reply;
+    if (m_tls)
         connect(reply, &QNetworkReply::sslErrors, reply,
                 [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
     // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
-    bool tooLarge = false;
-    auto checkSize = [&](qint64 size) {
-        if (tooLarge || size <= maxReplyBytes) return;
-        tooLarge = true;
-        reply->abort();
-    };
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [&](qint64, qint64) { checkSize(reply->bytesAvailable()); });
-    connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [this, reply](qint64, qint64) { checkSize(reply->bytesAvailable()); });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid()) checkSize(length.toLongLong());
     });
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!tooLarge) checkSize(reply->bytesAvailable());
-    *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    std::optional<QByteArray> body;
-    if (tooLarge) {
-        m_lastError = QStringLiteral("Ответ больше %1 МБ").arg(maxReplyBytes / (1024 * 1024));
-    } else if (*status >= 400) {
-        m_lastError = QStringLiteral("ответ сервера %1").arg(*status);
-    } else if (reply->error() != QNetworkReply::NoError && !(*status >= 300 && *status < 400)) {
-        m_lastError = reply->errorString();
+    connect(reply, &QNetworkReply::finished, this, &PageCall::hopDone);
+}
+
+void PageCall::checkSize(qint64 size) {
+    if (m_tooLarge || size <= m_cap || !m_reply) return;
+    m_tooLarge = true;
+    m_reply->abort();
+}
+
+void PageCall::hopDone() {
+    QNetworkReply* reply = m_reply;
+    if (!reply) return;
+    if (!m_tooLarge) checkSize(reply->bytesAvailable());
+    m_reply = nullptr;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QString error;
+    QUrl location;
+    if (m_aborted) {
+        error = QStringLiteral("Прервано");
+    } else if (m_tooLarge) {
+        error = QStringLiteral("Ответ больше %1 МБ").arg(m_cap / (1024 * 1024));
+    } else if (status >= 400) {
+        error = QStringLiteral("ответ сервера %1").arg(status);
+    } else if (reply->error() != QNetworkReply::NoError && !(status >= 300 && status < 400)) {
+        error = reply->errorString();
     } else {
-        body = reply->readAll();
-        *location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (contentType) *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+        m_body = reply->readAll();
+        location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     }
-    delete reply;
-    return body;
+    if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
+    // A kept client lets go of the store: the store goes with its fetcher.
+    if (m_jar && m_client) m_client->setCookieJar(nullptr);
+    if (!error.isEmpty()) {
+        m_body.reset();
+        return fail(error);
+    }
+    if (status < 300 || status >= 400) {
+        m_done = true;
+        emit finished();
+        return;
+    }
+    m_body.reset();
+    if (!location.isValid() || location.isEmpty()) return fail(QStringLiteral("Перенаправление без адреса"));
+    m_target = m_target.resolved(location);
+    hop();
+}
+
+FetchedPage PageCall::result() const {
+    FetchedPage page;
+    page.requested = true;
+    if (m_body)
+        page.body = decodeReply(*m_body, m_contentType);
+    else
+        page.error = m_error;
+    return page;
+}
+
+std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByteArray* contentType) {
+    m_lastError.clear();
+    if (cancel && cancel->load()) {
+        m_lastError = QStringLiteral("Прервано");
+        return std::nullopt;
+    }
+    PageCall call(*this, m_jar, client, url, tls);
+    QEventLoop loop;
+    connect(&call, &PageCall::finished, &loop, &QEventLoop::quit);
+    // A run that is abandoned cancels its requests from the window's thread; this one looks at the flag.
+    QTimer watch;
+    if (cancel) {
+        connect(&watch, &QTimer::timeout, &call, [&] {
+            if (cancel->load()) call.abort();
+        });
+        watch.start(10);
+    }
+    call.start();
+    if (!call.done()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!call.body()) {
+        m_lastError = call.error();
+        return std::nullopt;
+    }
+    if (contentType) *contentType = call.contentType();
+    return call.body();
 }
 
 std::optional<QString> PageFetcher::FetchPage(const QString& url, bool tls) {

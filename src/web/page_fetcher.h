@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QList>
@@ -9,7 +12,11 @@
 #include <QString>
 #include <QUrl>
 
+#include "web/url_forms.h"
+
+class QNetworkAccessManager;
 class QNetworkCookieJar;
+class QNetworkReply;
 
 namespace zentaro::web {
 
@@ -50,32 +57,102 @@ public:
     // A reply body larger than this fails the request (settings row "net.maxReplyMB").
     qint64 maxReplyBytes = 32LL * 1024 * 1024;
     ServiceHosts hosts;
+    // Batch runs: requests in flight at once in all, and to one host (settings rows "net.maxInFlight",
+    // 1 to 256, and "net.perHost", 1 to 16). 1 in all makes the runs one request at a time.
+    int maxInFlight = 64;
+    int perHost = 4;
+    // When set and raised, a request in flight is abandoned within a few milliseconds and fails.
+    const std::atomic<bool>* cancel = nullptr;
+    // When set, requests go through this client (kept by a worker thread, its connections reused) instead
+    // of a new client each; the cookies stay this fetcher's.
+    QNetworkAccessManager* client = nullptr;
+    // Timeouts, limits and hosts of another fetcher (not its cookies, nor its cancel flag).
+    void copySettings(const PageFetcher& other);
     // The web stop flag: set by checks that give up; cleared only by the combined check.
     bool GlobalStop = false;
     // The error text of the last failed request.
     QString lastError() const { return m_lastError; }
 
+    // The run's cookie store.
+    QNetworkCookieJar* cookieJar() const { return m_jar; }
+
 private:
     std::optional<QByteArray> fetch(const QString& url, bool tls, QByteArray* contentType);
-    std::optional<QByteArray> request(const QUrl& target, bool tls, QByteArray* contentType, int* status,
-                                      QUrl* location);
 
     QNetworkCookieJar* m_jar;
     QString m_lastError;
 };
 
-// What one request of a check brought: whether it was made, the page, or why it failed.
+// One page fetch in flight, redirects followed, without waiting: what FetchPage does, for runs that keep
+// many requests going on one thread. Each hop goes through the given client, or a new client of its own when
+// none is given; on the given cookie store (none: the client's own). finished() comes once, also when the
+// call fails before any request; deleting or aborting the call abandons its request.
+class PageCall : public QObject {
+    Q_OBJECT
+public:
+    PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
+             const QString& url, bool tls, QObject* parent = nullptr);
+    ~PageCall() override;
+    void start();
+    void abort();
+    bool done() const { return m_done; }
+    // The body (none on failure), its declared type, and the error text of a failure.
+    const std::optional<QByteArray>& body() const { return m_body; }
+    const QByteArray& contentType() const { return m_contentType; }
+    const QString& error() const { return m_error; }
+    // What FetchPage gives, as a check's fetched page: the body decoded by its declared character set.
+    struct FetchedPage result() const;
+
+signals:
+    void finished();
+
+private:
+    void hop();
+    void hopDone();
+    void checkSize(qint64 size);
+    void fail(const QString& error);
+
+    QNetworkCookieJar* m_jar;
+    QNetworkAccessManager* m_client;
+    std::vector<std::unique_ptr<QNetworkAccessManager>> m_ownClients;
+    QNetworkReply* m_reply = nullptr;
+    bool m_tls;
+    int m_timeoutMs;
+    int m_hopsLeft;
+    qint64 m_cap;
+    QString m_url;
+    QUrl m_target;
+    bool m_tooLarge = false, m_aborted = false, m_done = false;
+    std::optional<QByteArray> m_body;
+    QByteArray m_contentType;
+    QString m_error;
+};
+
+// A page's text lower-cased and its link elements, as every question about links asks them.
+struct PageScan {
+    QString lower;
+    std::vector<ElementRange> elements;
+};
+
+// What one request of a check brought: whether it was made, the page, or why it failed. A run that fetches
+// ahead scans the page where it was fetched (scan set, body then empty), off the window's thread.
 struct FetchedPage {
     bool requested = false;
     std::optional<QString> body;
     QString error;
+    std::optional<PageScan> scan;
 };
+// Lower-cases and scans a fetched body in place; the body's text is then dropped.
+void scanFetchedPage(FetchedPage& page);
+// The scan of a fetched page: the one made where it was fetched, else made now.
+PageScan pageScanOf(const FetchedPage& page);
 
 // Replaces the service hosts named in the settings table: rows "host.yandexToolbar", "host.googleToolbar",
 // "host.yandexSearch", "host.yandexCaptcha", "host.googleSearch", "host.mailSearch" with the host in ParamS.
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings);
 
-// The service hosts and the reply cap (row "net.maxReplyMB", 1 to 4096) from the settings table.
+// The service hosts, the reply cap (row "net.maxReplyMB", 1 to 4096) and the batch concurrency from the
+// settings table.
 void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString>>& settings);
 
 // Decodes a reply body: the charset of the Content-Type header, else of the page's meta tag, else UTF-8 when

@@ -58,6 +58,15 @@ HttpServer::HttpServer(bool tls, QObject* parent) : QObject(parent), m_tls(tls) 
     m_server->listen(QHostAddress::LocalHost, 0);
 }
 
+HttpServer::HttpServer(const QString& address, QObject* parent) : QObject(parent), m_tls(false) {
+    m_server = new QTcpServer(this);
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket* s = m_server->nextPendingConnection())
+            accept(s);
+    });
+    m_server->listen(QHostAddress(address), 0);
+}
+
 HttpServer::~HttpServer() = default;
 
 bool HttpServer::listening() const {
@@ -67,7 +76,7 @@ quint16 HttpServer::port() const {
     return m_server->serverPort();
 }
 QString HttpServer::host() const {
-    return QStringLiteral("127.0.0.1:%1").arg(port());
+    return QStringLiteral("%1:%2").arg(m_server->serverAddress().toString()).arg(port());
 }
 QString HttpServer::url(const QString& path) const {
     return (m_tls ? QStringLiteral("https://") : QStringLiteral("http://")) + host() + path;
@@ -113,6 +122,8 @@ void HttpServer::serve(QTcpSocket* socket) {
             req.headers[lines[i].left(colon).trimmed().toLower()] = lines[i].mid(colon + 1).trimmed();
     }
     m_requests << req;
+    const QByteArray host = req.headers.value("host");
+    m_mostOpen[host] = std::max(m_mostOpen.value(host), ++m_open[host]);
     const QByteArray path =
         req.target.left(req.target.indexOf('?') < 0 ? req.target.size() : req.target.indexOf('?'));
     Reply reply;
@@ -120,7 +131,8 @@ void HttpServer::serve(QTcpSocket* socket) {
         reply = m_routes[path](req);
     else
         reply = {404, {}, "not found", 0, false};
-    auto send = [socket, reply] {
+    auto send = [this, socket, reply, host] {
+        --m_open[host];
         QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " X\r\n";
         for (const auto& [k, v] : reply.headers)
             out += k + ": " + v + "\r\n";

@@ -33,17 +33,21 @@ public:
     using Handler = std::function<Reply(const Request&)>;
 
     explicit HttpServer(bool tls = false, QObject* parent = nullptr);
+    // Plain HTTP on another loopback address (Linux answers on all of 127.0.0.0/8 without set-up).
+    explicit HttpServer(const QString& address, QObject* parent = nullptr);
     ~HttpServer() override;
 
     bool listening() const;
     quint16 port() const;
-    // "127.0.0.1:port", as the service hosts take it.
+    // "address:port", as the service hosts take it.
     QString host() const;
     QString url(const QString& path) const;
 
     void on(const QByteArray& path, Handler handler);
     void on(const QByteArray& path, const Reply& reply);
     const QList<Request>& requests() const { return m_requests; }
+    // The most requests of one Host header that were being answered at once.
+    int mostAtOnce(const QByteArray& host) const { return m_mostOpen.value(host); }
     QByteArrayList targets() const;
 
 private:
@@ -54,6 +58,7 @@ private:
     QTcpServer* m_server;
     QHash<QByteArray, Handler> m_routes;
     QList<Request> m_requests;
+    QHash<QByteArray, int> m_open, m_mostOpen;
 };
 
 // A Content-Type header value.

@@ -81,6 +81,7 @@ TEST_F(BatchRuns, AnEmptyListMakesNoRequestAndSaysItIsDone) {
 
 TEST_F(BatchRuns, StopFinishesTheRecordInHandAndLeavesTheRestUnchanged) {
     addLinks(10);
+    fetcher.maxInFlight = 1; // one request at a time: exactly the three records' requests are made
     panel.stopAt = 3;
     web::CheckAllPageLink(db, fetcher, ui, panel);
     EXPECT_EQ(ui.texts(), QStringList{"Проверка была прервана."});
@@ -139,4 +140,96 @@ TEST_F(BatchRuns, CheckAllParametersOnAnUnreachablePageSaysErrorOnceAndChangesNo
     EXPECT_EQ(db.tbLink.asString("PageIndexY"), QStringLiteral("1"));
     EXPECT_TRUE(db.tbLink.isNull("UrlCount"));
     EXPECT_EQ(server.requests().size(), 1);
+}
+
+namespace {
+
+// A mixed list for the runs fetching ahead: found, missing, 404, a page that stops answering, a redirect, a
+// page without link elements, a page without anchor records, an empty address; every page answers late.
+class ConcurrentRuns : public BatchRuns {
+protected:
+    void SetUp() override {
+        BatchRuns::SetUp();
+        fetcher.readTimeoutMs = 250;
+        HttpServer::Reply page;
+        page.headers = {test::contentType("text/html; charset=utf-8")};
+        page.body = "<a href=http://mine.example/>x</a> <a rel=nofollow href=http://other.example/>y</a>";
+        page.delayMs = 30;
+        server.on("/page", page);
+        HttpServer::Reply plain = page;
+        plain.body = "<p>no links here</p>";
+        server.on("/plain", plain);
+        HttpServer::Reply gone = page;
+        gone.status = 404;
+        server.on("/gone", gone);
+        HttpServer::Reply stall = page;
+        stall.stall = true;
+        server.on("/stall", stall);
+        HttpServer::Reply moved = page;
+        moved.status = 302;
+        moved.headers << QPair<QByteArray, QByteArray>("Location", "/page");
+        moved.body.clear();
+        server.on("/moved", moved);
+        const char* paths[] = {"/page", "/page", "/gone", "/stall", "/moved", "/plain", "/page", ""};
+        for (int round = 0; round < 3; ++round)
+            for (int i = 0; i < 8; ++i) {
+                const QString url = *paths[i] ? server.url(QString::fromLatin1(paths[i])) : QString();
+                test::addRecord(db.tbLink, {{"PageURL", url}, {"PageStatus", "0"}});
+                if (i == 6) continue; // no anchor records
+                test::addRecord(db.tbAncor, {{"URL", i == 1 ? "missing.example" : "mine.example"}});
+            }
+    }
+    // The run with the given limits from a fresh start: statuses and counts back to "0" and empty.
+    QStringList run(int inFlight, int perHost, bool presence) {
+        db.tbLink.setFiltered(false);
+        for (int pos = 0; pos < db.tbLink.recordCount(); ++pos) {
+            db.tbLink.moveTo(pos);
+            db.tbLink.edit();
+            db.tbLink.setValue("PageStatus", "0");
+            db.tbLink.setValue("UrlCount", QVariant());
+            db.tbLink.post();
+        }
+        ui.clear();
+        panel.progress.clear();
+        fetcher.maxInFlight = inFlight;
+        fetcher.perHost = perHost;
+        if (presence)
+            web::CheckAllPageLink(db, fetcher, ui, panel);
+        else
+            web::CheckExtLinks(db, fetcher, ui, panel, false);
+        db.tbLink.setFiltered(false);
+        QStringList out = column(db.tbLink, "PageStatus") + column(db.tbLink, "UrlCount") + ui.texts();
+        for (const int p : panel.progress)
+            out << QString::number(p);
+        out << QString::number(db.tbLink.recNo());
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(ConcurrentRuns, FetchingAheadGivesWhatOneAtATimeGives) {
+    for (const bool presence : {true, false}) {
+        const QStringList one = run(1, 1, presence);
+        const QStringList many = run(16, 4, presence);
+        EXPECT_EQ(many, one) << (presence ? "presence" : "external counts");
+        // Found and missing, or counted (one followed external link) and kept.
+        EXPECT_TRUE(one.contains(presence ? QStringLiteral("Размещено") : QStringLiteral("1")));
+        EXPECT_TRUE(one.contains(presence ? QStringLiteral("Пропажа") : QString()));
+    }
+    EXPECT_LE(server.mostAtOnce(server.host().toLatin1()), 4);
+    EXPECT_GE(server.mostAtOnce(server.host().toLatin1()), 2);
+}
+
+TEST_F(ConcurrentRuns, ThePerHostLimitHoldsAndAStopLeavesTheRestAsItWas) {
+    panel.stopAt = 5;
+    const QStringList result = run(8, 2, true);
+    EXPECT_EQ(server.mostAtOnce(server.host().toLatin1()), 2);
+    EXPECT_TRUE(ui.texts().contains(QStringLiteral("Проверка была прервана.")));
+    const QStringList statuses = result.mid(0, db.tbLink.recordCount());
+    // Records 1-5 were checked (found, missing, 404 kept, timeout kept, redirect found); none after them.
+    EXPECT_EQ(statuses.mid(0, 5), (QStringList{"Размещено", "Пропажа", "Ожидание", "Ожидание", "Размещено"}));
+    for (const QString& s : statuses.mid(5))
+        EXPECT_EQ(s, QStringLiteral("Ожидание"));
+    EXPECT_FALSE(db.isStop);
 }
