@@ -10,6 +10,7 @@
 
 #include "app/main_form.h"
 #include "app/widget_ui.h"
+#include "cli/check_command.h"
 #include "db/base_files.h"
 #include "db/database.h"
 #include "db/reserve_copy.h"
@@ -31,8 +32,23 @@ void closeOnExit() {
 
 } // namespace
 
-// Answers --version and --help without opening a window; -1 when the window is to start.
+// Answers --version and --help and runs --check without opening a window; -1 when the window is to start.
 int commandLine(int argc, char* argv[]) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QString usageError;
+    if (const auto check = zentaro::cli::parseCheckArguments(args, &usageError)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
+        zentaro::applyRegionalLocale();
+        if (!usageError.isEmpty()) {
+            std::fprintf(stderr, "%s\n", usageError.toUtf8().constData());
+            return zentaro::cli::kCheckUsage;
+        }
+        return zentaro::cli::runCheckCommand(*check, zentaro::db::dataFolder(zentaro::db::RDir(), QString()),
+                                             stdout, stderr);
+    }
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         if (arg == "--version" || arg == "-v") {
@@ -43,16 +59,19 @@ int commandLine(int argc, char* argv[]) {
             QCoreApplication core(argc, argv);
             QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
             const QString data = zentaro::db::dataFolder(zentaro::db::RDir(), QString());
-            std::printf("%s",
-                        QStringLiteral("Zentaro %1 — учет внешних ссылок\n\n"
-                                       "Использование: zentaro [--help] [--version]\n\n"
-                                       "  --help     эта справка\n"
-                                       "  --version  версия программы\n\n"
-                                       "Данные хранятся в папке: %2\n"
-                                       "Резервные копии: %3\n")
-                            .arg(QString::fromLatin1(ZENTARO_VERSION), data, zentaro::db::copyRoot(data))
-                            .toUtf8()
-                            .constData());
+            std::printf(
+                "%s",
+                QStringLiteral("Zentaro %1 — учет внешних ссылок\n\n"
+                               "Использование: zentaro [--help] [--version] [--check ВИД [--project ИМЯ]]\n\n"
+                               "  --help                эта справка\n"
+                               "  --version             версия программы\n"
+                               "%4\n"
+                               "Данные хранятся в папке: %2\n"
+                               "Резервные копии: %3\n")
+                    .arg(QString::fromLatin1(ZENTARO_VERSION), data, zentaro::db::copyRoot(data),
+                         zentaro::cli::checkUsage())
+                    .toUtf8()
+                    .constData());
             return 0;
         }
     }

@@ -264,20 +264,30 @@ QString hostOf(const QString& url) {
 
 } // namespace
 
-void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel) {
+void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel,
+                      RunTally* tally) {
     RunMember m;
     m.table = &db.tbLink;
     m.switchedOff = {&db.tbLink, &db.tbAncor};
     m.fetcher = &fetcher;
-    m.prepare = [&db, &ui](int row) {
+    m.prepare = [&db, &ui, tally](int row) {
         const QString url = rowText(db.tbLink, row, "PageURL");
         const bool needed = presenceNeedsRequest(
             db, db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt(), url);
         NetStep step;
         step.key = url + (needed ? u'+' : u'-');
         step.host = hostOf(url);
-        step.fromPage = [&db, &ui, url](const FetchedPage& page) -> std::function<void()> {
-            return [&db, &ui, url, page] { applyPresence(db, ui, url, page, false); };
+        step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
+            return [&db, &ui, url, page, tally] {
+                const PresenceOutcome outcome = applyPresence(db, ui, url, page, false);
+                if (!tally) return;
+                ++tally->checked;
+                tally->found += outcome == PresenceOutcome::Found;
+                tally->missing +=
+                    outcome == PresenceOutcome::Missing || outcome == PresenceOutcome::NoAnchors;
+                tally->notFetched += outcome == PresenceOutcome::NotFetched;
+                tally->noLinks += outcome == PresenceOutcome::NoLinks;
+            };
         };
         step.page = needed ? DelLabelsBeginEnd(url.toLower()) : QString();
         step.run = [url, needed, then = step.fromPage](PageFetcher& f) {
@@ -291,26 +301,37 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
     runBatch(db, ui, panel, m);
 }
 
-void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, bool SkipOk) {
+void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, bool SkipOk,
+                   RunTally* tally, int onlyProject) {
     db::Table& links = db.tbLink;
     RunMember m;
     m.table = &links;
     m.switchedOff = {&links};
     m.allRecords = true;
     m.fetcher = &fetcher;
-    if (SkipOk)
-        m.skip = [&links](int row) {
-            return links.rowValue(row, links.fieldIndex(QStringLiteral("UrlCount"))).isValid();
+    if (SkipOk || onlyProject)
+        m.skip = [&links, SkipOk, onlyProject](int row) {
+            return (SkipOk && links.rowValue(row, links.fieldIndex(QStringLiteral("UrlCount"))).isValid()) ||
+                   (onlyProject &&
+                    links.rowValue(row, links.fieldIndex(QStringLiteral("ProjectID"))).toInt() !=
+                        onlyProject);
         };
-    m.prepare = [&links, &fetcher, &ui](int row) {
+    m.prepare = [&links, &fetcher, &ui, tally](int row) {
         const QString url = rowText(links, row, "PageURL");
         NetStep step;
         step.key = url;
         step.host = hostOf(url);
         // The count and the web stop flag belong to the run's own fetcher.
-        step.fromPage = [&links, &fetcher, &ui, url](const FetchedPage& page) -> std::function<void()> {
-            return [&links, &fetcher, &ui, url, page] {
+        step.fromPage = [&links, &fetcher, &ui, url,
+                         tally](const FetchedPage& page) -> std::function<void()> {
+            return [&links, &fetcher, &ui, url, page, tally] {
                 const int count = countFromPage(fetcher, ui, url, page, false);
+                if (tally) {
+                    ++tally->checked;
+                    tally->found += count != -1;
+                    tally->notFetched += count == -1 && !page.body;
+                    tally->noLinks += count == -1 && page.body;
+                }
                 if (count == -1) return;
                 links.edit();
                 links.setValue(QStringLiteral("UrlCount"), count);
@@ -325,7 +346,8 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
     runBatch(db, ui, panel, m);
 }
 
-void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, int mode) {
+void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, int mode,
+                    RunTally* tally) {
     db::Table& sites = db.tbSite;
     RunMember m;
     m.table = &sites;
@@ -338,14 +360,20 @@ void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, R
                    sites.rowValue(row, sites.fieldIndex(QStringLiteral("PR"))).isValid();
         };
     m.skipTurnsEventLoop = false;
-    m.prepare = [&db, &ui, &fetcher](int row) {
+    m.prepare = [&db, &ui, &fetcher, tally](int row) {
         const QString site = rowText(db.tbSite, row, "Site");
         NetStep step;
         step.key = site;
         step.host = fetcher.hosts.googleToolbar;
-        step.run = [&db, &ui, site](PageFetcher& f) -> std::function<void()> {
+        step.run = [&db, &ui, site, tally](PageFetcher& f) -> std::function<void()> {
             const SiteMetrics metrics = fetchSiteMetrics(f, site);
-            return [&db, &ui, metrics] { applySiteMetrics(db, ui, metrics, 1); };
+            return [&db, &ui, metrics, tally] {
+                applySiteMetrics(db, ui, metrics, 1);
+                if (!tally || !metrics.asked) return;
+                ++tally->checked;
+                tally->found += metrics.pr.ok;
+                tally->notFetched += !metrics.pr.ok;
+            };
         };
         return step;
     };

@@ -70,9 +70,19 @@ struct RunMember {
 // one-at-a-time run. A stop abandons the requests in flight.
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& member);
 
-void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel);
-void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, bool SkipOk);
-void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, int mode);
+// What a run came to, record by record applied: links found / missing (or pages counted, sites updated),
+// pages not fetched (or metrics not answered), pages without link elements.
+struct RunTally {
+    int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
+};
+
+void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel,
+                      RunTally* tally = nullptr);
+// onlyProject: other projects' pages are passed over (0: every page).
+void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, bool SkipOk,
+                   RunTally* tally = nullptr, int onlyProject = 0);
+void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel, int mode,
+                    RunTally* tally = nullptr);
 
 // "Проверить все параметры" for the current link page: external links, presence, metrics and index, each
 // only while the web stop flag stays clear.

@@ -38,9 +38,9 @@ FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool ne
     return f;
 }
 
-void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
-                   bool showmsg) {
-    if (SURL.isEmpty()) return;
+PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString& SURL,
+                              const FetchedPage& fetched, bool showmsg) {
+    if (SURL.isEmpty()) return PresenceOutcome::NoAddress;
     db::Table& links = db.tbLink;
     db::Table& anchors = db.tbAncor;
     if (!anchors.filtered()) anchors.setFiltered(true);
@@ -48,20 +48,20 @@ void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, con
     if (anchors.recordCount() == 0 || !fetched.requested) {
         if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
         storeStatus(links, "2");
-        return;
+        return PresenceOutcome::NoAnchors;
     }
     // An unreachable page or one without links is no proof that the links are gone: no verdict, but the
     // user who asked is told why.
     if (!fetched.body) {
         if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetched.error);
-        return;
+        return PresenceOutcome::NotFetched;
     }
     const PageScan scan = pageScanOf(fetched);
     const QString& lower = scan.lower;
     const std::vector<ElementRange>& elements = scan.elements;
     if (elements.empty()) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
-        return;
+        return PresenceOutcome::NoLinks;
     }
     const ElementText inElements(lower, elements);
     QString report;
@@ -81,6 +81,7 @@ void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, con
     }
     storeStatus(links, missing ? "2" : "1");
     if (showmsg) Msg(ui, QStringLiteral("Наличие ссылок на странице: \r\n") + report);
+    return missing ? PresenceOutcome::Missing : PresenceOutcome::Found;
 }
 
 void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,

@@ -28,8 +28,11 @@ FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const
 // tables beforehand.
 bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL);
 FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed);
-void applyPresence(db::Database& db, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
-                   bool showmsg);
+// What the check came to: no address (nothing done), no recorded anchors (status "2"), the page not fetched
+// or without link elements (status kept), all anchors found ("1"), some missing ("2").
+enum class PresenceOutcome { NoAddress, NoAnchors, NotFetched, NoLinks, Found, Missing };
+PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString& SURL,
+                              const FetchedPage& fetched, bool showmsg);
 
 // The links toolbar button and menu item: the check of the current link page, with its report.
 void SpeedButton3Click(db::Database& db, PageFetcher& fetcher, UserInterface& ui);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+namespace zentaro::cli {
+
+// An unattended check: "zentaro --check KIND [--project NAME]".
+struct CheckRequest {
+    QString kind; // links, extlinks, extlinks-new, metrics, metrics-new
+    QString project;
+};
+
+// The exit statuses of a check from the command line.
+enum CheckExit { kCheckDone = 0, kCheckFailed = 1, kCheckUsage = 2, kCheckDataBusy = 3 };
+
+// The request in the arguments (after the program name); no value when there is none ("--check" absent);
+// a usage error sets error.
+std::optional<CheckRequest> parseCheckArguments(const QStringList& args, QString* error);
+
+// The help lines of the checks.
+QString checkUsage();
+
+// Runs the check on the data folder without a window: progress as one updating line and the closing
+// messages on err, the summary on out. The status is kCheckDone only when the run finished without error;
+// the instance lock held by an open window gives kCheckDataBusy.
+int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* out, FILE* err);
+
+} // namespace zentaro::cli
