@@ -10,9 +10,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QRadioButton>
+#include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/data_grid.h"
@@ -56,6 +59,38 @@ QLineEdit* bound(db::Table& t, const QString& field, const QString& name, QWidge
 
 } // namespace
 
+namespace {
+
+// The last check of each link page, in a few words and its colour, at the end of the grid.
+db::GridColumn checkColumn(db::Database& db) {
+    db::GridColumn c(QStringLiteral("_check"), QStringLiteral("Проверка"), 150, QStringList(), 0x000080);
+    const int idField = db.tbLink.fieldIndex(QStringLiteral("ID"));
+    c.computed = [&db, idField](int row, int role) -> QVariant {
+        if (row < 0 || !db.checks.isOpen()) return {};
+        const QVariant id = db.tbLink.rowValue(row, idField);
+        if (!id.isValid()) return {};
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, id.toInt());
+        if (!last) return {};
+        switch (role) {
+        case Qt::DisplayRole:
+            return last->lostSince.isValid()
+                       ? QStringLiteral("Пропала с %1")
+                             .arg(last->lostSince.toString(QStringLiteral("dd.MM.yyyy")))
+                       : db::reasonText(last->outcome.reason);
+        case db::TableModel::TextRgbRole:
+            return db::reasonRgb(last->outcome.reason);
+        case Qt::ToolTipRole:
+            return QLocale().toString(last->outcome.at, QLocale::ShortFormat) + u' ' +
+                   db::kindText(last->outcome.kind) + QStringLiteral(": ") + last->outcome.detail;
+        default:
+            return {};
+        }
+    };
+    return c;
+}
+
+} // namespace
+
 LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPage)
     : QObject(listPage), m_ctx(ctx) {
     buildList(listPage);
@@ -67,6 +102,12 @@ LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPag
         m_pLinkInfo->setText(m_ctx.rules.pLinkInfo());
     });
     connect(&ctx.rules, &db::RecordRules::accountDataChanged, this, &LinksPane::ShowAccountData);
+    // The history follows the current link page and its checks (shown once the check has kept its outcome).
+    auto later = [this] { QTimer::singleShot(0, this, &LinksPane::showHistory); };
+    connect(&ctx.db.tbLink, &db::Table::currentChanged, this, later);
+    connect(&ctx.db.tbLink, &db::Table::rowChanged, this, [this, later](int pos) {
+        if (pos == m_ctx.db.tbLink.currentPos()) later();
+    });
     // The current link page's account changed, however it was written: show it at once.
     connect(&ctx.db.tbLink, &db::Table::rowChanged, this, [this](int pos) {
         if (pos == m_ctx.db.tbLink.currentPos() && m_ctx.db.tbLink.state() == db::Table::State::Browse)
@@ -163,7 +204,8 @@ void LinksPane::buildList(QWidget* page) {
          {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 80},
          {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
          {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
-         {QStringLiteral("Name"), QStringLiteral("Примечание"), 176}});
+         {QStringLiteral("Name"), QStringLiteral("Примечание"), 176},
+         checkColumn(m_ctx.db)});
     m_grid->tableModel()->setSmallTitle(8);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
@@ -298,6 +340,27 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(check, &QToolButton::clicked, this,
             [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
     dateRow->addWidget(check);
+    auto* g9 = new QGroupBox(QStringLiteral("История проверок: "), page);
+    g9->setObjectName(QStringLiteral("gbCheckHistory"));
+    auto* g9l = new QVBoxLayout(g9);
+    m_lostSince = new QLabel(g9);
+    m_lostSince->setObjectName(QStringLiteral("lLostSince"));
+    m_lostSince->setStyleSheet(QStringLiteral("color: #c00000;"));
+    g9l->addWidget(m_lostSince);
+    m_history = new QTreeWidget(g9);
+    m_history->setObjectName(QStringLiteral("tvCheckHistory"));
+    m_history->setRootIsDecorated(false);
+    m_history->setHeaderLabels({QStringLiteral("Когда"), QStringLiteral("Проверка"), QStringLiteral("Итог"),
+                                QStringLiteral("Подробности")});
+    m_history->setColumnWidth(0, 130);
+    m_history->setColumnWidth(1, 120);
+    m_history->setColumnWidth(2, 160);
+    // The list takes the room that is left; it does not make the window taller.
+    m_history->setMinimumHeight(1);
+    g9->setMinimumHeight(1);
+    m_lostSince->hide();
+    g9l->addWidget(m_history);
+    layout->addWidget(g9, 1);
     dateRow->addStretch();
     layout->addLayout(dateRow);
 }
@@ -363,6 +426,21 @@ void LinksPane::buildMenu() {
         connect(m_fl[i], &QAction::triggered, this,
                 [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
     }
+    filters->addSeparator();
+    const QString checkNames[4] = {QStringLiteral("mnCheckMissing"), QStringLiteral("mnCheckNotFetched"),
+                                   QStringLiteral("mnCheckNofollow"), QStringLiteral("mnCheckAny")};
+    const QString checkCaptions[4] = {
+        QStringLiteral("Проверка: ссылка пропала"), QStringLiteral("Проверка: страница не загружена"),
+        QStringLiteral("Проверка: nofollow или noindex"), QStringLiteral("Проверка: все страницы")};
+    const db::CheckFilter checkFilters[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
+                                             db::CheckFilter::Nofollow, db::CheckFilter::None};
+    for (int i = 0; i < 4; ++i) {
+        m_fc[i] = filters->addAction(checkCaptions[i]);
+        m_fc[i]->setObjectName(checkNames[i]);
+        m_fc[i]->setCheckable(true);
+        connect(m_fc[i], &QAction::triggered, this,
+                [this, f = checkFilters[i]] { m_ctx.rules.setCheckFilter(f); });
+    }
     menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {},
              QStringLiteral("N18Click"));
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
@@ -381,6 +459,33 @@ void LinksPane::pumLinkPopup() {
     const int mode = int(m_ctx.rules.linkFilterMode());
     for (int i = 0; i < 3; ++i)
         m_fl[i]->setChecked(i == mode);
+    const db::CheckFilter shown = m_ctx.rules.checkFilter();
+    const db::CheckFilter order[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
+                                      db::CheckFilter::Nofollow, db::CheckFilter::None};
+    for (int i = 0; i < 4; ++i)
+        m_fc[i]->setChecked(order[i] == shown);
+}
+
+void LinksPane::showHistory() {
+    db::Table& t = m_ctx.db.tbLink;
+    m_history->clear();
+    m_lostSince->clear();
+    m_lostSince->hide();
+    if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID")) || !m_ctx.db.checks.isOpen()) return;
+    const int id = t.asInteger(QStringLiteral("ID"));
+    if (const auto last = m_ctx.db.checks.last(db::CheckSubject::LinkPage, id);
+        last && last->lostSince.isValid()) {
+        m_lostSince->setText(QStringLiteral("Ссылка пропала с %1")
+                                 .arg(QLocale().toString(last->lostSince, QLocale::ShortFormat)));
+        m_lostSince->show();
+    }
+    for (const db::CheckOutcome& o : m_ctx.db.checks.history(db::CheckSubject::LinkPage, id)) {
+        auto* item =
+            new QTreeWidgetItem(m_history, {QLocale().toString(o.at, QLocale::ShortFormat),
+                                            db::kindText(o.kind), db::reasonText(o.reason), o.detail});
+        item->setForeground(2, QColor::fromRgb(QRgb(db::reasonRgb(o.reason))));
+        item->setToolTip(3, o.detail);
+    }
 }
 
 void LinksPane::ShowAccountData() {

@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
+class QTreeWidget;
 
 namespace zentaro::app {
 
@@ -31,6 +32,8 @@ public:
     void SpeedButton10Click();
     void sbArtFNClick();
     void pumLinkPopup();
+    // The current link page's check history, newest first, and since when its link is missing.
+    void showHistory();
     void copyToClipboard(QLineEdit* edit);
 
 signals:
@@ -58,6 +61,9 @@ private:
     QRadioButton* m_rbSite = nullptr;
     QMenu* m_pumLink = nullptr;
     QAction* m_fl[3] = {};
+    QAction* m_fc[4] = {};
+    QLabel* m_lostSince = nullptr;
+    QTreeWidget* m_history = nullptr;
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;

@@ -80,7 +80,7 @@ void fill(QWidget* parent, QWidget* child) {
 // The work panel as batch runs see it: the progress bar 0 to 100 and the stop button.
 class WorkPanel final : public web::RunPanel {
 public:
-    WorkPanel(QProgressBar* pb, QPushButton* stop) : m_pb(pb), m_stop(stop) {}
+    WorkPanel(QProgressBar* pb, QPushButton* stop, QLabel* text) : m_pb(pb), m_stop(stop), m_text(text) {}
     void showRun(bool on) override {
         m_pb->setRange(0, 100);
         m_pb->setValue(0);
@@ -89,10 +89,12 @@ public:
     }
     void setProgress(int percent) override { m_pb->setValue(percent); }
     void processEvents() override { QApplication::processEvents(); }
+    void showSummary(const QString& text) override { m_text->setText(text); }
 
 private:
     QProgressBar* m_pb;
     QPushButton* m_stop;
+    QLabel* m_text;
 };
 
 QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
@@ -114,7 +116,7 @@ TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, 
     m_appHint = new AppHint(this);
     m_fetcher = new web::PageFetcher(this);
     buildFrame();
-    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop);
+    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText);
     resize(1180, 680);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -344,16 +346,18 @@ void TMainForm::LinkHere() {
 
 void TMainForm::runCommand(const QString& operation) {
     // Batch runs keep the window working between records and leave the cursor alone.
+    // Their counts stand in the status bar beside the closing message.
+    web::RunTally tally;
     if (operation == QLatin1String("CheckAllPageLink"))
-        return web::CheckAllPageLink(m_db, *m_fetcher, m_ui, *m_runPanel);
+        return web::CheckAllPageLink(m_db, *m_fetcher, m_ui, *m_runPanel, &tally);
     if (operation == QLatin1String("CheckExtLinksAll"))
-        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, false);
+        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, false, &tally);
     if (operation == QLatin1String("CheckExtLinksNew"))
-        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, true);
+        return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, true, &tally);
     if (operation == QLatin1String("UpdateSitePRCYAll"))
-        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0);
+        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0, &tally);
     if (operation == QLatin1String("UpdateSitePRCYNew"))
-        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1);
+        return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1, &tally);
     if (operation == QLatin1String("N18Click")) return exchange::N18Click(m_db, m_ui, m_programDir);
     if (operation == QLatin1String("N19Click")) return exchange::N19Click(m_db, m_ui, m_programDir);
     if (operation == QLatin1String("ImportLinks") || operation == QLatin1String("ImportSite"))

@@ -84,6 +84,7 @@ QString checkUsage() {
         "  --check metrics       обновить тИЦ и PR всех сайтов\n"
         "  --check metrics-new   то же для сайтов без тИЦ и PR\n"
         "  --project ИМЯ         только страницы проекта (links, extlinks)\n"
+        "  --list                после итога перечислить страницы (сайты) по исходу проверки\n"
         "Проверка идет без окна; если программа открыта на тех же данных, она не начинается.\n"
         "Код выхода: 0 — проверка завершена, 1 — ошибка или прервана, 2 — неверные параметры,\n"
         "3 — данные заняты или не загружены.\n");
@@ -94,7 +95,10 @@ std::optional<CheckRequest> parseCheckArguments(const QStringList& args, QString
     CheckRequest r;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if ((a == QLatin1String("--check") || a == QLatin1String("--project")) && i + 1 < args.size()) {
+        if (a == QLatin1String("--list")) {
+            r.listPages = true;
+        } else if ((a == QLatin1String("--check") || a == QLatin1String("--project")) &&
+                   i + 1 < args.size()) {
             (a == QLatin1String("--check") ? r.kind : r.project) = args[++i];
         } else {
             *error = QStringLiteral("Неверный параметр: %1").arg(a);
@@ -152,6 +156,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     ConsoleUi& said = ui;
     TerminalPanel panel(err);
     web::RunTally tally;
+    tally.keepPages = request.listPages;
     QString failedText, doneText;
     if (request.kind == QLatin1String("links")) {
         web::CheckAllPageLink(db, fetcher, said, panel, &tally);
@@ -165,27 +170,8 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
                             &tally);
         doneText = QStringLiteral("Обновление для всех выполнено.");
     }
-    const bool pages = !request.kind.startsWith(QLatin1String("metrics"));
-    if (request.kind == QLatin1String("links"))
-        print(out,
-              QStringLiteral("Проверено страниц: %1, ссылки на месте: %2, пропали: %3, не загружено: %4, "
-                             "без ссылок: %5\n")
-                  .arg(tally.checked)
-                  .arg(tally.found)
-                  .arg(tally.missing)
-                  .arg(tally.notFetched)
-                  .arg(tally.noLinks));
-    else if (pages)
-        print(out, QStringLiteral("Проверено страниц: %1, подсчитано: %2, не загружено: %3, без ссылок: %4\n")
-                       .arg(tally.checked)
-                       .arg(tally.found)
-                       .arg(tally.notFetched)
-                       .arg(tally.noLinks));
-    else
-        print(out, QStringLiteral("Проверено сайтов: %1, обновлено: %2, без ответа: %3\n")
-                       .arg(tally.checked)
-                       .arg(tally.found)
-                       .arg(tally.notFetched));
+    print(out, tally.text() + u'\n');
+    if (request.listPages) print(out, tally.pagesText());
     QString closeError;
     const bool closed = session.close(&closeError);
     if (!closed) print(err, QStringLiteral("Не удалось сохранить изменения: %1\n").arg(closeError));

@@ -8,10 +8,11 @@
 
 namespace zentaro::cli {
 
-// An unattended check: "zentaro --check KIND [--project NAME]".
+// An unattended check: "zentaro --check KIND [--project NAME] [--list]".
 struct CheckRequest {
     QString kind; // links, extlinks, extlinks-new, metrics, metrics-new
     QString project;
+    bool listPages = false; // "--list": the pages of each outcome after the summary
 };
 
 // The exit statuses of a check from the command line.

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include "db/check_history.h"
 #include "db/store.h"
 #include "db/table.h"
 
@@ -30,6 +31,8 @@ public:
 
     // Writes every change of the tables into their files as it happens.
     Store store;
+    // The outcomes of the web checks, in their own file; open once the tables are loaded.
+    CheckHistory checks{store};
 
     // An automatic operation walks the tables: after-scroll rules and detail filters hold still.
     bool isAuto = false;

@@ -298,4 +298,28 @@ void RecordRules::afterScrollLink() {
     emit accountDataChanged();
 }
 
+void RecordRules::setCheckFilter(CheckFilter filter) {
+    m_checkFilter = filter;
+    Table& links = m_db.tbLink;
+    if (filter == CheckFilter::None) {
+        links.setRowFilter({});
+        return;
+    }
+    std::vector<CheckReason> reasons;
+    if (filter == CheckFilter::Missing)
+        reasons = {CheckReason::Missing, CheckReason::NoAnchors};
+    else if (filter == CheckFilter::Nofollow)
+        reasons = {CheckReason::FoundNofollow, CheckReason::FoundNoindex};
+    else
+        reasons = {CheckReason::Timeout,    CheckReason::Refused,     CheckReason::Tls,
+                   CheckReason::HttpError,  CheckReason::BadRedirect, CheckReason::TooLarge,
+                   CheckReason::NotFetched, CheckReason::NoLinks};
+    const std::unordered_set<int> ids = m_db.checks.withLast(CheckSubject::LinkPage, reasons);
+    const int idField = links.fieldIndex(QStringLiteral("ID"));
+    links.setRowFilter([&links, ids, idField](int row) {
+        const QVariant id = links.rowValue(row, idField);
+        return id.isValid() && ids.count(id.toInt()) > 0;
+    });
+}
+
 } // namespace zentaro::db

@@ -14,6 +14,8 @@ class Table;
 
 // Which links the links pane shows: the radio buttons rbListAllUrl, rbListCat and rbListUrlSite.
 enum class LinkFilterMode { AllUrl, Cat, UrlSite };
+// Link pages shown by the last check's outcome, on top of the link filter.
+enum class CheckFilter { None, Missing, NotFetched, Nofollow };
 
 // The navigator buttons a before-action rule can see.
 enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };
@@ -32,6 +34,9 @@ public:
     LinkFilterMode linkFilterMode() const { return m_mode; }
     // A click on a link-filter radio button: checks it and, when it was not checked, runs SetLinkFilter.
     void setLinkFilterMode(LinkFilterMode mode);
+    // Shows only the link pages whose last presence check came to the outcome (as known now), or all.
+    void setCheckFilter(CheckFilter filter);
+    CheckFilter checkFilter() const { return m_checkFilter; }
     bool siteCatChecked() const { return m_siteCat; }
     void setSiteCatChecked(bool on) {
         if (on == m_siteCat) return;
@@ -83,6 +88,7 @@ private:
     Database& m_db;
     UserInterface& m_ui;
     LinkFilterMode m_mode = LinkFilterMode::AllUrl;
+    CheckFilter m_checkFilter = CheckFilter::None;
     bool m_siteCat = false;
     bool m_siteCatEnabled = true;
     bool m_siteLinkPage = false;

@@ -70,6 +70,11 @@ void Session::start() {
                            QStringLiteral(".\nТаблицы, начиная с этой, открыты пустыми. Изменения, "
                                           "сделанные в этом сеансе, не будут сохранены."),
                        QStringLiteral("Ошибка"));
+    } else if (!m_readOnly) {
+        // The check history lives beside the tables; without it the checks work as before.
+        QString err;
+        if (!m_db.checks.open(m_baseDir + QStringLiteral("checks.adb"), &err))
+            m_ui.showError(QStringLiteral("История проверок недоступна: ") + err, QStringLiteral("Ошибка"));
     }
     m_db.tbSite.first();
 }

@@ -223,7 +223,31 @@ QStringList Store::fileNames() const {
 }
 
 bool Store::hasPending() const {
-    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->pending(); });
+    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->pending(); }) ||
+           std::any_of(m_extras.begin(), m_extras.end(), [](const StoreExtra* x) { return x->pending(); });
+}
+
+bool Store::attachFile(const QString& schema, const QString& path, QString* error) {
+    if (!m_db) return false;
+    // The connection opens files without creating them: a missing file is made first, owner-only.
+    if (!QFileInfo::exists(path)) {
+        sqlite3* made = nullptr;
+        const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &made,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        const bool ok = rc == SQLITE_OK && sql::exec(made, "PRAGMA user_version=1", error);
+        if (rc != SQLITE_OK && error) *error = made ? sql::errorText(made) : QStringLiteral("нет памяти");
+        sqlite3_close_v2(made);
+        if (!ok) return false;
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    return sql::exec(m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(path), schema), error) &&
+           sql::exec(m_db,
+                     QStringLiteral("PRAGMA %1.journal_mode=DELETE; PRAGMA %1.synchronous=FULL;").arg(schema),
+                     error);
+}
+
+void Store::removeExtra(StoreExtra* extra) {
+    m_extras.erase(std::remove(m_extras.begin(), m_extras.end(), extra), m_extras.end());
 }
 
 void Store::rowStored(Table& table, int row) {
@@ -316,6 +340,8 @@ bool Store::flush(QString* error) {
     bool ok = sql::exec(m_db, "BEGIN", &err);
     for (size_t i = 0; ok && i < m_entries.size(); ++i)
         if (m_entries[i]->pending()) ok = writeEntry(*m_entries[i], &err);
+    for (size_t i = 0; ok && i < m_extras.size(); ++i)
+        if (m_extras[i]->pending()) ok = m_extras[i]->write(m_db, &err);
     if (ok) ok = sql::exec(m_db, "COMMIT", &err);
     if (!ok) {
         if (!sqlite3_get_autocommit(m_db)) sql::exec(m_db, "ROLLBACK", nullptr);
@@ -329,6 +355,8 @@ bool Store::flush(QString* error) {
         e->deleted.clear();
         e->rewriteAll = false;
     }
+    for (StoreExtra* x : m_extras)
+        x->written();
     return true;
 }
 

@@ -14,6 +14,18 @@ struct sqlite3;
 
 namespace zentaro::db {
 
+// Records kept in a file of the store that are no table's (the check history): their pending rows are
+// written in the store's transactions, together with the tables' changes.
+class StoreExtra {
+public:
+    virtual ~StoreExtra() = default;
+    virtual bool pending() const = 0;
+    // Writes the pending rows; called inside a transaction.
+    virtual bool write(sqlite3* db, QString* error) = 0;
+    // The transaction that wrote them is committed.
+    virtual void written() = 0;
+};
+
 // Mirrors the tables into their table files record by record, never whole tables. Every file hangs on one
 // SQLite connection in rollback-journal mode with full sync, so one write spans several files atomically:
 // after a crash a change is either wholly in the files or not at all.
@@ -43,6 +55,15 @@ public:
     bool attach(Table& table, const QString& path, QString* error);
     // Forgets every attached file except the main one: nothing is written to them any more.
     void detachAll();
+
+    // Attaches a file that is no table's under the schema name (made when missing), for an extra's rows.
+    bool attachFile(const QString& schema, const QString& path, QString* error);
+    sqlite3* connection() const { return m_db; }
+    // The extra's pending rows are written with the tables' changes; the store does not own it.
+    void addExtra(StoreExtra* extra) { m_extras.push_back(extra); }
+    void removeExtra(StoreExtra* extra);
+    // Something new is pending outside the tables: written as a table change would be.
+    void extraChanged() { scheduleFlush(); }
 
     // Writes every pending change in one transaction. False with the error text when it failed; the
     // changes stay pending and the next flush tries again.
@@ -82,6 +103,7 @@ private:
 
     sqlite3* m_db = nullptr;
     std::vector<std::unique_ptr<Entry>> m_entries;
+    std::vector<StoreExtra*> m_extras;
     int m_depth = 0;
     int m_nextSchema = 0;
     bool m_deferred = true;

@@ -258,7 +258,16 @@ bool Table::rowMatches(int row) const {
     for (const Condition& c : m_conditions) {
         if (!sameValue(m_fields[size_t(c.field)].type, rowValue(row, c.field), c.value)) return false;
     }
-    return true;
+    return !m_rowFilter || m_rowFilter(row);
+}
+
+void Table::setRowFilter(std::function<bool(int row)> accepts) {
+    checkBrowseMode();
+    m_rowFilter = std::move(accepts);
+    if (m_filtered && isActive()) {
+        rebuildView(-1);
+        if (afterScroll) afterScroll(*this);
+    }
 }
 
 const Table::EqIndex& Table::eqIndex(int field) const {

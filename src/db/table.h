@@ -133,6 +133,9 @@ public:
     const QString& filter() const { return m_filterText; }
     void setFiltered(bool on);
     bool filtered() const { return m_filtered; }
+    // A further test of the rows the filter shows (engine row numbers), beside its conditions; none: all.
+    void setRowFilter(std::function<bool(int row)> accepts);
+    bool hasRowFilter() const { return bool(m_rowFilter); }
 
     // Order
     bool setIndexFieldNames(const QString& fields);
@@ -256,6 +259,7 @@ private:
     std::vector<QVariant> m_editBackup;
 
     QString m_filterText;
+    std::function<bool(int row)> m_rowFilter;
     std::vector<Condition> m_conditions;
     bool m_filtered = false;
     std::vector<int> m_filteredRows;

@@ -37,6 +37,10 @@ int TableModel::tablePos(int row) const {
 
 QVariant TableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows) return {};
+    if (const auto& computed = m_columns[index.column()].computed) {
+        if (role == Qt::TextAlignmentRole) return QVariant::fromValue(m_columns[index.column()].align);
+        return computed(m_table.rowAt(tablePos(index.row())), role);
+    }
     const int field = m_fields[index.column()];
     switch (role) {
     case Qt::DisplayRole:

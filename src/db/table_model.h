@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
@@ -23,6 +25,8 @@ struct GridColumn {
     bool visible = true;
     bool smallTitle = false;   // title drawn in a smaller font
     bool lookupEditor = false; // a lookup column edited through a drop-down of the list table
+    // A read-only column that is no field's: its cell data by engine row and role.
+    std::function<QVariant(int row, int role)> computed;
 };
 
 // One grid's view of a table: rows are the table's view, the current row follows the current record

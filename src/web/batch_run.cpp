@@ -17,6 +17,7 @@
 #include "db/database.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
+#include "web/check_outcomes.h"
 #include "web/ext_links.h"
 #include "web/index_check.h"
 #include "web/link_presence.h"
@@ -40,6 +41,54 @@ void setUpdateMessages(RunMember& m) {
 }
 
 } // namespace
+
+QString RunTally::text() const {
+    switch (kind) {
+    case Presence:
+        return QStringLiteral("Проверено страниц: %1, ссылки на месте: %2, пропали: %3, не загружено: %4, "
+                              "без ссылок: %5, nofollow или noindex: %6")
+            .arg(checked)
+            .arg(found)
+            .arg(missing)
+            .arg(notFetched)
+            .arg(noLinks)
+            .arg(nofollow);
+    case ExtLinks:
+        return QStringLiteral("Проверено страниц: %1, подсчитано: %2, не загружено: %3, без ссылок: %4")
+            .arg(checked)
+            .arg(found)
+            .arg(notFetched)
+            .arg(noLinks);
+    case Metrics:
+        return QStringLiteral("Проверено сайтов: %1, обновлено: %2, без ответа: %3")
+            .arg(checked)
+            .arg(found)
+            .arg(notFetched);
+    }
+    return {};
+}
+
+QString RunTally::pagesText() const {
+    const bool metrics = kind == Metrics;
+    const std::pair<QString, const QStringList*> lists[] = {
+        {kind == Presence ? QStringLiteral("Ссылки пропали") : QString(), &missingPages},
+        {metrics ? QStringLiteral("Без ответа") : QStringLiteral("Не загружены"), &notFetchedPages},
+        {QStringLiteral("Без ссылок"), &noLinksPages},
+        {QStringLiteral("Nofollow или noindex"), &nofollowPages},
+        {kind == Presence ? QStringLiteral("Ссылки на месте")
+         : metrics        ? QStringLiteral("Обновлены")
+                          : QStringLiteral("Подсчитаны"),
+         &foundPages},
+    };
+    QString out;
+    for (const auto& [title, pages] : lists) {
+        if (title.isEmpty() || pages->isEmpty()) continue;
+        out += title + QStringLiteral(":\n");
+        for (const QString& p : *pages)
+            out += QStringLiteral("  ") + p + u'\n';
+    }
+    return out;
+}
 
 void RunPanel::waitForEvents() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -240,6 +289,7 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
             failed = true;
         }
     }
+    if (m.tally) panel.showSummary(m.tally->text());
     if (!failed) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);
     db.isAuto = false;
@@ -264,6 +314,46 @@ QString hostOf(const QString& url) {
 
 } // namespace
 
+namespace {
+
+// One presence verdict in the run's counts (and lists).
+void countPresence(db::Database& db, RunTally& tally, PresenceOutcome outcome, const QString& url) {
+    ++tally.checked;
+    QStringList* list = nullptr;
+    switch (outcome) {
+    case PresenceOutcome::Found: {
+        ++tally.found;
+        list = &tally.foundPages;
+        const auto last =
+            db.checks.last(db::CheckSubject::LinkPage, db.tbLink.asInteger(QStringLiteral("ID")));
+        if (last && (last->outcome.reason == db::CheckReason::FoundNofollow ||
+                     last->outcome.reason == db::CheckReason::FoundNoindex)) {
+            ++tally.nofollow;
+            if (tally.keepPages) tally.nofollowPages << url;
+        }
+        break;
+    }
+    case PresenceOutcome::Missing:
+    case PresenceOutcome::NoAnchors:
+        ++tally.missing;
+        list = &tally.missingPages;
+        break;
+    case PresenceOutcome::NotFetched:
+        ++tally.notFetched;
+        list = &tally.notFetchedPages;
+        break;
+    case PresenceOutcome::NoLinks:
+        ++tally.noLinks;
+        list = &tally.noLinksPages;
+        break;
+    case PresenceOutcome::NoAddress:
+        break;
+    }
+    if (list && tally.keepPages) *list << url;
+}
+
+} // namespace
+
 void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel,
                       RunTally* tally) {
     RunMember m;
@@ -280,13 +370,7 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
         step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
             return [&db, &ui, url, page, tally] {
                 const PresenceOutcome outcome = applyPresence(db, ui, url, page, false);
-                if (!tally) return;
-                ++tally->checked;
-                tally->found += outcome == PresenceOutcome::Found;
-                tally->missing +=
-                    outcome == PresenceOutcome::Missing || outcome == PresenceOutcome::NoAnchors;
-                tally->notFetched += outcome == PresenceOutcome::NotFetched;
-                tally->noLinks += outcome == PresenceOutcome::NoLinks;
+                if (tally && outcome != PresenceOutcome::NoAddress) countPresence(db, *tally, outcome, url);
             };
         };
         step.page = needed ? DelLabelsBeginEnd(url.toLower()) : QString();
@@ -295,6 +379,8 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
         };
         return step;
     };
+    if (tally) tally->kind = RunTally::Presence;
+    m.tally = tally;
     m.finished = QStringLiteral("Проверка выполнена.");
     m.stopped = QStringLiteral("Проверка была прервана.");
     m.failed = QStringLiteral("Ошибка!");
@@ -316,21 +402,27 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
                     links.rowValue(row, links.fieldIndex(QStringLiteral("ProjectID"))).toInt() !=
                         onlyProject);
         };
-    m.prepare = [&links, &fetcher, &ui, tally](int row) {
+    m.prepare = [&db, &links, &fetcher, &ui, tally](int row) {
         const QString url = rowText(links, row, "PageURL");
         NetStep step;
         step.key = url;
         step.host = hostOf(url);
         // The count and the web stop flag belong to the run's own fetcher.
-        step.fromPage = [&links, &fetcher, &ui, url,
+        step.fromPage = [&db, &links, &fetcher, &ui, url,
                          tally](const FetchedPage& page) -> std::function<void()> {
-            return [&links, &fetcher, &ui, url, page, tally] {
+            return [&db, &links, &fetcher, &ui, url, page, tally] {
                 const int count = countFromPage(fetcher, ui, url, page, false);
-                if (tally) {
+                keepExtCount(db, page, count);
+                if (tally && page.requested) {
                     ++tally->checked;
                     tally->found += count != -1;
                     tally->notFetched += count == -1 && !page.body;
                     tally->noLinks += count == -1 && page.body;
+                    if (tally->keepPages)
+                        (count != -1 ? tally->foundPages
+                         : page.body ? tally->noLinksPages
+                                     : tally->notFetchedPages)
+                            << url;
                 }
                 if (count == -1) return;
                 links.edit();
@@ -342,6 +434,8 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
         step.run = [url, then = step.fromPage](PageFetcher& f) { return then(fetchPage(f, url)); };
         return step;
     };
+    if (tally) tally->kind = RunTally::ExtLinks;
+    m.tally = tally;
     setUpdateMessages(m);
     runBatch(db, ui, panel, m);
 }
@@ -367,16 +461,19 @@ void UpdateSitePRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, R
         step.host = fetcher.hosts.googleToolbar;
         step.run = [&db, &ui, site, tally](PageFetcher& f) -> std::function<void()> {
             const SiteMetrics metrics = fetchSiteMetrics(f, site);
-            return [&db, &ui, metrics, tally] {
+            return [&db, &ui, metrics, tally, site] {
                 applySiteMetrics(db, ui, metrics, 1);
                 if (!tally || !metrics.asked) return;
                 ++tally->checked;
                 tally->found += metrics.pr.ok;
                 tally->notFetched += !metrics.pr.ok;
+                if (tally->keepPages) (metrics.pr.ok ? tally->foundPages : tally->notFetchedPages) << site;
             };
         };
         return step;
     };
+    if (tally) tally->kind = RunTally::Metrics;
+    m.tally = tally;
     setUpdateMessages(m);
     runBatch(db, ui, panel, m);
 }
@@ -385,7 +482,9 @@ void mnCheckLinkAllClick(db::Database& db, IndexContext& c) {
     c.fetcher.GlobalStop = false;
     db::Table& links = db.tbLink;
     const QString page = links.asString(QStringLiteral("PageURL"));
-    const int count = PageExtLinks(c.fetcher, c.ui, page, false);
+    const FetchedPage fetched = fetchPage(c.fetcher, page);
+    const int count = countFromPage(c.fetcher, c.ui, page, fetched, false);
+    keepExtCount(db, fetched, count);
     if (count == -1) {
         Msg(c.ui, QStringLiteral("Ошибка!"));
         return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
 namespace zentaro {
 class UserInterface;
@@ -30,10 +31,27 @@ public:
     virtual void processEvents() = 0;
     // Waits for the next event and handles what came (a run fetching ahead waits so for its record).
     virtual void waitForEvents();
+    // The counts of a run, shown beside its closing message.
+    virtual void showSummary(const QString&) {}
 };
 
 // i × 100 / n rounded to the nearest integer, halves to the even one.
 int progressPercent(int i, int n);
+
+// What a run came to, record by record applied: links found / missing (or pages counted, sites updated),
+// pages not fetched (or metrics not answered), pages without link elements.
+struct RunTally {
+    enum Kind { Presence, ExtLinks, Metrics } kind = Presence;
+    int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
+    int nofollow = 0; // found, but not followed or on a page closed to indexing
+    // With keepPages the addresses (sites) of each outcome are listed too.
+    bool keepPages = false;
+    QStringList foundPages, missingPages, notFetchedPages, noLinksPages, nofollowPages;
+    // One line of counts in Russian.
+    QString text() const;
+    // The lists, one outcome after another (empty lists left out).
+    QString pagesText() const;
+};
 
 // The network half of one record's work, read from the record on the window's thread: the key of its
 // inputs (a result fetched for other inputs is not used), the host it asks (for the per-host limit), and the
@@ -59,6 +77,7 @@ struct RunMember {
     std::function<NetStep(int row)> prepare;
     // Makes the requests of a one-at-a-time run; its limits decide how many run at once otherwise.
     PageFetcher* fetcher = nullptr;
+    RunTally* tally = nullptr;         // counted by the work; shown by the panel at the end
     QString finished, stopped, failed; // the closing messages
 };
 
@@ -69,12 +88,6 @@ struct RunMember {
 // while the results are applied in list order: the tables, messages and progress come out as in a
 // one-at-a-time run. A stop abandons the requests in flight.
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& member);
-
-// What a run came to, record by record applied: links found / missing (or pages counted, sites updated),
-// pages not fetched (or metrics not answered), pages without link elements.
-struct RunTally {
-    int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
-};
 
 void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel,
                       RunTally* tally = nullptr);

@@ -3,6 +3,7 @@
 #include "db/database.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
+#include "web/check_outcomes.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
@@ -42,6 +43,7 @@ FetchedPage fetchPage(PageFetcher& fetcher, const QString& SURL) {
     f.requested = true;
     f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
     if (!f.body) f.error = fetcher.lastError();
+    f.info = fetcher.lastInfo();
     return f;
 }
 
@@ -66,7 +68,10 @@ int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, b
 }
 
 void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {
-    const int count = PageExtLinks(fetcher, ui, db.tbLink.asString(QStringLiteral("PageURL")), true);
+    const QString url = db.tbLink.asString(QStringLiteral("PageURL"));
+    const FetchedPage page = fetchPage(fetcher, url);
+    const int count = countFromPage(fetcher, ui, url, page, true);
+    keepExtCount(db, page, count);
     if (count < 0) {
         Msg(ui, QStringLiteral("Ошибка!"));
         return;

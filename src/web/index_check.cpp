@@ -1,10 +1,13 @@
 #include "web/index_check.h"
 
+#include <algorithm>
+
 #include <QDate>
 
 #include "db/database.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
+#include "web/check_outcomes.h"
 #include "web/captcha.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
@@ -113,6 +116,8 @@ bool CheckPageIndex(db::Database& db, IndexContext& c, const QString& SURL, bool
     for (int i = 0; i < 3; ++i) {
         results[i] = engines[i].query(c, SURL);
         if (!c.exchangeError.isEmpty()) {
+            keepOutcome(db, db::CheckSubject::LinkPage, links.asInteger(QStringLiteral("ID")),
+                        db::CheckKind::Index, db::CheckReason::NotFetched, c.exchangeError);
             c.ui.showError(c.exchangeError, QStringLiteral("Ошибка"));
             return false;
         }
@@ -129,6 +134,10 @@ bool CheckPageIndex(db::Database& db, IndexContext& c, const QString& SURL, bool
     }
     links.setValue(QStringLiteral("UpdateIndexDate"), QDate::currentDate());
     links.post();
+    const bool anyIndexed = std::find(std::begin(results), std::end(results), kIndexed) != std::end(results);
+    keepOutcome(db, db::CheckSubject::LinkPage, links.asInteger(QStringLiteral("ID")), db::CheckKind::Index,
+                anyIndexed ? db::CheckReason::Indexed : db::CheckReason::NotIndexed,
+                QString(message).replace(QStringLiteral("\r\n"), QStringLiteral("; ")));
     if (showmsg) Msg(c.ui, message);
     return true;
 }

@@ -4,6 +4,7 @@
 #include "db/record_rules.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
+#include "web/check_outcomes.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
@@ -35,8 +36,19 @@ FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool ne
     f.requested = true;
     f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
     if (!f.body) f.error = fetcher.lastError();
+    f.info = fetcher.lastInfo();
     return f;
 }
+
+namespace {
+
+// The outcome kept in the check history of the current link page.
+void keep(db::Database& db, db::CheckReason reason, const QString& detail) {
+    keepOutcome(db, db::CheckSubject::LinkPage, db.tbLink.asInteger(QStringLiteral("ID")),
+                db::CheckKind::Presence, reason, detail);
+}
+
+} // namespace
 
 PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString& SURL,
                               const FetchedPage& fetched, bool showmsg) {
@@ -48,12 +60,14 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     if (anchors.recordCount() == 0 || !fetched.requested) {
         if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
         storeStatus(links, "2");
+        keep(db, db::CheckReason::NoAnchors, QString());
         return PresenceOutcome::NoAnchors;
     }
     // An unreachable page or one without links is no proof that the links are gone: no verdict, but the
     // user who asked is told why.
     if (!fetched.body) {
         if (showmsg) Msg(ui, QStringLiteral("Страница недоступна: ") + fetched.error);
+        keep(db, failureReason(fetched.info), fetchDetail(fetched));
         return PresenceOutcome::NotFetched;
     }
     const PageScan scan = pageScanOf(fetched);
@@ -61,11 +75,13 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     const std::vector<ElementRange>& elements = scan.elements;
     if (elements.empty()) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
+        keep(db, db::CheckReason::NoLinks, fetchDetail(fetched));
         return PresenceOutcome::NoLinks;
     }
     const ElementText inElements(lower, elements);
     QString report;
     bool missing = false;
+    std::vector<AnchorFinding> findings;
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
     anchors.first();
     while (!anchors.eof()) {
@@ -75,11 +91,18 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         u = DelLabelsBeginEnd(u);
         const bool found = inElements.contains(u);
         missing |= !found;
+        if (db.checks.isOpen())
+            findings.push_back({stored, found, found && onlyNotFollowed(lower, elements, u)});
         report +=
             (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored + QStringLiteral("\r\n");
         anchors.next();
     }
     storeStatus(links, missing ? "2" : "1");
+    if (db.checks.isOpen()) {
+        const db::CheckOutcome o =
+            presenceOutcome(fetched, findings, pageNoindex(lower, fetched.info.robots));
+        keep(db, o.reason, o.detail);
+    }
     if (showmsg) Msg(ui, QStringLiteral("Наличие ссылок на странице: \r\n") + report);
     return missing ? PresenceOutcome::Missing : PresenceOutcome::Found;
 }

@@ -142,7 +142,7 @@ PageCall::~PageCall() {
 void PageCall::start() {
     m_target = QUrl::fromUserInput(m_url);
     if (!m_target.isValid() || m_target.host().isEmpty())
-        return fail(QStringLiteral("Неверный адрес: %1").arg(m_url));
+        return fail(QStringLiteral("Неверный адрес: %1").arg(m_url), FetchFailure::BadAddress);
     hop();
 }
 
@@ -152,8 +152,9 @@ void PageCall::abort() {
     m_reply->abort(); // finishes the hop at once, as failed
 }
 
-void PageCall::fail(const QString& error) {
+void PageCall::fail(const QString& error, FetchFailure why) {
     m_error = error;
+    m_info.failure = why;
     m_done = true;
     emit finished();
 }
@@ -161,12 +162,14 @@ void PageCall::fail(const QString& error) {
 // Redirects are followed here, one request each: also from https to http, up to the limit; never to another
 // scheme (a local file, data), which a page could use to make the program read local files.
 void PageCall::hop() {
-    if (m_hopsLeft-- <= 0) return fail(QStringLiteral("Слишком много перенаправлений"));
+    if (m_hopsLeft-- <= 0)
+        return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
     const QString scheme = m_target.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
-        return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)));
+        return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)),
+                    m_info.status ? FetchFailure::BadRedirect : FetchFailure::BadAddress);
     if (!m_tls && m_target.scheme() == QLatin1String("https"))
-        return fail(QStringLiteral("Адрес https без TLS"));
+        return fail(QStringLiteral("Адрес https без TLS"), FetchFailure::BadAddress);
 
     // A client for this request only (unless the call was given one), on the fetcher's cookie store.
     QNetworkAccessManager* client = m_client;
@@ -224,15 +227,39 @@ void PageCall::hopDone() {
     m_reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString error;
+    FetchFailure why = FetchFailure::None;
     QUrl location;
+    m_info.status = status;
+    m_info.finalUrl = m_target.toString();
+    m_info.robots = reply->rawHeader("X-Robots-Tag").left(1024);
     if (m_aborted) {
         error = QStringLiteral("Прервано");
+        why = FetchFailure::Cancelled;
     } else if (m_tooLarge) {
         error = QStringLiteral("Ответ больше %1 МБ").arg(m_cap / (1024 * 1024));
+        why = FetchFailure::TooLarge;
     } else if (status >= 400) {
         error = QStringLiteral("ответ сервера %1").arg(status);
+        why = FetchFailure::Http;
     } else if (reply->error() != QNetworkReply::NoError && !(status >= 300 && status < 400)) {
         error = reply->errorString();
+        switch (reply->error()) {
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::OperationCanceledError: // the transfer timeout
+            why = FetchFailure::Timeout;
+            break;
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::RemoteHostClosedError:
+            why = FetchFailure::Refused;
+            break;
+        case QNetworkReply::SslHandshakeFailedError:
+        case QNetworkReply::UnknownNetworkError:
+            why = reply->url().scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+            break;
+        default:
+            why = FetchFailure::Network;
+        }
     } else {
         m_body = reply->readAll();
         location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
@@ -243,7 +270,7 @@ void PageCall::hopDone() {
     if (m_jar && m_client) m_client->setCookieJar(nullptr);
     if (!error.isEmpty()) {
         m_body.reset();
-        return fail(error);
+        return fail(error, why);
     }
     if (status < 300 || status >= 400) {
         m_done = true;
@@ -251,7 +278,8 @@ void PageCall::hopDone() {
         return;
     }
     m_body.reset();
-    if (!location.isValid() || location.isEmpty()) return fail(QStringLiteral("Перенаправление без адреса"));
+    if (!location.isValid() || location.isEmpty())
+        return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
     m_target = m_target.resolved(location);
     hop();
 }
@@ -259,6 +287,7 @@ void PageCall::hopDone() {
 FetchedPage PageCall::result() const {
     FetchedPage page;
     page.requested = true;
+    page.info = m_info;
     if (m_body)
         page.body = decodeReply(*m_body, m_contentType);
     else
@@ -268,8 +297,10 @@ FetchedPage PageCall::result() const {
 
 std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByteArray* contentType) {
     m_lastError.clear();
+    m_lastInfo = {};
     if (cancel && cancel->load()) {
         m_lastError = QStringLiteral("Прервано");
+        m_lastInfo.failure = FetchFailure::Cancelled;
         return std::nullopt;
     }
     PageCall call(*this, m_jar, client, url, tls);
@@ -285,6 +316,7 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
     }
     call.start();
     if (!call.done()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_lastInfo = call.info();
     if (!call.body()) {
         m_lastError = call.error();
         return std::nullopt;

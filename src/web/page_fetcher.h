@@ -30,6 +30,29 @@ struct ServiceHosts {
     QString mailSearch = QStringLiteral("go.mail.ru");
 };
 
+// Why a request failed, for the check outcomes.
+enum class FetchFailure {
+    None,
+    BadAddress,
+    BadRedirect,
+    Cancelled,
+    TooLarge,
+    Http,
+    Timeout,
+    Refused,
+    Tls,
+    Network
+};
+
+// What a fetch came to beyond the body: the failure, the last status, the address after redirects and the
+// X-Robots-Tag header of the answer.
+struct FetchInfo {
+    FetchFailure failure = FetchFailure::None;
+    int status = 0;
+    QString finalUrl;
+    QByteArray robots;
+};
+
 // The program's HTTP client: one new client per request on the shared cookie store (every cookie accepted,
 // kept for the run only) and the shared TLS settings (certificates not verified). The caller waits in a
 // local event loop that keeps the window painting but takes no user input.
@@ -72,6 +95,7 @@ public:
     bool GlobalStop = false;
     // The error text of the last failed request.
     QString lastError() const { return m_lastError; }
+    const FetchInfo& lastInfo() const { return m_lastInfo; }
 
     // The run's cookie store.
     QNetworkCookieJar* cookieJar() const { return m_jar; }
@@ -81,6 +105,7 @@ private:
 
     QNetworkCookieJar* m_jar;
     QString m_lastError;
+    FetchInfo m_lastInfo;
 };
 
 // One page fetch in flight, redirects followed, without waiting: what FetchPage does, for runs that keep
@@ -100,6 +125,7 @@ public:
     const std::optional<QByteArray>& body() const { return m_body; }
     const QByteArray& contentType() const { return m_contentType; }
     const QString& error() const { return m_error; }
+    const FetchInfo& info() const { return m_info; }
     // What FetchPage gives, as a check's fetched page: the body decoded by its declared character set.
     struct FetchedPage result() const;
 
@@ -110,7 +136,7 @@ private:
     void hop();
     void hopDone();
     void checkSize(qint64 size);
-    void fail(const QString& error);
+    void fail(const QString& error, FetchFailure why);
 
     QNetworkCookieJar* m_jar;
     QNetworkAccessManager* m_client;
@@ -126,6 +152,7 @@ private:
     std::optional<QByteArray> m_body;
     QByteArray m_contentType;
     QString m_error;
+    FetchInfo m_info;
 };
 
 // A page's text lower-cased and its link elements, as every question about links asks them.
@@ -140,6 +167,7 @@ struct FetchedPage {
     bool requested = false;
     std::optional<QString> body;
     QString error;
+    FetchInfo info;
     std::optional<PageScan> scan;
 };
 // Lower-cases and scans a fetched body in place; the body's text is then dropped.

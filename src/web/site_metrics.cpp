@@ -6,6 +6,7 @@
 
 #include "db/database.h"
 #include "util/user_interface.h"
+#include "web/check_outcomes.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
@@ -163,8 +164,20 @@ SiteMetrics fetchSiteMetrics(PageFetcher& fetcher, const QString& site) {
     return m;
 }
 
+namespace {
+
+QString metricsText(int tic, int pr) {
+    return QStringLiteral("тИЦ %1, PR %2").arg(tic).arg(pr);
+}
+
+} // namespace
+
 void applySiteMetrics(db::Database& db, UserInterface& ui, const SiteMetrics& m, int CMode) {
     if (!m.asked) return;
+    const int site = db.tbSite.asInteger(QStringLiteral("ID"));
+    keepOutcome(db, db::CheckSubject::Site, site, db::CheckKind::Metrics,
+                m.pr.ok ? db::CheckReason::Updated : db::CheckReason::NoAnswer,
+                m.pr.ok ? metricsText(m.tic, m.pr.value) : m.pr.error);
     if (!m.pr.ok) {
         Msg(ui, QStringLiteral("Ошибка обновления."));
         return;
@@ -181,11 +194,16 @@ void UpDateLinkPRCY(db::Database& db, PageFetcher& fetcher, UserInterface& ui, i
     const QString domain = ExtractDomain(db.tbLink.asString(QStringLiteral("PageURL")));
     if (domain.isEmpty()) return;
     const PageRankResult pr = GetPageRank(fetcher, domain);
+    const int link = db.tbLink.asInteger(QStringLiteral("ID"));
     if (!pr.ok) {
+        keepOutcome(db, db::CheckSubject::LinkPage, link, db::CheckKind::Metrics, db::CheckReason::NoAnswer,
+                    pr.error);
         Msg(ui, QStringLiteral("Ошибка!"));
         return;
     }
     const int tic = GetCY(fetcher, domain);
+    keepOutcome(db, db::CheckSubject::LinkPage, link, db::CheckKind::Metrics, db::CheckReason::Updated,
+                metricsText(tic, pr.value));
     if (CMode == 1)
         Msg(ui, QStringLiteral("Для домена ") + domain + QStringLiteral(":\r\nтИЦ=") + QString::number(tic) +
                     QStringLiteral("\r\nPR=") + QString::number(pr.value));

@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QSplitter>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "app/data_grid.h"
 #include "app/lookup_box.h"
@@ -340,4 +341,52 @@ TEST_F(Panes, TheCategoryDropDownOfTheLinksGridWritesTheChosenCategory) {
     QApplication::processEvents(); // the view commits the editor's data after the key is handled
     EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
     EXPECT_EQ(grid->model()->index(0, 2).data().toString(), QStringLiteral("Статьи"));
+}
+
+// The last check in the links grid, the history on the properties page, the counts in the work panel and the
+// filter by the last check.
+TEST_F(Panes, CheckOutcomesShowInTheGridThePropertiesAndTheFilter) {
+    test::HttpServer server;
+    test::HttpServer::Reply found;
+    found.body = "<a href=http://mine.example/x>x</a> end";
+    server.on("/found", found);
+    test::HttpServer::Reply other;
+    other.body = "<a href=http://other.example/>y</a> end";
+    server.on("/missing", other);
+    fill();
+    const QString urls[3] = {server.url("/found"), server.url("/missing"), server.url("/gone")};
+    db.tbLink.first();
+    for (const QString& url : urls) {
+        db.tbLink.setValue("PageURL", url);
+        db.tbLink.post();
+        clickNav("DBNavigator8", db::NavButton::Insert);
+        db.tbAncor.setValue("URL", QStringLiteral("http://mine.example/x"));
+        db.tbAncor.post();
+        db.tbLink.next();
+    }
+    form->findChild<QAction*>("N11")->trigger(); // found, missing, 404
+    form->findChild<QAction*>("N11")->trigger(); // twice: two outcomes for each page
+    EXPECT_TRUE(find<QLabel>("psbText")->text().startsWith(
+        QStringLiteral("Проверено страниц: 3, ссылки на месте: 1, пропали: 1, не загружено: 1")));
+    auto* grid = find<app::DataGrid>("grdLink");
+    const int column = grid->model()->columnCount() - 1;
+    EXPECT_EQ(grid->model()->headerData(column, Qt::Horizontal).toString(), QStringLiteral("Проверка"));
+    QStringList shown;
+    for (int row = 0; row < grid->model()->rowCount(); ++row)
+        shown << grid->model()->index(row, column).data().toString();
+    EXPECT_EQ(shown, (QStringList{"Ссылки на месте", "Ссылка пропала", "Ошибка HTTP"}));
+
+    db.tbLink.first();
+    db.tbLink.next();
+    QApplication::processEvents();
+    auto* history = find<QTreeWidget>("tvCheckHistory");
+    ASSERT_EQ(history->topLevelItemCount(), 2);
+    EXPECT_EQ(history->topLevelItem(0)->text(2), QStringLiteral("Ссылка пропала"));
+    EXPECT_TRUE(history->topLevelItem(0)->text(3).contains(QStringLiteral("[Нет] http://mine.example/x")));
+
+    form->findChild<QAction*>("mnCheckNotFetched")->trigger();
+    EXPECT_EQ(db.tbLink.recordCount(), 1);
+    EXPECT_EQ(db.tbLink.asString("PageURL"), urls[2]);
+    form->findChild<QAction*>("mnCheckAny")->trigger();
+    EXPECT_EQ(db.tbLink.recordCount(), 3);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "cli/check_command.h"
 #include "db/base_files.h"
@@ -92,10 +93,15 @@ TEST_F(CheckCommand, ALinksRunStoresTheStatusesAndSumsThemUp) {
     EXPECT_EQ(run({"--check", "links"}), cli::kCheckDone);
     EXPECT_EQ(outText,
               QStringLiteral("Проверено страниц: 3, ссылки на месте: 1, пропали: 1, не загружено: 1, "
-                             "без ссылок: 0\n"));
+                             "без ссылок: 0, nofollow или noindex: 0\n"));
     EXPECT_TRUE(errText.contains(QStringLiteral("\rПроверка: 100%\n")));
     EXPECT_TRUE(errText.endsWith(QStringLiteral("Проверка выполнена.\n")));
     EXPECT_EQ(statuses(), (QStringList{"1", "2", "0"}));
+    // The pages of each outcome, when asked; the history file beside the tables holds the run.
+    EXPECT_EQ(run({"--check", "links", "--list"}), cli::kCheckDone);
+    EXPECT_TRUE(outText.contains(QStringLiteral("Ссылки пропали:\n  ") + server.url("/page") +
+                                 QStringLiteral("\nНе загружены:\n  ") + server.url("/gone") + u'\n'));
+    EXPECT_TRUE(QFileInfo::exists(base() + "checks.adb"));
     // A project that is not there, and a project with its pages.
     EXPECT_EQ(run({"--check", "extlinks", "--project", "Нет такого"}), cli::kCheckUsage);
     EXPECT_EQ(run({"--check", "extlinks", "--project", "Первый"}), cli::kCheckDone);

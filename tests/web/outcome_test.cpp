@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+
+#include "db/check_history.h"
+#include "db/database.h"
+#include "db/record_rules.h"
+#include "db/sqlite_util.h"
+#include "support/http_server.h"
+#include "support/records.h"
+#include "support/scripted_ui.h"
+#include "support/temp_folder.h"
+#include "web/batch_run.h"
+#include "web/check_outcomes.h"
+#include "web/link_presence.h"
+#include "web/page_fetcher.h"
+
+using namespace zentaro;
+using db::CheckReason;
+using test::HttpServer;
+
+namespace {
+
+// Checks with the history on: the store's connection holds only the history file.
+class Outcomes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString err;
+        ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
+        db.store.setDeferred(false);
+        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+        fetcher.readTimeoutMs = 300;
+        fetcher.maxReplyBytes = 64 * 1024;
+        test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+        test::addRecord(db.tbProject, {{"Name", "П"}});
+    }
+    void page(const QByteArray& path, const QByteArray& body,
+              QList<QPair<QByteArray, QByteArray>> headers = {}, int status = 200) {
+        HttpServer::Reply r;
+        r.status = status;
+        r.headers = headers;
+        r.headers << test::contentType("text/html; charset=utf-8");
+        r.body = body + " end"; // the element scan wants text after the last element
+        server.on(path, r);
+    }
+    std::optional<db::LastCheck> check(const QString& url, const QStringList& anchors = {"mine.example"}) {
+        test::addRecord(db.tbLink, {{"PageURL", url}, {"PageStatus", "0"}});
+        for (const QString& a : anchors)
+            test::addRecord(db.tbAncor, {{"URL", a}});
+        web::CheckPageLink(db, fetcher, ui, url, false);
+        return db.checks.last(db::CheckSubject::LinkPage, db.tbLink.asInteger("ID"));
+    }
+
+    test::TempFolder dir;
+    HttpServer server;
+    web::PageFetcher fetcher;
+    db::Database db;
+    test::ScriptedUi ui;
+    db::RecordRules rules{db, ui};
+};
+
+} // namespace
+
+// Every reason through the local server, with the status the check stores (unchanged by the history).
+TEST_F(Outcomes, EachReasonAndTheStatusBesideIt) {
+    const QByteArray mine = "<a href=http://mine.example/>x</a> ";
+    page("/found", mine + "<a href=http://other.example/>y</a>");
+    page("/nofollow", "<a rel=\"nofollow\" href=http://mine.example/>x</a>");
+    page("/sponsored", "<a rel='sponsored noopener' href=http://mine.example/>x</a>");
+    page("/twice", "<a rel=ugc href=http://mine.example/>x</a> <a href=http://mine.example/>x</a>");
+    page("/meta", "<head><meta name=\"robots\" content=\"noindex, follow\"></head>" + mine);
+    page("/header", mine, {{"X-Robots-Tag", "noindex"}});
+    page("/missing", "<a href=http://other.example/>y</a>");
+    page("/plain", "<p>nothing</p>");
+    page("/gone", "", {}, 404);
+    page("/moved", "", {{"Location", "/found"}}, 301);
+    page("/file", "", {{"Location", "file:///etc/passwd"}}, 302);
+    page("/big", QByteArray(100 * 1024, 'x'));
+    HttpServer::Reply stall;
+    stall.stall = true;
+    server.on("/stall", stall);
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
+    closed.close();
+
+    const struct {
+        QString url;
+        CheckReason reason;
+        const char* status;
+        const char* detail;
+    } cases[] = {
+        {server.url("/found"), CheckReason::Found, "1", "HTTP 200"},
+        {server.url("/nofollow"), CheckReason::FoundNofollow, "1", "[nofollow]"},
+        {server.url("/sponsored"), CheckReason::FoundNofollow, "1", "[nofollow]"},
+        {server.url("/twice"), CheckReason::Found, "1", "[Есть]"},
+        {server.url("/meta"), CheckReason::FoundNoindex, "1", "noindex"},
+        {server.url("/header"), CheckReason::FoundNoindex, "1", "noindex"},
+        {server.url("/missing"), CheckReason::Missing, "2", "[Нет] mine.example"},
+        {server.url("/plain"), CheckReason::NoLinks, "0", "HTTP 200"},
+        {server.url("/gone"), CheckReason::HttpError, "0", "404"},
+        {server.url("/moved"), CheckReason::Found, "1", "/found"},
+        {server.url("/file"), CheckReason::BadRedirect, "0", "file:"},
+        {server.url("/big"), CheckReason::TooLarge, "0", "МБ"},
+        {server.url("/stall"), CheckReason::Timeout, "0", ""},
+        {refused, CheckReason::Refused, "0", ""},
+    };
+    for (const auto& c : cases) {
+        const auto last = check(c.url);
+        ASSERT_TRUE(last) << c.url.toStdString();
+        EXPECT_EQ(int(last->outcome.reason), int(c.reason)) << c.url.toStdString();
+        EXPECT_EQ(db.tbLink.asString("PageStatus"), QString::fromLatin1(c.status)) << c.url.toStdString();
+        EXPECT_TRUE(last->outcome.detail.contains(QString::fromUtf8(c.detail)))
+            << c.url.toStdString() << " " << last->outcome.detail.toStdString();
+    }
+    // No anchor records: status "2" as before, and said so.
+    EXPECT_EQ(int(check(server.url("/found"), {})->outcome.reason), int(CheckReason::NoAnchors));
+}
+
+// Lost since: set by the first miss after a find, kept through misses and unreachable days, cleared by a
+// find; the history keeps the newest outcomes only, also in the file.
+TEST_F(Outcomes, LostSinceAndTheBoundOfTheHistory) {
+    const db::CheckSubject link = db::CheckSubject::LinkPage;
+    auto outcome = [](CheckReason r, const QDate& day) {
+        return db::CheckOutcome{QDateTime(day, QTime(12, 0)), db::CheckKind::Presence, r,
+                                QStringLiteral("d")};
+    };
+    const QDate d0(2026, 1, 10);
+    db.checks.record(link, 7, outcome(CheckReason::Missing, d0)); // never found: not "lost"
+    EXPECT_FALSE(db.checks.last(link, 7)->lostSince.isValid());
+    db.checks.record(link, 7, outcome(CheckReason::Found, d0.addDays(1)));
+    db.checks.record(link, 7, outcome(CheckReason::Missing, d0.addDays(2)));
+    db.checks.record(link, 7, outcome(CheckReason::Timeout, d0.addDays(3)));
+    db.checks.record(link, 7, outcome(CheckReason::Missing, d0.addDays(4)));
+    EXPECT_EQ(db.checks.last(link, 7)->lostSince, d0.addDays(2));
+    // Another kind of check does not touch it, and the file keeps it.
+    db.checks.record(
+        link, 7, {QDateTime(d0.addDays(5), QTime(9, 0)), db::CheckKind::ExtLinks, CheckReason::Counted, "3"});
+    ASSERT_TRUE(db.store.flush());
+    {
+        db::Store store;
+        db::CheckHistory again(store);
+        QString err;
+        ASSERT_TRUE(store.open(QString(), &err));
+        ASSERT_TRUE(again.open(dir.path() + "checks.adb", &err));
+        const auto last = again.last(link, 7);
+        ASSERT_TRUE(last);
+        EXPECT_EQ(int(last->outcome.reason), int(CheckReason::Counted));
+        EXPECT_EQ(last->lostSince, d0.addDays(2));
+        EXPECT_EQ(again.withLast(link, {CheckReason::Missing}), std::unordered_set<int>{7});
+    }
+    db.checks.record(link, 7, outcome(CheckReason::FoundNofollow, d0.addDays(6)));
+    EXPECT_FALSE(db.checks.last(link, 7)->lostSince.isValid());
+    EXPECT_TRUE(db.checks.withLast(link, {CheckReason::Missing}).empty());
+
+    for (int i = 0; i < 60; ++i)
+        db.checks.record(link, 8, outcome(i % 2 ? CheckReason::Found : CheckReason::Missing, d0.addDays(i)));
+    ASSERT_TRUE(db.store.flush());
+    const auto history = db.checks.history(link, 8);
+    ASSERT_EQ(history.size(), size_t(db::CheckHistory::kKeepPerSubject));
+    EXPECT_EQ(history.front().at.date(), d0.addDays(59)); // newest first
+    EXPECT_EQ(history.back().at.date(), d0.addDays(10));
+    EXPECT_EQ(db.checks.history(link, 7).size(), 7u);
+}
+
+// A history file made by hand: unknown codes, odd dates and long texts read as something sensible.
+TEST_F(Outcomes, ADamagedHistoryFileReadsSensibly) {
+    ASSERT_TRUE(db::sql::exec(db.store.connection(),
+                              "INSERT INTO checks.last VALUES(0, 9, 0, 'garbage', 999, 'x', 'never');"
+                              "INSERT INTO checks.outcomes(subject, rid, at, kind, reason, detail) "
+                              "VALUES(0, 9, '', 77, -5, '');",
+                              nullptr));
+    const auto last = db.checks.last(db::CheckSubject::LinkPage, 9);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(int(last->outcome.reason), int(CheckReason::NotFetched));
+    EXPECT_FALSE(last->lostSince.isValid());
+    const auto history = db.checks.history(db::CheckSubject::LinkPage, 9);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(int(history[0].kind), int(db::CheckKind::Presence));
+    EXPECT_FALSE(db::reasonText(history[0].reason).isEmpty());
+}
+
+TEST_F(Outcomes, ABatchRunCountsNofollowAndListsThePages) {
+    page("/nofollow", "<a rel=nofollow href=http://mine.example/>x</a>");
+    page("/missing", "<a href=http://other.example/>y</a>");
+    for (const char* p : {"/nofollow", "/missing", "/gone"}) {
+        test::addRecord(db.tbLink, {{"PageURL", server.url(QString::fromLatin1(p))}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    struct Panel final : web::RunPanel {
+        void showRun(bool) override {}
+        void setProgress(int) override {}
+        void processEvents() override {}
+        void showSummary(const QString& t) override { summary = t; }
+        QString summary;
+    } panel;
+    web::RunTally tally;
+    tally.keepPages = true;
+    web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
+    EXPECT_EQ(panel.summary,
+              QStringLiteral("Проверено страниц: 3, ссылки на месте: 1, пропали: 1, не загружено: 1, "
+                             "без ссылок: 0, nofollow или noindex: 1"));
+    EXPECT_EQ(tally.nofollowPages, QStringList{server.url("/nofollow")}) << tally.pagesText().toStdString();
+    EXPECT_TRUE(tally.pagesText().startsWith(QStringLiteral("Ссылки пропали:\n  ") + server.url("/missing")));
+}
