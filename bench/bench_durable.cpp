@@ -1,11 +1,15 @@
 // What durability costs: every change written into the table files as it happens, on the large base.
 #include <benchmark/benchmark.h>
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "bench_ui.h"
 #include "db/base_files.h"
+#include "db/check_history.h"
+#include "db/sqlite_util.h"
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
@@ -44,29 +48,115 @@ Fixture& fixture() {
     return f;
 }
 
+// A check history of 10 outcomes for each of the large base's link pages (2 million rows), made once.
+QString bigHistory() {
+    static const QString path = [] {
+        const QString file = fixture().dir.path() + QStringLiteral("/history/checks.adb");
+        QDir().mkpath(fixture().dir.path() + QStringLiteral("/history"));
+        // Made through a copy of the base's settings file: the history takes the base's text encoding.
+        const QString main = fixture().dir.path() + QStringLiteral("/history/sets.adb");
+        QFile::copy(fixture().base() + QStringLiteral("sets.adb"), main);
+        db::Store store;
+        db::CheckHistory history(store);
+        QString err;
+        if (!store.open(main, &err) || !history.open(file, &err)) return QString();
+        sqlite3* c = store.connection();
+        db::sql::exec(c, "BEGIN", nullptr);
+        db::sql::StmtPtr add = db::sql::prepare(
+            c, QStringLiteral(
+                   "INSERT INTO checks.outcomes(subject, rid, at, kind, reason, detail) "
+                   "VALUES(0, ?1, ?2, 0, ?3, 'HTTP 200, http://page.example/; [Есть] mine.example')"));
+        db::sql::StmtPtr last = db::sql::prepare(
+            c, QStringLiteral("INSERT INTO checks.last VALUES(0, ?1, 0, ?2, ?3, 'HTTP 200', NULL)"));
+        const int links = fixture().db.tbLink.rowCapacity();
+        for (int id = 1; id <= links; ++id)
+            for (int k = 0; k < 10; ++k) {
+                const QByteArray at =
+                    QDateTime(QDate(2026, 1, 1).addDays(k), QTime(3, 0)).toString(Qt::ISODate).toUtf8();
+                for (sqlite3_stmt* s : {add.get(), last.get()}) {
+                    if (s == last.get() && k < 9) continue;
+                    sqlite3_bind_int(s, 1, id);
+                    sqlite3_bind_text(s, 2, at.constData(), int(at.size()), SQLITE_TRANSIENT);
+                    sqlite3_bind_int(s, 3, k % 3 ? 0 : 3);
+                    sqlite3_step(s);
+                    sqlite3_reset(s);
+                }
+            }
+        db::sql::exec(c, "COMMIT", nullptr);
+        return file;
+    }();
+    return path;
+}
+
+qint64 residentBytes() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLongLong() * 4096;
+}
+
+// Start on the large base (range 0: no check history; 1: 10 outcomes per link page); the counter is the
+// memory the start added.
 void BM_StartOnTheLargeBase(benchmark::State& state) {
     fixture();
+    const QString history = state.range(0) ? bigHistory() : QString();
+    if (state.range(0) && history.isEmpty()) {
+        state.SkipWithError("no history");
+        return;
+    }
+    double grownMB = 0;
     for (auto _ : state) {
         QTemporaryDir copy;
         state.PauseTiming();
         QDir().mkpath(copy.path() + QStringLiteral("/base"));
         for (const QString& f : QDir(fixture().base()).entryList({QStringLiteral("*.adb")}, QDir::Files))
-            QFile::copy(fixture().base() + f, copy.path() + QStringLiteral("/base/") + f);
+            if (f != QLatin1String("checks.adb"))
+                QFile::copy(fixture().base() + f, copy.path() + QStringLiteral("/base/") + f);
+        if (!history.isEmpty()) QFile::copy(history, copy.path() + QStringLiteral("/base/checks.adb"));
+        const qint64 before = residentBytes();
         state.ResumeTiming();
         db::Database db;
         bench::BenchUi ui{true};
         db::Session session(db, copy.path() + QStringLiteral("/base/"), ui);
         session.acquireInstanceLock();
         session.start();
-        if (db.BaseLoadError) state.SkipWithError("load failed");
+        if (db.BaseLoadError || !db.checks.isOpen()) {
+            state.SkipWithError("load failed");
+            break;
+        }
         benchmark::DoNotOptimize(db.tbLink.recordCount());
+        state.PauseTiming();
+        grownMB = double(residentBytes() - before) / 1e6;
+        state.ResumeTiming();
     }
+    state.counters["resident_MB_added"] = grownMB;
 }
 BENCHMARK(BM_StartOnTheLargeBase)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
+
+// One link page's history read from the 2-million-row file, as its properties page shows it.
+void BM_HistoryOfOneLinkPage(benchmark::State& state) {
+    db::Store store;
+    db::CheckHistory history(store);
+    QString err;
+    if (bigHistory().isEmpty() ||
+        !store.open(fixture().dir.path() + QStringLiteral("/history/sets.adb"), &err) ||
+        !history.open(bigHistory(), &err)) {
+        state.SkipWithError("no history");
+        return;
+    }
+    int id = 0;
+    for (auto _ : state) {
+        id = id * 7919 % 199999 + 1;
+        if (history.history(db::CheckSubject::LinkPage, id).size() != 10) state.SkipWithError("not read");
+    }
+}
+BENCHMARK(BM_HistoryOfOneLinkPage)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // One link record edited and posted; the post writes it into link.adb before it returns.
 void BM_PostOneLinkDurably(benchmark::State& state) {

@@ -76,6 +76,8 @@ public:
     // Attaches the file (made when missing); false with the error text.
     bool open(const QString& path, QString* error);
     bool isOpen() const { return m_open; }
+    // Writes what is pending with the store and lets the file go: nothing is recorded any more.
+    void close();
 
     // Keeps an outcome: the last one at once, the history with the next write of the store.
     void record(CheckSubject subject, int id, const CheckOutcome& outcome);

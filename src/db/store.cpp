@@ -234,7 +234,14 @@ bool Store::attachFile(const QString& schema, const QString& path, QString* erro
         sqlite3* made = nullptr;
         const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &made,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-        const bool ok = rc == SQLITE_OK && sql::exec(made, "PRAGMA user_version=1", error);
+        // Attached files share the main file's text encoding.
+        QByteArray encoding = "UTF-8";
+        if (sql::StmtPtr e = sql::prepare(m_db, QStringLiteral("PRAGMA main.encoding"));
+            e && sqlite3_step(e.get()) == SQLITE_ROW)
+            encoding = reinterpret_cast<const char*>(sqlite3_column_text(e.get(), 0));
+        const bool ok =
+            rc == SQLITE_OK &&
+            sql::exec(made, ("PRAGMA encoding='" + encoding + "'; PRAGMA user_version=1").constData(), error);
         if (rc != SQLITE_OK && error) *error = made ? sql::errorText(made) : QStringLiteral("нет памяти");
         sqlite3_close_v2(made);
         if (!ok) return false;

@@ -56,6 +56,7 @@ QString fetchDetail(const FetchedPage& page) {
 
 bool pageNoindex(const QString& lower, const QByteArray& robotsHeader) {
     if (robotsHeader.toLower().contains("noindex")) return true;
+    if (!lower.contains(u"noindex")) return false;
     static const QRegularExpression meta(
         QStringLiteral("<meta[^>]{0,300}name\\s*=\\s*[\"']?(robots|googlebot|yandex)[\"']?[^>]{0,300}>"));
     // The head is where such tags stand; the first 256 KB are looked at.

@@ -82,6 +82,9 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     QString report;
     bool missing = false;
     std::vector<AnchorFinding> findings;
+    // Most pages carry no rel word at all: then no element needs to be looked at.
+    const bool unfollowed = db.checks.isOpen() && (lower.contains(u"nofollow") ||
+                                                   lower.contains(u"sponsored") || lower.contains(u"ugc"));
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
     anchors.first();
     while (!anchors.eof()) {
@@ -92,7 +95,7 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         const bool found = inElements.contains(u);
         missing |= !found;
         if (db.checks.isOpen())
-            findings.push_back({stored, found, found && onlyNotFollowed(lower, elements, u)});
+            findings.push_back({stored, found, found && unfollowed && onlyNotFollowed(lower, elements, u)});
         report +=
             (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored + QStringLiteral("\r\n");
         anchors.next();
