@@ -132,7 +132,10 @@ public:
         m_waiting.erase(row);
         auto it = m_slots.find(row);
         if (it != m_slots.end() && it->second->key != step.key) {
-            m_slots.erase(it); // fetched for inputs the record no longer has
+            // Fetched for inputs the record no longer has.
+            it->second->dropped = true;
+            m_heldBytes -= it->second->bytes;
+            m_slots.erase(it);
             it = m_slots.end();
         }
         if (it == m_slots.end()) it = m_slots.emplace(row, start(step)).first;
@@ -143,6 +146,7 @@ public:
             topUp();
         }
         m_slots.erase(row);
+        m_heldBytes -= slot->bytes;
         return std::move(slot->apply);
     }
 
@@ -161,7 +165,7 @@ public:
                 waiting = m_waiting.emplace(row, m_member.prepare(row)).first;
             }
             if (m_perHost.value(waiting->second.host) >= m_settings.perHost) continue;
-            if (int(m_slots.size()) >= 2 * m_window) break;
+            if (int(m_slots.size()) >= 2 * m_window || m_heldBytes > kMaxHeldBytes) break;
             m_slots.emplace(row, start(waiting->second));
             m_waiting.erase(waiting);
         }
@@ -173,7 +177,11 @@ private:
         QString host;
         std::function<void()> apply; // written by the worker before it reports, read after
         bool ready = false;          // set on the window's thread when the report arrives
+        qint64 bytes = 0;            // the page text the apply step holds
+        bool dropped = false;        // no longer waited for: its page is not counted
     };
+    // Pages fetched ahead wait in memory up to this much text; beyond it no new request starts.
+    static constexpr qint64 kMaxHeldBytes = 256LL * 1024 * 1024;
 
     std::shared_ptr<Slot> start(const NetStep& step) {
         auto slot = std::make_shared<Slot>();
@@ -217,6 +225,10 @@ private:
         auto finish = [this, slot, then = step.fromPage](const FetchedPage& fetched) {
             FetchedPage page = fetched;
             scanFetchedPage(page);
+            if (!slot->dropped) {
+                slot->bytes = page.scan ? page.scan->lower.size() * qint64(sizeof(QChar)) : 0;
+                m_heldBytes += slot->bytes;
+            }
             try {
                 slot->apply = then(page);
             } catch (...) {
@@ -243,6 +255,7 @@ private:
     std::map<int, NetStep> m_waiting;             // read, not started: the host was busy
     QHash<QString, int> m_perHost;
     int m_inFlight = 0;
+    qint64 m_heldBytes = 0;
     std::atomic<bool> m_cancel{false};
     QNetworkAccessManager m_client;
     QObject m_waker; // receives the workers' reports on the window's thread; parent of the page requests
@@ -311,10 +324,6 @@ QString rowText(const db::Table& t, int row, const char* field) {
 QString hostOf(const QString& url) {
     return QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())).host();
 }
-
-} // namespace
-
-namespace {
 
 // One presence verdict in the run's counts (and lists).
 void countPresence(db::Database& db, RunTally& tally, PresenceOutcome outcome, const QString& url) {
