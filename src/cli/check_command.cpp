@@ -157,7 +157,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     TerminalPanel panel(err);
     web::RunTally tally;
     tally.keepPages = request.listPages;
-    QString failedText, doneText;
+    QString doneText;
     if (request.kind == QLatin1String("links")) {
         web::CheckAllPageLink(db, fetcher, said, panel, &tally);
         doneText = QStringLiteral("Проверка выполнена.");

@@ -1,3 +1,5 @@
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include <QTcpServer>
@@ -14,6 +16,7 @@
 #include "web/check_outcomes.h"
 #include "web/link_presence.h"
 #include "web/page_fetcher.h"
+#include "web/url_forms.h"
 
 using namespace zentaro;
 using db::CheckReason;
@@ -204,4 +207,26 @@ TEST_F(Outcomes, ABatchRunCountsNofollowAndListsThePages) {
                              "без ссылок: 0, nofollow или noindex: 1"));
     EXPECT_EQ(tally.nofollowPages, QStringList{server.url("/nofollow")}) << tally.pagesText().toStdString();
     EXPECT_TRUE(tally.pagesText().startsWith(QStringLiteral("Ссылки пропали:\n  ") + server.url("/missing")));
+}
+
+// Pages made of link-like pieces at random: the rel and robots questions end quickly and answer "no" when
+// the page holds none of their words.
+TEST(OutcomeQuestions, RandomPagesEndAndAnswerNoWithoutTheirWords) {
+    const QStringList pieces = {"<a ",  "href=",  "mine.example", " rel=",           "nofollow", "ugc", ">",
+                                "</a>", "<meta ", "name=robots ", "content=noindex", "x",        "\"",  "'",
+                                "<",    " "};
+    std::mt19937 rng(23);
+    for (int round = 0; round < 1000; ++round) {
+        QString page;
+        for (int i = int(rng() % 200); i > 0; --i)
+            page += pieces[int(rng() % pieces.size())];
+        const auto elements = web::ExtractElementRanges(page, web::ElementKind::Anchor);
+        const bool rel = page.contains(u"nofollow") || page.contains(u"ugc");
+        if (web::onlyNotFollowed(page, elements, "mine.example")) {
+            EXPECT_TRUE(rel) << page.toStdString();
+        }
+        if (web::pageNoindex(page, {})) {
+            EXPECT_TRUE(page.contains(u"noindex")) << page.toStdString();
+        }
+    }
 }
