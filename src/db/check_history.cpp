@@ -208,11 +208,24 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     m_store.extraChanged();
 }
 
+void CheckHistory::forget(CheckSubject subject, int id) {
+    if (!m_open) return;
+    Known gone;
+    gone.forgotten = true;
+    m_known[key(subject, id)] = gone;
+    Queued q{subject, id, {}, true};
+    m_queue.push_back(q);
+    m_store.extraChanged();
+}
+
 std::vector<CheckOutcome> CheckHistory::history(CheckSubject subject, int id) const {
     std::vector<CheckOutcome> out;
-    // Not yet written: the newest.
-    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it)
-        if (it->subject == subject && it->id == id) out.push_back(it->last.outcome);
+    // Not yet written: the newest; a deletion not yet written hides what is older.
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->subject != subject || it->id != id) continue;
+        if (it->forget) return out;
+        out.push_back(it->last.outcome);
+    }
     if (!m_open) return out;
     sql::StmtPtr s = sql::prepare(m_store.connection(),
                                   QStringLiteral("SELECT at, kind, reason, detail FROM checks.outcomes "
@@ -244,8 +257,12 @@ std::unordered_set<int> CheckHistory::withLast(CheckSubject subject,
     }
     // What is known in memory is newer than the file.
     for (const auto& [k, known] : m_known) {
-        if ((k >> 32) != int(subject) || !known.presence) continue;
+        if ((k >> 32) != int(subject)) continue;
         const int id = int(qint32(quint32(k & 0xffffffff)));
+        if (!known.presence) {
+            if (known.forgotten) out.erase(id);
+            continue;
+        }
         if (std::find(reasons.begin(), reasons.end(), *known.presence) != reasons.end())
             out.insert(id);
         else
@@ -271,7 +288,28 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         if (error) *error = sql::errorText(db);
         return false;
     }
+    sql::StmtPtr dropOutcomes =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2"));
+    sql::StmtPtr dropLast =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.last WHERE subject=?1 AND rid=?2"));
+    if (!dropOutcomes || !dropLast) {
+        if (error) *error = sql::errorText(db);
+        return false;
+    }
     for (const Queued& q : m_queue) {
+        if (q.forget) {
+            for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get()}) {
+                sqlite3_bind_int(s, 1, int(q.subject));
+                sqlite3_bind_int(s, 2, q.id);
+                const int rc = sqlite3_step(s);
+                sqlite3_reset(s);
+                if (rc != SQLITE_DONE) {
+                    if (error) *error = sql::errorText(db);
+                    return false;
+                }
+            }
+            continue;
+        }
         for (sqlite3_stmt* s : {add.get(), last.get()}) {
             sqlite3_bind_int(s, 1, int(q.subject));
             sqlite3_bind_int(s, 2, q.id);

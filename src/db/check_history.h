@@ -81,6 +81,8 @@ public:
 
     // Keeps an outcome: the last one at once, the history with the next write of the store.
     void record(CheckSubject subject, int id, const CheckOutcome& outcome);
+    // Drops every outcome of a subject that is deleted (its number may be given to a new record).
+    void forget(CheckSubject subject, int id);
     std::optional<LastCheck> last(CheckSubject subject, int id) const;
     // Newest first.
     std::vector<CheckOutcome> history(CheckSubject subject, int id) const;
@@ -101,12 +103,14 @@ private:
         CheckSubject subject;
         int id;
         LastCheck last;
+        bool forget = false;
     };
     // What is known of a subject: its newest outcome and its last presence verdict.
     struct Known {
         std::optional<CheckOutcome> newest;
         std::optional<CheckReason> presence;
         QDate lostSince;
+        bool forgotten = false; // deleted in this run: what the file still holds does not count
     };
     const Known& known(CheckSubject subject, int id) const;
 

@@ -211,6 +211,8 @@ bool RecordRules::cascadeSiteCat(Table& t) {
 }
 
 bool RecordRules::cascadeLink(Table& t) {
+    // A later link page may get this number: it must not inherit these outcomes.
+    m_db.checks.forget(CheckSubject::LinkPage, t.asInteger(QStringLiteral("ID")));
     Table& anchors = m_db.tbAncor;
     anchors.setFiltered(true);
     anchors.setFilter(QStringLiteral("LinkID=") + idText(t));

@@ -230,3 +230,22 @@ TEST(OutcomeQuestions, RandomPagesEndAndAnswerNoWithoutTheirWords) {
         }
     }
 }
+
+// A deleted link page takes its outcomes along: a new page given its number starts with none.
+TEST_F(Outcomes, ADeletedLinkPageTakesItsOutcomesAlong) {
+    page("/missing", "<a href=http://other.example/>y</a>");
+    ASSERT_TRUE(check(server.url("/missing")));
+    const int id = db.tbLink.asInteger("ID");
+    ASSERT_EQ(db.checks.withLast(db::CheckSubject::LinkPage, {CheckReason::Missing}),
+              std::unordered_set<int>{id});
+    db.tbLink.deleteRecord();
+    for (int written = 0; written < 2; ++written) {
+        EXPECT_FALSE(db.checks.last(db::CheckSubject::LinkPage, id));
+        EXPECT_TRUE(db.checks.history(db::CheckSubject::LinkPage, id).empty());
+        EXPECT_TRUE(db.checks.withLast(db::CheckSubject::LinkPage, {CheckReason::Missing}).empty());
+        ASSERT_TRUE(db.store.flush());
+        db.checks.close(); // and read back from the file
+        QString err;
+        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err));
+    }
+}
