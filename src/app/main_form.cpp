@@ -292,10 +292,7 @@ void TMainForm::FormCreate() {
         m_ui.showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
     });
     m_session.start();
-    QList<QPair<QString, QString>> settings;
-    for (int pos = 0; pos < m_db.tbSets.recordCount(); ++pos)
-        settings.append({m_db.tbSets.valueAt(pos, 0).toString(), m_db.tbSets.valueAt(pos, 1).toString()});
-    web::applyFetchSettings(*m_fetcher, settings);
+    web::applyFetchSettings(*m_fetcher, m_db.tbSets);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
 }

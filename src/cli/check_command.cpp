@@ -127,10 +127,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         return kCheckDataBusy;
     }
     web::PageFetcher fetcher;
-    QList<QPair<QString, QString>> settings;
-    for (int pos = 0; pos < db.tbSets.recordCount(); ++pos)
-        settings.append({db.tbSets.valueAt(pos, 0).toString(), db.tbSets.valueAt(pos, 1).toString()});
-    web::applyFetchSettings(fetcher, settings);
+    web::applyFetchSettings(fetcher, db.tbSets);
 
     int project = 0;
     if (!request.project.isEmpty()) {

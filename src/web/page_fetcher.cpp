@@ -12,6 +12,7 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include "db/table.h"
 #include "web/url_forms.h"
 
 namespace zentaro::web {
@@ -93,6 +94,13 @@ void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString
         else if (name == QLatin1String("net.perHost") && n > 0 && n <= 16)
             fetcher.perHost = int(n);
     }
+}
+
+void applyFetchSettings(PageFetcher& fetcher, const db::Table& sets) {
+    QList<QPair<QString, QString>> settings;
+    for (int pos = 0; pos < sets.recordCount(); ++pos)
+        settings.append({sets.valueAt(pos, 0).toString(), sets.valueAt(pos, 1).toString()});
+    applyFetchSettings(fetcher, settings);
 }
 
 void scanFetchedPage(FetchedPage& page) {

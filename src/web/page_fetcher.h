@@ -18,6 +18,10 @@ class QNetworkAccessManager;
 class QNetworkCookieJar;
 class QNetworkReply;
 
+namespace zentaro::db {
+class Table;
+}
+
 namespace zentaro::web {
 
 // Hosts (with optional port) of the outside services. Real defaults; settings or tests can replace them.
@@ -182,6 +186,8 @@ void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>
 // The service hosts, the reply cap (row "net.maxReplyMB", 1 to 4096) and the batch concurrency from the
 // settings table.
 void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString>>& settings);
+// The same from the settings table's rows (name, text value).
+void applyFetchSettings(PageFetcher& fetcher, const db::Table& sets);
 
 // Decodes a reply body: the charset of the Content-Type header, else of the page's meta tag, else UTF-8 when
 // the bytes are valid UTF-8 and Windows-1251 otherwise (the code page of Russian pages without a
