@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format
     openssl fonts-dejavu-core qt6-translations-l10n
     dpkg-dev file desktop-file-utils appstream librsvg2-bin
+    dbus-daemon
 )
 missing=()
 for p in "${packages[@]}"; do

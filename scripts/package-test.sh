@@ -29,6 +29,13 @@ for size in 16 32 48 256; do
 done
 [ -s "$root/share/icons/hicolor/scalable/apps/zentaro.svg" ] || fail "scalable icon"
 [ -s "$root/share/zentaro/help/about.htm" ] || fail "help page"
+for unit in zentaro-check.service zentaro-check.timer; do
+    [ -s "$root/lib/systemd/user/$unit" ] || fail "unit $unit"
+done
+# The daily check is the user's choice: the package enables no unit.
+[ -z "$(find "$work/root" -path '*.wants*')" ] || fail "the package enables a unit"
+dpkg-deb -e "$deb" "$work/control"
+! grep -qs systemctl "$work/control/postinst" "$work/control/prerm" || fail "maintainer scripts call systemctl"
 
 QT_QPA_PLATFORM=offscreen "$bin" >"$work/run.log" 2>&1 &
 pid=$!

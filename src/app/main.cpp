@@ -37,11 +37,18 @@ int commandLine(int argc, char* argv[]) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    QString usageError;
-    if (const auto check = zentaro::cli::parseCheckArguments(args, &usageError)) {
+    switch (zentaro::cli::commandMode(args)) {
+    case zentaro::cli::CommandMode::Window:
+        return -1;
+    case zentaro::cli::CommandMode::Version:
+        std::printf("zentaro %s\n", ZENTARO_VERSION);
+        return 0;
+    case zentaro::cli::CommandMode::Check: {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
         zentaro::applyRegionalLocale();
+        QString usageError;
+        const auto check = zentaro::cli::parseCheckArguments(args, &usageError);
         if (!usageError.isEmpty()) {
             std::fprintf(stderr, "%s\n", usageError.toUtf8().constData());
             return zentaro::cli::kCheckUsage;
@@ -49,33 +56,26 @@ int commandLine(int argc, char* argv[]) {
         return zentaro::cli::runCheckCommand(*check, zentaro::db::dataFolder(zentaro::db::RDir(), QString()),
                                              stdout, stderr);
     }
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--version" || arg == "-v") {
-            std::printf("zentaro %s\n", ZENTARO_VERSION);
-            return 0;
-        }
-        if (arg == "--help" || arg == "-h") {
-            QCoreApplication core(argc, argv);
-            QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
-            const QString data = zentaro::db::dataFolder(zentaro::db::RDir(), QString());
-            std::printf(
-                "%s",
-                QStringLiteral("Zentaro %1 — учет внешних ссылок\n\n"
-                               "Использование: zentaro [--help] [--version] [--check ВИД [--project ИМЯ]]\n\n"
-                               "  --help                эта справка\n"
-                               "  --version             версия программы\n"
-                               "%4\n"
-                               "Данные хранятся в папке: %2\n"
-                               "Резервные копии: %3\n")
-                    .arg(QString::fromLatin1(ZENTARO_VERSION), data, zentaro::db::copyRoot(data),
-                         zentaro::cli::checkUsage())
-                    .toUtf8()
-                    .constData());
-            return 0;
-        }
+    case zentaro::cli::CommandMode::Help:
+        break;
     }
-    return -1;
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zentaro"));
+    const QString data = zentaro::db::dataFolder(zentaro::db::RDir(), QString());
+    std::printf("%s", QStringLiteral(
+                          "Zentaro %1 — учет внешних ссылок\n\n"
+                          "Использование: zentaro [--help] [--version] [--check ВИД [--project ИМЯ] [--list] "
+                          "[--format ФОРМАТ] [--notify]]\n\n"
+                          "  --help                эта справка\n"
+                          "  --version             версия программы\n"
+                          "%4\n"
+                          "Данные хранятся в папке: %2\n"
+                          "Резервные копии: %3\n")
+                          .arg(QString::fromLatin1(ZENTARO_VERSION), data, zentaro::db::copyRoot(data),
+                               zentaro::cli::checkUsage())
+                          .toUtf8()
+                          .constData());
+    return 0;
 }
 
 int main(int argc, char* argv[]) {

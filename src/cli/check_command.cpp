@@ -1,11 +1,18 @@
 #include "cli/check_command.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QPair>
+#include <QSaveFile>
+#include <QSet>
 
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
+#include "db/settings.h"
+#include "util/desktop_notice.h"
 #include "util/termination.h"
 #include "util/user_interface.h"
 #include "web/batch_run.h"
@@ -85,30 +92,80 @@ QString checkUsage() {
         "  --check metrics-new   то же для сайтов без тИЦ и PR\n"
         "  --project ИМЯ         только страницы проекта (links, extlinks)\n"
         "  --list                после итога перечислить страницы (сайты) по исходу проверки\n"
+        "  --format ФОРМАТ       итог и список как text (по умолчанию), json или csv\n"
+        "  --notify              уведомление на рабочем столе, если ссылки пропали или страницы недоступны\n"
+        "Параметры со значением пишутся и так: --check=links, --project=ИМЯ.\n"
         "Проверка идет без окна; если программа открыта на тех же данных, она не начинается.\n"
         "Код выхода: 0 — проверка завершена, 1 — ошибка или прервана, 2 — неверные параметры,\n"
         "3 — данные заняты или не загружены.\n");
 }
 
+namespace {
+
+bool isOption(const QString& arg, QLatin1String name) {
+    return arg == name || (arg.startsWith(name) && arg.size() > name.size() && arg[name.size()] == u'=');
+}
+
+} // namespace
+
+CommandMode commandMode(const QStringList& args) {
+    auto any = [&args](auto test) { return std::any_of(args.begin(), args.end(), test); };
+    if (any([](const QString& a) { return a == QLatin1String("--help") || a == QLatin1String("-h"); }))
+        return CommandMode::Help;
+    if (any([](const QString& a) { return a == QLatin1String("--version") || a == QLatin1String("-v"); }))
+        return CommandMode::Version;
+    if (any([](const QString& a) { return isOption(a, QLatin1String("--check")); }))
+        return CommandMode::Check;
+    return CommandMode::Window;
+}
+
 std::optional<CheckRequest> parseCheckArguments(const QStringList& args, QString* error) {
-    if (!args.contains(QStringLiteral("--check"))) return std::nullopt;
+    if (commandMode(args) != CommandMode::Check) return std::nullopt;
     CheckRequest r;
-    for (qsizetype i = 0; i < args.size(); ++i) {
+    QString format = QStringLiteral("text");
+    QSet<QString> seen;
+    auto fail = [&](const QString& text) {
+        if (error->isEmpty()) *error = text;
+    };
+    for (qsizetype i = 0; i < args.size() && error->isEmpty(); ++i) {
         const QString& a = args[i];
+        const QString name = a.section(u'=', 0, 0);
+        if (seen.contains(name)) {
+            fail(QStringLiteral("Параметр %1 указан дважды").arg(name));
+            break;
+        }
+        seen.insert(name);
         if (a == QLatin1String("--list")) {
             r.listPages = true;
-        } else if ((a == QLatin1String("--check") || a == QLatin1String("--project")) &&
-                   i + 1 < args.size()) {
-            (a == QLatin1String("--check") ? r.kind : r.project) = args[++i];
+        } else if (a == QLatin1String("--notify")) {
+            r.notify = true;
+        } else if (name == QLatin1String("--check") || name == QLatin1String("--project") ||
+                   name == QLatin1String("--format")) {
+            QString value;
+            if (a.contains(u'='))
+                value = a.section(u'=', 1);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            else
+                fail(QStringLiteral("Нет значения параметра %1").arg(name));
+            (name == QLatin1String("--check")     ? r.kind
+             : name == QLatin1String("--project") ? r.project
+                                                  : format) = value;
         } else {
-            *error = QStringLiteral("Неверный параметр: %1").arg(a);
-            return r;
+            fail(QStringLiteral("Неверный параметр: %1").arg(a));
         }
     }
+    if (!error->isEmpty()) return r;
     if (!kKinds.contains(r.kind))
-        *error = QStringLiteral("Неизвестная проверка: %1").arg(r.kind);
+        fail(QStringLiteral("Неизвестная проверка: %1").arg(r.kind));
+    else if (seen.contains(QStringLiteral("--project")) && r.project.trimmed().isEmpty())
+        fail(QStringLiteral("Не указано имя проекта"));
     else if (!r.project.isEmpty() && r.kind.startsWith(QLatin1String("metrics")))
-        *error = QStringLiteral("--project относится к страницам, не к сайтам");
+        fail(QStringLiteral("--project относится к страницам, не к сайтам"));
+    else if (const auto f = formatNamed(format))
+        r.format = *f;
+    else
+        fail(QStringLiteral("Неизвестный формат: %1 (text, json или csv)").arg(format));
     return r;
 }
 
@@ -117,7 +174,16 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     ConsoleUi ui(err);
     db::Session session(db, baseDir, ui);
     if (!session.acquireInstanceLock()) {
-        print(err, QStringLiteral("Данные заняты: программа открыта на папке %1\n").arg(baseDir));
+        // A scheduled run leaves the check to the open window, which offers it; nothing to print.
+        if (request.notify) {
+            QSaveFile mark(skippedCheckFile(baseDir));
+            if (mark.open(QIODevice::WriteOnly)) {
+                mark.write(QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8());
+                mark.commit();
+            }
+        } else {
+            print(err, QStringLiteral("Данные заняты: программа открыта на папке %1\n").arg(baseDir));
+        }
         return kCheckDataBusy;
     }
     db::RecordRules rules(db, ui);
@@ -149,30 +215,68 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         interrupted = true;
         db.isStop = true;
     });
+    const bool presence = request.kind == QLatin1String("links");
+    // What was lost before, so that the notification tells only what this run found.
+    const LossSnapshot before = request.notify && presence ? snapshotLosses(db) : LossSnapshot();
+    QDateTime started = QDateTime::currentDateTime();
+    started.setTime(QTime(started.time().hour(), started.time().minute(), started.time().second()));
     // The run's last message says whether it finished, stopped or failed.
     ConsoleUi& said = ui;
     TerminalPanel panel(err);
     web::RunTally tally;
-    tally.keepPages = request.listPages;
+    tally.keepPages = request.listPages && request.format == OutputFormat::Text;
     QString doneText;
-    if (request.kind == QLatin1String("links")) {
+    db::CheckKind kind = db::CheckKind::Presence;
+    if (presence) {
         web::CheckAllPageLink(db, fetcher, said, panel, &tally);
         doneText = QStringLiteral("Проверка выполнена.");
     } else if (request.kind.startsWith(QLatin1String("extlinks"))) {
         web::CheckExtLinks(db, fetcher, said, panel, request.kind.endsWith(QLatin1String("-new")), &tally,
                            project);
         doneText = QStringLiteral("Обновление для всех выполнено.");
+        kind = db::CheckKind::ExtLinks;
     } else {
         web::UpdateSitePRCY(db, fetcher, said, panel, request.kind.endsWith(QLatin1String("-new")) ? 1 : 0,
                             &tally);
         doneText = QStringLiteral("Обновление для всех выполнено.");
+        kind = db::CheckKind::Metrics;
     }
-    print(out, tally.text() + u'\n');
-    if (request.listPages) print(out, tally.pagesText());
+    const bool finished = !interrupted && said.last == doneText;
+    const Losses losses =
+        request.notify && presence && finished ? lossesSince(db, started, &before) : Losses();
+    std::vector<CheckedPage> pages;
+    if (request.listPages && request.format != OutputFormat::Text)
+        pages = checkedPages(db, kind, started, project);
+    if (finished && presence)
+        db::SetOption(db.tbSets, kLastCheckKey, QDateTime::currentDateTime().toString(Qt::ISODate), -1);
+
     QString closeError;
     const bool closed = session.close(&closeError);
-    if (!closed) print(err, QStringLiteral("Не удалось сохранить изменения: %1\n").arg(closeError));
-    return closed && !interrupted && said.last == doneText ? kCheckDone : kCheckFailed;
+    if (!closed) print(err, closeError + u'\n');
+    const bool done = closed && finished;
+
+    switch (request.format) {
+    case OutputFormat::Text:
+        print(out, tally.text() + u'\n');
+        if (request.listPages) print(out, tally.pagesText());
+        break;
+    case OutputFormat::Json:
+        print(out, QString::fromUtf8(summaryJson(request.kind,
+                                                 done          ? QStringLiteral("finished")
+                                                 : interrupted ? QStringLiteral("stopped")
+                                                               : QStringLiteral("failed"),
+                                                 tally, request.listPages ? &pages : nullptr)));
+        break;
+    case OutputFormat::Csv:
+        print(out, QString::fromUtf8(summaryCsv(tally, request.listPages ? &pages : nullptr)));
+        break;
+    }
+    if (losses.any()) {
+        QString why;
+        if (!showDesktopNotice(QStringLiteral("Zentaro: проверка ссылок"), noticeText(losses), &why))
+            print(err, QStringLiteral("Уведомление не показано: %1\n").arg(why));
+    }
+    return done ? kCheckDone : kCheckFailed;
 }
 
 } // namespace zentaro::cli

@@ -6,14 +6,23 @@
 #include <QString>
 #include <QStringList>
 
+#include "cli/check_report.h"
+
 namespace zentaro::cli {
 
-// An unattended check: "zentaro --check KIND [--project NAME] [--list]".
+// An unattended check: "zentaro --check KIND [--project NAME] [--list] [--format text|json|csv] [--notify]";
+// options with a value also take the form "--check=KIND".
 struct CheckRequest {
     QString kind; // links, extlinks, extlinks-new, metrics, metrics-new
     QString project;
     bool listPages = false; // "--list": the pages of each outcome after the summary
+    OutputFormat format = OutputFormat::Text;
+    bool notify = false; // a desktop notification when the run lost links or found pages unreachable
 };
+
+// What the program is asked to do: help wins over everything, then the version, then a check.
+enum class CommandMode { Window, Help, Version, Check };
+CommandMode commandMode(const QStringList& args);
 
 // The exit statuses of a check from the command line.
 enum CheckExit { kCheckDone = 0, kCheckFailed = 1, kCheckUsage = 2, kCheckDataBusy = 3 };

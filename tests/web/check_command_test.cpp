@@ -4,6 +4,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
 #include "cli/check_command.h"
 #include "db/base_files.h"
@@ -11,6 +15,7 @@
 #include "db/record_rules.h"
 #include "db/session.h"
 #include "support/http_server.h"
+#include "support/private_bus.h"
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
@@ -33,24 +38,28 @@ QString readBack(FILE* f) {
 class CheckCommand : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::HttpServer::Reply page;
-        page.headers = {test::contentType("text/html; charset=utf-8")};
-        page.body = "<a href=http://mine.example/>x</a> <a href=http://other.example/>y</a> end";
-        server.on("/page", page);
+        serve("<a href=http://mine.example/>x</a> <a href=http://other.example/>y</a> end");
         db::Database db;
         test::ScriptedUi ui;
         db::RecordRules rules(db, ui);
         test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
         test::addRecord(db.tbProject, {{"Name", "Первый"}});
         for (const char* path : {"/page", "/page", "/gone"}) {
-            test::addRecord(db.tbLink,
-                            {{"PageURL", server.url(QString::fromLatin1(path))}, {"PageStatus", "0"}});
+            test::addRecord(db.tbLink, {{"PageURL", server.url(QString::fromLatin1(path))},
+                                        {"PageStatus", "0"},
+                                        {"Price", links == 0 ? QVariant(4500.0) : QVariant()}});
             test::addRecord(
                 db.tbAncor,
                 {{"URL", path == QByteArray("/gone") || links++ == 0 ? "mine.example" : "gone.example"}});
         }
         QDir().mkpath(base());
         ASSERT_TRUE(db::SaveBase(db, base()).ok);
+    }
+    void serve(const QByteArray& body) {
+        test::HttpServer::Reply page;
+        page.headers = {test::contentType("text/html; charset=utf-8")};
+        page.body = body;
+        server.on("/page", page);
     }
     QString base() const { return dir.path() + "base/"; }
     int run(const QStringList& args) {
@@ -132,6 +141,19 @@ TEST(CheckArguments, OnlyKnownChecksAndProjectsForPages) {
         {{"--check", "pages"}, true, false},
         {{"--check", "metrics", "--project", "П"}, true, false},
         {{"--check", "links", "--verbose"}, true, false},
+        {{"--check=links"}, true, true},
+        {{"--check=links", "--project=П", "--format=json", "--list", "--notify"}, true, true},
+        {{"--check", "links", "--format", "csv"}, true, true},
+        {{"--check", "links", "--format", "xml"}, true, false},
+        {{"--check", "links", "--format"}, true, false},
+        {{"--check", "links", "--check", "links"}, true, false},
+        {{"--check=links", "--check", "metrics"}, true, false},
+        {{"--check", "links", "--project", "А", "--project=Б"}, true, false},
+        {{"--check", "links", "--list", "--list"}, true, false},
+        {{"--check", "links", "--project", ""}, true, false},
+        {{"--check", "links", "--project="}, true, false},
+        {{"--check", "links", "--project", "  "}, true, false},
+        {{"--check="}, true, false},
     };
     for (const auto& c : cases) {
         QString error;
@@ -141,4 +163,129 @@ TEST(CheckArguments, OnlyKnownChecksAndProjectsForPages) {
             EXPECT_EQ(error.isEmpty(), c.ok) << c.args.join(' ').toStdString();
         }
     }
+}
+
+TEST_F(CheckCommand, JsonAndCsvSayWhatTheTextSummarySays) {
+    ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
+    QList<int> counts;
+    for (const auto& m : QRegularExpression(QStringLiteral(": (\\d+)")).globalMatch(outText))
+        counts << m.captured(1).toInt();
+    ASSERT_EQ(counts.size(), 6);
+
+    ASSERT_EQ(run({"--check=links", "--format=json", "--list"}), cli::kCheckDone);
+    QJsonParseError error;
+    const QJsonObject doc = QJsonDocument::fromJson(outText.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << outText.toStdString();
+    EXPECT_EQ(doc["check"].toString(), QStringLiteral("links"));
+    EXPECT_EQ(doc["result"].toString(), QStringLiteral("finished"));
+    const QJsonObject summary = doc["summary"].toObject();
+    const char* keys[] = {"checked", "found", "missing", "notFetched", "noLinks", "nofollow"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(summary[keys[i]].toInt(-1), counts[i]) << keys[i];
+    const QJsonArray pages = doc["pages"].toArray();
+    ASSERT_EQ(pages.size(), 3);
+    const struct {
+        int id;
+        const char* outcome;
+        const char* path;
+        QJsonValue price;
+    } expected[] = {{1, "found", "/page", 4500},
+                    {2, "missing", "/page", QJsonValue()},
+                    {3, "not-fetched", "/gone", QJsonValue()}};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject p = pages[i].toObject();
+        EXPECT_EQ(p["id"].toInt(), expected[i].id);
+        EXPECT_EQ(p["project"].toString(), QStringLiteral("Первый"));
+        EXPECT_EQ(p["address"].toString(), server.url(QString::fromLatin1(expected[i].path)));
+        EXPECT_EQ(p["outcome"].toString(), QString::fromLatin1(expected[i].outcome));
+        EXPECT_FALSE(p["reason"].toString().isEmpty());
+        EXPECT_TRUE(p["lostSince"].isNull());
+        EXPECT_EQ(p["price"], expected[i].price);
+    }
+
+    ASSERT_EQ(run({"--format", "csv", "--check", "links"}), cli::kCheckDone);
+    EXPECT_EQ(outText,
+              QStringLiteral("checked,found,missing,not_fetched,no_links,nofollow\r\n3,1,1,1,0,0\r\n"));
+    ASSERT_EQ(run({"--check", "links", "--list", "--format", "csv"}), cli::kCheckDone);
+    const QStringList rows = outText.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0], QStringLiteral("id,project,address,outcome,reason,detail,lost_since,price"));
+    EXPECT_TRUE(
+        rows[1].startsWith(QStringLiteral("1,Первый,") + server.url("/page") + QStringLiteral(",found,")));
+    EXPECT_TRUE(rows[1].endsWith(QStringLiteral(",,4500")));
+}
+
+TEST_F(CheckCommand, AScheduledRunAgainstAnOpenWindowEndsQuietlyAndLeavesWordForIt) {
+    db::Database db;
+    test::ScriptedUi ui;
+    db::Session window(db, base(), ui);
+    ASSERT_TRUE(window.acquireInstanceLock());
+    EXPECT_EQ(run({"--check", "links", "--notify"}), cli::kCheckDataBusy);
+    EXPECT_EQ(errText, QString());
+    EXPECT_EQ(outText, QString());
+    EXPECT_TRUE(QFileInfo::exists(cli::skippedCheckFile(base())));
+}
+
+TEST_F(CheckCommand, ANotifiedRunTellsTheDesktopOnlyWhatItLost) {
+    test::PrivateBus bus;
+    if (bus.address.isEmpty()) GTEST_SKIP() << "dbus-daemon is not installed";
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const QByteArray found = "<a href=http://mine.example/>x</a> end";
+    const QByteArray gone = "<a href=http://elsewhere.example/>x</a> end";
+
+    // No session bus: the loss is not shown, the run still succeeds and says why on stderr.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    serve(found);
+    ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
+    serve(gone);
+    ASSERT_EQ(run({"--check", "links", "--notify"}), cli::kCheckDone);
+    EXPECT_TRUE(errText.endsWith(QStringLiteral("Уведомление не показано: нет сеанса D-Bus\n")))
+        << errText.toStdString();
+
+    // With a notification service: one notification for the page lost in this run, none for what was
+    // lost or unreachable before.
+    test::NoticeService service(bus.address);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
+    serve(found);
+    ASSERT_EQ(run({"--check", "links", "--notify"}), cli::kCheckDone);
+    EXPECT_TRUE(service.calls.isEmpty());
+    serve(gone);
+    ASSERT_EQ(run({"--check", "links", "--notify"}), cli::kCheckDone);
+    ASSERT_EQ(service.calls.size(), 1);
+    EXPECT_EQ(service.calls[0][4].toString(),
+              QStringLiteral("Пропало ссылок: 1 (на сумму 4 500 ₽)"));
+    ASSERT_EQ(run({"--check", "links", "--notify"}), cli::kCheckDone);
+    EXPECT_EQ(service.calls.size(), 1);
+    // Without --notify nothing is sent.
+    serve(found);
+    ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
+    serve(gone);
+    ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
+    EXPECT_EQ(service.calls.size(), 1);
+    if (saved.isEmpty())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+}
+
+TEST(CheckArguments, HelpWinsThenVersionThenACheck) {
+    const struct {
+        QStringList args;
+        cli::CommandMode mode;
+    } cases[] = {
+        {{}, cli::CommandMode::Window},
+        {{"--project", "П"}, cli::CommandMode::Window},
+        {{"--check=links"}, cli::CommandMode::Check},
+        {{"--check", "links", "--help"}, cli::CommandMode::Help},
+        {{"--help", "--check", "links"}, cli::CommandMode::Help},
+        {{"--check", "links", "--check", "x", "-h"}, cli::CommandMode::Help},
+        {{"--version", "--check", "links"}, cli::CommandMode::Version},
+        {{"--checks"}, cli::CommandMode::Window},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::commandMode(c.args), c.mode) << c.args.join(' ').toStdString();
+    // One message for a repeated option.
+    QString error;
+    cli::parseCheckArguments({"--check", "links", "--check", "links"}, &error);
+    EXPECT_EQ(error, QStringLiteral("Параметр --check указан дважды"));
 }

@@ -1,0 +1,313 @@
+#include "cli/check_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "db/database.h"
+#include "db/settings.h"
+#include "web/batch_run.h"
+
+namespace zentaro::cli {
+
+namespace {
+
+// A fixed word per reason, for scripts that should not parse Russian.
+QString outcomeWord(db::CheckReason r) {
+    using R = db::CheckReason;
+    if (db::isNotFetched(r)) return QStringLiteral("not-fetched");
+    switch (r) {
+    case R::Found:
+        return QStringLiteral("found");
+    case R::FoundNofollow:
+        return QStringLiteral("nofollow");
+    case R::FoundNoindex:
+        return QStringLiteral("noindex");
+    case R::Missing:
+        return QStringLiteral("missing");
+    case R::NoAnchors:
+        return QStringLiteral("no-anchors");
+    case R::NoLinks:
+        return QStringLiteral("no-links");
+    case R::Counted:
+        return QStringLiteral("counted");
+    case R::Updated:
+        return QStringLiteral("updated");
+    case R::NoAnswer:
+        return QStringLiteral("no-answer");
+    case R::Indexed:
+        return QStringLiteral("indexed");
+    case R::NotIndexed:
+        return QStringLiteral("not-indexed");
+    default:
+        return QStringLiteral("other");
+    }
+}
+
+// Russian noun forms after a number: 1 ссылка, 3 ссылки, 5 ссылок.
+int pluralForm(int n) {
+    const int d = n % 10, h = n % 100;
+    if (d == 1 && h != 11) return 0;
+    if (d >= 2 && d <= 4 && (h < 12 || h > 14)) return 1;
+    return 2;
+}
+
+QString csvField(const QString& text) {
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+QString csvRow(const QStringList& fields) {
+    QStringList out;
+    for (const QString& f : fields)
+        out << csvField(f);
+    return out.join(u',') + QStringLiteral("\r\n");
+}
+
+// A number for a CSV cell or JSON: whole numbers without a fraction, a point before kopecks.
+QString plainNumber(double v) {
+    return v == std::floor(v) ? QString::number(qint64(v)) : QString::number(v, 'f', 2);
+}
+
+QJsonObject tallyObject(const web::RunTally& t) {
+    return {{QStringLiteral("checked"), t.checked}, {QStringLiteral("found"), t.found},
+            {QStringLiteral("missing"), t.missing}, {QStringLiteral("notFetched"), t.notFetched},
+            {QStringLiteral("noLinks"), t.noLinks}, {QStringLiteral("nofollow"), t.nofollow}};
+}
+
+bool isLost(const db::LastCheck& last) {
+    return last.lostSince.isValid();
+}
+
+bool isUnreachable(const db::LastCheck& last) {
+    return last.outcome.kind == db::CheckKind::Presence && db::isNotFetched(last.outcome.reason);
+}
+
+// Every link page's record row with its number.
+template <typename F> void forEachLinkPage(const db::Database& db, F&& f) {
+    const db::Table& t = db.tbLink;
+    const int idField = t.fieldIndex(QStringLiteral("ID"));
+    for (int row = 0; row < t.rowCapacity(); ++row) {
+        if (!t.rowAlive(row)) continue;
+        const QVariant id = t.rowValue(row, idField);
+        if (id.isValid() && id.toInt() != 0) f(row, id.toInt());
+    }
+}
+
+} // namespace
+
+std::optional<OutputFormat> formatNamed(const QString& name) {
+    if (name == QLatin1String("text")) return OutputFormat::Text;
+    if (name == QLatin1String("json")) return OutputFormat::Json;
+    if (name == QLatin1String("csv")) return OutputFormat::Csv;
+    return std::nullopt;
+}
+
+std::vector<CheckedPage> checkedPages(const db::Database& db, db::CheckKind kind, const QDateTime& since,
+                                      int onlyProject) {
+    std::vector<CheckedPage> out;
+    if (!db.checks.isOpen()) return out;
+    const bool sites = kind == db::CheckKind::Metrics;
+    const db::Table& t = sites ? db.tbSite : db.tbLink;
+    std::unordered_map<int, QString> projects;
+    const db::Table& p = db.tbProject;
+    for (int row = 0; row < p.rowCapacity(); ++row)
+        if (p.rowAlive(row))
+            projects[p.rowValue(row, p.fieldIndex(QStringLiteral("ID"))).toInt()] =
+                p.rowValue(row, p.fieldIndex(QStringLiteral("Name"))).toString();
+    const int idField = t.fieldIndex(QStringLiteral("ID"));
+    const int addressField = t.fieldIndex(sites ? QStringLiteral("Site") : QStringLiteral("PageURL"));
+    const int projectField = sites ? -1 : t.fieldIndex(QStringLiteral("ProjectID"));
+    const int priceField = sites ? -1 : t.fieldIndex(QStringLiteral("Price"));
+    for (int row = 0; row < t.rowCapacity(); ++row) {
+        if (!t.rowAlive(row)) continue;
+        const int id = t.rowValue(row, idField).toInt();
+        if (id == 0) continue;
+        const int project = projectField < 0 ? 0 : t.rowValue(row, projectField).toInt();
+        if (onlyProject != 0 && project != onlyProject) continue;
+        const auto last = db.checks.last(sites ? db::CheckSubject::Site : db::CheckSubject::LinkPage, id);
+        if (!last || last->outcome.kind != kind || last->outcome.at < since) continue;
+        CheckedPage page;
+        page.id = id;
+        if (project != 0) page.project = projects[project];
+        page.address = t.rowValue(row, addressField).toString();
+        page.outcome = outcomeWord(last->outcome.reason);
+        page.reason = db::reasonText(last->outcome.reason);
+        page.detail = last->outcome.detail;
+        page.lostSince = last->lostSince;
+        if (priceField >= 0) {
+            const QVariant price = t.rowValue(row, priceField);
+            if (price.isValid()) page.price = price.toDouble();
+        }
+        out.push_back(std::move(page));
+    }
+    std::sort(out.begin(), out.end(), [](const CheckedPage& a, const CheckedPage& b) { return a.id < b.id; });
+    return out;
+}
+
+QByteArray summaryJson(const QString& check, const QString& result, const web::RunTally& tally,
+                       const std::vector<CheckedPage>* pages) {
+    QJsonObject doc{{QStringLiteral("check"), check},
+                    {QStringLiteral("result"), result},
+                    {QStringLiteral("summary"), tallyObject(tally)}};
+    if (pages) {
+        QJsonArray list;
+        for (const CheckedPage& p : *pages)
+            list.append(QJsonObject{
+                {QStringLiteral("id"), p.id},
+                {QStringLiteral("project"), p.project},
+                {QStringLiteral("address"), p.address},
+                {QStringLiteral("outcome"), p.outcome},
+                {QStringLiteral("reason"), p.reason},
+                {QStringLiteral("detail"), p.detail},
+                {QStringLiteral("lostSince"),
+                 p.lostSince.isValid() ? QJsonValue(p.lostSince.toString(Qt::ISODate)) : QJsonValue()},
+                {QStringLiteral("price"), p.price ? QJsonValue(*p.price) : QJsonValue()}});
+        doc.insert(QStringLiteral("pages"), list);
+    }
+    return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+}
+
+QByteArray summaryCsv(const web::RunTally& tally, const std::vector<CheckedPage>* pages) {
+    QString out;
+    if (!pages) {
+        out = csvRow({QStringLiteral("checked"), QStringLiteral("found"), QStringLiteral("missing"),
+                      QStringLiteral("not_fetched"), QStringLiteral("no_links"), QStringLiteral("nofollow")});
+        out += csvRow({QString::number(tally.checked), QString::number(tally.found),
+                       QString::number(tally.missing), QString::number(tally.notFetched),
+                       QString::number(tally.noLinks), QString::number(tally.nofollow)});
+        return out.toUtf8();
+    }
+    out = csvRow({QStringLiteral("id"), QStringLiteral("project"), QStringLiteral("address"),
+                  QStringLiteral("outcome"), QStringLiteral("reason"), QStringLiteral("detail"),
+                  QStringLiteral("lost_since"), QStringLiteral("price")});
+    for (const CheckedPage& p : *pages)
+        out += csvRow({QString::number(p.id), p.project, p.address, p.outcome, p.reason, p.detail,
+                       p.lostSince.isValid() ? p.lostSince.toString(Qt::ISODate) : QString(),
+                       p.price ? plainNumber(*p.price) : QString()});
+    return out.toUtf8();
+}
+
+LossSnapshot snapshotLosses(const db::Database& db) {
+    LossSnapshot s;
+    if (!db.checks.isOpen()) return s;
+    forEachLinkPage(db, [&](int, int id) {
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
+        if (!last) return;
+        if (isLost(*last)) s.lost.insert(id);
+        if (isUnreachable(*last)) s.unreachable.insert(id);
+    });
+    return s;
+}
+
+Losses lossesSince(const db::Database& db, const QDateTime& since, const LossSnapshot* before) {
+    Losses l;
+    if (!db.checks.isOpen()) return l;
+    const int priceField = db.tbLink.fieldIndex(QStringLiteral("Price"));
+    forEachLinkPage(db, [&](int row, int id) {
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
+        if (!last || last->outcome.at < since) return;
+        if (isLost(*last) && last->lostSince >= since.date() && !(before && before->lost.count(id))) {
+            ++l.lost;
+            l.lostPrice += db.tbLink.rowValue(row, priceField).toDouble();
+        }
+        if (isUnreachable(*last) && !(before && before->unreachable.count(id))) ++l.unreachable;
+    });
+    return l;
+}
+
+QString moneyText(double amount) {
+    const qint64 kopecks = qRound64(std::abs(amount) * 100);
+    QString whole = QString::number(kopecks / 100);
+    for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
+        whole.insert(i, u' ');
+    if (kopecks % 100) whole += u',' + QStringLiteral("%1").arg(kopecks % 100, 2, 10, QLatin1Char('0'));
+    return (amount < 0 ? QStringLiteral("-") : QString()) + whole + QStringLiteral(" ₽");
+}
+
+QString noticeText(const Losses& losses) {
+    QStringList lines;
+    if (losses.lost > 0)
+        lines << QStringLiteral("Пропало ссылок: %1").arg(losses.lost) +
+                     (losses.lostPrice > 0 ? QStringLiteral(" (на сумму %1)").arg(moneyText(losses.lostPrice))
+                                           : QString());
+    if (losses.unreachable > 0) lines << QStringLiteral("Страницы недоступны: %1").arg(losses.unreachable);
+    return lines.join(u'\n');
+}
+
+QString barText(const Losses& losses, const QDate& since) {
+    QStringList parts;
+    if (losses.lost > 0) {
+        static const char* const verbs[] = {"пропала", "пропало", "пропало"};
+        static const char* const nouns[] = {"ссылка", "ссылки", "ссылок"};
+        const int f = pluralForm(losses.lost);
+        parts << QStringLiteral("%1 %2 %3")
+                         .arg(QString::fromUtf8(verbs[f]))
+                         .arg(losses.lost)
+                         .arg(QString::fromUtf8(nouns[f])) +
+                     (losses.lostPrice > 0 ? QStringLiteral(" на ") + moneyText(losses.lostPrice)
+                                           : QString());
+    }
+    if (losses.unreachable > 0) {
+        static const char* const verbs[] = {"недоступна", "недоступны", "недоступно"};
+        static const char* const nouns[] = {"страница", "страницы", "страниц"};
+        const int f = pluralForm(losses.unreachable);
+        parts << QStringLiteral("%1 %2 %3")
+                     .arg(QString::fromUtf8(verbs[f]))
+                     .arg(losses.unreachable)
+                     .arg(QString::fromUtf8(nouns[f]));
+    }
+    if (parts.isEmpty()) return {};
+    return QStringLiteral("С %1 ").arg(since.toString(QStringLiteral("dd.MM.yyyy"))) +
+           parts.join(QStringLiteral(", "));
+}
+
+QString skippedCheckFile(const QString& baseDir) {
+    return baseDir + QStringLiteral("check-skipped");
+}
+
+WatchNote watchNote(const db::Database& db, const QDateTime& lastStart, bool timerOn,
+                    const QDateTime& lastRun, const QDateTime& now) {
+    WatchNote note;
+    QStringList parts;
+    if (lastStart.isValid()) {
+        const Losses losses = lossesSince(db, lastStart);
+        if (losses.any()) {
+            parts << barText(losses, lastStart.date());
+            note.offerShow = true;
+            note.lostLinks = losses.lost > 0;
+        }
+    }
+    if (timerOn && (!lastRun.isValid() || lastRun < now.addDays(-2))) {
+        parts << (lastRun.isValid() ? QStringLiteral("Последняя автоматическая проверка была %1")
+                                          .arg(lastRun.toString(QStringLiteral("dd.MM.yyyy")))
+                                    : QStringLiteral("Автоматическая проверка еще не выполнялась"));
+        note.offerCheck = true;
+    }
+    note.text = parts.join(QStringLiteral(". "));
+    return note;
+}
+
+WatchNote takeWatchNote(db::Database& db, const QDateTime& now) {
+    QString text;
+    int value = -1;
+    const QDateTime lastStart = db::GetOption(db.tbSets, kLastStartKey, text, value)
+                                    ? QDateTime::fromString(text, Qt::ISODate)
+                                    : QDateTime();
+    const QDateTime lastRun = db::GetOption(db.tbSets, kLastCheckKey, text, value)
+                                  ? QDateTime::fromString(text, Qt::ISODate)
+                                  : QDateTime();
+    const bool timerOn = db::GetOption(db.tbSets, kTimerKey, text, value) && value == 1;
+    const WatchNote note = watchNote(db, lastStart, timerOn, lastRun, now);
+    db::SetOption(db.tbSets, kLastStartKey, now.toString(Qt::ISODate), -1);
+    return note;
+}
+
+} // namespace zentaro::cli

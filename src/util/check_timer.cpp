@@ -1,0 +1,219 @@
+#include "util/check_timer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace zentaro {
+
+namespace {
+
+constexpr int kSystemctlMs = 10000;
+
+// "@1733713200" (--timestamp=unix), bare microseconds, or "Thu 2026-12-10 03:00:00 UTC"; no date for "n/a",
+// 0 or an empty value.
+QDateTime timestamp(const QString& value) {
+    const QString v = value.trimmed();
+    if (v.isEmpty() || v == QLatin1String("n/a") || v == QLatin1String("0")) return {};
+    bool ok = false;
+    if (v.startsWith(u'@')) {
+        const qint64 secs = v.mid(1).toLongLong(&ok);
+        return ok && secs > 0 ? QDateTime::fromSecsSinceEpoch(secs) : QDateTime();
+    }
+    const qint64 usecs = v.toLongLong(&ok);
+    if (ok) return usecs > 0 ? QDateTime::fromMSecsSinceEpoch(usecs / 1000) : QDateTime();
+    const QStringList parts = v.split(u' ', Qt::SkipEmptyParts);
+    if (parts.size() < 3) return {};
+    return QDateTime::fromString(parts[1] + u' ' + parts[2], QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString when(const QDateTime& t) {
+    return t.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+}
+
+} // namespace
+
+QString checkServiceText(const QString& program) {
+    return QStringLiteral("[Unit]\n"
+                          "Description=Zentaro: daily check of the placed links\n"
+                          "\n"
+                          "[Service]\n"
+                          "Type=oneshot\n"
+                          "ExecStart=%1 --check links --notify\n"
+                          "Nice=10\n"
+                          "IOSchedulingClass=idle\n"
+                          // 3: the window holds the data and offers the check itself.
+                          "SuccessExitStatus=3\n")
+        .arg(program);
+}
+
+QString checkTimerText(int hour) {
+    return QStringLiteral("[Unit]\n"
+                          "Description=Zentaro: daily check of the placed links\n"
+                          "\n"
+                          "[Timer]\n"
+                          "OnCalendar=*-*-* %1:00:00\n"
+                          "Persistent=true\n"
+                          "RandomizedDelaySec=15min\n"
+                          "\n"
+                          "[Install]\n"
+                          "WantedBy=timers.target\n")
+        .arg(hour, 2, 10, QLatin1Char('0'));
+}
+
+QString timerHourText(int hour) {
+    return QStringLiteral("[Timer]\nOnCalendar=\nOnCalendar=*-*-* %1:00:00\n")
+        .arg(hour, 2, 10, QLatin1Char('0'));
+}
+
+TimerState parseTimerShow(const QString& output) {
+    TimerState s;
+    s.usable = true;
+    int unit = 0; // 0 the timer, 1 the service
+    bool inUnit = false;
+    for (const QString& raw : output.split(u'\n')) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty()) {
+            if (inUnit) ++unit;
+            inUnit = false;
+            continue;
+        }
+        inUnit = true;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0) continue;
+        const QString key = line.left(eq), value = line.mid(eq + 1);
+        if (unit == 0) {
+            if (key == QLatin1String("LoadState"))
+                s.loaded = value == QLatin1String("loaded");
+            else if (key == QLatin1String("UnitFileState"))
+                s.enabled = value == QLatin1String("enabled") || value == QLatin1String("enabled-runtime");
+            else if (key == QLatin1String("ActiveState"))
+                s.active = value == QLatin1String("active");
+            else if (key == QLatin1String("NextElapseUSecRealtime"))
+                s.next = timestamp(value);
+            else if (key == QLatin1String("LastTriggerUSec"))
+                s.last = timestamp(value);
+        } else if (unit == 1) {
+            if (key == QLatin1String("Result"))
+                s.lastResult = value;
+            else if (key == QLatin1String("ExecMainStatus"))
+                s.lastStatus = value.toInt();
+        }
+    }
+    if (!s.last.isValid()) s.lastResult.clear();
+    return s;
+}
+
+QString timerStateText(const TimerState& s) {
+    if (!s.usable) return QStringLiteral("Недоступно: %1").arg(s.why);
+    if (!s.enabled) return QStringLiteral("Выключено");
+    QStringList parts;
+    if (s.next.isValid()) parts << QStringLiteral("следующая проверка %1").arg(when(s.next));
+    if (s.last.isValid()) {
+        QString result;
+        if (s.lastResult == QLatin1String("success"))
+            result = s.lastStatus == 3 ? QStringLiteral("данные были заняты открытой программой")
+                                       : QStringLiteral("успешно");
+        else if (s.lastResult == QLatin1String("exit-code"))
+            result = QStringLiteral("ошибка, код %1").arg(s.lastStatus);
+        else if (!s.lastResult.isEmpty())
+            result = QStringLiteral("ошибка: %1").arg(s.lastResult);
+        parts << QStringLiteral("последняя %1").arg(when(s.last)) +
+                     (result.isEmpty() ? QString() : QStringLiteral(", ") + result);
+    } else {
+        parts << QStringLiteral("еще не запускалась");
+    }
+    return QStringLiteral("Включено: ") + parts.join(QStringLiteral("; "));
+}
+
+CheckTimer::CheckTimer(QString program, QString userUnitDir, QString packagedUnitDir)
+    : m_program(std::move(program)), m_userUnitDir(std::move(userUnitDir)),
+      m_packagedUnitDir(std::move(packagedUnitDir)) {}
+
+QString CheckTimer::defaultUserUnitDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/systemd/user");
+}
+
+bool CheckTimer::packaged() const {
+    QFile unit(m_packagedUnitDir + u'/' + kCheckService);
+    if (unit.size() > 64 * 1024 || !unit.open(QIODevice::ReadOnly)) return false;
+    for (const QString& line : QString::fromUtf8(unit.readAll()).split(u'\n')) {
+        if (!line.startsWith(QLatin1String("ExecStart="))) continue;
+        const QString exe = line.mid(10).section(u' ', 0, 0);
+        const QString mine = QFileInfo(m_program).canonicalFilePath();
+        return !mine.isEmpty() && QFileInfo(exe).canonicalFilePath() == mine;
+    }
+    return false;
+}
+
+bool CheckTimer::systemctl(const QStringList& args, QString* out, QString* error) const {
+    const QString exe = QStandardPaths::findExecutable(QStringLiteral("systemctl"));
+    if (exe.isEmpty()) {
+        if (error) *error = QStringLiteral("systemctl не найден");
+        return false;
+    }
+    QProcess p;
+    p.start(exe, QStringList{QStringLiteral("--user")} + args);
+    if (!p.waitForFinished(kSystemctlMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+        if (error) *error = QStringLiteral("systemctl не ответил");
+        return false;
+    }
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput().left(256 * 1024));
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        const QString said =
+            QString::fromUtf8(p.readAllStandardError().left(4096)).trimmed().section(u'\n', 0, 0);
+        if (error) *error = said.isEmpty() ? QStringLiteral("systemctl: код %1").arg(p.exitCode()) : said;
+        return false;
+    }
+    return true;
+}
+
+TimerState CheckTimer::state() const {
+    QString out, error;
+    if (!systemctl({QStringLiteral("show"), QStringLiteral("--timestamp=unix"), QStringLiteral("-p"),
+                    QStringLiteral("LoadState,UnitFileState,ActiveState,NextElapseUSecRealtime,"
+                                   "LastTriggerUSec,Result,ExecMainStatus"),
+                    kCheckTimer, kCheckService},
+                   &out, &error)) {
+        TimerState s;
+        s.why = error;
+        return s;
+    }
+    return parseTimerShow(out);
+}
+
+bool CheckTimer::writeFile(const QString& path, const QString& text, QString* error) const {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0 || !f.commit()) {
+        if (error) *error = QStringLiteral("Не удалось записать %1: %2").arg(path, f.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool CheckTimer::enable(int hour, QString* error) {
+    hour = std::clamp(hour, 0, 23);
+    if (!packaged()) {
+        if (!writeFile(m_userUnitDir + u'/' + kCheckService, checkServiceText(m_program), error) ||
+            !writeFile(m_userUnitDir + u'/' + kCheckTimer, checkTimerText(hour), error))
+            return false;
+    }
+    if (!writeFile(m_userUnitDir + u'/' + kCheckTimer + QStringLiteral(".d/hour.conf"), timerHourText(hour),
+                   error))
+        return false;
+    return systemctl({QStringLiteral("daemon-reload")}, nullptr, error) &&
+           systemctl({QStringLiteral("enable"), QStringLiteral("--now"), kCheckTimer}, nullptr, error);
+}
+
+bool CheckTimer::disable(QString* error) {
+    return systemctl({QStringLiteral("disable"), QStringLiteral("--now"), kCheckTimer}, nullptr, error);
+}
+
+} // namespace zentaro

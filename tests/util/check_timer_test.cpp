@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "support/temp_folder.h"
+#include "util/check_timer.h"
+
+using namespace zentaro;
+
+namespace {
+
+QString read(const QString& path) {
+    return QString::fromUtf8(test::TempFolder::read(path));
+}
+
+// A stand-in for systemctl on the path: logs its arguments, prints the answer file, exits with the code file.
+class FakeSystemctl {
+public:
+    FakeSystemctl() {
+        QDir().mkpath(bin());
+        test::TempFolder::write(
+            bin() + "systemctl",
+            ("#!/bin/sh\necho \"$@\" >> '" + log() + "'\n" + "cat '" + dir.path() + "/answer' 2>/dev/null\n" +
+             "[ -f '" + dir.path() +
+             "/refuse' ] && { echo 'Failed to connect to bus: No medium found' >&2; exit 1; }\n" + "exit 0\n")
+                .toUtf8());
+        QFile::setPermissions(bin() + "systemctl", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin()) + ":" + m_path);
+    }
+    ~FakeSystemctl() { qputenv("PATH", m_path); }
+    QString bin() const { return dir.path() + "/bin/"; }
+    QString log() const { return dir.path() + "/log"; }
+    QStringList calls() const { return read(log()).split(u'\n', Qt::SkipEmptyParts); }
+    void answer(const QByteArray& text) { test::TempFolder::write(dir.path() + "/answer", text); }
+    void refuse() { test::TempFolder::write(dir.path() + "/refuse", "1"); }
+
+    QTemporaryDir dir;
+
+private:
+    QByteArray m_path;
+};
+
+} // namespace
+
+TEST(CheckTimerUnits, ThePackagedUnitsAreTheOnesTheProgramWritesAndSystemdAcceptsThem) {
+    const QString packaging = QStringLiteral(ZENTARO_SOURCE_DIR "/packaging/");
+    EXPECT_EQ(read(packaging + kCheckService), checkServiceText(QStringLiteral("/usr/bin/zentaro")));
+    EXPECT_EQ(read(packaging + kCheckTimer), checkTimerText(3));
+    EXPECT_TRUE(checkTimerText(7).contains(QStringLiteral("OnCalendar=*-*-* 07:00:00\n")));
+    EXPECT_EQ(timerHourText(21), QStringLiteral("[Timer]\nOnCalendar=\nOnCalendar=*-*-* 21:00:00\n"));
+
+    const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    if (analyze.isEmpty()) GTEST_SKIP() << "systemd-analyze is not installed";
+    QTemporaryDir dir;
+    // The program's own units, started from an executable that exists.
+    test::TempFolder::write(dir.path() + u'/' + kCheckService,
+                            checkServiceText(QCoreApplication::applicationFilePath()).toUtf8());
+    test::TempFolder::write(dir.path() + u'/' + kCheckTimer, checkTimerText(23).toUtf8());
+    QProcess p;
+    p.start(analyze, {QStringLiteral("verify"), QStringLiteral("--man=no"), dir.path() + u'/' + kCheckService,
+                      dir.path() + u'/' + kCheckTimer});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.readAllStandardError(), QByteArray());
+}
+
+TEST(CheckTimerState, SystemctlShowOutputReads) {
+    const struct {
+        const char* output;
+        bool enabled;
+        QDateTime next, last;
+        const char* text;
+    } cases[] = {
+        {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
+         "LastTriggerUSec=@1796785440\n\nResult=success\nExecMainStatus=0\n",
+         true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
+         "Включено: следующая проверка %1; последняя %2, успешно"},
+        {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
+         "LastTriggerUSec=@1796785440\n\nResult=exit-code\nExecMainStatus=1\n",
+         true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
+         "Включено: следующая проверка %1; последняя %2, ошибка, код 1"},
+        {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
+         "LastTriggerUSec=@1796785440\n\nResult=success\nExecMainStatus=3\n",
+         true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
+         "Включено: следующая проверка %1; последняя %2, данные были заняты открытой программой"},
+        // Never ran: systemd says n/a, and the service's "success" means nothing yet.
+        {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
+         "LastTriggerUSec=n/a\n\nResult=success\nExecMainStatus=0\n",
+         true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime(),
+         "Включено: следующая проверка %1; еще не запускалась"},
+        {"LoadState=not-found\nUnitFileState=\nActiveState=inactive\nNextElapseUSecRealtime=0\n"
+         "LastTriggerUSec=n/a\n\nResult=success\nExecMainStatus=0\n",
+         false, QDateTime(), QDateTime(), "Выключено"},
+        {"LoadState=loaded\nUnitFileState=disabled\nActiveState=inactive\n", false, QDateTime(), QDateTime(),
+         "Выключено"},
+    };
+    for (const auto& c : cases) {
+        const TimerState s = parseTimerShow(QString::fromUtf8(c.output));
+        EXPECT_TRUE(s.usable);
+        EXPECT_EQ(s.enabled, c.enabled) << c.output;
+        EXPECT_EQ(s.next, c.next) << c.output;
+        EXPECT_EQ(s.last, c.last) << c.output;
+        EXPECT_EQ(timerStateText(s),
+                  QString::fromUtf8(c.text).arg(c.next.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                                                c.last.toString(QStringLiteral("dd.MM.yyyy HH:mm"))))
+            << c.output;
+    }
+}
+
+TEST(CheckTimerControl, EnablingWritesOwnUnitsOnlyWithoutThePackageAndDisablingTurnsTheTimerOff) {
+    FakeSystemctl systemctl;
+    QTemporaryDir home, packaged;
+    const QString units = home.path() + "/systemd/user/";
+    const QString program = QCoreApplication::applicationFilePath();
+
+    // Not installed from the package: the units start this program from where it is.
+    CheckTimer own(program, units, packaged.path());
+    EXPECT_FALSE(own.packaged());
+    QString error;
+    ASSERT_TRUE(own.enable(5, &error)) << error.toStdString();
+    EXPECT_EQ(read(units + kCheckService), checkServiceText(program));
+    EXPECT_EQ(read(units + kCheckTimer), checkTimerText(5));
+    EXPECT_EQ(read(units + kCheckTimer + ".d/hour.conf"), timerHourText(5));
+    EXPECT_EQ(systemctl.calls(),
+              (QStringList{"--user daemon-reload", "--user enable --now zentaro-check.timer"}));
+    ASSERT_TRUE(own.disable(&error));
+    EXPECT_EQ(systemctl.calls().last(), QStringLiteral("--user disable --now zentaro-check.timer"));
+
+    // The package's units start this program: only the hour is written beside them.
+    test::TempFolder::write(packaged.path() + u'/' + kCheckService, checkServiceText(program).toUtf8());
+    QDir(units).removeRecursively();
+    CheckTimer fromPackage(program, units, packaged.path());
+    EXPECT_TRUE(fromPackage.packaged());
+    ASSERT_TRUE(fromPackage.enable(22, &error));
+    EXPECT_FALSE(QFile::exists(units + kCheckService));
+    EXPECT_FALSE(QFile::exists(units + kCheckTimer));
+    EXPECT_EQ(read(units + kCheckTimer + ".d/hour.conf"), timerHourText(22));
+
+    // The state is asked in one call.
+    systemctl.answer("LoadState=loaded\nUnitFileState=enabled\nActiveState=active\n\nResult=success\n");
+    EXPECT_TRUE(fromPackage.state().enabled);
+    EXPECT_TRUE(systemctl.calls().last().startsWith(QStringLiteral("--user show --timestamp=unix -p ")));
+}
+
+TEST(CheckTimerControl, WithoutAUserSessionTheBoxSaysWhy) {
+    FakeSystemctl systemctl;
+    systemctl.refuse();
+    QTemporaryDir home;
+    CheckTimer timer(QCoreApplication::applicationFilePath(), home.path());
+    const TimerState s = timer.state();
+    EXPECT_FALSE(s.usable);
+    EXPECT_EQ(timerStateText(s), QStringLiteral("Недоступно: Failed to connect to bus: No medium found"));
+    QString error;
+    EXPECT_FALSE(timer.disable(&error));
+    EXPECT_EQ(error, QStringLiteral("Failed to connect to bus: No medium found"));
+}
