@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,6 +15,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <QToolButton>
@@ -189,6 +193,8 @@ void LinksPane::buildList(QWidget* page) {
     bar->addWidget(toggle);
     connect(toggle, &QToolButton::clicked, this, &LinksPane::SpeedButton2Click);
     layout->addWidget(strip);
+    buildCheckBar(page);
+    layout->addWidget(m_checkBar);
 
     m_grid = app::grid(
         m_ctx, page, QStringLiteral("grdLink"), t,
@@ -523,6 +529,73 @@ void LinksPane::sbArtFNClick() {
 void LinksPane::copyToClipboard(QLineEdit* edit) {
     edit->selectAll();
     QApplication::clipboard()->setText(edit->selectedText());
+}
+
+void LinksPane::buildCheckBar(QWidget* page) {
+    m_checkBar = new QFrame(page);
+    m_checkBar->setObjectName(QStringLiteral("pCheckBar"));
+    m_checkBar->setStyleSheet(QStringLiteral("#pCheckBar { background: rgb(255, 236, 200); }"));
+    auto* row = new QHBoxLayout(m_checkBar);
+    row->setContentsMargins(6, 2, 6, 2);
+    m_lCheckBar = new QLabel(m_checkBar);
+    m_lCheckBar->setObjectName(QStringLiteral("lCheckBar"));
+    row->addWidget(m_lCheckBar, 1);
+    auto button = [this, row](const QString& name, const QString& caption) {
+        auto* b = new QPushButton(caption, m_checkBar);
+        b->setObjectName(name);
+        b->setFlat(true);
+        row->addWidget(b);
+        return b;
+    };
+    QPushButton* show = button(QStringLiteral("bCheckBarShow"), QStringLiteral("Показать"));
+    QPushButton* check = button(QStringLiteral("bCheckBarCheck"), QStringLiteral("Проверить сейчас"));
+    QPushButton* hide = button(QStringLiteral("bCheckBarHide"), QStringLiteral("Скрыть"));
+    m_bCheckBarShow = show;
+    m_bCheckBarCheck = check;
+    connect(show, &QPushButton::clicked, this, &LinksPane::bCheckBarShowClick);
+    connect(check, &QPushButton::clicked, this, &LinksPane::bCheckBarCheckClick);
+    connect(hide, &QPushButton::clicked, m_checkBar, &QWidget::hide);
+    m_checkBar->hide();
+}
+
+void LinksPane::startWatch(const QString& baseDir) {
+    m_baseDir = baseDir;
+    showCheckBar(cli::takeWatchNote(m_ctx.db, QDateTime::currentDateTime()));
+    // A scheduled check that finds the window open leaves a file beside the tables and ends.
+    m_skipWatch = new QFileSystemWatcher(QStringList{baseDir}, this);
+    connect(m_skipWatch, &QFileSystemWatcher::directoryChanged, this, &LinksPane::takeSkippedCheck);
+    takeSkippedCheck();
+}
+
+void LinksPane::takeSkippedCheck() {
+    if (m_baseDir.isEmpty() || !QFile::remove(cli::skippedCheckFile(m_baseDir))) return;
+    cli::WatchNote note = m_checkBar->isVisible() ? m_note : cli::WatchNote();
+    const QString skipped = QStringLiteral("Проверка по расписанию не выполнена: программа была открыта");
+    if (!note.text.contains(skipped))
+        note.text = note.text.isEmpty() ? skipped : note.text + QStringLiteral(". ") + skipped;
+    note.offerCheck = true;
+    showCheckBar(note);
+}
+
+void LinksPane::showCheckBar(const cli::WatchNote& note) {
+    m_note = note;
+    m_lCheckBar->setText(note.text);
+    m_bCheckBarShow->setVisible(note.offerShow);
+    m_bCheckBarCheck->setVisible(note.offerCheck);
+    m_checkBar->setVisible(!note.text.isEmpty());
+}
+
+void LinksPane::bCheckBarShowClick() {
+    // Across projects: the project's filter goes off, the check's filter comes on.
+    m_ctx.db.tbLink.setFiltered(false);
+    m_ctx.rules.setCheckFilter(m_note.lostLinks ? db::CheckFilter::Missing : db::CheckFilter::NotFetched);
+}
+
+void LinksPane::bCheckBarCheckClick() {
+    m_checkBar->hide();
+    m_ctx.rules.setCheckFilter(db::CheckFilter::None);
+    m_ctx.db.tbLink.setFiltered(false);
+    emit commandRequested(QStringLiteral("CheckAllPageLink"));
 }
 
 } // namespace zentaro::app

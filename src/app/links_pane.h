@@ -3,8 +3,11 @@
 #include <QObject>
 
 #include "app/pane_kit.h"
+#include "cli/check_report.h"
 
 class QAction;
+class QFileSystemWatcher;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -36,6 +39,14 @@ public:
     void showHistory();
     void copyToClipboard(QLineEdit* edit);
 
+    // The bar over the grid: what checks since the last start lost, an overdue daily check, a scheduled
+    // check that could not run while the window held the data.
+    void startWatch(const QString& baseDir);
+    void showCheckBar(const cli::WatchNote& note);
+    void bCheckBarShowClick();
+    void bCheckBarCheckClick();
+    void takeSkippedCheck();
+
 signals:
     // The account page should be shown (sbShowAccount).
     void showAccountsRequested();
@@ -49,6 +60,7 @@ private:
     void buildList(QWidget* page);
     void buildInfo(QWidget* page);
     void buildMenu();
+    void buildCheckBar(QWidget* page);
     void showMode();
     QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
                       const QString& operation, const char* icon = nullptr);
@@ -70,6 +82,13 @@ private:
     QLineEdit* m_email = nullptr;
     LookupBox* m_account = nullptr;
     LookupBox* m_site = nullptr;
+    QFrame* m_checkBar = nullptr;
+    QLabel* m_lCheckBar = nullptr;
+    QWidget* m_bCheckBarShow = nullptr;
+    QWidget* m_bCheckBarCheck = nullptr;
+    cli::WatchNote m_note;
+    QString m_baseDir;
+    QFileSystemWatcher* m_skipWatch = nullptr;
 };
 
 } // namespace zentaro::app

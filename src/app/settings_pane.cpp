@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,12 +14,14 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTime>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/data_grid.h"
 #include "app/hints.h"
 #include "app/icons.h"
+#include "cli/check_report.h"
 #include "db/database.h"
 #include "db/table_file.h"
 #include "db/table_text.h"
@@ -113,6 +117,8 @@ SettingsPane::SettingsPane(const PaneContext& ctx, QWidget* page, QString baseDi
     m_gbImport->hide();
     layout->addWidget(m_groupBox7);
     layout->addWidget(m_gbImport);
+    buildAutoCheck(page);
+    layout->addWidget(m_gbAutoCheck);
     layout->addStretch();
     showCopyState();
 }
@@ -307,6 +313,104 @@ void SettingsPane::bRestoreClick() {
     Msg(m_ctx.ui,
         QStringLiteral("Таблицы восстановлены из папки \"%1\".\r\nПрежние таблицы сохранены в папке: %2")
             .arg(shown, QDir::toNativeSeparators(safetyFolder)));
+}
+
+void SettingsPane::buildAutoCheck(QWidget* page) {
+    m_gbAutoCheck = new QGroupBox(QStringLiteral("Проверка ссылок: "), page);
+    m_gbAutoCheck->setObjectName(QStringLiteral("gbAutoCheck"));
+    auto* box = new QVBoxLayout(m_gbAutoCheck);
+    auto* row = new QHBoxLayout;
+    m_cbAutoCheck =
+        new QCheckBox(QStringLiteral("Проверять ссылки автоматически каждый день"), m_gbAutoCheck);
+    m_cbAutoCheck->setObjectName(QStringLiteral("cbAutoCheck"));
+    setHint(m_cbAutoCheck,
+            QStringLiteral("Проверка наличия ссылок по таймеру systemd, с уведомлением о пропавших"));
+    auto* at = new QLabel(QStringLiteral("в"), m_gbAutoCheck);
+    m_seAutoCheckHour = new QSpinBox(m_gbAutoCheck);
+    m_seAutoCheckHour->setObjectName(QStringLiteral("seAutoCheckHour"));
+    m_seAutoCheckHour->setRange(0, 23);
+    m_seAutoCheckHour->setValue(3);
+    auto* hours = new QLabel(QStringLiteral("ч"), m_gbAutoCheck);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_cbAutoCheck, at, m_seAutoCheckHour, hours})
+        row->addWidget(w);
+    row->addStretch();
+    m_lAutoCheckState = new QLabel(m_gbAutoCheck);
+    m_lAutoCheckState->setObjectName(QStringLiteral("lAutoCheckState"));
+    box->addLayout(row);
+    box->addWidget(m_lAutoCheckState);
+    connect(m_cbAutoCheck, &QCheckBox::clicked, this, &SettingsPane::cbAutoCheckClick);
+    // The hour is sent to systemd once the user stops turning the spin box.
+    auto* settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(800);
+    connect(settle, &QTimer::timeout, this, &SettingsPane::seAutoCheckHourChange);
+    connect(m_seAutoCheckHour, &QSpinBox::valueChanged, settle, [settle] { settle->start(); });
+    // systemd is asked only when the tab is looked at, not at every start.
+    class ShowWatch final : public QObject {
+    public:
+        explicit ShowWatch(SettingsPane* pane) : QObject(pane), m_pane(pane) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Show) m_pane->showAutoCheckState();
+            return false;
+        }
+
+    private:
+        SettingsPane* m_pane;
+    };
+    m_gbAutoCheck->installEventFilter(new ShowWatch(this));
+}
+
+CheckTimer& SettingsPane::checkTimer() {
+    if (!m_timer) m_timer.emplace(QCoreApplication::applicationFilePath(), CheckTimer::defaultUserUnitDir());
+    return *m_timer;
+}
+
+int SettingsPane::autoCheckHour() const {
+    QString text;
+    int hour = -1;
+    return db::GetOption(m_ctx.db.tbSets, cli::kHourKey, text, hour) && hour >= 0 && hour <= 23 ? hour : 3;
+}
+
+void SettingsPane::showAutoCheckState() {
+    const TimerState state = checkTimer().state();
+    // The window's note of an overdue check follows what systemd says, also after a change made elsewhere.
+    QString text;
+    int on = -1;
+    if (state.usable &&
+        (!db::GetOption(m_ctx.db.tbSets, cli::kTimerKey, text, on) || (on == 1) != state.enabled))
+        db::SetOption(m_ctx.db.tbSets, cli::kTimerKey, QString(), state.enabled ? 1 : 0);
+    const QSignalBlocker quiet(m_seAutoCheckHour);
+    m_seAutoCheckHour->setValue(autoCheckHour());
+    m_cbAutoCheck->setEnabled(state.usable);
+    m_seAutoCheckHour->setEnabled(state.usable);
+    m_cbAutoCheck->setChecked(state.usable && state.enabled);
+    m_lAutoCheckState->setText(state.usable ? timerStateText(state)
+                                            : QStringLiteral("Нельзя включить без пользовательского сеанса "
+                                                             "systemd: %1")
+                                                  .arg(state.why));
+}
+
+void SettingsPane::cbAutoCheckClick(bool on) {
+    QString error;
+    const int hour = m_seAutoCheckHour->value();
+    const bool done = on ? checkTimer().enable(hour, &error) : checkTimer().disable(&error);
+    if (done) {
+        db::SetOption(m_ctx.db.tbSets, cli::kTimerKey, QString(), on ? 1 : 0);
+        db::SetOption(m_ctx.db.tbSets, cli::kHourKey, QString(), hour);
+    } else {
+        m_ctx.ui.showError(QStringLiteral("Не удалось %1 автоматическую проверку: %2")
+                               .arg(on ? QStringLiteral("включить") : QStringLiteral("выключить"), error),
+                           QStringLiteral("Ошибка"));
+    }
+    showAutoCheckState();
+}
+
+void SettingsPane::seAutoCheckHourChange() {
+    if (m_seAutoCheckHour->value() == autoCheckHour()) return;
+    if (m_cbAutoCheck->isChecked())
+        cbAutoCheckClick(true);
+    else
+        db::SetOption(m_ctx.db.tbSets, cli::kHourKey, QString(), m_seAutoCheckHour->value());
 }
 
 } // namespace zentaro::app

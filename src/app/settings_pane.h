@@ -1,13 +1,17 @@
 #pragma once
 
+#include <optional>
+
 #include <QObject>
 
 #include "app/pane_kit.h"
 #include "db/reserve_copy.h"
 #include "db/settings.h"
+#include "util/check_timer.h"
 
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QMainWindow;
 class QSpinBox;
 
@@ -43,12 +47,23 @@ public:
     QDate today;
     QDate day() const { return today.isValid() ? today : QDate::currentDate(); }
 
+    // The daily check of the links through the systemd user timer: turned on or off by the box, at the hour
+    // of the spin box; the state line says what systemd says (asked whenever the tab is shown).
+    void cbAutoCheckClick(bool on);
+    void seAutoCheckHourChange();
+    void showAutoCheckState();
+    // Tests put the units and the stand-in systemctl elsewhere.
+    void setCheckTimer(const CheckTimer& timer) { m_timer = timer; }
+
 signals:
     // The tables were replaced by a restore.
     void restored();
 
 private:
     void showCopyState();
+    void buildAutoCheck(QWidget* page);
+    CheckTimer& checkTimer();
+    int autoCheckHour() const;
 
     PaneContext m_ctx;
     QString m_baseDir;
@@ -58,6 +73,11 @@ private:
     QCheckBox* m_cbRCopy = nullptr;
     QSpinBox* m_seRCopy = nullptr;
     QCheckBox* m_cbAllExport = nullptr;
+    QGroupBox* m_gbAutoCheck = nullptr;
+    QCheckBox* m_cbAutoCheck = nullptr;
+    QSpinBox* m_seAutoCheckHour = nullptr;
+    QLabel* m_lAutoCheckState = nullptr;
+    std::optional<CheckTimer> m_timer;
 };
 
 } // namespace zentaro::app
