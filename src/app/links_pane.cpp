@@ -586,8 +586,9 @@ void LinksPane::showCheckBar(const cli::WatchNote& note) {
 }
 
 void LinksPane::bCheckBarShowClick() {
-    // Across projects: the project's filter goes off, the check's filter comes on.
-    m_ctx.db.tbLink.setFiltered(false);
+    // Across projects: the project's filter goes, the check's filter stays.
+    m_ctx.db.tbLink.setFilter(QString());
+    m_ctx.db.tbLink.setFiltered(true);
     m_ctx.rules.setCheckFilter(m_note.lostLinks ? db::CheckFilter::Missing : db::CheckFilter::NotFetched);
 }
 

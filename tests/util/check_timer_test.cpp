@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "support/fake_systemctl.h"
 #include "support/temp_folder.h"
 #include "util/check_timer.h"
 
@@ -17,34 +18,6 @@ namespace {
 QString read(const QString& path) {
     return QString::fromUtf8(test::TempFolder::read(path));
 }
-
-// A stand-in for systemctl on the path: logs its arguments, prints the answer file, exits with the code file.
-class FakeSystemctl {
-public:
-    FakeSystemctl() {
-        QDir().mkpath(bin());
-        test::TempFolder::write(
-            bin() + "systemctl",
-            ("#!/bin/sh\necho \"$@\" >> '" + log() + "'\n" + "cat '" + dir.path() + "/answer' 2>/dev/null\n" +
-             "[ -f '" + dir.path() +
-             "/refuse' ] && { echo 'Failed to connect to bus: No medium found' >&2; exit 1; }\n" + "exit 0\n")
-                .toUtf8());
-        QFile::setPermissions(bin() + "systemctl", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin()) + ":" + m_path);
-    }
-    ~FakeSystemctl() { qputenv("PATH", m_path); }
-    QString bin() const { return dir.path() + "/bin/"; }
-    QString log() const { return dir.path() + "/log"; }
-    QStringList calls() const { return read(log()).split(u'\n', Qt::SkipEmptyParts); }
-    void answer(const QByteArray& text) { test::TempFolder::write(dir.path() + "/answer", text); }
-    void refuse() { test::TempFolder::write(dir.path() + "/refuse", "1"); }
-
-    QTemporaryDir dir;
-
-private:
-    QByteArray m_path;
-};
 
 } // namespace
 
@@ -114,7 +87,7 @@ TEST(CheckTimerState, SystemctlShowOutputReads) {
 }
 
 TEST(CheckTimerControl, EnablingWritesOwnUnitsOnlyWithoutThePackageAndDisablingTurnsTheTimerOff) {
-    FakeSystemctl systemctl;
+    test::FakeSystemctl systemctl;
     QTemporaryDir home, packaged;
     const QString units = home.path() + "/systemd/user/";
     const QString program = QCoreApplication::applicationFilePath();
@@ -149,7 +122,7 @@ TEST(CheckTimerControl, EnablingWritesOwnUnitsOnlyWithoutThePackageAndDisablingT
 }
 
 TEST(CheckTimerControl, WithoutAUserSessionTheBoxSaysWhy) {
-    FakeSystemctl systemctl;
+    test::FakeSystemctl systemctl;
     systemctl.refuse();
     QTemporaryDir home;
     CheckTimer timer(QCoreApplication::applicationFilePath(), home.path());
