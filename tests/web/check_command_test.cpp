@@ -289,3 +289,64 @@ TEST(CheckArguments, HelpWinsThenVersionThenACheck) {
     cli::parseCheckArguments({"--check", "links", "--check", "links"}, &error);
     EXPECT_EQ(error, QStringLiteral("Параметр --check указан дважды"));
 }
+
+TEST(CheckTexts, MoneyNoticeAndBarInRussian) {
+    const struct {
+        double amount;
+        const char* text;
+    } money[] = {{0, "0 ₽"},
+                 {500, "500 ₽"},
+                 {4500, "4 500 ₽"},
+                 {1234567.5, "1 234 567,50 ₽"},
+                 {999.99, "999,99 ₽"}};
+    for (const auto& m : money)
+        EXPECT_EQ(cli::moneyText(m.amount), QString::fromUtf8(m.text)) << m.amount;
+
+    const QDate since(2026, 12, 5);
+    const struct {
+        cli::Losses losses;
+        const char* notice;
+        const char* bar;
+    } cases[] = {
+        {{3, 4500, 0},
+         "Пропало ссылок: 3 (на сумму 4 500 ₽)",
+         "С 05.12.2026 пропало 3 ссылки на 4 500 ₽"},
+        {{1, 0, 0}, "Пропало ссылок: 1", "С 05.12.2026 пропала 1 ссылка"},
+        {{11, 100, 0},
+         "Пропало ссылок: 11 (на сумму 100 ₽)",
+         "С 05.12.2026 пропало 11 ссылок на 100 ₽"},
+        {{21, 0, 0}, "Пропало ссылок: 21", "С 05.12.2026 пропала 21 ссылка"},
+        {{0, 0, 2}, "Страницы недоступны: 2", "С 05.12.2026 недоступны 2 страницы"},
+        {{5, 0, 1},
+         "Пропало ссылок: 5\nСтраницы недоступны: 1",
+         "С 05.12.2026 пропало 5 ссылок, недоступна 1 страница"},
+        {{0, 0, 0}, "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cli::noticeText(c.losses), QString::fromUtf8(c.notice));
+        EXPECT_EQ(cli::barText(c.losses, since), QString::fromUtf8(c.bar));
+    }
+}
+
+TEST(CheckTexts, AnOverdueDailyCheckIsOfferedOnlyWhileTheTimerIsOn) {
+    db::Database db; // no check history: only the daily check can be overdue
+    const QDateTime now(QDate(2026, 12, 9), QTime(10, 0));
+    const struct {
+        bool timerOn;
+        QDateTime lastRun;
+        const char* text;
+    } cases[] = {
+        {false, QDateTime(), ""},
+        {false, now.addDays(-10), ""},
+        {true, now.addDays(-1), ""},
+        {true, now.addDays(-2), ""},
+        {true, now.addDays(-2).addSecs(-60), "Последняя автоматическая проверка была 07.12.2026"},
+        {true, QDateTime(), "Автоматическая проверка еще не выполнялась"},
+    };
+    for (const auto& c : cases) {
+        const cli::WatchNote note = cli::watchNote(db, now.addDays(-1), c.timerOn, c.lastRun, now);
+        EXPECT_EQ(note.text, QString::fromUtf8(c.text));
+        EXPECT_EQ(note.offerCheck, !note.text.isEmpty());
+        EXPECT_FALSE(note.offerShow);
+    }
+}
