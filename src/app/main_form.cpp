@@ -295,7 +295,7 @@ void TMainForm::FormCreate() {
     web::applyFetchSettings(*m_fetcher, m_db.tbSets);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
-    if (!m_db.BaseLoadError) m_links->startWatch(m_session.baseDir());
+    if (!m_db.BaseLoadError && !m_session.readOnly()) m_links->startWatch(m_session.baseDir());
 }
 
 void TMainForm::pcMainChange() {

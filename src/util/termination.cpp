@@ -22,6 +22,11 @@ void onSignal(int signo) {
 
 TerminationWatcher::TerminationWatcher(QObject* parent) : QObject(parent) {
     if (g_fds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0) return;
+    // Signals that an earlier watcher already answered are not for this one: a run started after a window
+    // closed on SIGTERM in the same process would otherwise stop at once.
+    char stale[64];
+    while (::recv(g_fds[1], stale, sizeof stale, MSG_DONTWAIT) > 0) {
+    }
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;

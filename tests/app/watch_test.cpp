@@ -97,12 +97,13 @@ protected:
 
     test::HttpServer server;
     test::TempFolder dir;
+    QString errText; // what the last check said on stderr
 };
 
 } // namespace
 
 TEST_F(Watch, TheBarTellsWhatChecksSinceTheLastStartLostAndShowsItAcrossProjects) {
-    ASSERT_EQ(check({"--check", "links"}), cli::kCheckDone);
+    ASSERT_EQ(check({"--check", "links"}), cli::kCheckDone) << errText.toStdString();
     {
         // The first start knows no earlier start: no bar.
         Window w(dir.path(), dir.base());
