@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QPair>
 #include <QSaveFile>
 #include <QSet>
