@@ -90,14 +90,21 @@ bool isUnreachable(const db::LastCheck& last) {
     return last.outcome.kind == db::CheckKind::Presence && db::isNotFetched(last.outcome.reason);
 }
 
-// Every link page's record row with its number.
-template <typename F> void forEachLinkPage(const db::Database& db, F&& f) {
+// The record row and number of every link page whose last presence check did not find its links: only
+// those can be lost or unreachable. One pass over the history instead of a look-up per page, so that a large
+// base costs little at start.
+template <typename F> void forEachNotFoundPage(const db::Database& db, F&& f) {
+    std::vector<db::CheckReason> reasons;
+    for (int r = 0; r < 64; ++r)
+        if (!db::isFound(db::CheckReason(r))) reasons.push_back(db::CheckReason(r));
+    const std::unordered_set<int> candidates = db.checks.withLast(db::CheckSubject::LinkPage, reasons);
+    if (candidates.empty()) return;
     const db::Table& t = db.tbLink;
     const int idField = t.fieldIndex(QStringLiteral("ID"));
     for (int row = 0; row < t.rowCapacity(); ++row) {
         if (!t.rowAlive(row)) continue;
         const QVariant id = t.rowValue(row, idField);
-        if (id.isValid() && id.toInt() != 0) f(row, id.toInt());
+        if (id.isValid() && candidates.count(id.toInt())) f(row, id.toInt());
     }
 }
 
@@ -198,7 +205,7 @@ QByteArray summaryCsv(const web::RunTally& tally, const std::vector<CheckedPage>
 LossSnapshot snapshotLosses(const db::Database& db) {
     LossSnapshot s;
     if (!db.checks.isOpen()) return s;
-    forEachLinkPage(db, [&](int, int id) {
+    forEachNotFoundPage(db, [&](int, int id) {
         const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
         if (!last) return;
         if (isLost(*last)) s.lost.insert(id);
@@ -211,7 +218,7 @@ Losses lossesSince(const db::Database& db, const QDateTime& since, const LossSna
     Losses l;
     if (!db.checks.isOpen()) return l;
     const int priceField = db.tbLink.fieldIndex(QStringLiteral("Price"));
-    forEachLinkPage(db, [&](int row, int id) {
+    forEachNotFoundPage(db, [&](int row, int id) {
         const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
         if (!last || last->outcome.at < since) return;
         if (isLost(*last) && last->lostSince >= since.date() && !(before && before->lost.count(id))) {
