@@ -42,7 +42,10 @@ Session::Session(Database& db, QString baseDir, UserInterface& ui)
     if (!m_baseDir.endsWith(u'/')) m_baseDir += u'/';
 }
 
-Session::~Session() = default;
+Session::~Session() {
+    // The history outlives the session in the database; its messages went through this session's UI.
+    m_db.checks.onTrouble = nullptr;
+}
 
 bool Session::acquireInstanceLock() {
     m_folderExisted = prepareDataFolder(m_baseDir);
