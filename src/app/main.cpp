@@ -93,7 +93,12 @@ int main(int argc, char* argv[]) {
     zentaro::app::WidgetUi ui;
     zentaro::db::Database db;
     zentaro::db::Session session(db, zentaro::db::dataFolder(zentaro::db::RDir(), QString()), ui);
-    if (!session.acquireInstanceLock()) return 0; // another instance works on this data folder
+    if (!session.acquireInstanceLock()) {
+        // Another instance works on this data folder: it ends without a word.
+        if (session.lockState() == zentaro::db::Session::LockState::Busy) return 0;
+        ui.showError(session.lockError(), QStringLiteral("Ошибка"));
+        return 1;
+    }
 
     zentaro::app::TMainForm form(db, session, ui, zentaro::db::RDir());
     ui.setOwner(&form);
@@ -106,7 +111,16 @@ int main(int argc, char* argv[]) {
                      &zentaro::app::TMainForm::closeWithoutQuestions);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                      [&form](QSessionManager&) { form.closeWithoutQuestions(); });
-    QObject::connect(&form, &zentaro::app::TMainForm::closed, &app, [] { QApplication::exit(0); });
+    // A closing without questions ends even when it could not write: nobody is there to answer, so it is said
+    // on stderr and in the exit status.
+    QObject::connect(&form, &zentaro::app::TMainForm::closed, &app, [&session] {
+        if (session.closeError().isEmpty()) {
+            QApplication::exit(0);
+            return;
+        }
+        std::fprintf(stderr, "%s\n", session.closeError().toUtf8().constData());
+        QApplication::exit(1);
+    });
     g_form = &form;
     std::atexit(closeOnExit);
     return app.exec();

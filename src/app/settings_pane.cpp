@@ -225,7 +225,8 @@ void SettingsPane::bImportAllTablesClick() {
         Msg(m_ctx.ui, QStringLiteral("Импорт из текстовых файлов произведен\r\nИсточник \"%1\".")
                           .arg(QDir::toNativeSeparators(exportFolder())));
     } else {
-        Msg(m_ctx.ui, QStringLiteral("Ошибка импорта!"));
+        Msg(m_ctx.ui, error.isEmpty() ? QStringLiteral("Ошибка импорта!")
+                                      : QStringLiteral("Ошибка импорта!\r\n") + error);
     }
 }
 
@@ -269,36 +270,34 @@ void SettingsPane::bRestoreClick() {
                 .arg(shown),
             QStringLiteral("Восстановление")))
         return;
+    // A folder of its own, so that a restore from today's folder never copies over its own source.
+    const QString ownFolder =
+        db::dayFolderName(day()) + QTime::currentTime().toString(QStringLiteral("-HHmmss"));
+    if (m_ctx.db.BaseLoadError) {
+        // The data files were not loaded and are not written by the program: they are kept as they are and
+        // replaced as files; the next start reads them.
+        const QString keep = db::copyRoot(m_baseDir) + u'/' + ownFolder;
+        if (!db::RestoreFilesAfterLoadFailure(m_baseDir, folder, keep, &error)) {
+            m_ctx.ui.showError(error, QStringLiteral("Ошибка"));
+            return;
+        }
+        Msg(m_ctx.ui, QStringLiteral("Таблицы восстановлены из папки \"%1\". Перезапустите программу.\r\n"
+                                     "Прежние файлы сохранены в папке: %2")
+                          .arg(shown, QDir::toNativeSeparators(keep)));
+        return;
+    }
     // The current tables first go into a copy of their own, next to the day's copies.
     const bool wasAsked = m_ctx.db.StartRCopyNow;
     m_ctx.db.StartRCopyNow = true;
     const bool wasAuto = m_ctx.db.isAuto;
     m_ctx.db.isAuto = true;
     const db::ReserveCopyState kept = m_copy;
-    // A folder of its own, so that a restore from today's folder never copies over its own source.
-    const db::CopyOutcome safety =
-        db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day(),
-                     db::dayFolderName(day()) + QTime::currentTime().toString(QStringLiteral("-HHmmss")));
+    const db::CopyOutcome safety = db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day(), ownFolder);
     m_copy = kept;
     m_ctx.db.isAuto = wasAuto;
     m_ctx.db.StartRCopyNow = wasAsked;
     if (safety == db::CopyOutcome::Failed) return;
     const QString safetyFolder = db::lastCopyFolder();
-    if (m_ctx.db.BaseLoadError) {
-        // The data files were not loaded and are not written by the program: they are replaced as files,
-        // and the next start reads them.
-        for (db::Table* t : m_ctx.db.dataTables()) {
-            const QString name = db::tableFileName(*t);
-            if (!db::CopyFile(folder + u'/' + name, m_baseDir + name)) {
-                m_ctx.ui.showError(QStringLiteral("Не удалось восстановить таблицу \"%1\".").arg(name),
-                                   QStringLiteral("Ошибка"));
-                return;
-            }
-        }
-        Msg(m_ctx.ui,
-            QStringLiteral("Таблицы восстановлены из папки \"%1\". Перезапустите программу.").arg(shown));
-        return;
-    }
     if (!db::RestoreFrom(m_ctx.db, folder, &error)) {
         m_ctx.ui.showError(error, QStringLiteral("Ошибка"));
         return;

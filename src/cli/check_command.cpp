@@ -172,7 +172,11 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     db::Database db;
     ConsoleUi ui(err);
     db::Session session(db, baseDir, ui);
-    if (!session.acquireInstanceLock()) {
+    const bool locked = session.acquireInstanceLock();
+    switch (session.lockState()) {
+    case db::Session::LockState::Held:
+        break;
+    case db::Session::LockState::Busy:
         // A scheduled run leaves the check to the open window, which offers it; nothing to print.
         if (request.notify) {
             QSaveFile mark(skippedCheckFile(baseDir));
@@ -184,7 +188,16 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
             print(err, QStringLiteral("Данные заняты: программа открыта на папке %1\n").arg(baseDir));
         }
         return kCheckDataBusy;
+    case db::Session::LockState::ReadOnly:
+        // The outcomes of a run could not be kept: it is not started.
+        print(err, QStringLiteral("Папка базы данных %1 недоступна для записи: проверка не запущена\n")
+                       .arg(baseDir));
+        return kCheckFailed;
+    case db::Session::LockState::Failed:
+        print(err, session.lockError() + u'\n');
+        return kCheckFailed;
     }
+    if (!locked) return kCheckFailed;
     db::RecordRules rules(db, ui);
     session.start();
     if (db.BaseLoadError) {

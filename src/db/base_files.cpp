@@ -60,27 +60,33 @@ BaseResult LoadBase(Database& db, const QString& baseDir) {
     const bool firstStart = std::none_of(tables.begin(), tables.end(), [&](Table* t) {
         return QFileInfo::exists(baseDir + tableFileName(*t));
     });
+    QStringList made;
     for (Table* t : tables) {
         const QString path = baseDir + tableFileName(*t);
         // A first start makes the empty files; otherwise a missing file is a failure like a damaged one,
         // since starting it empty would give new records the IDs of the lost ones.
+        QString err;
+        bool ok = false;
+        bool madeOk = true;
         if (firstStart) {
             t->clearRecords();
             t->finishLoad();
-            TableFile::save(*t, path, nullptr);
+            // A table whose file cannot be made (a full disk) would take changes that are never stored.
+            madeOk = TableFile::save(*t, path, &err);
+            if (madeOk) made << path;
         }
-        QString err;
-        bool ok = false;
-        if (!QFileInfo::exists(path))
+        if (!madeOk)
+            ok = false;
+        else if (!QFileInfo::exists(path))
             err =
                 QStringLiteral("Не удалось загрузить таблицу \"%1\": файл не найден").arg(tableFileName(*t));
         else if (db.store.isOpen())
             ok = db.store.attach(*t, path, &err);
         else
             ok = TableFile::load(*t, path, &err);
-        if (!ok && firstStart && !QFileInfo::exists(path)) continue; // an unwritable folder: empty, unsaved
         if (!ok) {
             db.BaseLoadError = true;
+            db.baseLoadFailure = err;
             r = {false, tableFileName(*t), err};
             break;
         }
@@ -88,6 +94,10 @@ BaseResult LoadBase(Database& db, const QString& baseDir) {
     if (!r.ok) {
         // Nothing is ever written to the data files after a failed load; the tables not loaded stay empty.
         db.store.detachAll();
+        // The empty files of a first start that did not finish go, so that the next start is a first start
+        // again rather than one that misses a file.
+        for (const QString& path : made)
+            QFile::remove(path);
     }
     return r;
 }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <QFile>
+#include <QFileInfo>
+
 #include "db/sqlite_util.h"
 
 namespace zentaro::db {
@@ -122,28 +125,103 @@ CheckHistory::~CheckHistory() {
     m_store.removeExtra(this);
 }
 
-bool CheckHistory::open(const QString& path, QString* error) {
-    if (m_open) return true;
-    if (!m_store.attachFile(QStringLiteral("checks"), path, error)) return false;
+bool CheckHistory::attach(QString* error) {
+    sqlite3* db = m_store.connection();
+    if (!m_store.attachFile(QStringLiteral("checks"), m_path, error)) return false;
+    auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        detach();
+        return false;
+    };
+    // A file of this program holds these two tables and nothing else: anything more is another file put
+    // here, which is never written into.
+    static const QStringList kOutcomes = {"id", "subject", "rid", "at", "kind", "reason", "detail"};
+    static const QStringList kLast = {"subject", "rid", "kind", "at", "reason", "detail", "lost_since"};
+    sql::StmtPtr tables = sql::prepare(db, QStringLiteral("SELECT name FROM checks.sqlite_master WHERE "
+                                                          "type = 'table' ORDER BY name"));
+    if (!tables) return fail(sql::errorText(db));
+    QStringList names;
+    int rc;
+    while ((rc = sqlite3_step(tables.get())) == SQLITE_ROW && names.size() < 16)
+        names << text(tables.get(), 0);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(sql::errorText(db));
+    tables.reset();
+    const QString foreign = QStringLiteral("файл не является историей проверок");
+    if (!names.isEmpty()) {
+        if (names != QStringList{"last", "outcomes"}) return fail(foreign);
+        for (const auto& [table, columns] : {std::pair{"outcomes", &kOutcomes}, std::pair{"last", &kLast}}) {
+            sql::StmtPtr info =
+                sql::prepare(db, QStringLiteral("SELECT name FROM pragma_table_info('%1', 'checks')")
+                                     .arg(QLatin1String(table)));
+            if (!info) return fail(sql::errorText(db));
+            QStringList have;
+            while ((rc = sqlite3_step(info.get())) == SQLITE_ROW && have.size() < 16)
+                have << text(info.get(), 0);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(sql::errorText(db));
+            if (have != *columns) return fail(foreign);
+        }
+    }
     // The history is written ahead in a log and synced at its checkpoints: a power cut may lose the last
     // outcomes but never damages the file, and the tables' transactions stay one-file commits (a commit
     // over two rollback journals costs several more syncs per write).
-    if (!sql::exec(m_store.connection(), "PRAGMA checks.journal_mode=WAL; PRAGMA checks.synchronous=NORMAL;",
-                   error) ||
-        !sql::exec(
-            m_store.connection(),
-            "CREATE TABLE IF NOT EXISTS checks.outcomes(id INTEGER PRIMARY KEY, subject INTEGER NOT NULL, "
-            "rid INTEGER NOT NULL, at TEXT NOT NULL, kind INTEGER NOT NULL, reason INTEGER NOT NULL, "
-            "detail TEXT NOT NULL);"
-            "CREATE INDEX IF NOT EXISTS checks.outcomes_of ON outcomes(subject, rid, id);"
-            "CREATE TABLE IF NOT EXISTS checks.last(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
-            "kind INTEGER NOT NULL, at TEXT NOT NULL, reason INTEGER NOT NULL, detail TEXT NOT NULL, "
-            "lost_since TEXT, PRIMARY KEY(subject, rid, kind)) WITHOUT ROWID;",
-            error)) {
-        sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
-        return false;
+    QString err;
+    if (!sql::exec(db, "PRAGMA checks.journal_mode=WAL; PRAGMA checks.synchronous=NORMAL;", &err) ||
+        !sql::exec(db,
+                   "CREATE TABLE IF NOT EXISTS checks.outcomes(id INTEGER PRIMARY KEY, subject INTEGER NOT "
+                   "NULL, rid INTEGER NOT NULL, at TEXT NOT NULL, kind INTEGER NOT NULL, reason INTEGER NOT "
+                   "NULL, detail TEXT NOT NULL);"
+                   "CREATE INDEX IF NOT EXISTS checks.outcomes_of ON outcomes(subject, rid, id);"
+                   "CREATE TABLE IF NOT EXISTS checks.last(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
+                   "kind INTEGER NOT NULL, at TEXT NOT NULL, reason INTEGER NOT NULL, detail TEXT NOT NULL, "
+                   "lost_since TEXT, PRIMARY KEY(subject, rid, kind)) WITHOUT ROWID;",
+                   &err))
+        return fail(err);
+    return true;
+}
+
+void CheckHistory::detach() {
+    sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
+}
+
+bool CheckHistory::setAside() {
+    const QString stamp = QDate::currentDate().toString(QStringLiteral("yyyyMMdd"));
+    QString target = m_path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(target) && n < 1000; ++n)
+        target = m_path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    if (QFileInfo::exists(target) || !QFile::rename(m_path, target)) return false;
+    // The write-ahead log belongs to the damaged file and goes with it; the shared-memory index is rebuilt.
+    if (QFileInfo::exists(m_path + QStringLiteral("-wal")))
+        QFile::rename(m_path + QStringLiteral("-wal"), target + QStringLiteral("-wal"));
+    QFile::remove(m_path + QStringLiteral("-shm"));
+    m_setAside = target;
+    return true;
+}
+
+void CheckHistory::tell(const QString& text) const {
+    if (onTrouble) onTrouble(text);
+}
+
+bool CheckHistory::open(const QString& path, QString* error) {
+    if (m_open) return true;
+    m_path = path;
+    QString err;
+    const bool existed = QFileInfo::exists(path);
+    if (!attach(&err)) {
+        if (!existed || !setAside()) {
+            if (error) *error = err;
+            return false;
+        }
+        QString again;
+        if (!attach(&again)) {
+            if (error) *error = again;
+            return false;
+        }
+        tell(QStringLiteral("Файл истории проверок повреждён (%1). Он сохранён как \"%2\", начата новая "
+                            "история.")
+                 .arg(err, QFileInfo(m_setAside).fileName()));
     }
     m_open = true;
+    m_failing = false;
     m_store.addExtra(this);
     return true;
 }
@@ -152,10 +230,36 @@ void CheckHistory::close() {
     if (!m_open) return;
     m_store.flush();
     m_store.removeExtra(this);
-    sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
+    detach();
     m_queue.clear();
     m_known.clear();
     m_open = false;
+}
+
+void CheckHistory::failed(int code, const QString& error) {
+    // The rows are dropped: keeping them would hold every later write back behind them.
+    m_queue.clear();
+    const int primary = code & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+        // A file found damaged while in use is replaced by a fresh one; what is known in memory stays shown.
+        m_store.removeExtra(this);
+        m_open = false;
+        detach();
+        QString err;
+        if (setAside() && attach(&err)) {
+            m_open = true;
+            m_store.addExtra(this);
+            tell(QStringLiteral("Файл истории проверок повреждён (%1). Он сохранён как \"%2\", начата новая "
+                                "история.")
+                     .arg(error, QFileInfo(m_setAside).fileName()));
+        } else {
+            tell(QStringLiteral("История проверок недоступна: ") + error);
+        }
+        return;
+    }
+    if (!m_failing)
+        tell(QStringLiteral("История проверок не записана: %1. Проверки продолжаются.").arg(error));
+    m_failing = true;
 }
 
 const CheckHistory::Known& CheckHistory::known(CheckSubject subject, int id) const {
@@ -204,6 +308,8 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     }
     k.newest = o;
     m_known[key(subject, id)] = k;
+    // Without a file the outcome is shown for this run only.
+    if (!m_open) return;
     m_queue.push_back({subject, id, LastCheck{o, k.lostSince}});
     m_store.extraChanged();
 }
@@ -338,6 +444,7 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
 
 void CheckHistory::written() {
     m_queue.clear();
+    m_failing = false;
 }
 
 } // namespace zentaro::db

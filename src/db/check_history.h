@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -63,7 +64,8 @@ enum class CheckSubject { LinkPage = 0, Site = 1 };
 
 // The outcomes of the checks, per link page and site, in a file of their own beside the tables
 // ("checks.adb"): the last one of each subject and a history of at most kKeepPerSubject. Nothing is held in
-// memory but the last outcomes asked for; rows are written in the store's transactions.
+// memory but the last outcomes asked for; rows are written with the store's writes, in a transaction of their
+// own. The history is an extra: when it cannot be written its rows are dropped and the tables go on.
 class CheckHistory final : public StoreExtra {
 public:
     static constexpr int kKeepPerSubject = 50;
@@ -73,7 +75,8 @@ public:
     CheckHistory(const CheckHistory&) = delete;
     CheckHistory& operator=(const CheckHistory&) = delete;
 
-    // Attaches the file (made when missing); false with the error text.
+    // Attaches the file (made when missing); false with the error text. A damaged or foreign file is set
+    // aside as "checks.adb.damaged-YYYYMMDD" and a fresh one made, told through onTrouble.
     bool open(const QString& path, QString* error);
     bool isOpen() const { return m_open; }
     // Writes what is pending with the store and lets the file go: nothing is recorded any more.
@@ -89,16 +92,31 @@ public:
     // The subjects whose last outcome is one of the reasons.
     std::unordered_set<int> withLast(CheckSubject subject, const std::vector<CheckReason>& reasons) const;
 
+    // Said once to the user when the history is set aside or cannot be written (until it can again).
+    std::function<void(const QString&)> onTrouble;
+    // Where the last damaged file was put (empty when none).
+    const QString& setAsidePath() const { return m_setAside; }
+
     // StoreExtra
     bool pending() const override { return !m_queue.empty(); }
     bool write(sqlite3* db, QString* error) override;
     void written() override;
+    void failed(int code, const QString& error) override;
 
 private:
+    bool attach(QString* error);
+    void detach();
+    // Renames the damaged file (and its log) aside; false when it cannot be moved.
+    bool setAside();
+    void tell(const QString& text) const;
+
     static qint64 key(CheckSubject s, int id) { return (qint64(s) << 32) | quint32(id); }
 
     Store& m_store;
+    QString m_path;
+    QString m_setAside;
     bool m_open = false;
+    bool m_failing = false;
     struct Queued {
         CheckSubject subject;
         int id;

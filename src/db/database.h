@@ -42,6 +42,8 @@ public:
     bool isStop = false;
     // A table file could not be loaded: no data table is written at closing.
     bool BaseLoadError = false;
+    // Why the load failed: the error text, naming the table file.
+    QString baseLoadFailure;
     // The user asked for a reserve copy at closing.
     bool StartRCopyNow = false;
 

@@ -130,4 +130,51 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     return true;
 }
 
+bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
+                                  QString* error) {
+    const QString base = QDir(baseDir).absolutePath() + u'/';
+    const QString shownKeep = QDir::toNativeSeparators(keepFolder);
+    Database scratch;
+    for (Table* t : scratch.dataTables())
+        if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
+    // The current files, whatever state they are in, are kept first: nothing is replaced unless they are.
+    if (!QDir().mkpath(keepFolder)) {
+        if (error) *error = QStringLiteral("Не удалось создать папку \"%1\".").arg(shownKeep);
+        return false;
+    }
+    for (const QString& name : QDir(base).entryList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        if (name == QLatin1String("zentaro.lock") || name.endsWith(QLatin1String(".tmp"))) continue;
+        if (!CopyFile(base + name, keepFolder + u'/' + name)) {
+            if (error)
+                *error =
+                    QStringLiteral("Не удалось сохранить файл \"%1\" в папку \"%2\". Ничего не изменено.")
+                        .arg(name, shownKeep);
+            return false;
+        }
+    }
+    TableFile::syncPath(keepFolder, true);
+    for (Table* t : scratch.dataTables()) {
+        const QString name = tableFileName(*t);
+        const QString journal = base + name + QStringLiteral("-journal");
+        if ((QFileInfo::exists(journal) && !QFile::remove(journal)) ||
+            !CopyFile(folder + u'/' + name, base + name)) {
+            if (error)
+                *error = QStringLiteral("Не удалось восстановить таблицу \"%1\". Прежние файлы сохранены в "
+                                        "папке: %2")
+                             .arg(name, shownKeep);
+            return false;
+        }
+    }
+    TableFile::syncPath(base, true);
+    // The restore counts only when what is now in the folder loads.
+    for (Table* t : scratch.dataTables()) {
+        QString err;
+        if (!TableFile::load(*t, base + tableFileName(*t), &err)) {
+            if (error) *error = err + QStringLiteral(". Прежние файлы сохранены в папке: ") + shownKeep;
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace zentaro::db

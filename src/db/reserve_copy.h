@@ -54,4 +54,12 @@ QString lastCopyFolder();
 // and nothing changes.
 bool RestoreFrom(Database& db, const QString& folder, QString* error);
 
+// The restore after a failed load, when the data files are not the program's to write: they are replaced as
+// files. Every file of the data folder (journals included) is first copied as it is into keepFolder; a
+// journal beside a data file is removed before the file is replaced, since it would otherwise be played
+// into the restored file at the next start. True only when every replaced file loads; false with the
+// error text (naming keepFolder once anything was replaced).
+bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
+                                  QString* error);
+
 } // namespace zentaro::db

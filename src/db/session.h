@@ -23,9 +23,20 @@ public:
 
     const QString& baseDir() const { return m_baseDir; }
 
-    // Takes the data folder for this process. False when another running instance holds it; a lock left
-    // by a process that no longer runs is taken over. Creates the folder when it is missing.
+    // What came of taking the data folder.
+    enum class LockState {
+        Held,     // this process holds the folder
+        ReadOnly, // the folder cannot be written: it is read, and nothing is stored
+        Busy,     // another running instance holds it
+        Failed    // the lock could not be written (a full disk, an I/O error): lockError says why
+    };
+
+    // Takes the data folder for this process. True when the program may go on: the lock is held, or the
+    // folder is read-only and is only read. A lock left by a process that no longer runs is taken over.
+    // Creates the folder when it is missing.
     bool acquireInstanceLock();
+    LockState lockState() const { return m_lockState; }
+    const QString& lockError() const { return m_lockError; }
 
     // Loads the settings and the seven data tables through the store, which writes every later change.
     // A folder that did not exist before is a first start: nothing to load and nothing to report. A table
@@ -36,6 +47,8 @@ public:
     // and writes the settings and runs the export. False with the error text when a write failed; the
     // steps after it do not run. A retried closing runs the copy and the export once.
     bool close(QString* error);
+    // The error of the last closing when it failed to write; empty when it wrote everything.
+    const QString& closeError() const { return m_closeError; }
 
     // The data folder exists but cannot be written.
     bool readOnly() const { return m_readOnly; }
@@ -51,6 +64,9 @@ private:
     QString m_baseDir;
     UserInterface& m_ui;
     std::unique_ptr<QLockFile> m_lock;
+    LockState m_lockState = LockState::Failed;
+    QString m_lockError;
+    QString m_closeError;
     bool m_folderExisted = true;
     bool m_readOnly = false;
     bool m_copied = false;

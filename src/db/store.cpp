@@ -344,12 +344,12 @@ bool Store::flush(QString* error) {
     for (const auto& e : m_entries)
         keys.push_back(e->rowids);
     QString err;
-    bool ok = sql::exec(m_db, "BEGIN", &err);
-    for (size_t i = 0; ok && i < m_entries.size(); ++i)
+    const bool tables =
+        std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->pending(); });
+    bool ok = !tables || sql::exec(m_db, "BEGIN", &err);
+    for (size_t i = 0; tables && ok && i < m_entries.size(); ++i)
         if (m_entries[i]->pending()) ok = writeEntry(*m_entries[i], &err);
-    for (size_t i = 0; ok && i < m_extras.size(); ++i)
-        if (m_extras[i]->pending()) ok = m_extras[i]->write(m_db, &err);
-    if (ok) ok = sql::exec(m_db, "COMMIT", &err);
+    if (tables && ok) ok = sql::exec(m_db, "COMMIT", &err);
     if (!ok) {
         if (!sqlite3_get_autocommit(m_db)) sql::exec(m_db, "ROLLBACK", nullptr);
         for (size_t i = 0; i < m_entries.size(); ++i)
@@ -362,8 +362,22 @@ bool Store::flush(QString* error) {
         e->deleted.clear();
         e->rewriteAll = false;
     }
-    for (StoreExtra* x : m_extras)
-        x->written();
+    // Each extra on its own: a damaged or full history file drops its rows, never the tables' changes.
+    const std::vector<StoreExtra*> extras = m_extras;
+    for (StoreExtra* x : extras) {
+        if (!x->pending()) continue;
+        QString xerr;
+        bool xok = sql::exec(m_db, "BEGIN", &xerr) && x->write(m_db, &xerr);
+        const int code = xok ? SQLITE_OK : sqlite3_errcode(m_db);
+        if (xok) xok = sql::exec(m_db, "COMMIT", &xerr);
+        if (xok) {
+            x->written();
+            continue;
+        }
+        const int failedCode = code != SQLITE_OK ? code : sqlite3_errcode(m_db);
+        if (!sqlite3_get_autocommit(m_db)) sql::exec(m_db, "ROLLBACK", nullptr);
+        x->failed(failedCode, xerr);
+    }
     return true;
 }
 

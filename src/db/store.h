@@ -15,7 +15,8 @@ struct sqlite3;
 namespace zentaro::db {
 
 // Records kept in a file of the store that are no table's (the check history): their pending rows are
-// written in the store's transactions, together with the tables' changes.
+// written with every write of the store, in a transaction of their own after the tables' one, so that a
+// failing extra never holds back the tables.
 class StoreExtra {
 public:
     virtual ~StoreExtra() = default;
@@ -24,6 +25,9 @@ public:
     virtual bool write(sqlite3* db, QString* error) = 0;
     // The transaction that wrote them is committed.
     virtual void written() = 0;
+    // The transaction failed with the SQLite result code and was rolled back; the rows are the extra's to
+    // keep or drop.
+    virtual void failed(int code, const QString& error) = 0;
 };
 
 // Mirrors the tables into their table files record by record, never whole tables. Every file hangs on one
@@ -65,8 +69,8 @@ public:
     // Something new is pending outside the tables: written as a table change would be.
     void extraChanged() { scheduleFlush(); }
 
-    // Writes every pending change in one transaction. False with the error text when it failed; the
-    // changes stay pending and the next flush tries again.
+    // Writes every pending change of the tables in one transaction, then the extras' rows. False with the
+    // error text when the tables' write failed; their changes stay pending and the next flush tries again.
     bool flush(QString* error = nullptr);
     bool hasPending() const;
     // An operation is under way: its changes are not complete yet.

@@ -1,5 +1,6 @@
 #include "db/table_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -256,6 +257,7 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
     };
     const QString sc = QString::fromLatin1(schema);
     const QString foreign = QStringLiteral("файл повреждён или не является файлом таблицы Zentaro");
+    const QString damagedFields = QStringLiteral("описание полей не соответствует записям файла");
     {
         StmtPtr meta =
             prepare(raw, QStringLiteral("SELECT value FROM %1.zentaro_table WHERE key = 'format'").arg(sc));
@@ -280,7 +282,7 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
     std::vector<FileField> fileFields;
     {
         StmtPtr fs =
-            prepare(raw, QStringLiteral("SELECT name, type, size FROM %1.fields ORDER BY pos").arg(sc));
+            prepare(raw, QStringLiteral("SELECT name, type, size, pos FROM %1.fields ORDER BY pos").arg(sc));
         if (!fs) return fail(foreign);
         int step;
         while ((step = sqlite3_step(fs.get())) == SQLITE_ROW) {
@@ -288,10 +290,17 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
             f.name = columnText(fs.get(), 0);
             if (!fieldTypeFromName(columnText(fs.get(), 1), f.type)) return fail(foreign);
             f.size = sqlite3_column_int(fs.get(), 2);
+            // Field i describes column c<i>: a gap or a repeated name would put values under other fields.
+            if (sqlite3_column_int64(fs.get(), 3) != qint64(fileFields.size()) ||
+                std::any_of(fileFields.begin(), fileFields.end(), [&](const FileField& o) {
+                    return o.name.compare(f.name, Qt::CaseInsensitive) == 0;
+                }))
+                return fail(damagedFields);
             fileFields.push_back(f);
         }
         if (step != SQLITE_DONE) return fail(sqliteError(raw));
     }
+    if (fileFields.empty() && !table.storedFields().empty()) return fail(damagedFields);
     if (table.fieldCount() == 0) {
         for (const FileField& f : fileFields)
             table.addFieldDef(f.name, f.type, f.size);
@@ -309,8 +318,14 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
     if (rowids) rowids->clear();
     StmtPtr rs = prepare(raw, QStringLiteral("SELECT rowid, * FROM %1.records").arg(sc));
     if (!rs) return fail(sqliteError(raw));
-    // Column 0 is the record's key in the file; the stored fields follow it.
-    const int ncols = std::min(sqlite3_column_count(rs.get()) - 1, int(fileFields.size()));
+    // Column 0 is the record's key in the file; the stored fields follow it, one column c<i> per field. A
+    // file whose columns the fields do not describe is refused rather than loaded with blank values (which
+    // a later save would make permanent).
+    const int ncols = int(fileFields.size());
+    if (sqlite3_column_count(rs.get()) - 1 != std::max(ncols, 1)) return fail(damagedFields);
+    for (int c = 0; c < ncols; ++c)
+        if (qstrcmp(sqlite3_column_name(rs.get(), c + 1), QByteArray("c" + QByteArray::number(c))) != 0)
+            return fail(damagedFields);
     int step;
     while ((step = sqlite3_step(rs.get())) == SQLITE_ROW) {
         const int row = table.appendRawRow();

@@ -275,6 +275,14 @@ bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString
 }
 
 bool AllTbImport(Database& db, const QString& folder, QString* error) {
+    // After a failed load nothing is written to the data files: an import would be lost at exit.
+    if (db.BaseLoadError) {
+        if (error)
+            *error = db.baseLoadFailure +
+                     QStringLiteral(".\r\nИмпорт невозможен: таблицы загружены не полностью, и изменения не "
+                                    "были бы сохранены.");
+        return false;
+    }
     const auto tables = db.dataTables();
     std::vector<TextTable> texts(tables.size());
     for (size_t i = 0; i < tables.size(); ++i)

@@ -36,7 +36,7 @@ QString textFileName(const Table& table);
 bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
                  QStringList* unreadable = nullptr);
 // Reads and checks all seven files first; only when every one is good are the tables replaced, as one change
-// of the store. False with the error text otherwise, every table as it was.
+// of the store. False with the error text otherwise, every table as it was; refused after a failed load.
 bool AllTbImport(Database& db, const QString& folder, QString* error);
 
 } // namespace zentaro::db

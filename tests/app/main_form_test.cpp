@@ -182,6 +182,54 @@ TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsMadeAgainAtClosin
     EXPECT_EQ(ui.shown().size(), 1u);
 }
 
+TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
+    test::TempFolder dir;
+    const QString copy = dir.path() + "copy";
+    {
+        // Seven projects in the base; a copy of it with one.
+        test::ScriptedUi ui;
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        session.start();
+        test::addRecord(db.tbProject, {{"Name", QStringLiteral("Первый")}});
+        QDir().mkpath(copy);
+        for (db::Table* t : db.dataTables())
+            ASSERT_TRUE(
+                db.store.copyFileTo(db::tableFileName(*t), copy + "/" + db::tableFileName(*t), nullptr));
+        for (int i = 0; i < 6; ++i)
+            test::addRecord(db.tbProject, {{"Name", QStringLiteral("Ещё")}});
+        ASSERT_TRUE(session.close(nullptr));
+    }
+    test::TempFolder::write(dir.file("cat2.adb"), "damaged");
+    test::TempFolder::write(dir.file("link.adb-journal"), QByteArray(512, '\1'));
+    test::ScriptedUi ui;
+    db::Database db;
+    db::Session session(db, dir.base(), ui);
+    ASSERT_TRUE(session.acquireInstanceLock());
+    app::TMainForm form(db, session, ui, dir.path());
+    form.FormCreate();
+    form.show();
+    ASSERT_TRUE(db.BaseLoadError);
+    ui.clear();
+    ui.type(copy);
+    ui.answer(true);
+    form.findChild<QPushButton*>("bRestore")->click();
+    ASSERT_EQ(ui.shown().size(), 3u) << ui.texts().join("|").toStdString();
+    EXPECT_TRUE(ui.shown()[2].text.contains(QStringLiteral("Перезапустите программу.")))
+        << ui.shown()[2].text.toStdString();
+    const QString kept = ui.shown()[2].text.section(QStringLiteral("сохранены в папке: "), 1);
+    db::Database old;
+    ASSERT_TRUE(db::TableFile::load(old.tbProject, kept + "/project.adb", nullptr)) << kept.toStdString();
+    EXPECT_EQ(old.tbProject.recordCount(), 7);
+    EXPECT_EQ(test::TempFolder::read(kept + "/cat2.adb"), QByteArray("damaged"));
+    EXPECT_TRUE(QFileInfo::exists(kept + "/link.adb-journal"));
+    EXPECT_FALSE(QFileInfo::exists(dir.file("link.adb-journal")));
+    db::Database restored;
+    ASSERT_TRUE(db::TableFile::load(restored.tbProject, dir.file("project.adb"), nullptr));
+    EXPECT_EQ(restored.tbProject.recordCount(), 1);
+}
+
 TEST(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
     test::TempFolder dir;
     test::ScriptedUi ui;

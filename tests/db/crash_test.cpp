@@ -1,4 +1,5 @@
 #include <csignal>
+#include <sys/resource.h>
 #include <map>
 #include <random>
 #include <set>
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTest>
 #include <QThread>
 
 #include "db/database.h"
@@ -197,4 +199,51 @@ TEST(Durability, TerminationClosesCleanlyWithEverythingStored) {
         closed |=
             db.tbSets.valueAt(pos, db.tbSets.fieldIndex(QStringLiteral("Name"))) == QStringLiteral("closed");
     EXPECT_TRUE(closed);
+}
+
+TEST(Durability, ASignalClosingThatCannotWriteSaysSoAndExitsWithOne) {
+    test::TempFolder dir;
+    {
+        // A base whose closing skips the reserve copy, so that the settings are the first write.
+        test::ScriptedUi ui;
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        ASSERT_TRUE(session.acquireInstanceLock());
+        session.start();
+        ASSERT_TRUE(db.tbSets.insert());
+        db.tbSets.setValue(QStringLiteral("Name"), QStringLiteral("cbRCopy.Checked"));
+        db.tbSets.setValue(QStringLiteral("ParamI"), 0);
+        db.tbSets.post();
+        ASSERT_TRUE(session.close(nullptr));
+    }
+    // The program's data folder is base/ beside its executable.
+    const QString program = dir.path() + QStringLiteral("zentaro");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZENTARO_EXECUTABLE), program));
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    app.setProcessEnvironment(env);
+    // A file that may not grow any more stands for a full disk; its signal would end the program instead.
+    app.setChildProcessModifier([] { ::signal(SIGXFSZ, SIG_IGN); });
+    app.start(program, {});
+    ASSERT_TRUE(app.waitForStarted());
+    const pid_t pid = pid_t(app.processId());
+    // Ready once it catches SIGTERM: from then on the signal closes it as the user would.
+    auto catchesTerm = [pid] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly)) return false;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("SigCgt:"))
+                return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(catchesTerm, 20000)) << app.readAllStandardError().toStdString();
+    const rlimit none{0, 0};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, &none, nullptr), 0);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(20000));
+    const QString err = QString::fromUtf8(app.readAllStandardError());
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("Не удалось сохранить изменения: "))) << err.toStdString();
 }
