@@ -517,10 +517,15 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
     m_ui.showError(error, QStringLiteral("Ошибка"));
     // The user may still leave, knowingly losing the unsaved changes; by default the window stays open.
-    if (m_ui.askYesNo(QStringLiteral("Данные не сохранены. Выйти без сохранения?"), QStringLiteral("Ошибка")))
+    if (m_ui.askYesNo(QStringLiteral("Данные не сохранены. Выйти без сохранения?"),
+                      QStringLiteral("Ошибка"))) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    // The window stays: later runs work again.
+    event->ignore();
+    m_abandon = false;
+    m_closeAfterRun = false;
 }
 
 } // namespace zentaro::app
