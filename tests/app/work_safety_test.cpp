@@ -269,23 +269,32 @@ TEST(ImportInWindow, ClosingDuringALongImportKeepsEveryAddedLinkWithItsOwnId) {
                 choice.fileName = file.fileName();
                 return std::optional(choice);
             };
-            QTimer::singleShot(150, w.form.get(), [&] {
-                // A second import and an added link are refused; one added by code gets an ID of its own.
-                w.form->runCommand(QStringLiteral("ImportLinks"));
-                w.nav("DBNavigator5", db::NavButton::Insert);
-                w.db.InsFlag = false;
-                const bool auto_ = w.db.isAuto;
-                w.db.isAuto = false;
-                test::addRecord(w.db.tbLink, {{"PageURL", QStringLiteral("http://by-hand.ru/")}});
-                w.db.isAuto = auto_;
+            // Steps by what the import has added, not by the clock.
+            int step = 0;
+            QTimer watch;
+            QObject::connect(&watch, &QTimer::timeout, [&] {
+                const int rows = w.db.tbLink.rowCapacity();
+                if (step == 0 && rows > 1000) {
+                    ++step;
+                    // A second import and an added link are refused; one added by code gets an ID of its
+                    // own.
+                    w.find<QLabel>("psbText")->clear();
+                    w.form->runCommand(QStringLiteral("ImportLinks"));
+                    EXPECT_TRUE(w.find<QLabel>("psbText")->text().startsWith(QStringLiteral("Идет")));
+                    w.nav("DBNavigator5", db::NavButton::Insert);
+                    const bool wasAuto = w.db.isAuto;
+                    w.db.isAuto = false;
+                    test::addRecord(w.db.tbLink, {{"PageURL", QStringLiteral("http://by-hand.ru/")}});
+                    w.db.isAuto = wasAuto;
+                } else if (step == 1 && rows > 5000) {
+                    ++step;
+                    if (bySignal)
+                        w.form->closeWithoutQuestions();
+                    else
+                        w.form->close();
+                }
             });
-            QTimer::singleShot(400, w.form.get(), [&] {
-                inMemory = w.db.tbLink.recordCount();
-                if (bySignal)
-                    w.form->closeWithoutQuestions();
-                else
-                    w.form->close();
-            });
+            watch.start(5);
             w.form->runCommand(QStringLiteral("ImportLinks"));
             ASSERT_TRUE(w.closed());
             w.db.tbLink.setFiltered(false);
