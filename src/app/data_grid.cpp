@@ -220,10 +220,36 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
-        table().deleteRecord();
+        if (!(refuseChange && refuseChange()) && !table().controlsDisabled()) table().deleteRecord();
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+bool DataGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    if (trigger != NoEditTriggers && state() != EditingState && index.isValid() &&
+        (index.flags() & Qt::ItemIsEditable) &&
+        (table().controlsDisabled() || (refuseChange && refuseChange())))
+        return false;
+    return QTableView::edit(index, trigger, event);
+}
+
+void DataGrid::commitOpenEditor() {
+    if (state() != EditingState) return;
+    // The cell editors are the view's own children of its viewport.
+    for (QWidget* editor : viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
+int DataGrid::firstEditableColumn() const {
+    for (int visual = 0; visual < horizontalHeader()->count(); ++visual) {
+        const int column = horizontalHeader()->logicalIndex(visual);
+        if (isColumnHidden(column)) continue;
+        if (m_model->flags(m_model->index(0, column)) & Qt::ItemIsEditable) return column;
+    }
+    return -1;
 }
 
 bool DataGrid::eventFilter(QObject* watched, QEvent* event) {

@@ -18,6 +18,7 @@ class DataGrid : public QTableView {
     Q_OBJECT
 public:
     DataGrid(db::TableModel* model, QWidget* parent = nullptr);
+    using QTableView::edit;
     db::TableModel* tableModel() const { return m_model; }
     db::Table& table() const;
     int hoveredSection() const { return m_hovered; }
@@ -26,12 +27,19 @@ public:
     std::function<bool(int row)> highlightFirstColumn;
     // A column whose editor offers the records of another table and writes the chosen key into a field.
     void setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField);
+    // True when no edit or delete may start now (a run is going); the grid then leaves the record alone.
+    std::function<bool()> refuseChange;
+    // Writes what the open cell editor holds into the record, as leaving the cell would.
+    void commitOpenEditor();
+    // The first column, in the order shown, whose cells the user can edit; -1 when none.
+    int firstEditableColumn() const;
 
 signals:
     void titleClicked(const QString& field);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -12,10 +12,9 @@ namespace zentaro::app {
 FieldBinding::FieldBinding(db::Table& table, const QString& field, QLineEdit* edit)
     : QObject(edit), m_table(table), m_field(table.fieldIndex(field)), m_edit(edit) {
     if (m_table.field(m_field).size > 0) edit->setMaxLength(m_table.field(m_field).size);
-    connect(edit, &QLineEdit::editingFinished, this, [this] {
-        if (m_edit->isModified()) commit(m_edit->text(), true);
-        m_edit->setModified(false);
-    });
+    // A record keeps its ID for life.
+    if (m_table.field(m_field).name == QLatin1String("ID")) edit->setReadOnly(true);
+    connect(edit, &QLineEdit::editingFinished, this, &FieldBinding::commitPending);
     connectTable();
 }
 
@@ -56,10 +55,17 @@ void FieldBinding::connectTable() {
     refresh();
 }
 
+void FieldBinding::commitPending() {
+    if (m_edit && m_edit->isModified()) commit(m_edit->text(), true);
+    if (m_edit) m_edit->setModified(false);
+    if (m_memo && m_table.modified()) m_table.post();
+}
+
 void FieldBinding::refresh() {
     if (m_updating) return;
     m_updating = true;
-    const QString text = m_table.currentPos() >= 0 ? m_table.displayText(m_field) : QString();
+    const QString text =
+        m_table.currentPos() >= 0 && !m_table.controlsBlank() ? m_table.displayText(m_field) : QString();
     if (m_edit && m_edit->text() != text) {
         m_edit->setText(text);
         m_edit->setModified(false);
@@ -72,6 +78,8 @@ void FieldBinding::refresh() {
 }
 
 void FieldBinding::commit(const QString& text, bool postNow) {
+    // With the view switched off the current record is the one a run or import works on, not the user's.
+    if (m_table.controlsDisabled()) return refresh();
     if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return;
     m_updating = true;
     const bool ok = m_table.setText(m_field, text);

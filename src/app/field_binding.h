@@ -22,6 +22,8 @@ public:
     FieldBinding(db::Table& table, const QString& field, QPlainTextEdit* memo, int maxChars);
 
     void refresh();
+    // Writes what was typed into the edit and not yet left (the window closes meanwhile).
+    void commitPending();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -25,7 +25,8 @@ LookupBox::LookupBox(db::Table& data, const QString& dataField, db::Table& list,
 
 void LookupBox::refresh() {
     if (m_filling) return;
-    const QVariant key = m_data.currentPos() >= 0 ? m_data.value(m_dataField) : QVariant();
+    const QVariant key =
+        m_data.currentPos() >= 0 && !m_data.controlsBlank() ? m_data.value(m_dataField) : QVariant();
     if (key == m_shownKey && count() > 0) return;
     m_shownKey = key;
     m_filling = true;
@@ -77,7 +78,12 @@ void LookupBox::hidePopup() {
 }
 
 void LookupBox::choose(int index) {
-    if (m_filling || index < 0 || m_data.currentPos() < 0) return;
+    // A switched-off view belongs to a run walking the table: its record in hand is not the user's.
+    if (m_filling || index < 0 || m_data.currentPos() < 0 || m_data.controlsDisabled()) {
+        m_shownKey = QVariant();
+        refresh();
+        return;
+    }
     const QVariant key = itemData(index);
     if (key == m_data.value(m_dataField)) return;
     if (m_data.setValue(m_dataField, key)) m_data.post();

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QPointer>
 #include <QSessionManager>
+#include <QTimer>
 
 #include "app/main_form.h"
 #include "app/widget_ui.h"
@@ -21,6 +22,9 @@
 namespace {
 
 QPointer<zentaro::app::TMainForm> g_form;
+
+// How long a closing by signal may take before the program stores what it can and exits.
+constexpr int kClosingDeadlineMs = 10000;
 
 // The display connection broke: the toolkit ends the process through exit(). Store what is still in hand
 // and leave as a normal closing would.
@@ -107,8 +111,15 @@ int main(int argc, char* argv[]) {
 
     // A signal or the end of the desktop session closes the program as the user would, without questions.
     zentaro::TerminationWatcher watcher;
-    QObject::connect(&watcher, &zentaro::TerminationWatcher::terminationRequested, &form,
-                     &zentaro::app::TMainForm::closeWithoutQuestions);
+    QObject::connect(&watcher, &zentaro::TerminationWatcher::terminationRequested, &form, [&form] {
+        form.closeWithoutQuestions();
+        // A closing that hangs (a stuck request, a dialog that would not go) stores what it can and ends.
+        QTimer::singleShot(kClosingDeadlineMs, &form, [&form] {
+            const bool stored = form.closedForGood() || form.storeAndLeave();
+            std::fflush(stdout);
+            ::_exit(stored ? 0 : 1);
+        });
+    });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                      [&form](QSessionManager&) { form.closeWithoutQuestions(); });
     // A closing without questions ends even when it could not write: nobody is there to answer, so it is said

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -21,6 +22,8 @@
 
 #include "app/accounts_pane.h"
 #include "app/categories_pane.h"
+#include "app/data_grid.h"
+#include "app/field_binding.h"
 #include "app/hints.h"
 #include "app/icons.h"
 #include "app/links_pane.h"
@@ -28,6 +31,7 @@
 #include "app/report_pane.h"
 #include "app/settings_pane.h"
 #include "app/sites_pane.h"
+#include "app/widget_ui.h"
 #include "db/base_files.h"
 #include "db/site_view.h"
 #include "util/shell.h"
@@ -110,12 +114,17 @@ QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
 TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, const QString& programDir,
                      QWidget* parent)
     : QMainWindow(parent), m_db(db), m_session(session), m_ui(ui), m_programDir(programDir),
-      m_rules(std::make_unique<db::RecordRules>(db, ui)) {
+      m_stderrUi(std::make_unique<StderrUi>()), m_rules(std::make_unique<db::RecordRules>(db, ui)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(kMainCaption);
     m_appHint = new AppHint(this);
     m_fetcher = new web::PageFetcher(this);
+    m_fetcher->cancel = &m_abandon;
     buildFrame();
+    connect(&m_db, &db::Database::refusedDuringRun, this, [this] {
+        m_psbText->setText(QStringLiteral("Идет проверка или импорт: дождитесь окончания или нажмите "
+                                          "\"Остановить\"."));
+    });
     m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText);
     resize(1180, 680);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -289,7 +298,8 @@ void TMainForm::FormCreate() {
     pcCatChange();
     // Every change is written as it happens; a write that fails is said once, the closing says it again.
     connect(&m_db.store, &db::Store::writeFailed, this, [this](const QString& err) {
-        m_ui.showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
+        (m_quietClose ? *m_stderrUi : m_ui)
+            .showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
     });
     m_session.start();
     web::applyFetchSettings(*m_fetcher, m_db.tbSets);
@@ -321,6 +331,7 @@ void TMainForm::pcTrustChange() {
 }
 
 void TMainForm::LinkHere() {
+    if (m_db.refuseDuringRun()) return;
     switch (db::canLinkHere(m_db)) {
     case db::LinkHereResult::NoSite:
         return;
@@ -343,6 +354,9 @@ void TMainForm::LinkHere() {
 }
 
 void TMainForm::runCommand(const QString& operation) {
+    // One run at a time: a second one, or a check of the record a run holds, waits for it.
+    if (m_db.refuseDuringRun()) return;
+    const auto closeLater = qScopeGuard([this] { closeAfterRun(); });
     // Batch runs keep the window working between records and leave the cursor alone.
     // Their counts stand in the status bar beside the closing message.
     web::RunTally tally;
@@ -403,6 +417,7 @@ void TMainForm::importList(int GlobalCallMode) {
     }
     const int added = GlobalCallMode == 0 ? exchange::ImportLinks(m_db, *lines, *choice, *m_runPanel)
                                           : exchange::ImportSite(m_db, *lines);
+    if (m_closeAfterRun) return; // the window is closing: no box any more
     Msg(m_ui, QStringLiteral("Добавлено новых элементов: ") + QString::number(added));
 }
 
@@ -432,9 +447,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::closeWithoutQuestions() {
     if (m_closedForGood) return;
     m_quietClose = true;
+    m_settings->setClosingUi(m_stderrUi.get());
     // A question or message in hand is dismissed (a question so answered is a No): the operation that asked
     // ends without its change.
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (m_db.runGoing) return stopRunForClosing();
     if (m_db.store.inChange()) {
         QTimer::singleShot(20, this, &TMainForm::closeWithoutQuestions);
         return;
@@ -442,9 +459,54 @@ void TMainForm::closeWithoutQuestions() {
     close();
 }
 
+bool TMainForm::storeAndLeave() {
+    m_quietClose = true;
+    m_settings->setClosingUi(m_stderrUi.get());
+    m_db.isStop = true;
+    m_abandon = true;
+    commitTypedText();
+    QString error;
+    const bool ok = m_session.close(&error);
+    if (!ok) m_stderrUi->showError(error, QStringLiteral("Ошибка"));
+    m_closedForGood = true;
+    return ok;
+}
+
+void TMainForm::commitTypedText() {
+    if (auto* edit = qobject_cast<QLineEdit*>(focusWidget()))
+        if (auto* binding = edit->findChild<FieldBinding*>(QString(), Qt::FindDirectChildrenOnly))
+            binding->commitPending();
+    for (DataGrid* grid : findChildren<DataGrid*>())
+        grid->commitOpenEditor();
+}
+
+void TMainForm::stopRunForClosing() {
+    m_db.isStop = true;
+    m_abandon = true;
+    m_closeAfterRun = true;
+}
+
+void TMainForm::closeAfterRun() {
+    if (!m_closeAfterRun || m_closedForGood) return;
+    QTimer::singleShot(0, this, [this] {
+        if (m_quietClose)
+            closeWithoutQuestions();
+        else
+            close();
+    });
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
     if (m_closedForGood) {
         event->accept();
+        return;
+    }
+    // What the user sees typed is what is stored.
+    commitTypedText();
+    if (m_db.runGoing) {
+        // The run returns after the record in hand; the window closes then, with its results stored.
+        stopRunForClosing();
+        event->ignore();
         return;
     }
     QString error;
@@ -456,10 +518,15 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
     m_ui.showError(error, QStringLiteral("Ошибка"));
     // The user may still leave, knowingly losing the unsaved changes; by default the window stays open.
-    if (m_ui.askYesNo(QStringLiteral("Данные не сохранены. Выйти без сохранения?"), QStringLiteral("Ошибка")))
+    if (m_ui.askYesNo(QStringLiteral("Данные не сохранены. Выйти без сохранения?"),
+                      QStringLiteral("Ошибка"))) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    // The window stays: later runs work again.
+    event->ignore();
+    m_abandon = false;
+    m_closeAfterRun = false;
 }
 
 } // namespace zentaro::app

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ class QTextBrowser;
 namespace zentaro::app {
 
 class AccountsPane;
+class StderrUi;
 class AppHint;
 class CategoriesPane;
 class LinksPane;
@@ -77,6 +79,11 @@ public:
     // once; `closed` is emitted when done.
     void closeWithoutQuestions();
     bool closedForGood() const { return m_closedForGood; }
+    // The last resort of a closing that does not end: stores what it can without asking; false when a
+    // write failed (said on stderr).
+    bool storeAndLeave();
+    // Writes what the user typed and has not left yet: the focused edit and any open grid cell editor.
+    void commitTypedText();
 
     // The import dialog; tests answer it. Empty: the real dialog.
     std::function<std::optional<exchange::ImportChoice>(int GlobalCallMode)> runDlgImport;
@@ -97,6 +104,9 @@ private:
     void importList(int GlobalCallMode);
     QString captchaImagePath() const;
     void AppHintChanged(const QString& text);
+    // A close during a run or import: stop it and close when it has returned.
+    void stopRunForClosing();
+    void closeAfterRun();
 
     db::Database& m_db;
     db::Session& m_session;
@@ -104,6 +114,11 @@ private:
     QString m_programDir;
     bool m_closedForGood = false;
     bool m_quietClose = false;
+    // A close came while a run or import was going: it was stopped, the window closes once it returned.
+    bool m_closeAfterRun = false;
+    // Raised at closing: the requests of a run in flight are abandoned and their results dropped.
+    std::atomic<bool> m_abandon{false};
+    std::unique_ptr<StderrUi> m_stderrUi;
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;

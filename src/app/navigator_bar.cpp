@@ -1,5 +1,7 @@
 #include "app/navigator_bar.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QStyle>
 #include <QToolButton>
@@ -62,15 +64,19 @@ NavigatorBar::NavigatorBar(const QString& name, db::Table& table, const Buttons&
     if (orientation == Qt::Horizontal) setFixedWidth(224);
 }
 
-void NavigatorBar::focusGrid() {
-    // Typing goes into the new or edited record: the keyboard moves to this navigator's grid, on its row.
+void NavigatorBar::focusGrid(bool firstEditable) {
+    // Typing goes into the new or edited record: the keyboard moves to this navigator's grid, on its row,
+    // into a cell that takes typing.
     for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
         for (DataGrid* grid : w->findChildren<DataGrid*>()) {
             if (&grid->table() != &m_table || !grid->isVisibleTo(window())) continue;
             grid->setFocus(Qt::OtherFocusReason);
             const int row = m_table.currentPos();
             if (row >= 0) {
-                const int column = grid->currentIndex().isValid() ? grid->currentIndex().column() : 0;
+                int column = grid->currentIndex().isValid() ? grid->currentIndex().column() : 0;
+                const QModelIndex cell = grid->model()->index(row, column);
+                if (firstEditable || !(cell.flags() & Qt::ItemIsEditable))
+                    column = std::max(grid->firstEditableColumn(), 0);
                 grid->setCurrentIndex(grid->model()->index(row, column));
             }
             return;
@@ -99,14 +105,14 @@ void NavigatorBar::trigger(db::NavButton b) {
         break;
     case db::NavButton::Insert:
         m_table.insert();
-        focusGrid();
+        focusGrid(true);
         break;
     case db::NavButton::Delete:
         m_table.deleteRecord();
         break;
     case db::NavButton::Edit:
         m_table.edit();
-        focusGrid();
+        focusGrid(false);
         break;
     case db::NavButton::Post:
         m_table.post();

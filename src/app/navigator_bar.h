@@ -29,7 +29,7 @@ public:
     void trigger(db::NavButton b);
 
 private:
-    void focusGrid();
+    void focusGrid(bool firstEditable);
     db::Table& m_table;
     QList<QToolButton*> m_buttons;
 };

@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "app/data_grid.h"
+#include "db/database.h"
 #include "app/hints.h"
 #include "app/icons.h"
 #include "app/navigator_bar.h"
@@ -81,13 +82,16 @@ NavigatorBar* navigator(const PaneContext& ctx, QFrame* strip, const QString& na
     return nav;
 }
 
-DataGrid* grid(const PaneContext&, QWidget* parent, const QString& name, db::Table& table,
+DataGrid* grid(const PaneContext& ctx, QWidget* parent, const QString& name, db::Table& table,
                QList<db::GridColumn> columns) {
     auto* model = new db::TableModel(table, std::move(columns));
     auto* g = new DataGrid(model, parent);
     model->setParent(g);
     g->setObjectName(name);
+    g->refuseChange = [&db = ctx.db] { return db.refuseDuringRun(); };
     QObject::connect(g, &DataGrid::titleClicked, g, [g, name](const QString& field) {
+        // The order of a table that a run walks stays as the run found it.
+        if (g->table().controlsDisabled()) return;
         const bool wait = db::titleClickShowsWaitCursor(name, field);
         if (wait) QApplication::setOverrideCursor(Qt::WaitCursor);
         db::gridTitleClick(name, g->table(), field);

@@ -219,6 +219,7 @@ void SettingsPane::bExportAllTablesClick() {
 }
 
 void SettingsPane::bImportAllTablesClick() {
+    if (m_ctx.db.refuseDuringRun()) return;
     QString error;
     if (db::AllTbImport(m_ctx.db, exportFolder(), &error)) {
         emit restored();
@@ -232,7 +233,7 @@ void SettingsPane::bImportAllTablesClick() {
 
 void SettingsPane::exportAtClosing() {
     QString error;
-    if (m_cbAllExport->isChecked()) db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error);
+    if (m_cbAllExport->isChecked()) db::AllTbExport(m_ctx.db, exportFolder(), closingUi(), &error);
 }
 
 void SettingsPane::SpeedButton44Click() {
@@ -245,10 +246,11 @@ void SettingsPane::spRCopyDirOpenClick() {
 }
 
 void SettingsPane::runAtClosing() {
-    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, m_ctx.ui, day());
+    db::RunRCopy(m_ctx.db, m_copy, m_baseDir, closingUi(), day());
 }
 
 void SettingsPane::bRestoreClick() {
+    if (m_ctx.db.refuseDuringRun()) return;
     QString folder;
     if (!m_ctx.ui.chooseFolder(db::copyRoot(m_baseDir), folder) || folder.isEmpty()) return;
     folder = QDir(folder).absolutePath();

@@ -42,6 +42,8 @@ public:
     void bRestoreClick();
     // The copy at closing: made when due or asked for, silently unless it fails.
     void runAtClosing();
+    // The closing steps above ask and report through this instead (a closing by signal); none: the window's.
+    void setClosingUi(UserInterface* ui) { m_closingUi = ui; }
 
     // The day the program takes as today; the calendar's when not set (tests set it).
     QDate today;
@@ -65,7 +67,10 @@ private:
     CheckTimer& checkTimer();
     int autoCheckHour() const;
 
+    UserInterface& closingUi() const { return m_closingUi ? *m_closingUi : m_ctx.ui; }
+
     PaneContext m_ctx;
+    UserInterface* m_closingUi = nullptr;
     QString m_baseDir;
     db::ReserveCopyState m_copy;
     QGroupBox* m_groupBox7 = nullptr;

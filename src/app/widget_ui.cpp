@@ -1,5 +1,7 @@
 #include "app/widget_ui.h"
 
+#include <cstdio>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -101,6 +103,28 @@ bool WidgetUi::chooseFolder(const QString& startDir, QString& folder) {
     if (chosen.isEmpty()) return false;
     folder = chosen;
     return true;
+}
+
+namespace {
+
+void toStderr(const QString& caption, const QString& text) {
+    std::fprintf(stderr, "zentaro: %s: %s\n", caption.toLocal8Bit().constData(),
+                 text.toLocal8Bit().constData());
+}
+
+} // namespace
+
+void StderrUi::showMessage(const QString& text, const QString& caption) {
+    toStderr(caption, text);
+}
+
+void StderrUi::showError(const QString& text, const QString& caption) {
+    toStderr(caption, text);
+}
+
+bool StderrUi::askYesNo(const QString& text, const QString& caption) {
+    toStderr(caption, text + QStringLiteral(" — Нет"));
+    return false;
 }
 
 } // namespace zentaro::app

@@ -15,6 +15,12 @@ Database::Database(QObject* parent) : QObject(parent) {
     defineSetsTable(tbSets);
 }
 
+bool Database::refuseDuringRun() {
+    if (!runGoing) return false;
+    emit refusedDuringRun();
+    return true;
+}
+
 QString tableFileName(const Table& t) {
     static const QHash<QString, QString> names = {
         {QStringLiteral("tbProject"), QStringLiteral("project.adb")},

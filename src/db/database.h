@@ -46,11 +46,19 @@ public:
     QString baseLoadFailure;
     // The user asked for a reserve copy at closing.
     bool StartRCopyNow = false;
+    // A batch run or a link import walks a table between turns of the event loop: commands that change
+    // tables, and another run, wait for it to end.
+    bool runGoing = false;
+    // True (and the window is told, to say so) when a run is going and the command must not start.
+    bool refuseDuringRun();
 
     // The seven data tables in load and save order.
     std::array<Table*, 7> dataTables() {
         return {&tbProject, &tbCat, &tbCat2, &tbSite, &tbLink, &tbAncor, &tbAccount};
     }
+
+signals:
+    void refusedDuringRun();
 };
 
 // File name of each table in the base folder.

@@ -225,6 +225,8 @@ bool RecordRules::DBNavigator1BeforeAction(const QString& navigator, NavButton b
     static const QStringList asking = {QStringLiteral("DBNavigator4"), QStringLiteral("DBNavigator5"),
                                        QStringLiteral("DBNavigator8"), QStringLiteral("DBNavigator9"),
                                        QStringLiteral("DBNavigator10")};
+    // While a run walks the tables no navigator moves or changes a record under it.
+    if (m_db.refuseDuringRun()) return false;
     if (button != NavButton::Delete || !asking.contains(navigator)) return true;
     return m_ui.askYesNo(QStringLiteral("Удалить запись?"), kDeleteCaption);
 }

@@ -61,7 +61,8 @@ public:
     void SetLinkFilter();
     void SetCatFilter();
 
-    // The before-action rule of the navigator bars: false cancels the action.
+    // The before-action rule of the navigator bars: false cancels the action (every action while a run
+    // goes).
     bool DBNavigator1BeforeAction(const QString& navigator, NavButton button);
 
 signals:

@@ -85,6 +85,9 @@ bool Store::open(const QString& mainPath, QString* error) {
 }
 
 void Store::close() {
+    // A change that waited for the event loop is written now: the loop may never turn again. One still
+    // under way is not complete, and stays unwritten.
+    if (m_db && m_depth == 0) flush();
     m_timer.stop();
     for (auto& e : m_entries)
         if (e->table->observer() == this) e->table->setObserver(nullptr);

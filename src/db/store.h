@@ -49,7 +49,7 @@ public:
     // connection that holds no file of its own (for a folder where the settings file cannot be made).
     bool open(const QString& mainPath, QString* error);
     bool isOpen() const { return m_db != nullptr; }
-    // Ends writing: pending changes that were not flushed are dropped.
+    // Ends writing: pending changes are written first, unless an operation is still under way.
     void close();
 
     // Loads the table from the main file and writes its later changes there.

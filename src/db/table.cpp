@@ -1015,4 +1015,19 @@ void Table::enableControls() {
     if (--m_disabled == 0) notifyReset();
 }
 
+void Table::blankControls() {
+    ++m_disabled;
+    // Told directly: the switched-off view says nothing else until it is back.
+    if (m_blank++ == 0) {
+        emit viewReset();
+        emit currentChanged(-1);
+    }
+}
+
+void Table::unblankControls() {
+    if (m_blank == 0) return;
+    --m_blank;
+    enableControls();
+}
+
 } // namespace zentaro::db

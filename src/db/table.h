@@ -157,6 +157,11 @@ public:
     void disableControls();
     void enableControls();
     bool controlsDisabled() const { return m_disabled > 0; }
+    // The view switched off for a long operation that walks the table: grids and bound controls show
+    // nothing until it is switched on again, so that they take no clicks or typing meanwhile.
+    void blankControls();
+    void unblankControls();
+    bool controlsBlank() const { return m_blank > 0; }
 
     QString lastError() const { return m_lastError; }
 
@@ -274,6 +279,7 @@ private:
     mutable std::unordered_map<int, EqIndex> m_eqIndexes;
 
     int m_disabled = 0;
+    int m_blank = 0;
     QString m_lastError;
     TableObserver* m_observer = nullptr;
 };

@@ -56,7 +56,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
 }
 
 bool TableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!index.isValid() || role != Qt::EditRole) return false;
+    if (!index.isValid() || role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable)) return false;
     const QString text = value.toString();
     if (text == m_table.displayTextAt(index.row(), m_fields[index.column()])) return true;
     if (!makeCurrent(index.row())) return false;
@@ -69,7 +69,8 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     const int field = m_fields[index.column()];
-    if (field >= 0 &&
+    // A record keeps its ID for life: other tables refer to it by that number.
+    if (field >= 0 && m_table.field(field).name != QLatin1String("ID") &&
         (m_table.field(field).kind == FieldKind::Stored || m_columns[index.column()].lookupEditor))
         f |= Qt::ItemIsEditable;
     return f;
@@ -118,8 +119,9 @@ bool TableModel::makeCurrent(int row) {
 
 void TableModel::onReset() {
     beginResetModel();
-    m_rows = m_table.recordCount();
-    m_current = m_table.currentPos();
+    const bool blank = m_table.controlsBlank();
+    m_rows = blank ? 0 : m_table.recordCount();
+    m_current = blank ? -1 : m_table.currentPos();
     endResetModel();
 }
 
@@ -154,6 +156,7 @@ void TableModel::onChanged(int pos) {
 }
 
 void TableModel::onCurrent(int pos) {
+    if (m_table.controlsBlank()) pos = -1;
     const int old = m_current;
     m_current = pos;
     if (old >= 0 && old < m_rows) emit headerDataChanged(Qt::Vertical, old, old);

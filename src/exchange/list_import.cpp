@@ -73,12 +73,17 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
         listed.insert(links.valueAt(pos, links.fieldIndex(QStringLiteral("PageURL"))).toString().toLower());
     const db::Change change(db.store);
     db.isAuto = true;
-    links.disableControls();
+    db.runGoing = true;
+    links.blankControls();
     panel.showRun(true);
     db.isStop = false;
     int added = 0;
+    // Records are only ever appended: a table that grew by more than this import's own records had one
+    // added in the event turns, whose ID the count must then pass.
+    int knownRows = links.rowCapacity();
     const int n = int(lines.size());
     for (int i = 0; i < n; ++i) {
+        if (links.rowCapacity() != knownRows) nextId = std::max(nextId, highestId(links));
         panel.setProgress(web::progressPercent(i, n));
         const QString line = lines[i].toLower();
         QString url, date, price;
@@ -111,11 +116,13 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
                 ++added;
             }
         }
+        knownRows = links.rowCapacity();
         panel.processEvents();
         if (db.isStop) break;
     }
     db.isAuto = false;
-    links.enableControls();
+    db.runGoing = false;
+    links.unblankControls();
     links.last();
     panel.showRun(false);
     db.isStop = false;

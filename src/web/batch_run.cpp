@@ -142,6 +142,7 @@ public:
         const std::shared_ptr<Slot> slot = it->second;
         topUp();
         while (!slot->ready) {
+            if (abandoned()) return {};
             panel.waitForEvents();
             topUp();
         }
@@ -154,7 +155,7 @@ public:
     // needs is read once; a record whose host is busy waits for a later turn.
     void topUp() {
         const int from = m_table.currentPos();
-        if (from < 0) return;
+        if (from < 0 || abandoned()) return;
         for (int pos = from + 1; pos <= from + m_window && m_inFlight < m_settings.maxInFlight; ++pos) {
             const int row = m_table.rowAt(pos);
             if (row < 0) break;
@@ -172,6 +173,8 @@ public:
     }
 
 private:
+    bool abandoned() const { return m_settings.cancel && m_settings.cancel->load(); }
+
     struct Slot {
         QString key;
         QString host;
@@ -267,11 +270,31 @@ private:
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& m) {
     db::Table& t = *m.table;
     for (db::Table* s : m.switchedOff)
-        s->disableControls();
+        s->blankControls();
     db.isAuto = true;
+    db.runGoing = true;
     const bool wasFiltered = t.filtered();
     if (m.allRecords) t.setFiltered(false);
     const int n = t.recordCount();
+    // The records to visit, taken once by engine row and ID: what the user does between records (or a
+    // record deleted meanwhile) cannot move the run onto another record or make it skip one.
+    const int idField = t.fieldIndex(QStringLiteral("ID"));
+    std::vector<std::pair<int, QVariant>> records;
+    records.reserve(size_t(n));
+    for (int pos = 0; pos < n; ++pos)
+        records.emplace_back(t.rowAt(pos), t.rowValue(t.rowAt(pos), idField));
+    // Makes the record current again; false when it is gone, has another ID or the view no longer shows it.
+    auto reach = [&t, idField](const std::pair<int, QVariant>& r) {
+        const auto& [row, id] = r;
+        if (row < 0 || row >= t.rowCapacity() || !t.rowAlive(row) || t.rowValue(row, idField) != id)
+            return false;
+        const int pos = t.positionOfRow(row);
+        if (pos < 0) return false;
+        if (t.currentPos() != pos) t.moveTo(pos);
+        return t.currentRow() == row;
+    };
+    // Closing the window abandons the run: requests in flight end, their results are not applied.
+    auto abandoned = [&m] { return m.fetcher && m.fetcher->cancel && m.fetcher->cancel->load(); };
     panel.showRun(true);
     db.isStop = false;
     bool failed = false;
@@ -279,39 +302,42 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
         std::unique_ptr<Prefetcher> ahead;
         if (m.fetcher && m.fetcher->maxInFlight > 1) ahead = std::make_unique<Prefetcher>(m, *m.fetcher);
         try {
-            t.first();
             int i = 0;
-            while (!t.eof()) {
+            for (const auto& record : records) {
                 panel.setProgress(progressPercent(++i, n));
-                const int row = t.currentRow();
-                if (m.skip && m.skip(row)) {
-                    if (!m.skipTurnsEventLoop) {
-                        t.next();
-                        continue;
-                    }
+                const int row = record.first;
+                if (!reach(record)) {
+                    // Gone or hidden since the run began: nothing to check.
+                } else if (m.skip && m.skip(row)) {
+                    if (!m.skipTurnsEventLoop) continue;
                 } else {
+                    const NetStep step = m.prepare(row);
                     const std::function<void()> apply =
-                        ahead ? ahead->applyFor(row, panel) : m.prepare(row).run(*m.fetcher);
-                    apply();
+                        ahead ? ahead->applyFor(row, panel) : step.run(*m.fetcher);
+                    if (abandoned()) break;
+                    // The wait handled events: the result goes only to the record it was fetched for, with
+                    // the inputs it was fetched for.
+                    if (apply && reach(record) && m.prepare(row).key == step.key) apply();
                 }
                 panel.processEvents();
-                if (db.isStop) break;
-                t.next();
+                if (db.isStop || abandoned()) break;
             }
         } catch (const std::exception&) {
             failed = true;
         }
     }
+    const bool quiet = abandoned();
     if (m.tally) panel.showSummary(m.tally->text());
-    if (!failed) Msg(ui, db.isStop ? m.stopped : m.finished);
+    if (!failed && !quiet) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);
     db.isAuto = false;
+    db.runGoing = false;
     if (m.allRecords) t.setFiltered(wasFiltered);
     for (db::Table* s : m.switchedOff)
-        s->enableControls();
+        s->unblankControls();
     db.isStop = false;
     t.last();
-    if (failed) Msg(ui, m.failed);
+    if (failed && !quiet) Msg(ui, m.failed);
 }
 
 namespace {

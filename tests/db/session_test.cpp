@@ -107,6 +107,22 @@ TEST(Session, AllTablesLoadAndAPostIsInItsFileWithoutClosing) {
     EXPECT_FALSE(r.db.store.hasPending());
 }
 
+TEST(Session, ClosingTheStoreWritesWhatWasWaitingForTheEventLoop) {
+    TempFolder dir;
+    fillAll(dir.base());
+    {
+        ProgramRun r(dir.base());
+        ASSERT_TRUE(r.session.acquireInstanceLock());
+        r.session.start();
+        addProject(r.db, 2, QStringLiteral("Последний"));
+        ASSERT_TRUE(r.db.store.hasPending()); // scheduled, not written yet
+        r.db.store.close();
+    }
+    Database other;
+    ASSERT_TRUE(TableFile::load(other.tbProject, dir.file("project.adb"), nullptr));
+    EXPECT_EQ(other.tbProject.recordCount(), 2);
+}
+
 TEST(Session, AMissingSettingsFileIsReportedOnceWhenTheFolderExists) {
     TempFolder dir;
     fillAll(dir.base());
