@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QTableView>
 
 namespace zentaro::db {
@@ -27,19 +29,27 @@ public:
     // A column whose editor offers the records of another table and writes the chosen key into a field.
     void setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField);
 
+    // A typed text the table refused: the editor stays open on its cell, and the reason is told.
+    void refuseEdit(QWidget* editor, const QModelIndex& index, const QString& text);
+
 signals:
     void titleClicked(const QString& field);
+    // Why a typed value was not stored.
+    void inputRefused(const QString& reason);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     void followTable(int row);
     db::TableModel* m_model;
     int m_hovered = -1;
     bool m_syncing = false;
+    QPointer<QWidget> m_refusedEditor;
+    QPersistentModelIndex m_refusedIndex;
 };
 
 } // namespace zentaro::app

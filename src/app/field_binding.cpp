@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include "db/table.h"
+#include "db/value.h"
 
 namespace zentaro::app {
 
@@ -13,8 +14,8 @@ FieldBinding::FieldBinding(db::Table& table, const QString& field, QLineEdit* ed
     : QObject(edit), m_table(table), m_field(table.fieldIndex(field)), m_edit(edit) {
     if (m_table.field(m_field).size > 0) edit->setMaxLength(m_table.field(m_field).size);
     connect(edit, &QLineEdit::editingFinished, this, [this] {
-        if (m_edit->isModified()) commit(m_edit->text(), true);
-        m_edit->setModified(false);
+        // A refused text stays in the edit, still marked as changed, and the reason is told.
+        if (m_edit->isModified() && commit(m_edit->text(), true)) m_edit->setModified(false);
     });
     connectTable();
 }
@@ -71,13 +72,18 @@ void FieldBinding::refresh() {
     m_updating = false;
 }
 
-void FieldBinding::commit(const QString& text, bool postNow) {
-    if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return;
+bool FieldBinding::commit(const QString& text, bool postNow) {
+    if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return true;
     m_updating = true;
     const bool ok = m_table.setText(m_field, text);
     if (ok && postNow) m_table.post();
     m_updating = false;
+    if (!ok) {
+        emit refused(db::refusedValueText(m_table.field(m_field).type, text));
+        return false;
+    }
     if (postNow) refresh();
+    return true;
 }
 
 } // namespace zentaro::app

@@ -23,12 +23,16 @@ public:
 
     void refresh();
 
+signals:
+    // Why a typed value was not stored.
+    void refused(const QString& reason);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectTable();
-    void commit(const QString& text, bool postNow);
+    bool commit(const QString& text, bool postNow);
 
     db::Table& m_table;
     int m_field;

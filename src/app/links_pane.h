@@ -10,6 +10,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
+class QToolButton;
 class QTreeWidget;
 
 namespace zentaro::app {
@@ -50,6 +51,7 @@ private:
     void buildInfo(QWidget* page);
     void buildMenu();
     void showMode();
+    void showCheckFilter();
     QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
                       const QString& operation, const char* icon = nullptr);
 
@@ -63,6 +65,9 @@ private:
     QAction* m_fl[3] = {};
     QAction* m_fc[4] = {};
     QLabel* m_lostSince = nullptr;
+    QLabel* m_checkFilterText = nullptr;
+    QToolButton* m_checkFilterClear = nullptr;
+    QToolButton* m_menuButton = nullptr;
     QTreeWidget* m_history = nullptr;
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;

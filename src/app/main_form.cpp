@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -21,6 +20,8 @@
 
 #include "app/accounts_pane.h"
 #include "app/categories_pane.h"
+#include "app/data_grid.h"
+#include "app/field_binding.h"
 #include "app/hints.h"
 #include "app/icons.h"
 #include "app/links_pane.h"
@@ -28,6 +29,8 @@
 #include "app/report_pane.h"
 #include "app/settings_pane.h"
 #include "app/sites_pane.h"
+#include "app/split_panel.h"
+#include "app/window_place.h"
 #include "db/base_files.h"
 #include "db/site_view.h"
 #include "util/shell.h"
@@ -77,17 +80,24 @@ void fill(QWidget* parent, QWidget* child) {
     layout->addWidget(child);
 }
 
-// The work panel as batch runs see it: the progress bar 0 to 100 and the stop button.
+// The work panel as batch runs see it: the progress bar 0 to 100, the stop button, and the run's own
+// progress in the status line (hints wait until the run is over).
 class WorkPanel final : public web::RunPanel {
 public:
-    WorkPanel(QProgressBar* pb, QPushButton* stop, QLabel* text) : m_pb(pb), m_stop(stop), m_text(text) {}
+    WorkPanel(QProgressBar* pb, QPushButton* stop, QLabel* text, bool& running)
+        : m_pb(pb), m_stop(stop), m_text(text), m_running(running) {}
     void showRun(bool on) override {
+        m_running = on;
         m_pb->setRange(0, 100);
         m_pb->setValue(0);
         m_pb->setVisible(on);
         m_stop->setVisible(on);
+        if (on) setProgress(0);
     }
-    void setProgress(int percent) override { m_pb->setValue(percent); }
+    void setProgress(int percent) override {
+        m_pb->setValue(percent);
+        m_text->setText(QStringLiteral("Выполнено: %1 %").arg(percent));
+    }
     void processEvents() override { QApplication::processEvents(); }
     void showSummary(const QString& text) override { m_text->setText(text); }
 
@@ -95,6 +105,7 @@ private:
     QProgressBar* m_pb;
     QPushButton* m_stop;
     QLabel* m_text;
+    bool& m_running;
 };
 
 QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
@@ -116,10 +127,13 @@ TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, 
     m_appHint = new AppHint(this);
     m_fetcher = new web::PageFetcher(this);
     buildFrame();
-    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText);
+    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText, m_running);
+    // A typed value that was not stored says why in the status line.
+    for (DataGrid* grid : findChildren<DataGrid*>())
+        connect(grid, &DataGrid::inputRefused, m_psbText, &QLabel::setText);
+    for (FieldBinding* binding : findChildren<FieldBinding*>())
+        connect(binding, &FieldBinding::refused, m_psbText, &QLabel::setText);
     resize(1180, 680);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 TMainForm::~TMainForm() {
@@ -242,6 +256,7 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     pProject->setObjectName(QStringLiteral("pProject"));
     pProject->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pProject->setMinimumWidth(30);
+    new SplitPanel(pProject, 330, 120, 200);
     auto* layout = new QVBoxLayout(pProject);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
@@ -261,6 +276,7 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     pCat->setObjectName(QStringLiteral("pCat"));
     pCat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pCat->setMinimumHeight(30);
+    new SplitPanel(pCat, std::nullopt, 60, 60);
     auto* cl = new QVBoxLayout(pCat);
     cl->setContentsMargins(1, 1, 1, 1);
     cl->setSpacing(0);
@@ -292,6 +308,8 @@ void TMainForm::FormCreate() {
         m_ui.showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
     });
     m_session.start();
+    // Placed once the remembered size is known, so that the whole window is on its screen.
+    placeOnScreen(this);
     web::applyFetchSettings(*m_fetcher, m_db.tbSets);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
@@ -420,6 +438,7 @@ void TMainForm::pcCatChange() {
 }
 
 void TMainForm::AppHintChanged(const QString& text) {
+    if (m_running) return;
     m_psbText->setText(text);
 }
 

@@ -104,6 +104,7 @@ private:
     QString m_programDir;
     bool m_closedForGood = false;
     bool m_quietClose = false;
+    bool m_running = false;
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;
