@@ -175,11 +175,8 @@ DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent),
     verticalHeader()->setMinimumWidth(14);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     const auto& cols = model->columns();
-    // Record numbers of up to seven digits show whole in the "#" columns.
-    const int sevenDigits = fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
     for (int c = 0; c < cols.size(); ++c) {
-        setColumnWidth(c, cols[c].title == QLatin1String("#") ? std::max(cols[c].width, sevenDigits)
-                                                              : cols[c].width);
+        setColumnWidth(c, std::max(cols[c].width, leastWidth(c)));
         setColumnHidden(c, !cols[c].visible);
     }
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
@@ -193,6 +190,12 @@ DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent),
 
 db::Table& DataGrid::table() const {
     return m_model->table();
+}
+
+int DataGrid::leastWidth(int column) const {
+    const auto& cols = m_model->columns();
+    if (column < 0 || column >= cols.size() || cols[column].title != QLatin1String("#")) return 0;
+    return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
 }
 
 void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,

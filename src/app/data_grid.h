@@ -22,6 +22,8 @@ public:
     DataGrid(db::TableModel* model, QWidget* parent = nullptr);
     db::TableModel* tableModel() const { return m_model; }
     db::Table& table() const;
+    // The least width a column is restored to: record numbers of seven digits show whole in "#" columns.
+    int leastWidth(int column) const;
     int hoveredSection() const { return m_hovered; }
 
     // Rows for which the cell at the first visual column is painted light red with its stored value.

@@ -221,7 +221,7 @@ void LinksPane::buildList(QWidget* page) {
          {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 40, QStringList(), kPurple, true, kPurple},
          {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 74},
          {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 80, kStatus},
-         {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
+         {QStringLiteral("Price"), QStringLiteral("Цена"), 80, QStringList(), kPurple},
          {QStringLiteral("Name"), QStringLiteral("Примечание"), 176},
          checkColumn(m_ctx.db)});
     m_grid->tableModel()->setSmallTitle(8);

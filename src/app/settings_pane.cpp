@@ -171,7 +171,10 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
             if (SplitPanel* panel = SplitPanel::of(widget(key))) panel->setSize(v);
         } else {
             int i = 0;
-            if (QHeaderView* h = column(key, &i); h && i < h->count()) h->resizeSection(i, v);
+            if (QHeaderView* h = column(key, &i); h && i < h->count()) {
+                const auto* grid = qobject_cast<const DataGrid*>(h->parentWidget());
+                h->resizeSection(i, std::max(v, grid ? grid->leastWidth(i) : 0));
+            }
         }
     };
     a.applyText = [=, this](const QString& key, const QString& v) {

@@ -138,7 +138,8 @@ TEST(WindowLayout, DamagedSizesFallBackToTheDesignAndTheWindowStaysOnItsScreen) 
                        {"Height", 2000000000},
                        {"pProject.Width", 0},
                        {"pCat.Height", 50000},
-                       {"pSiteHelp.Height", 100000}});
+                       {"pSiteHelp.Height", 100000},
+                       {"grdLink-0", 40}});
     const Sizes stored = startAndClose(dir, ui, [](app::TMainForm& form) {
         const QRect screen = form.screen()->availableGeometry();
         EXPECT_TRUE(screen.contains(form.frameGeometry())) << form.frameGeometry().width();
@@ -147,6 +148,10 @@ TEST(WindowLayout, DamagedSizesFallBackToTheDesignAndTheWindowStaysOnItsScreen) 
         child<QTabWidget>(form, "pcTrust")->setCurrentIndex(1);
         QApplication::processEvents();
         EXPECT_EQ(child<QWidget>(form, "pSiteHelp")->height(), 69);
+        // A number column stored narrower by an earlier version still shows seven digits.
+        auto* links = child<app::DataGrid>(form, "grdLink");
+        EXPECT_GE(links->columnWidth(0),
+                  links->fontMetrics().horizontalAdvance(QStringLiteral("1234567")) + 6);
     });
     EXPECT_LE(stored.at("Width"), 1366);
     EXPECT_LE(stored.at("Height"), 800);
