@@ -21,7 +21,7 @@ SplitPanel* SplitPanel::of(QWidget* panel) {
 }
 
 int SplitPanel::extent(const QWidget* w) const {
-    return m_splitter->orientation() == Qt::Horizontal ? w->width() : w->height();
+    return !m_splitter || m_splitter->orientation() == Qt::Horizontal ? w->width() : w->height();
 }
 
 bool SplitPanel::laidOut() const {
@@ -30,7 +30,9 @@ bool SplitPanel::laidOut() const {
 
 int SplitPanel::size() const {
     if (m_pending) {
-        if (*m_pending >= m_minimum || !m_design) return *m_pending;
+        // Not laid out yet: a size that cannot fit even the whole window is not kept.
+        const bool fits = *m_pending >= m_minimum && *m_pending <= extent(m_panel->window());
+        if (fits || !m_design) return *m_pending;
         return *m_design;
     }
     if (!m_seen && m_design) return *m_design;

@@ -154,6 +154,9 @@ TEST(WindowLayout, DamagedSizesFallBackToTheDesignAndTheWindowStaysOnItsScreen) 
                   links->fontMetrics().horizontalAdvance(QStringLiteral("1234567")) + 6);
     });
     EXPECT_LE(stored.at("Width"), 1366);
+    // Stored again without its page being opened, a size larger than the window is not kept either.
+    storeOptions(dir, {{"pSiteHelp.Height", 100000}});
+    EXPECT_EQ(startAndClose(dir, ui).at("pSiteHelp.Height"), 69);
     EXPECT_LE(stored.at("Height"), 800);
 
     // A stored size that fits is kept, and the window is moved onto the screen, not centred for the design.
