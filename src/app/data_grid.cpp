@@ -6,7 +6,9 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QMetaProperty>
 #include <QStyleOptionHeader>
+#include <QTimer>
 
 #include "db/value.h"
 #include <QStyledItemDelegate>
@@ -81,7 +83,9 @@ public:
             model->setData(index, box->currentText(), Qt::EditRole);
             return;
         }
-        QStyledItemDelegate::setModelData(editor, model, index);
+        const QByteArray property = editor->metaObject()->userProperty().name();
+        const QVariant typed = editor->property(property.constData());
+        if (!model->setData(index, typed, Qt::EditRole)) m_grid->refuseEdit(editor, index, typed.toString());
     }
 
 private:
@@ -172,7 +176,7 @@ DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent),
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     const auto& cols = model->columns();
     for (int c = 0; c < cols.size(); ++c) {
-        setColumnWidth(c, cols[c].width);
+        setColumnWidth(c, std::max(cols[c].width, leastWidth(c)));
         setColumnHidden(c, !cols[c].visible);
     }
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
@@ -186,6 +190,12 @@ DataGrid::DataGrid(db::TableModel* model, QWidget* parent) : QTableView(parent),
 
 db::Table& DataGrid::table() const {
     return m_model->table();
+}
+
+int DataGrid::leastWidth(int column) const {
+    const auto& cols = m_model->columns();
+    if (column < 0 || column >= cols.size() || cols[column].title != QLatin1String("#")) return 0;
+    return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
 }
 
 void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,
@@ -216,6 +226,30 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     m_syncing = false;
     // The table's rules may have moved elsewhere (an unchanged new record discarded, for one).
     if (m_model->currentRow() != current.row()) followTable(m_model->currentRow());
+}
+
+void DataGrid::refuseEdit(QWidget* editor, const QModelIndex& index, const QString& text) {
+    m_refusedEditor = editor;
+    m_refusedIndex = index;
+    const int field = m_model->fieldOfColumn(index.column());
+    emit inputRefused(field >= 0 ? db::refusedValueText(table().field(field).type, text)
+                                 : table().lastError());
+}
+
+void DataGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (!editor || editor != m_refusedEditor) {
+        QTableView::closeEditor(editor, hint);
+        return;
+    }
+    // The typed text stays for the user to correct (Esc gives it up); back to its cell once the move that
+    // left it is over.
+    m_refusedEditor = nullptr;
+    QTimer::singleShot(0, this, [this, editor = QPointer<QWidget>(editor), index = m_refusedIndex] {
+        if (!editor || !index.isValid()) return;
+        setCurrentIndex(index);
+        editor->setFocus(Qt::OtherFocusReason);
+        if (auto* line = qobject_cast<QLineEdit*>(editor.data())) line->selectAll();
+    });
 }
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {

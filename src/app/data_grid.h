@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QTableView>
 
 namespace zentaro::db {
@@ -21,6 +23,8 @@ public:
     using QTableView::edit;
     db::TableModel* tableModel() const { return m_model; }
     db::Table& table() const;
+    // The least width a column is restored to: record numbers of seven digits show whole in "#" columns.
+    int leastWidth(int column) const;
     int hoveredSection() const { return m_hovered; }
 
     // Rows for which the cell at the first visual column is painted light red with its stored value.
@@ -34,20 +38,28 @@ public:
     // The first column, in the order shown, whose cells the user can edit; -1 when none.
     int firstEditableColumn() const;
 
+    // A typed text the table refused: the editor stays open on its cell, and the reason is told.
+    void refuseEdit(QWidget* editor, const QModelIndex& index, const QString& text);
+
 signals:
     void titleClicked(const QString& field);
+    // Why a typed value was not stored.
+    void inputRefused(const QString& reason);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
 private:
     void followTable(int row);
     db::TableModel* m_model;
     int m_hovered = -1;
     bool m_syncing = false;
+    QPointer<QWidget> m_refusedEditor;
+    QPersistentModelIndex m_refusedIndex;
 };
 
 } // namespace zentaro::app

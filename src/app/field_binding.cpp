@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include "db/table.h"
+#include "db/value.h"
 
 namespace zentaro::app {
 
@@ -56,8 +57,8 @@ void FieldBinding::connectTable() {
 }
 
 void FieldBinding::commitPending() {
-    if (m_edit && m_edit->isModified()) commit(m_edit->text(), true);
-    if (m_edit) m_edit->setModified(false);
+    // A refused text stays in the edit, still marked as changed, and the reason is told.
+    if (m_edit && m_edit->isModified() && commit(m_edit->text(), true)) m_edit->setModified(false);
     if (m_memo && m_table.modified()) m_table.post();
 }
 
@@ -77,15 +78,23 @@ void FieldBinding::refresh() {
     m_updating = false;
 }
 
-void FieldBinding::commit(const QString& text, bool postNow) {
+bool FieldBinding::commit(const QString& text, bool postNow) {
     // With the view switched off the current record is the one a run or import works on, not the user's.
-    if (m_table.controlsDisabled()) return refresh();
-    if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return;
+    if (m_table.controlsDisabled()) {
+        refresh();
+        return true;
+    }
+    if (m_table.currentPos() < 0 || text == m_table.displayText(m_field)) return true;
     m_updating = true;
     const bool ok = m_table.setText(m_field, text);
     if (ok && postNow) m_table.post();
     m_updating = false;
+    if (!ok) {
+        emit refused(db::refusedValueText(m_table.field(m_field).type, text));
+        return false;
+    }
     if (postNow) refresh();
+    return true;
 }
 
 } // namespace zentaro::app

@@ -25,12 +25,16 @@ public:
     // Writes what was typed into the edit and not yet left (the window closes meanwhile).
     void commitPending();
 
+signals:
+    // Why a typed value was not stored.
+    void refused(const QString& reason);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectTable();
-    void commit(const QString& text, bool postNow);
+    bool commit(const QString& text, bool postNow);
 
     db::Table& m_table;
     int m_field;

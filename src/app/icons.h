@@ -5,7 +5,8 @@
 
 namespace zentaro::app {
 
-// An icon of the desktop's theme, or the style's standard picture when the theme has none.
+// An icon of the desktop's theme by its freedesktop name; where the theme has none, the program's own
+// picture of that name, or else the style's standard picture.
 QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback);
 
 } // namespace zentaro::app

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -67,7 +69,7 @@ namespace {
 
 // The last check of each link page, in a few words and its colour, at the end of the grid.
 db::GridColumn checkColumn(db::Database& db) {
-    db::GridColumn c(QStringLiteral("_check"), QStringLiteral("Проверка"), 150, QStringList(), 0x000080);
+    db::GridColumn c(QStringLiteral("_check"), QStringLiteral("Проверка"), 110, QStringList(), 0x000080);
     const int idField = db.tbLink.fieldIndex(QStringLiteral("ID"));
     c.computed = [&db, idField](int row, int role) -> QVariant {
         if (row < 0 || !db.checks.isOpen()) return {};
@@ -118,6 +120,7 @@ LinksPane::LinksPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPag
             ShowAccountData();
     });
     showMode();
+    showCheckFilter();
 }
 
 void LinksPane::buildList(QWidget* page) {
@@ -145,6 +148,19 @@ void LinksPane::buildList(QWidget* page) {
         fl->addWidget(rb);
     }
     fl->addStretch();
+    m_checkFilterText = new QLabel(m_filterBox);
+    m_checkFilterText->setObjectName(QStringLiteral("lCheckFilter"));
+    m_checkFilterText->setStyleSheet(QStringLiteral("font-weight: normal; color: #000080;"));
+    fl->addWidget(m_checkFilterText);
+    m_checkFilterClear = new QToolButton(m_filterBox);
+    m_checkFilterClear->setObjectName(QStringLiteral("sbCheckFilterClear"));
+    m_checkFilterClear->setAutoRaise(true);
+    m_checkFilterClear->setIcon(themeIcon("edit-clear", QStyle::SP_DialogResetButton));
+    setHint(m_checkFilterClear, QStringLiteral("Показать все страницы, без отбора по проверке"));
+    connect(m_checkFilterClear, &QToolButton::clicked, this,
+            [this] { m_ctx.rules.setCheckFilter(db::CheckFilter::None); });
+    fl->addWidget(m_checkFilterClear);
+    connect(&m_ctx.rules, &db::RecordRules::checkFilterChanged, this, &LinksPane::showCheckFilter);
     auto pick = [this](db::LinkFilterMode mode) { m_ctx.rules.setLinkFilterMode(mode); };
     connect(m_rbAll, &QRadioButton::clicked, this, [pick] { pick(db::LinkFilterMode::AllUrl); });
     connect(m_rbCat, &QRadioButton::clicked, this, [pick] { pick(db::LinkFilterMode::Cat); });
@@ -158,6 +174,8 @@ void LinksPane::buildList(QWidget* page) {
     spacer->setObjectName(QStringLiteral("Panel6"));
     spacer->setFixedWidth(16);
     bar->insertWidget(1, spacer);
+    m_menuButton = menuButton(strip, QStringLiteral("sbLinkMenu"));
+    bar->insertWidget(1, m_menuButton);
     QToolButton* view =
         speedButton(strip, QStringLiteral("sbViewWebPage"), QStringLiteral("Открыть веб-страницу"),
                     "internet-web-browser", QStyle::SP_DirLinkIcon);
@@ -178,7 +196,7 @@ void LinksPane::buildList(QWidget* page) {
                         QStyle::SP_ArrowRight),
             QStringLiteral("sbExtLinksClick"));
     command(speedButton(strip, QStringLiteral("SpeedButton3"),
-                        QStringLiteral("Проверить наличие ссылки на странице"), "emblem-default",
+                        QStringLiteral("Проверить наличие ссылки на странице"), "zentaro-link-check",
                         QStyle::SP_DialogApplyButton),
             QStringLiteral("CheckPageLink"));
     findButton(m_ctx, strip, QStringLiteral("sbLinkFind"), t, QStringLiteral("PageURL"),
@@ -199,20 +217,23 @@ void LinksPane::buildList(QWidget* page) {
     m_grid = app::grid(
         m_ctx, page, QStringLiteral("grdLink"), t,
         {{QStringLiteral("ID"), QStringLiteral("#"), 40},
-         {QStringLiteral("PageURL"), QStringLiteral("Веб-страница"), 194},
-         {QStringLiteral("_cat"), QStringLiteral("Категория"), 137, QStringList(), kBlue, true, kNavy},
-         {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 64, QStringList(), kRed, true, kRed},
-         {QStringLiteral("PR"), QStringLiteral("PR"), 64, QStringList(), kTeal, true, kTeal},
-         {QStringLiteral("PageIndexY"), QStringLiteral("YP"), 64, kYesNo, kRed, true, kRed},
-         {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 45, kYesNo, kTeal, true, kTeal},
-         {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 45, kYesNo, kMaroon, true, kMaroon},
-         {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 41, QStringList(), kPurple, true, kPurple},
-         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 80},
-         {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 115, kStatus},
-         {QStringLiteral("Price"), QStringLiteral("Цена"), 64, QStringList(), kPurple},
+         {QStringLiteral("PageURL"), QStringLiteral("Веб-страница"), 180},
+         {QStringLiteral("_cat"), QStringLiteral("Категория"), 80, QStringList(), kBlue, true, kNavy},
+         {QStringLiteral("TIC"), QStringLiteral("тИЦ"), 40, QStringList(), kRed, true, kRed},
+         {QStringLiteral("PR"), QStringLiteral("PR"), 34, QStringList(), kTeal, true, kTeal},
+         {QStringLiteral("PageIndexY"), QStringLiteral("YP"), 34, kYesNo, kRed, true, kRed},
+         {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 34, kYesNo, kTeal, true, kTeal},
+         {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 38, kYesNo, kMaroon, true, kMaroon},
+         {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 40, QStringList(), kPurple, true, kPurple},
+         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 74},
+         {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 80, kStatus},
+         {QStringLiteral("Price"), QStringLiteral("Цена"), 80, QStringList(), kPurple},
          {QStringLiteral("Name"), QStringLiteral("Примечание"), 176},
          checkColumn(m_ctx.db)});
     m_grid->tableModel()->setSmallTitle(8);
+    // The outcome of the last check stands beside the status the user keeps, in view at the default size;
+    // only the shown order changes, so the remembered widths keep naming the same columns.
+    m_grid->horizontalHeader()->moveSection(13, 11);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -253,7 +274,10 @@ void LinksPane::buildInfo(QWidget* page) {
                                    "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(out, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
     g3l->addWidget(out);
-    layout->addWidget(g3);
+    // The page address and the article file share a row, leaving height to the anchors and the history.
+    auto* files = new QHBoxLayout;
+    files->addWidget(g3, 3);
+    layout->addLayout(files);
 
     auto* g4 = new QGroupBox(QStringLiteral("Мои ссылки на странице: "), page);
     g4->setObjectName(QStringLiteral("GroupBox4"));
@@ -269,7 +293,12 @@ void LinksPane::buildInfo(QWidget* page) {
         Qt::Vertical);
     anav->beforeAction = nav->beforeAction;
     g4l->addWidget(anav);
-    layout->addWidget(g4, 1);
+    // The anchors and the check history share the room that is left, each with a usable least height.
+    auto* rows = new QSplitter(Qt::Vertical, page);
+    rows->setObjectName(QStringLiteral("SplitterHistory"));
+    rows->setChildrenCollapsible(false);
+    rows->addWidget(g4);
+    layout->addWidget(rows, 1);
 
     auto* g8 = new QGroupBox(QStringLiteral("Файл со статьей: "), page);
     g8->setObjectName(QStringLiteral("GroupBox8"));
@@ -285,7 +314,7 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(openFile, &QToolButton::clicked, this, &LinksPane::SpeedButton10Click);
     g8l->addWidget(assign);
     g8l->addWidget(openFile);
-    layout->addWidget(g8);
+    files->addWidget(g8, 2);
 
     auto* side = new QHBoxLayout;
     auto* g5 = new QGroupBox(QStringLiteral("Логин и пароль для редактирования:"), page);
@@ -361,12 +390,15 @@ void LinksPane::buildInfo(QWidget* page) {
     m_history->setColumnWidth(0, 130);
     m_history->setColumnWidth(1, 120);
     m_history->setColumnWidth(2, 160);
-    // The list takes the room that is left; it does not make the window taller.
-    m_history->setMinimumHeight(1);
-    g9->setMinimumHeight(1);
+    m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // A title row and three rows at least, the rest by scrolling.
+    m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 4 + 4);
     m_lostSince->hide();
     g9l->addWidget(m_history);
-    layout->addWidget(g9, 1);
+    rows->addWidget(g9);
+    anchors->setMinimumHeight(anchors->fontMetrics().height() * 3 + 16);
+    rows->setStretchFactor(0, 1);
+    rows->setStretchFactor(1, 1);
     dateRow->addStretch();
     layout->addLayout(dateRow);
 }
@@ -405,7 +437,7 @@ void LinksPane::buildMenu() {
     QMenu* presence = m_pumLink->addMenu(QStringLiteral("Проверить наличие своей ссылки"));
     presence->menuAction()->setObjectName(QStringLiteral("N9"));
     menuItem(presence, QStringLiteral("N10"), QStringLiteral("Для текущей веб-страницы"),
-             QKeySequence(Qt::CTRL | Qt::Key_L), QStringLiteral("CheckPageLink"), "emblem-default");
+             QKeySequence(Qt::CTRL | Qt::Key_L), QStringLiteral("CheckPageLink"), "zentaro-link-check");
     menuItem(presence, QStringLiteral("N11"), QStringLiteral("Для все страниц в списке"), {},
              QStringLiteral("CheckAllPageLink"));
     QMenu* ext = m_pumLink->addMenu(QStringLiteral("Проверить внешние ссылки"));
@@ -452,6 +484,21 @@ void LinksPane::buildMenu() {
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
              QStringLiteral("ImportLinks"));
     connect(m_pumLink, &QMenu::aboutToShow, this, &LinksPane::pumLinkPopup);
+    m_menuButton->setMenu(m_pumLink);
+}
+
+void LinksPane::showCheckFilter() {
+    const db::CheckFilter f = m_ctx.rules.checkFilter();
+    const std::pair<db::CheckFilter, QString> texts[] = {
+        {db::CheckFilter::Missing, QStringLiteral("Проверка: ссылка пропала")},
+        {db::CheckFilter::NotFetched, QStringLiteral("Проверка: страница не загружена")},
+        {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")}};
+    QString text;
+    for (const auto& [filter, caption] : texts)
+        if (filter == f) text = caption;
+    m_checkFilterText->setText(text);
+    m_checkFilterText->setVisible(!text.isEmpty());
+    m_checkFilterClear->setVisible(!text.isEmpty());
 }
 
 void LinksPane::showMode() {

@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
+class QToolButton;
 class QTreeWidget;
 
 namespace zentaro::app {
@@ -62,6 +63,7 @@ private:
     void buildMenu();
     void buildCheckBar(QWidget* page);
     void showMode();
+    void showCheckFilter();
     QAction* menuItem(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key,
                       const QString& operation, const char* icon = nullptr);
 
@@ -75,6 +77,9 @@ private:
     QAction* m_fl[3] = {};
     QAction* m_fc[4] = {};
     QLabel* m_lostSince = nullptr;
+    QLabel* m_checkFilterText = nullptr;
+    QToolButton* m_checkFilterClear = nullptr;
+    QToolButton* m_menuButton = nullptr;
     QTreeWidget* m_history = nullptr;
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;

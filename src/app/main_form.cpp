@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -31,7 +30,9 @@
 #include "app/report_pane.h"
 #include "app/settings_pane.h"
 #include "app/sites_pane.h"
+#include "app/split_panel.h"
 #include "app/widget_ui.h"
+#include "app/window_place.h"
 #include "db/base_files.h"
 #include "db/site_view.h"
 #include "util/shell.h"
@@ -81,17 +82,24 @@ void fill(QWidget* parent, QWidget* child) {
     layout->addWidget(child);
 }
 
-// The work panel as batch runs see it: the progress bar 0 to 100 and the stop button.
+// The work panel as batch runs see it: the progress bar 0 to 100, the stop button, and the run's own
+// progress in the status line (hints wait until the run is over).
 class WorkPanel final : public web::RunPanel {
 public:
-    WorkPanel(QProgressBar* pb, QPushButton* stop, QLabel* text) : m_pb(pb), m_stop(stop), m_text(text) {}
+    WorkPanel(QProgressBar* pb, QPushButton* stop, QLabel* text, bool& running)
+        : m_pb(pb), m_stop(stop), m_text(text), m_running(running) {}
     void showRun(bool on) override {
+        m_running = on;
         m_pb->setRange(0, 100);
         m_pb->setValue(0);
         m_pb->setVisible(on);
         m_stop->setVisible(on);
+        if (on) setProgress(0);
     }
-    void setProgress(int percent) override { m_pb->setValue(percent); }
+    void setProgress(int percent) override {
+        m_pb->setValue(percent);
+        m_text->setText(QStringLiteral("Выполнено: %1 %").arg(percent));
+    }
     void processEvents() override { QApplication::processEvents(); }
     void showSummary(const QString& text) override { m_text->setText(text); }
 
@@ -99,6 +107,7 @@ private:
     QProgressBar* m_pb;
     QPushButton* m_stop;
     QLabel* m_text;
+    bool& m_running;
 };
 
 QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
@@ -125,10 +134,13 @@ TMainForm::TMainForm(db::Database& db, db::Session& session, UserInterface& ui, 
         m_psbText->setText(QStringLiteral("Идет проверка или импорт: дождитесь окончания или нажмите "
                                           "\"Остановить\"."));
     });
-    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText);
+    m_runPanel = std::make_unique<WorkPanel>(m_pb, m_bUStop, m_psbText, m_running);
+    // A typed value that was not stored says why in the status line.
+    for (DataGrid* grid : findChildren<DataGrid*>())
+        connect(grid, &DataGrid::inputRefused, m_psbText, &QLabel::setText);
+    for (FieldBinding* binding : findChildren<FieldBinding*>())
+        connect(binding, &FieldBinding::refused, m_psbText, &QLabel::setText);
     resize(1180, 680);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 TMainForm::~TMainForm() {
@@ -251,6 +263,7 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     pProject->setObjectName(QStringLiteral("pProject"));
     pProject->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pProject->setMinimumWidth(30);
+    new SplitPanel(pProject, 330, 120, 200);
     auto* layout = new QVBoxLayout(pProject);
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
@@ -270,6 +283,7 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     pCat->setObjectName(QStringLiteral("pCat"));
     pCat->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     pCat->setMinimumHeight(30);
+    new SplitPanel(pCat, std::nullopt, 60, 60);
     auto* cl = new QVBoxLayout(pCat);
     cl->setContentsMargins(1, 1, 1, 1);
     cl->setSpacing(0);
@@ -302,6 +316,8 @@ void TMainForm::FormCreate() {
             .showError(QStringLiteral("Не удалось сохранить изменения: ") + err, QStringLiteral("Ошибка"));
     });
     m_session.start();
+    // Placed once the remembered size is known, so that the whole window is on its screen.
+    placeOnScreen(this);
     web::applyFetchSettings(*m_fetcher, m_db.tbSets);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
@@ -436,6 +452,7 @@ void TMainForm::pcCatChange() {
 }
 
 void TMainForm::AppHintChanged(const QString& text) {
+    if (m_running) return;
     m_psbText->setText(text);
 }
 

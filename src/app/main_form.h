@@ -119,6 +119,7 @@ private:
     // Raised at closing: the requests of a run in flight are abandoned and their results dropped.
     std::atomic<bool> m_abandon{false};
     std::unique_ptr<StderrUi> m_stderrUi;
+    bool m_running = false;
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;

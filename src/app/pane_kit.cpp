@@ -100,6 +100,22 @@ DataGrid* grid(const PaneContext& ctx, QWidget* parent, const QString& name, db:
     return g;
 }
 
+QToolButton* menuButton(QWidget* parent, const QString& name) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setAutoRaise(true);
+    b->setText(QStringLiteral("Команды"));
+    b->setIcon(themeIcon("open-menu", QStyle::SP_TitleBarUnshadeButton));
+    b->setIconSize(QSize(16, 16));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setPopupMode(QToolButton::InstantPopup);
+    b->setFixedHeight(26);
+    setHint(b,
+            QStringLiteral("Команды списка|Команды списка: проверки, фильтры, импорт и экспорт (то же меню "
+                           "открывает правая кнопка мыши)"));
+    return b;
+}
+
 QToolButton* findButton(const PaneContext& ctx, QFrame* strip, const QString& name, db::Table& table,
                         const QString& field, const QString& prompt) {
     QToolButton* b =

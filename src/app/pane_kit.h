@@ -49,6 +49,9 @@ NavigatorBar* navigator(const PaneContext& ctx, QFrame* strip, const QString& na
 // A grid over the table whose title clicks order the table as that grid's rule says.
 DataGrid* grid(const PaneContext& ctx, QWidget* parent, const QString& name, db::Table& table,
                QList<db::GridColumn> columns);
+// The button that opens a list's popup menu (given with setMenu), so that its commands are found without
+// the right mouse button.
+QToolButton* menuButton(QWidget* parent, const QString& name);
 // A find button: the "Поиск" dialog with the prompt, then the first record whose field starts with the text.
 QToolButton* findButton(const PaneContext& ctx, QFrame* strip, const QString& name, db::Table& table,
                         const QString& field, const QString& prompt);

@@ -1,5 +1,7 @@
 #include "app/settings_pane.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -12,7 +14,6 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QSplitter>
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
@@ -21,6 +22,8 @@
 #include "app/data_grid.h"
 #include "app/hints.h"
 #include "app/icons.h"
+#include "app/split_panel.h"
+#include "app/window_place.h"
 #include "cli/check_report.h"
 #include "db/database.h"
 #include "db/table_file.h"
@@ -42,24 +45,11 @@ QToolButton* toolButton(QWidget* parent, const QString& name, const QString& hin
     return b;
 }
 
-// A panel inside a splitter: its size along the splitter, and setting it (the neighbour takes the rest).
-int splitSize(QWidget* w, bool height) {
-    return height ? w->height() : w->width();
-}
-
-void setSplitSize(QWidget* w, int size) {
-    auto* splitter = qobject_cast<QSplitter*>(w->parentWidget());
-    if (!splitter) return;
-    QList<int> sizes = splitter->sizes();
-    const int i = splitter->indexOf(w);
-    if (i < 0 || sizes.size() < 2) return;
-    int total = 0;
-    for (int s : sizes)
-        total += s;
-    const int other = i == 0 ? 1 : i - 1;
-    sizes[other] = std::max(0, total - size - (total - sizes[i] - sizes[other]));
-    sizes[i] = size;
-    splitter->setSizes(sizes);
+// The window's size along one side, kept within the screen it opens on (a damaged setting must not ask the
+// display for a window of millions of pixels).
+int onScreen(QWidget* window, int size, bool height) {
+    const QSize room = windowRoom(window);
+    return std::clamp(size, 200, std::max(200, height ? room.height() : room.width()));
 }
 
 } // namespace
@@ -142,8 +132,11 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
     };
     db::OptionAccess a;
     a.intValue = [=, this](const QString& key) -> int {
-        if (key == QLatin1String("Height")) return window->height();
-        if (key == QLatin1String("Width")) return window->width();
+        // The size of the normal window, not of the maximised one.
+        const bool full = window->isMaximized() || window->isFullScreen();
+        if (key == QLatin1String("Height"))
+            return full ? window->normalGeometry().height() : window->height();
+        if (key == QLatin1String("Width")) return full ? window->normalGeometry().width() : window->width();
         if (key == QLatin1String("cbAllExport.Checked")) return m_cbAllExport->isChecked() ? 1 : 0;
         if (key == QLatin1String("cbRCopy.Checked")) return m_copy.enabled ? 1 : 0;
         if (key == QLatin1String("seRCopy.Value")) return m_copy.intervalDays;
@@ -152,8 +145,8 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
             return w && !w->isHidden() ? 1 : 0;
         }
         if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
-            QWidget* w = widget(key);
-            return w ? splitSize(w, key.endsWith(QLatin1String(".Height"))) : -1;
+            SplitPanel* panel = SplitPanel::of(widget(key));
+            return panel ? panel->size() : -1;
         }
         int i = 0;
         QHeaderView* h = column(key, &i);
@@ -167,9 +160,9 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
     };
     a.applyInt = [=, this](const QString& key, int v) {
         if (key == QLatin1String("Height")) {
-            window->resize(window->width(), v);
+            window->resize(window->width(), onScreen(window, v, true));
         } else if (key == QLatin1String("Width")) {
-            window->resize(v, window->height());
+            window->resize(onScreen(window, v, false), window->height());
         } else if (key == QLatin1String("cbAllExport.Checked")) {
             m_cbAllExport->setChecked(v == 1);
         } else if (key == QLatin1String("cbRCopy.Checked")) {
@@ -181,10 +174,13 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
         } else if (key == QLatin1String("gbLinkFilter.Visible")) {
             if (QWidget* w = widget(key)) w->setVisible(v != 0);
         } else if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
-            if (QWidget* w = widget(key)) setSplitSize(w, v);
+            if (SplitPanel* panel = SplitPanel::of(widget(key))) panel->setSize(v);
         } else {
             int i = 0;
-            if (QHeaderView* h = column(key, &i); h && i < h->count()) h->resizeSection(i, v);
+            if (QHeaderView* h = column(key, &i); h && i < h->count()) {
+                const auto* grid = qobject_cast<const DataGrid*>(h->parentWidget());
+                h->resizeSection(i, std::max(v, grid ? grid->leastWidth(i) : 0));
+            }
         }
     };
     a.applyText = [=, this](const QString& key, const QString& v) {

@@ -19,6 +19,7 @@
 #include "app/hints.h"
 #include "app/icons.h"
 #include "app/navigator_bar.h"
+#include "app/split_panel.h"
 #include "db/database.h"
 #include "db/site_view.h"
 #include "util/shell.h"
@@ -49,6 +50,8 @@ void SitesPane::buildList(QWidget* page) {
     layout->setSpacing(0);
     QFrame* strip = toolbarStrip(page, QStringLiteral("Panel4"));
     navigator(m_ctx, strip, QStringLiteral("DBNavigator4"), t, kEditNavigator);
+    m_menuButton = menuButton(strip, QStringLiteral("sbSiteMenu"));
+    static_cast<QHBoxLayout*>(strip->layout())->insertWidget(1, m_menuButton);
     findButton(m_ctx, strip, QStringLiteral("sbSiteFind"), t, QStringLiteral("Site"),
                QStringLiteral("Домен:"));
     QToolButton* update = speedButton(strip, QStringLiteral("sbAllPrUpdate"),
@@ -123,6 +126,7 @@ void SitesPane::buildList(QWidget* page) {
     notes->setObjectName(QStringLiteral("pSiteHelp"));
     notes->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     notes->setMinimumHeight(30);
+    new SplitPanel(notes, 69, 30, 60);
     auto* nl = new QVBoxLayout(notes);
     nl->setContentsMargins(1, 1, 1, 1);
     auto* memo = new QPlainTextEdit(notes);
@@ -230,6 +234,7 @@ void SitesPane::buildMenu() {
             QStringLiteral("N19Click"));
     command(item(m_pumSite, "N14", QStringLiteral("Импорт сайтов из файла"), {}, nullptr),
             QStringLiteral("ImportSite"));
+    m_menuButton->setMenu(m_pumSite);
 }
 
 void SitesPane::showSiteCat() {

@@ -49,6 +49,7 @@ private:
     DataGrid* m_grid = nullptr;
     QCheckBox* m_cbSiteCat = nullptr;
     QToolButton* m_sbShowSite = nullptr;
+    QToolButton* m_menuButton = nullptr;
     QMenu* m_pumSite = nullptr;
     QFrame* m_pHelpShow = nullptr;
     QWidget* m_pSiteHelp = nullptr;

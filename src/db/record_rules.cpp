@@ -1,6 +1,7 @@
 #include "db/record_rules.h"
 
 #include <QDate>
+#include <QScopeGuard>
 
 #include "db/database.h"
 #include "db/table.h"
@@ -305,6 +306,7 @@ void RecordRules::afterScrollLink() {
 void RecordRules::setCheckFilter(CheckFilter filter) {
     m_checkFilter = filter;
     Table& links = m_db.tbLink;
+    const auto told = qScopeGuard([this, filter] { emit checkFilterChanged(filter); });
     if (filter == CheckFilter::None) {
         links.setRowFilter({});
         return;

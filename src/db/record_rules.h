@@ -72,6 +72,8 @@ signals:
     void siteCatChanged();
     // The account fields of the links pane must be shown anew.
     void accountDataChanged();
+    // The links list is narrowed to another outcome of the last check (or no longer narrowed).
+    void checkFilterChanged(zentaro::db::CheckFilter filter);
 
 private:
     void install();

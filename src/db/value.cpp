@@ -1,6 +1,11 @@
 #include "db/value.h"
 
+#include <cmath>
+#include <optional>
+
 #include <QLocale>
+
+#include "util/text_helpers.h"
 
 namespace zentaro::db {
 
@@ -69,12 +74,37 @@ bool parseValue(FieldType type, const QString& text, QVariant& out) {
         return true;
     }
     case FieldType::Float: {
+        // Either decimal separator, as in imported lists; then the regional form with grouped thousands.
+        if (text.trimmed().isEmpty()) {
+            out = QVariant();
+            return true;
+        }
+        if (const std::optional<double> plain = StrToNormalFloat(text)) {
+            out = *plain;
+            return true;
+        }
         const double f = loc.toDouble(text.trimmed(), &ok);
-        if (ok) out = f;
-        return ok;
+        if (ok && std::isfinite(f)) out = f;
+        return ok && std::isfinite(f);
     }
     }
     return false;
+}
+
+QString refusedValueText(FieldType type, const QString& text) {
+    switch (type) {
+    case FieldType::Date:
+        return QStringLiteral("\"%1\" — не дата. Введите дату в виде %2.")
+            .arg(text, QLocale().toString(QDate(2014, 12, 8), QLocale::ShortFormat));
+    case FieldType::Float:
+        return QStringLiteral("\"%1\" — не число. Введите число, например %2.")
+            .arg(text, QLocale().toString(800.25));
+    case FieldType::Integer:
+        return QStringLiteral("\"%1\" — не целое число.").arg(text);
+    case FieldType::String:
+        break;
+    }
+    return QStringLiteral("Значение \"%1\" не сохранено.").arg(text);
 }
 
 } // namespace zentaro::db

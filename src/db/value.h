@@ -21,6 +21,9 @@ bool fieldTypeFromName(const QString& name, FieldType& out);
 QString formatValue(FieldType type, const QVariant& v);
 // Parses text in the regional format; an empty text gives an empty value. False when the text is no such
 // value.
+// Numbers are accepted with either decimal separator.
 bool parseValue(FieldType type, const QString& text, QVariant& out);
+// Why a typed text cannot be stored in a field of the type, in the user's words.
+QString refusedValueText(FieldType type, const QString& text);
 
 } // namespace zentaro::db

@@ -42,7 +42,55 @@ QString percentText(double share) {
     return s + QStringLiteral(" %");
 }
 
+// Slices under the small share are joined into one at the end, so that a report over many projects stays
+// readable; a single small slice keeps its own place. When nothing is positive (no pie to share), the
+// slices are joined only when there are too many to mark.
+std::vector<Slice> joinSmallSlices(const std::vector<Slice>& slices, double smallShare) {
+    constexpr size_t kMostMarks = 50;
+    double sum = 0;
+    for (const Slice& s : slices)
+        sum += std::max(0.0, s.value);
+    auto small = [&](const Slice& s) {
+        return sum > 0 ? std::max(0.0, s.value) / sum < smallShare : slices.size() > kMostMarks;
+    };
+    const auto count = std::count_if(slices.begin(), slices.end(), small);
+    if (count < 2) return slices;
+    std::vector<Slice> shown;
+    Slice rest{0, QStringLiteral("Прочие (%1): ").arg(count), 0xC8C8C8};
+    for (const Slice& s : slices) {
+        if (small(s))
+            rest.value += s.value;
+        else
+            shown.push_back(s);
+    }
+    shown.push_back(rest);
+    return shown;
+}
+
 } // namespace
+
+struct PieChart::Layout {
+    struct Drawn {
+        double start, span;
+        QColor colour;
+    };
+    struct Mark {
+        QPointF tip, anchor;
+        QRectF box;
+        QString text;
+        bool right;
+        double span;
+        bool shown = true;
+    };
+    QRect titleRect;
+    QString title;
+    QRectF ellipse;
+    double depth = 0;
+    bool pie = false;
+    std::vector<Drawn> drawn;
+    std::vector<Mark> marks;
+    QFont titleFont, markFont;
+};
 
 PieChart::PieChart(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Rep"));
@@ -52,6 +100,7 @@ PieChart::PieChart(QWidget* parent) : QWidget(parent) {
 
 void PieChart::setReport(Report report) {
     m_report = std::move(report);
+    m_shown = joinSmallSlices(m_report.slices, kSmallShare);
     update();
     emit changed();
 }
@@ -77,118 +126,148 @@ unsigned PieChart::paletteColour(int index) {
 }
 
 QString PieChart::markText(size_t slice) const {
-    const Slice& s = m_report.slices[slice];
+    const Slice& s = m_shown[slice];
     if (!m_percent) return s.label + valueText(s.value);
     double sum = 0;
-    for (const Slice& x : m_report.slices)
+    for (const Slice& x : m_shown)
         sum += x.value;
     return s.label + percentText(sum > 0 ? s.value / sum : 0);
 }
 
-void PieChart::paintChart(QPainter& p, const QRect& area) const {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(area, Qt::white);
-    QFont titleFont(QStringLiteral("Times New Roman"));
-    titleFont.setBold(true);
-    titleFont.setPixelSize(20);
-    p.setFont(titleFont);
-    p.setPen(Qt::black);
-    const QRect titleRect(area.left(), area.top() + 6, area.width(), 28);
-    p.drawText(titleRect, Qt::AlignHCenter | Qt::AlignVCenter, m_report.title);
+PieChart::Layout PieChart::layout(const QRect& area) const {
+    Layout l;
+    l.titleFont = QFont(QStringLiteral("Times New Roman"));
+    l.titleFont.setBold(true);
+    l.titleFont.setPixelSize(20);
+    l.titleRect = QRect(area.left() + 4, area.top() + 6, std::max(0, area.width() - 8), 28);
+    l.title = QFontMetrics(l.titleFont).elidedText(m_report.title, Qt::ElideRight, l.titleRect.width());
 
     double sum = 0;
-    for (const Slice& s : m_report.slices)
+    for (const Slice& s : m_shown)
         sum += std::max(0.0, s.value);
+    l.pie = sum > 0;
     // The pie seen from the elevation: 270 is from the side, 360 from above.
     const double view = (m_elevation - 270) * std::numbers::pi / 180.0;
     const double squash = std::max(0.15, std::abs(std::sin(view)));
     const double depthFactor = std::max(0.0, std::cos(view));
-    const QRect body = area.adjusted(12, titleRect.bottom() - area.top() + 12, -12, -12);
+    const QRect body = area.adjusted(12, l.titleRect.bottom() - area.top() + 12, -12, -12);
     const double radius =
         std::max(10.0, std::min(body.width() * 0.28, body.height() / (2.0 * squash) * 0.62));
     const double ry = radius * squash;
-    const double depth = std::round(radius * 0.18 * depthFactor);
-    const QPointF centre(body.center().x(), body.center().y() - depth / 2);
-    const QRectF ellipse(centre.x() - radius, centre.y() - ry, 2 * radius, 2 * ry);
+    l.depth = std::round(radius * 0.18 * depthFactor);
+    const QPointF centre(body.center().x(), body.center().y() - l.depth / 2);
+    l.ellipse = QRectF(centre.x() - radius, centre.y() - ry, 2 * radius, 2 * ry);
 
-    QFont markFont = p.font();
-    markFont.setFamily(QStringLiteral("Sans Serif"));
-    markFont.setBold(false);
-    markFont.setPixelSize(12);
-    const QFontMetrics fm(markFont);
+    l.markFont = l.titleFont;
+    l.markFont.setFamily(QStringLiteral("Sans Serif"));
+    l.markFont.setBold(false);
+    l.markFont.setPixelSize(12);
+    const QFontMetrics fm(l.markFont);
 
-    struct Drawn {
-        double start, span;
-        QColor colour;
-    };
-    std::vector<Drawn> drawn;
     int automatic = 0;
     double angle = m_rotation;
-    for (const Slice& s : m_report.slices) {
+    for (const Slice& s : m_shown) {
         const QColor c =
             s.rgb ? QColor::fromRgb(QRgb(*s.rgb)) : QColor::fromRgb(QRgb(paletteColour(automatic)));
         if (!s.rgb) ++automatic;
         const double span = sum > 0 ? std::max(0.0, s.value) / sum * 360.0 : 0;
-        drawn.push_back({angle, span, c});
+        l.drawn.push_back({angle, span, c});
         angle += span;
     }
-    if (sum > 0) {
+
+    // Marks: at each slice's middle, an arrow of length 10 out of the pie to a rounded box. The boxes stay
+    // inside the area: on each side they are kept from overlapping, and when a side has no room for all,
+    // the marks of its smallest slices are left out.
+    const QRectF inside = QRectF(area).adjusted(1, l.titleRect.bottom() - area.top() + 2, -1, -1);
+    for (size_t i = 0; i < l.drawn.size(); ++i) {
+        const double mid = (l.drawn[i].start + l.drawn[i].span / 2) * std::numbers::pi / 180.0;
+        const QPointF dir(std::cos(mid), -std::sin(mid));
+        const QPointF tip(centre.x() + dir.x() * radius,
+                          centre.y() + dir.y() * ry + (dir.y() > 0 ? l.depth : 0));
+        const QPointF anchor = tip + dir * 10.0;
+        const bool right = dir.x() >= 0;
+        const double room = std::max(20.0, right ? inside.right() - anchor.x() : anchor.x() - inside.left());
+        const QString text = fm.elidedText(markText(i), Qt::ElideRight, int(std::max(10.0, room - 10.0)));
+        const QSizeF size(std::min(room, double(fm.horizontalAdvance(text) + 10)), fm.height() + 4);
+        QRectF box(right ? anchor.x() : anchor.x() - size.width(), anchor.y() - size.height() / 2,
+                   size.width(), size.height());
+        box.moveLeft(
+            std::clamp(box.left(), inside.left(), std::max(inside.left(), inside.right() - box.width())));
+        l.marks.push_back({tip, anchor, box, text, right, l.drawn[i].span, true});
+    }
+    for (const bool side : {true, false}) {
+        std::vector<Layout::Mark*> column;
+        for (Layout::Mark& m : l.marks)
+            if (m.right == side) column.push_back(&m);
+        const double step = fm.height() + 6;
+        const auto fits = size_t(std::max(0.0, std::floor((inside.height() + 2) / step)));
+        if (column.size() > fits) {
+            std::vector<Layout::Mark*> bySize = column;
+            std::stable_sort(bySize.begin(), bySize.end(),
+                             [](const Layout::Mark* a, const Layout::Mark* b) { return a->span > b->span; });
+            for (size_t k = fits; k < bySize.size(); ++k)
+                bySize[k]->shown = false;
+            std::erase_if(column, [](const Layout::Mark* m) { return !m->shown; });
+        }
+        std::sort(column.begin(), column.end(),
+                  [](const Layout::Mark* a, const Layout::Mark* b) { return a->box.top() < b->box.top(); });
+        double bottom = inside.top() - 2;
+        for (Layout::Mark* m : column) {
+            if (m->box.top() < bottom + 2) m->box.moveTop(bottom + 2);
+            bottom = m->box.bottom();
+        }
+        // Pushed past the bottom: back up from the bottom edge.
+        double top = inside.bottom() + 2;
+        for (auto it = column.rbegin(); it != column.rend(); ++it) {
+            Layout::Mark* m = *it;
+            if (m->box.bottom() > top - 2) m->box.moveBottom(top - 2);
+            top = m->box.top();
+        }
+    }
+    return l;
+}
+
+std::vector<QRectF> PieChart::markBoxes(const QRect& area) const {
+    std::vector<QRectF> boxes;
+    const Layout l = layout(area);
+    for (const Layout::Mark& m : l.marks)
+        boxes.push_back(m.shown ? m.box : QRectF());
+    return boxes;
+}
+
+void PieChart::paintChart(QPainter& p, const QRect& area) const {
+    const Layout l = layout(area);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(area, Qt::white);
+    p.setFont(l.titleFont);
+    p.setPen(Qt::black);
+    p.drawText(l.titleRect, Qt::AlignHCenter | Qt::AlignVCenter, l.title);
+
+    if (l.pie) {
         // The side of the pie: the slices extruded downwards, darker, front parts last.
-        for (int d = int(depth); d > 0; --d) {
-            const QRectF e = ellipse.translated(0, d);
-            for (const Drawn& s : drawn) {
+        for (int d = int(l.depth); d > 0; --d) {
+            const QRectF e = l.ellipse.translated(0, d);
+            for (const Layout::Drawn& s : l.drawn) {
                 p.setPen(Qt::NoPen);
                 p.setBrush(s.colour.darker(135));
                 p.drawPie(e, int(s.start * 16), int(std::ceil(s.span * 16)));
             }
         }
-        for (const Drawn& s : drawn) {
+        for (const Layout::Drawn& s : l.drawn) {
             p.setPen(QPen(s.colour.darker(150), 1));
             p.setBrush(s.colour);
-            p.drawPie(ellipse, int(s.start * 16), int(std::ceil(s.span * 16)));
+            p.drawPie(l.ellipse, int(s.start * 16), int(std::ceil(s.span * 16)));
         }
     } else {
         p.setPen(QPen(QColor(0xB4B4B4), 1, Qt::DashLine));
         p.setBrush(Qt::NoBrush);
-        p.drawEllipse(ellipse);
+        p.drawEllipse(l.ellipse);
     }
 
-    // Marks: at each slice's middle, an arrow of length 10 out of the pie to a rounded box; boxes on each
-    // side are kept from overlapping by moving them down.
-    p.setFont(markFont);
-    struct Mark {
-        QPointF tip, anchor;
-        QRectF box;
-        QString text;
-        bool right;
-    };
-    std::vector<Mark> marks;
-    for (size_t i = 0; i < drawn.size(); ++i) {
-        const double mid = (drawn[i].start + drawn[i].span / 2) * std::numbers::pi / 180.0;
-        const QPointF dir(std::cos(mid), -std::sin(mid));
-        const QPointF tip(centre.x() + dir.x() * radius,
-                          centre.y() + dir.y() * ry + (dir.y() > 0 ? depth : 0));
-        const QPointF anchor = tip + dir * 10.0;
-        const QString text = markText(i);
-        const QSizeF size(fm.horizontalAdvance(text) + 10, fm.height() + 4);
-        const bool right = dir.x() >= 0;
-        const QRectF box(right ? anchor.x() : anchor.x() - size.width(), anchor.y() - size.height() / 2,
-                         size.width(), size.height());
-        marks.push_back({tip, anchor, box, text, right});
-    }
-    for (const bool side : {true, false}) {
-        std::vector<Mark*> column;
-        for (Mark& m : marks)
-            if (m.right == side) column.push_back(&m);
-        std::sort(column.begin(), column.end(), [](Mark* a, Mark* b) { return a->box.top() < b->box.top(); });
-        double bottom = -1e9;
-        for (Mark* m : column) {
-            if (m->box.top() < bottom + 2) m->box.moveTop(bottom + 2);
-            bottom = m->box.bottom();
-        }
-    }
-    for (const Mark& m : marks) {
+    p.setFont(l.markFont);
+    for (const Layout::Mark& m : l.marks) {
+        if (!m.shown) continue;
         p.setPen(QPen(Qt::black, 1));
         const QPointF join(m.right ? m.box.left() : m.box.right(), m.box.center().y());
         p.drawLine(m.tip, m.anchor);

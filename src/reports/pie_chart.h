@@ -18,8 +18,13 @@ public:
 
     explicit PieChart(QWidget* parent = nullptr);
 
+    // Slices under this share of the whole are drawn joined into one "Прочие (N)" slice.
+    static constexpr double kSmallShare = 0.02;
+
     void setReport(Report report);
     const Report& report() const { return m_report; }
+    // The slices as drawn: the report's, with the small ones joined at the end.
+    const std::vector<Slice>& shownSlices() const { return m_shown; }
 
     int elevation() const { return m_elevation; }
     int rotation() const { return m_rotation; }
@@ -32,8 +37,11 @@ public:
     // Marks between label with value and label with percentage.
     void togglePercent();
 
-    // The text of a slice's mark as shown.
+    // The text of a shown slice's mark.
     QString markText(size_t slice) const;
+    // Where the marks of the shown slices are drawn in the area (an empty box for a mark left out because
+    // the chart has no room for it).
+    std::vector<QRectF> markBoxes(const QRect& area) const;
     // The colour a slice is drawn in: its own, or the palette's in turn over the palette slices.
     static unsigned paletteColour(int index);
 
@@ -52,7 +60,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Layout;
+    Layout layout(const QRect& area) const;
+
     Report m_report;
+    std::vector<Slice> m_shown;
     int m_elevation = kStartElevation;
     int m_rotation = 0;
     bool m_percent = false;

@@ -105,9 +105,8 @@ Report RunRep1(const db::Database& db, const QString& reportName) {
             return sum;
         },
         &total);
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    r.title = reportName + QStringLiteral(". Общие расходы: ") + locale.toString(total, 'f', 2);
+    // Thousands grouped as in the slices' marks.
+    r.title = reportName + QStringLiteral(". Общие расходы: ") + QLocale().toString(total, 'f', 2);
     return r;
 }
 

@@ -95,3 +95,35 @@ TEST_F(ReportTab, TheChartPrintsInLandscapeAndSavesAsJpeg) {
     EXPECT_EQ(ui.shown()[1].kind, QStringLiteral("error"));
     EXPECT_FALSE(QFileInfo::exists(dir.path() + "temp.bmp"));
 }
+
+// A budget pie over a thousand projects: the small budgets are drawn as one slice with their sum, and every
+// mark stays inside the chart, on screen and on the printed page alike.
+TEST_F(ReportTab, ManySmallSlicesJoinIntoOneAndNoMarkLeavesTheChart) {
+    test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+    db.tbSite.first();
+    double total = 0;
+    for (int p = 1; p <= 1000; ++p) {
+        addProject(QStringLiteral("Проект %1").arg(p));
+        const double price = p <= 10 ? 50000.0 : double(p);
+        test::addRecord(db.tbLink, {{"PageURL", "http://a.ru"}, {"Price", price}});
+        total += price;
+    }
+    build("Бюджеты проектов");
+    const auto& shown = chart()->shownSlices();
+    ASSERT_EQ(shown.size(), 11u);
+    EXPECT_EQ(shown.back().label, QStringLiteral("Прочие (990): "));
+    double sum = 0;
+    for (const auto& s : shown)
+        sum += s.value;
+    EXPECT_DOUBLE_EQ(sum, total);
+    EXPECT_EQ(chart()->markText(10), QStringLiteral("Прочие (990): 500\u00a0445"));
+    for (const QRect area : {QRect(0, 0, 800, 600), QRect(0, 0, 420, 260), chart()->rect()}) {
+        for (const QRectF& box : chart()->markBoxes(area))
+            if (!box.isEmpty()) {
+                EXPECT_TRUE(QRectF(area).contains(box)) << area.width() << ' ' << box.left();
+            }
+    }
+    // The title prints its total as the marks print theirs.
+    EXPECT_EQ(chart()->report().title,
+              QStringLiteral("Бюджеты проектов. Общие расходы: 1\u00a0000\u00a0445,00"));
+}

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QLocale>
 #include <QSignalSpy>
 
 #include "db/table.h"
+#include "db/value.h"
 
 using namespace zentaro::db;
 
@@ -373,4 +375,41 @@ TEST_F(TableTest, AValueIndexFirstBuiltDuringAnEditHoldsThePostedValues) {
         t.setValue(QStringLiteral("Grp"), 5);
         t.post();
     }
+}
+
+// A typed price is stored whichever decimal separator the user types; what cannot be a number or a date is
+// refused, with the reason in the user's words.
+TEST(FieldValues, NumbersTakeEitherDecimalSeparatorAndRefusalsSayWhy) {
+    struct Case {
+        QLocale locale;
+        QString text;
+        bool ok;
+        double value;
+    };
+    const QLocale ru(QLocale::Russian, QLocale::Russia);
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const Case cases[] = {
+        {ru, "800,25", true, 800.25},    {ru, "800.25", true, 800.25},
+        {ru, " 800.25 ", true, 800.25},  {ru, "6\u00a0413,25", true, 6413.25},
+        {ru, "-5.5", true, -5.5},        {ru, "1.2.3", false, 0},
+        {ru, "12abc", false, 0},         {ru, "1e999", false, 0},
+        {en, "800,25", true, 800.25},    {en, "800.25", true, 800.25},
+        {en, "6,413.25", true, 6413.25},
+    };
+    for (const Case& c : cases) {
+        QLocale::setDefault(c.locale);
+        QVariant v;
+        EXPECT_EQ(parseValue(FieldType::Float, c.text, v), c.ok) << c.text.toStdString();
+        if (c.ok) {
+            EXPECT_DOUBLE_EQ(v.toDouble(), c.value) << c.text.toStdString();
+        }
+    }
+    QLocale::setDefault(ru);
+    QVariant v = 1.0;
+    EXPECT_TRUE(parseValue(FieldType::Float, QStringLiteral("  "), v));
+    EXPECT_FALSE(v.isValid());
+    EXPECT_EQ(refusedValueText(FieldType::Date, QStringLiteral("32.13.2024")),
+              QStringLiteral("\"32.13.2024\" — не дата. Введите дату в виде 08.12.2014."));
+    EXPECT_EQ(refusedValueText(FieldType::Float, QStringLiteral("12abc")),
+              QStringLiteral("\"12abc\" — не число. Введите число, например 800,25."));
 }
