@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format
     openssl fonts-dejavu-core qt6-translations-l10n
     dpkg-dev file desktop-file-utils appstream librsvg2-bin
+    qt6-charts-dev libqt6opengl6-dev
 )
 missing=()
 for p in "${packages[@]}"; do

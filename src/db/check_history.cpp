@@ -271,6 +271,88 @@ std::unordered_set<int> CheckHistory::withLast(CheckSubject subject,
     return out;
 }
 
+std::unordered_map<int, PresenceState> CheckHistory::presenceOfAll(CheckSubject subject) const {
+    std::unordered_map<int, PresenceState> out;
+    if (m_open) {
+        sql::StmtPtr s = sql::prepare(
+            m_store.connection(),
+            QStringLiteral("SELECT rid, reason, lost_since FROM checks.last WHERE subject=?1 AND kind=%1")
+                .arg(int(CheckKind::Presence)));
+        if (s) {
+            sqlite3_bind_int(s.get(), 1, int(subject));
+            while (sqlite3_step(s.get()) == SQLITE_ROW) {
+                PresenceState& p = out[sqlite3_column_int(s.get(), 0)];
+                p.reason = reasonFrom(sqlite3_column_int(s.get(), 1));
+                if (sqlite3_column_type(s.get(), 2) != SQLITE_NULL)
+                    p.lostSince = QDate::fromString(text(s.get(), 2), Qt::ISODate);
+            }
+        }
+    }
+    // What is known in memory is newer than the file.
+    for (const auto& [k, known] : m_known) {
+        if ((k >> 32) != int(subject)) continue;
+        const int id = int(qint32(quint32(k & 0xffffffff)));
+        if (known.presence)
+            out[id] = PresenceState{*known.presence, known.lostSince};
+        else if (known.forgotten)
+            out.erase(id);
+    }
+    return out;
+}
+
+std::vector<Loss> CheckHistory::losses(CheckSubject subject) const {
+    std::vector<Loss> out;
+    // Per subject: whether its last verdict found the link.
+    std::unordered_map<int, bool> found;
+    const auto step = [&](int id, CheckReason reason, const auto& day) {
+        bool& was = found[id];
+        if (isFound(reason)) {
+            was = true;
+        } else if (reason == CheckReason::Missing) {
+            if (was) out.push_back({id, day()});
+            was = false;
+        }
+    };
+    if (m_open) {
+        // Rows are numbered as they are written, so the row order is each subject's time order. Only the
+        // verdicts are read, and the time only of the rows that are losses.
+        sql::StmtPtr s = sql::prepare(
+            m_store.connection(),
+            QStringLiteral("SELECT rid, reason, at FROM checks.outcomes WHERE subject=?1 AND kind=%1 AND "
+                           "reason IN (%2, %3, %4, %5) ORDER BY id")
+                .arg(int(CheckKind::Presence))
+                .arg(int(CheckReason::Found))
+                .arg(int(CheckReason::FoundNofollow))
+                .arg(int(CheckReason::FoundNoindex))
+                .arg(int(CheckReason::Missing)));
+        if (s) {
+            sqlite3_bind_int(s.get(), 1, int(subject));
+            found.reserve(1 << 16);
+            while (sqlite3_step(s.get()) == SQLITE_ROW) {
+                sqlite3_stmt* row = s.get();
+                step(sqlite3_column_int(row, 0), reasonFrom(sqlite3_column_int(row, 1)), [row] {
+                    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(row, 2));
+                    const int n = sqlite3_column_bytes(row, 2);
+                    return p && n >= 10 ? QDate::fromString(QString::fromLatin1(p, 10), Qt::ISODate)
+                                        : QDate();
+                });
+            }
+        }
+    }
+    // Not yet written: in the order they came; a deletion takes back what the subject lost before it.
+    for (const Queued& q : m_queue) {
+        if (q.subject != subject) continue;
+        if (q.forget) {
+            found[q.id] = false;
+            std::erase_if(out, [&](const Loss& l) { return l.id == q.id; });
+            continue;
+        }
+        if (q.last.outcome.kind == CheckKind::Presence)
+            step(q.id, q.last.outcome.reason, [&] { return q.last.outcome.at.date(); });
+    }
+    return out;
+}
+
 bool CheckHistory::write(sqlite3* db, QString* error) {
     sql::StmtPtr add =
         sql::prepare(db, QStringLiteral("INSERT INTO checks.outcomes(subject, rid, at, kind, reason, "

@@ -61,6 +61,18 @@ struct LastCheck {
 // Whose outcome it is.
 enum class CheckSubject { LinkPage = 0, Site = 1 };
 
+// The last presence verdict of one subject and since when a found link is missing.
+struct PresenceState {
+    CheckReason reason = CheckReason::Found;
+    QDate lostSince;
+};
+
+// A link found before and then missing: whose, and the day the missing outcome came.
+struct Loss {
+    int id = 0;
+    QDate day;
+};
+
 // The outcomes of the checks, per link page and site, in a file of their own beside the tables
 // ("checks.adb"): the last one of each subject and a history of at most kKeepPerSubject. Nothing is held in
 // memory but the last outcomes asked for; rows are written in the store's transactions.
@@ -88,6 +100,12 @@ public:
     std::vector<CheckOutcome> history(CheckSubject subject, int id) const;
     // The subjects whose last outcome is one of the reasons.
     std::unordered_set<int> withLast(CheckSubject subject, const std::vector<CheckReason>& reasons) const;
+
+    // The last presence verdict of every subject of a kind that has one.
+    std::unordered_map<int, PresenceState> presenceOfAll(CheckSubject subject) const;
+    // Every loss in the kept history: the first "missing" after a "found" of a subject, in the order they
+    // came. Outcomes without a verdict in between (not fetched, no anchors) neither end nor start a loss.
+    std::vector<Loss> losses(CheckSubject subject) const;
 
     // StoreExtra
     bool pending() const override { return !m_queue.empty(); }
