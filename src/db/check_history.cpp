@@ -143,6 +143,10 @@ bool CheckHistory::open(const QString& path, QString* error) {
         sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
         return false;
     }
+    if (!fillLosses(error)) {
+        sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
+        return false;
+    }
     m_open = true;
     m_store.addExtra(this);
     return true;
@@ -193,19 +197,100 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     Known k = known(subject, id);
     CheckOutcome o = outcome;
     o.detail = o.detail.left(kMaxDetail);
+    const bool loss =
+        o.kind == CheckKind::Presence && o.reason == CheckReason::Missing && lastVerdictFound(subject, id);
     if (o.kind == CheckKind::Presence) {
         // Missing since the first check that did not find a link found before; found again clears it.
         if (isFound(o.reason))
             k.lostSince = {};
-        else if (o.reason == CheckReason::Missing && !k.lostSince.isValid() && k.presence &&
-                 isFound(*k.presence))
+        else if (loss && !k.lostSince.isValid()) // found before, whatever went unfetched in between
             k.lostSince = o.at.date();
         k.presence = o.reason;
     }
     k.newest = o;
     m_known[key(subject, id)] = k;
-    m_queue.push_back({subject, id, LastCheck{o, k.lostSince}});
+    m_queue.push_back({subject, id, LastCheck{o, k.lostSince}, false, loss});
     m_store.extraChanged();
+}
+
+bool CheckHistory::lastVerdictFound(CheckSubject subject, int id) const {
+    const auto verdict = [](CheckReason r) { return isFound(r) || r == CheckReason::Missing; };
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->subject != subject || it->id != id) continue;
+        if (it->forget) return false;
+        if (it->last.outcome.kind == CheckKind::Presence && verdict(it->last.outcome.reason))
+            return isFound(it->last.outcome.reason);
+    }
+    if (!m_open) return false;
+    sql::StmtPtr s = sql::prepare(m_store.connection(),
+                                  QStringLiteral("SELECT reason FROM checks.outcomes WHERE subject=?1 AND "
+                                                 "rid=?2 AND kind=%1 AND reason IN (%2, %3, %4, %5) ORDER BY "
+                                                 "id DESC LIMIT 1")
+                                      .arg(int(CheckKind::Presence))
+                                      .arg(int(CheckReason::Found))
+                                      .arg(int(CheckReason::FoundNofollow))
+                                      .arg(int(CheckReason::FoundNoindex))
+                                      .arg(int(CheckReason::Missing)));
+    if (!s) return false;
+    sqlite3_bind_int(s.get(), 1, int(subject));
+    sqlite3_bind_int(s.get(), 2, id);
+    return sqlite3_step(s.get()) == SQLITE_ROW && isFound(reasonFrom(sqlite3_column_int(s.get(), 0)));
+}
+
+bool CheckHistory::fillLosses(QString* error) {
+    sqlite3* c = m_store.connection();
+    {
+        sql::StmtPtr exists = sql::prepare(
+            c, QStringLiteral("SELECT 1 FROM checks.sqlite_master WHERE type='table' AND name='losses'"));
+        if (exists && sqlite3_step(exists.get()) == SQLITE_ROW) return true;
+    }
+    if (!sql::exec(c,
+                   "SAVEPOINT losses;"
+                   "CREATE TABLE checks.losses(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
+                   "day INTEGER NOT NULL);"
+                   "CREATE INDEX checks.losses_of ON losses(subject, rid);",
+                   error)) {
+        sql::exec(c, "ROLLBACK TO losses; RELEASE losses;", nullptr);
+        return false;
+    }
+    // Rows are numbered as they are written, so the row order is each subject's time order.
+    sql::StmtPtr scan = sql::prepare(
+        c,
+        QStringLiteral("SELECT subject, rid, reason, at FROM checks.outcomes NOT INDEXED WHERE kind=%1 AND "
+                       "reason IN (%2, %3, %4, %5) ORDER BY id")
+            .arg(int(CheckKind::Presence))
+            .arg(int(CheckReason::Found))
+            .arg(int(CheckReason::FoundNofollow))
+            .arg(int(CheckReason::FoundNoindex))
+            .arg(int(CheckReason::Missing)));
+    sql::StmtPtr add =
+        sql::prepare(c, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)"));
+    bool ok = scan && add;
+    std::unordered_map<qint64, bool> found;
+    while (ok && sqlite3_step(scan.get()) == SQLITE_ROW) {
+        const int subject = sqlite3_column_int(scan.get(), 0), rid = sqlite3_column_int(scan.get(), 1);
+        bool& was = found[(qint64(subject) << 32) | quint32(rid)];
+        const CheckReason reason = reasonFrom(sqlite3_column_int(scan.get(), 2));
+        if (reason != CheckReason::Missing) {
+            was = true;
+            continue;
+        }
+        if (!was) continue;
+        was = false;
+        const QDate day = QDate::fromString(text(scan.get(), 3).left(10), Qt::ISODate);
+        if (!day.isValid()) continue;
+        sqlite3_bind_int(add.get(), 1, subject);
+        sqlite3_bind_int(add.get(), 2, rid);
+        sqlite3_bind_int64(add.get(), 3, day.toJulianDay());
+        ok = sqlite3_step(add.get()) == SQLITE_DONE;
+        sqlite3_reset(add.get());
+    }
+    if (!ok) {
+        if (error) *error = sql::errorText(c);
+        sql::exec(c, "ROLLBACK TO losses; RELEASE losses;", nullptr);
+        return false;
+    }
+    return sql::exec(c, "RELEASE losses;", error);
 }
 
 void CheckHistory::forget(CheckSubject subject, int id) {
@@ -302,53 +387,24 @@ std::unordered_map<int, PresenceState> CheckHistory::presenceOfAll(CheckSubject 
 
 std::vector<Loss> CheckHistory::losses(CheckSubject subject) const {
     std::vector<Loss> out;
-    // Per subject: whether its last verdict found the link.
-    std::unordered_map<int, bool> found;
-    const auto step = [&](int id, CheckReason reason, const auto& day) {
-        bool& was = found[id];
-        if (isFound(reason)) {
-            was = true;
-        } else if (reason == CheckReason::Missing) {
-            if (was) out.push_back({id, day()});
-            was = false;
-        }
-    };
     if (m_open) {
-        // Rows are numbered as they are written, so the row order is each subject's time order. Only the
-        // verdicts are read, and the time only of the rows that are losses.
         sql::StmtPtr s = sql::prepare(
             m_store.connection(),
-            QStringLiteral("SELECT rid, reason, at FROM checks.outcomes WHERE subject=?1 AND kind=%1 AND "
-                           "reason IN (%2, %3, %4, %5) ORDER BY id")
-                .arg(int(CheckKind::Presence))
-                .arg(int(CheckReason::Found))
-                .arg(int(CheckReason::FoundNofollow))
-                .arg(int(CheckReason::FoundNoindex))
-                .arg(int(CheckReason::Missing)));
+            QStringLiteral("SELECT rid, day FROM checks.losses NOT INDEXED WHERE subject=?1 ORDER BY rowid"));
         if (s) {
             sqlite3_bind_int(s.get(), 1, int(subject));
-            found.reserve(1 << 16);
-            while (sqlite3_step(s.get()) == SQLITE_ROW) {
-                sqlite3_stmt* row = s.get();
-                step(sqlite3_column_int(row, 0), reasonFrom(sqlite3_column_int(row, 1)), [row] {
-                    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(row, 2));
-                    const int n = sqlite3_column_bytes(row, 2);
-                    return p && n >= 10 ? QDate::fromString(QString::fromLatin1(p, 10), Qt::ISODate)
-                                        : QDate();
-                });
-            }
+            while (sqlite3_step(s.get()) == SQLITE_ROW)
+                out.push_back(
+                    {sqlite3_column_int(s.get(), 0), QDate::fromJulianDay(sqlite3_column_int64(s.get(), 1))});
         }
     }
     // Not yet written: in the order they came; a deletion takes back what the subject lost before it.
     for (const Queued& q : m_queue) {
         if (q.subject != subject) continue;
-        if (q.forget) {
-            found[q.id] = false;
+        if (q.forget)
             std::erase_if(out, [&](const Loss& l) { return l.id == q.id; });
-            continue;
-        }
-        if (q.last.outcome.kind == CheckKind::Presence)
-            step(q.id, q.last.outcome.reason, [&] { return q.last.outcome.at.date(); });
+        else if (q.loss)
+            out.push_back({q.id, q.last.outcome.at.date()});
     }
     return out;
 }
@@ -374,13 +430,17 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         sql::prepare(db, QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2"));
     sql::StmtPtr dropLast =
         sql::prepare(db, QStringLiteral("DELETE FROM checks.last WHERE subject=?1 AND rid=?2"));
-    if (!dropOutcomes || !dropLast) {
+    sql::StmtPtr dropLosses =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.losses WHERE subject=?1 AND rid=?2"));
+    sql::StmtPtr addLoss =
+        sql::prepare(db, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)"));
+    if (!dropOutcomes || !dropLast || !dropLosses || !addLoss) {
         if (error) *error = sql::errorText(db);
         return false;
     }
     for (const Queued& q : m_queue) {
         if (q.forget) {
-            for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get()}) {
+            for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get(), dropLosses.get()}) {
                 sqlite3_bind_int(s, 1, int(q.subject));
                 sqlite3_bind_int(s, 2, q.id);
                 const int rc = sqlite3_step(s);
@@ -409,6 +469,17 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         for (sqlite3_stmt* s : {add.get(), last.get(), trim.get()}) {
             const int rc = sqlite3_step(s);
             sqlite3_reset(s);
+            if (rc != SQLITE_DONE) {
+                if (error) *error = sql::errorText(db);
+                return false;
+            }
+        }
+        if (q.loss) {
+            sqlite3_bind_int(addLoss.get(), 1, int(q.subject));
+            sqlite3_bind_int(addLoss.get(), 2, q.id);
+            sqlite3_bind_int64(addLoss.get(), 3, q.last.outcome.at.date().toJulianDay());
+            const int rc = sqlite3_step(addLoss.get());
+            sqlite3_reset(addLoss.get());
             if (rc != SQLITE_DONE) {
                 if (error) *error = sql::errorText(db);
                 return false;

@@ -103,8 +103,9 @@ public:
 
     // The last presence verdict of every subject of a kind that has one.
     std::unordered_map<int, PresenceState> presenceOfAll(CheckSubject subject) const;
-    // Every loss in the kept history: the first "missing" after a "found" of a subject, in the order they
-    // came. Outcomes without a verdict in between (not fetched, no anchors) neither end nor start a loss.
+    // Every loss: the first "missing" after a "found" of a subject, in the order they came. Outcomes without
+    // a verdict in between (not fetched, no anchors) neither end nor start a loss. Losses are kept apart
+    // from the trimmed history, so that reports over time need not read every outcome.
     std::vector<Loss> losses(CheckSubject subject) const;
 
     // StoreExtra
@@ -122,7 +123,12 @@ private:
         int id;
         LastCheck last;
         bool forget = false;
+        bool loss = false; // this outcome is a loss
     };
+    // Whether the newest verdict (found or missing) of a subject found its link.
+    bool lastVerdictFound(CheckSubject subject, int id) const;
+    // Losses of a file written before they were kept apart, found once from its history.
+    bool fillLosses(QString* error);
     // What is known of a subject: its newest outcome and its last presence verdict.
     struct Known {
         std::optional<CheckOutcome> newest;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -25,8 +24,30 @@ double roubles(qint64 k) {
 }
 
 int monthIndex(const QDate& d) {
-    return d.year() * 12 + d.month() - 1;
+    int year = 0, month = 0;
+    d.getDate(&year, &month, nullptr);
+    return year * 12 + month - 1;
 }
+
+// Link page IDs: a flag per number while the numbers stay near the table's size (they do: one more than
+// the highest), a hash set for numbers beyond.
+class IdSet {
+public:
+    explicit IdSet(int expected) : m_flags(size_t(std::max(expected, 0)) * 4 + 1024) {}
+    void insert(int id) {
+        if (id >= 0 && size_t(id) < m_flags.size())
+            m_flags[size_t(id)] = 1;
+        else
+            m_far.insert(id);
+    }
+    bool contains(int id) const {
+        return id >= 0 && size_t(id) < m_flags.size() ? m_flags[size_t(id)] != 0 : m_far.contains(id);
+    }
+
+private:
+    std::vector<char> m_flags;
+    std::unordered_set<int> m_far;
+};
 
 QString monthOf(int index) {
     const int year = index >= 0 ? index / 12 : (index - 11) / 12;
@@ -200,8 +221,8 @@ MoneyReport placedLost(const db::Database& db, const MoneyOptions& o) {
     const Scope s(db, o.currentProjectOnly);
     r.title = titleOf(moneyReportNames()[1], s, o, true);
     if (s.noProject) return r;
-    std::map<int, qint64> placed, lost;
-    std::unordered_set<int> inScope; // link pages of the projects in scope
+    std::unordered_map<int, qint64> placed, lost;
+    IdSet inScope(s.links.rowCapacity()); // link pages of the projects in scope
     s.eachLink([&](int row, int) {
         inScope.insert(s.id(row));
         if (!s.placed(row)) return;
@@ -211,17 +232,18 @@ MoneyReport placedLost(const db::Database& db, const MoneyOptions& o) {
         if (l.day.isValid() && inScope.contains(l.id)) ++lost[monthIndex(l.day)];
     int first = INT_MAX, last = INT_MIN;
     for (const auto* m : {&placed, &lost})
-        if (!m->empty()) {
-            first = std::min(first, m->begin()->first);
-            last = std::max(last, m->rbegin()->first);
+        for (const auto& [month, n] : *m) {
+            first = std::min(first, month);
+            last = std::max(last, month);
         }
     const auto [from, to] = monthRange(o, first, last);
     MoneySeries p{QStringLiteral("Размещено"), false, true, {}},
         l{QStringLiteral("Пропало"), false, true, {}};
     for (int m = from; m <= to; ++m) {
         r.categories << monthOf(m);
-        p.values.push_back(double(placed.contains(m) ? placed[m] : 0));
-        l.values.push_back(double(lost.contains(m) ? lost[m] : 0));
+        const auto pm = placed.find(m), lm = lost.find(m);
+        p.values.push_back(double(pm == placed.end() ? 0 : pm->second));
+        l.values.push_back(double(lm == lost.end() ? 0 : lm->second));
     }
     r.series = {std::move(p), std::move(l)};
     return r;

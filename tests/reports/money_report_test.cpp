@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <QDateTime>
+#include <QFile>
 
 #include "db/database.h"
 #include "db/record_rules.h"
@@ -128,6 +131,16 @@ TEST_F(MoneyReports, PlacedAndLostByMonthCountEveryLossOnce) {
     QString err;
     ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
     EXPECT_EQ(lines(build(MoneyKind::PlacedLost)), expected);
+    // A file from before the losses were kept apart: they are found once from its history.
+    db.checks.close();
+    {
+        sqlite3* c = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(dir.path() + "checks.adb").constData(), &c), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(c, "DROP TABLE losses", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(c);
+    }
+    ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+    EXPECT_EQ(lines(build(MoneyKind::PlacedLost)), expected);
 
     // Found again and lost a third time, not yet written; then the page is deleted: its losses go with it.
     check(1, "2026-03-10", CheckReason::Found);
@@ -140,8 +153,11 @@ TEST_F(MoneyReports, PlacedAndLostByMonthCountEveryLossOnce) {
 }
 
 TEST_F(MoneyReports, MoneyInLostLinksAndPriceOfALiveLink) {
-    // Lost: missing at the last check, or lost since (a failed fetch after a loss keeps it lost).
+    // Lost: missing at the last check, or lost since (a failed fetch after a loss keeps it lost, also when
+    // the loss itself came after a failed fetch).
     check(1, "2026-03-06", CheckReason::Timeout);
+    check(4, "2026-03-06", CheckReason::Refused);
+    EXPECT_EQ(db.checks.last(db::CheckSubject::LinkPage, 4)->lostSince, QDate(2026, 2, 28));
     const MoneyReport lost = build(MoneyKind::LostMoney);
     EXPECT_EQ(names(lost), (QStringList{"Сумма", "Ссылок"}));
     EXPECT_EQ(lines(lost), (QStringList{"Бета: 1010 | 2", "Альфа: 100.1 | 1"}));
