@@ -111,10 +111,12 @@ void MoneyChart::setReport(MoneyReport report) {
     for (QAbstractSeries* s : chart->series()) {
         auto* bars = static_cast<QAbstractBarSeries*>(s);
         connect(bars, &QAbstractBarSeries::hovered, this,
-                [this, bars, shown](bool on, int index, QBarSet* set) {
+                [this, bars, shown](bool on, int bar, QBarSet* set) {
                     const qsizetype k = bars->barSets().indexOf(set);
-                    if (!on || k < 0 || size_t(k) >= shown.size() || index < 0 ||
-                        index >= m_report.categories.size()) {
+                    const qsizetype count = m_report.categories.size();
+                    // Horizontal bars went in backwards (see makeChart).
+                    const qsizetype index = m_report.byMonth() ? bar : count - 1 - bar;
+                    if (!on || k < 0 || size_t(k) >= shown.size() || index < 0 || index >= count) {
                         QToolTip::hideText();
                         return;
                     }
@@ -154,6 +156,7 @@ QChart* MoneyChart::makeChart(const MoneyReport& r, const QLocale& locale) {
     chart->setTitleFont(titleFont);
     chart->setTitle(r.title);
 
+    const bool vertical = r.byMonth();
     QAbstractBarSeries* bars = newSeries(r);
     int shown = 0;
     bool money = false;
@@ -161,8 +164,10 @@ QChart* MoneyChart::makeChart(const MoneyReport& r, const QLocale& locale) {
         if (!s.onChart) continue;
         auto* set = new QBarSet(s.name);
         set->setColor(QColor::fromRgb(PieChart::paletteColour(shown++)));
-        for (const auto& v : s.values)
-            *set << v.value_or(0);
+        // Horizontal bars are drawn from the bottom up: the projects go in backwards so that the largest,
+        // first in the table, stands on top.
+        for (size_t i = 0; i < s.values.size(); ++i)
+            *set << s.values[vertical ? i : s.values.size() - 1 - i].value_or(0);
         bars->append(set);
         money = money || s.money;
     }
@@ -170,12 +175,12 @@ QChart* MoneyChart::makeChart(const MoneyReport& r, const QLocale& locale) {
     chart->legend()->setVisible(shown > 1);
     chart->legend()->setAlignment(Qt::AlignBottom);
 
-    const bool vertical = r.byMonth();
     auto* categories = new QBarCategoryAxis;
-    categories->append(r.categories);
-    // Month names stand upright beside each other; the projects read from the largest down.
+    QStringList names = r.categories;
+    if (!vertical) std::reverse(names.begin(), names.end());
+    categories->append(names);
+    // Month names stand upright beside each other.
     if (vertical && r.categories.size() > 6) categories->setLabelsAngle(-90);
-    if (!vertical) categories->setReverse(true);
     auto* values = new QValueAxis;
     values->setLabelFormat(money ? QStringLiteral("%.0f ") + locale.currencySymbol()
                                  : QStringLiteral("%.0f"));

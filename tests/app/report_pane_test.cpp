@@ -124,6 +124,16 @@ protected:
         addProject(QStringLiteral("Дом"));
         test::addRecord(
             db.tbLink, {{"PageURL", "http://b.ru/1"}, {"PublicDate", month.addMonths(-1)}, {"Price", 300.5}});
+        // Pages 1 and 3 stand; page 2 was found and then lost.
+        QString err;
+        ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
+        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+        const QDateTime at(month, QTime(12, 0));
+        for (const auto& [id, reason] : {std::pair{1, db::CheckReason::Found},
+                                         {2, db::CheckReason::Found},
+                                         {2, db::CheckReason::Missing},
+                                         {3, db::CheckReason::FoundNofollow}})
+            db.checks.record(db::CheckSubject::LinkPage, id, {at, db::CheckKind::Presence, reason, {}});
     }
     reports::MoneyChart* money() { return form->reports().moneyChart(); }
     // The chart drawn through the printing and saving path; kept for a look when asked.
@@ -174,8 +184,10 @@ TEST_F(MoneyTab, EveryReportShowsItsBarsAndTheSameNumbersInItsTable) {
             QBarSet* b = bars->barSets().value(set++);
             ASSERT_NE(b, nullptr);
             EXPECT_EQ(b->label(), s.name);
-            for (int row = 0; row < table->rowCount(); ++row)
-                EXPECT_EQ(b->at(row), s.values[size_t(row)].value_or(0));
+            // Projects lie from the top down, the first at the top: the bars go in from the bottom.
+            const int rows = table->rowCount();
+            for (int row = 0; row < rows; ++row)
+                EXPECT_EQ(b->at(r.byMonth() ? row : rows - 1 - row), s.values[size_t(row)].value_or(0));
         }
         EXPECT_EQ(set, bars->count());
     }
@@ -210,7 +222,11 @@ TEST_F(MoneyTab, TheChartImageHasBarsAndAxisLabels) {
     EXPECT_FALSE(plot.isEmpty());
 
     build("Цена живой ссылки");
+    EXPECT_EQ(money()->report().series[0].values, (std::vector<std::optional<double>>{2200.25, 300.5}));
     EXPECT_GT(inkIn(render(QStringLiteral("live")), QRect(0, 0, 800, 600)), 500);
+    build("Деньги в пропавших ссылках");
+    EXPECT_EQ(money()->report().categories, QStringList{"Сад"});
+    render(QStringLiteral("lost"));
     build("Размещено и пропало по месяцам");
     render(QStringLiteral("placed"));
 }
