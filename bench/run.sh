@@ -9,6 +9,7 @@ bash "$root/scripts/build.sh"
 "$root/build/bench/zentaro_bench_durable" "$@"
 "$root/build/bench/zentaro_bench_startup"
 "$root/build/bench/zentaro_bench_web" "$@"
+"$root/build/bench/zentaro_bench_reports" "$@"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 "$root/build/bench/zentaro_bench_memory" generate "$tmp/base"

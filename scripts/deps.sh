@@ -9,6 +9,7 @@ packages=(
     openssl fonts-dejavu-core qt6-translations-l10n
     dpkg-dev file desktop-file-utils appstream librsvg2-bin
     dbus-daemon
+    qt6-charts-dev libqt6opengl6-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -9,12 +9,15 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/hints.h"
 #include "app/icons.h"
 #include "db/database.h"
+#include "reports/money_chart.h"
+#include "reports/money_reports.h"
 #include "reports/pie_chart.h"
 #include "reports/report_builders.h"
 #include "util/user_interface.h"
@@ -32,6 +35,7 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
     m_cbRep->setObjectName(QStringLiteral("cbRep"));
     m_cbRep->setMinimumWidth(260);
     m_cbRep->addItems(reports::reportNames());
+    m_cbRep->addItems(reports::moneyReportNames());
     m_cbRep->setCurrentIndex(0);
     // The report is chosen from the list only: typed characters are cancelled.
     m_cbRep->installEventFilter(this);
@@ -41,6 +45,15 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
     setHint(build, QStringLiteral("|Построить отчет"));
     connect(build, &QPushButton::clicked, this, &ReportPane::bGetReportClick);
     bar->addWidget(build);
+    // Which months and projects the reports of money and time take.
+    m_cbRepPeriod = new QComboBox(panel8);
+    m_cbRepPeriod->setObjectName(QStringLiteral("cbRepPeriod"));
+    m_cbRepPeriod->addItems(reports::periodNames());
+    bar->addWidget(m_cbRepPeriod);
+    m_cbRepProject = new QComboBox(panel8);
+    m_cbRepProject->setObjectName(QStringLiteral("cbRepProject"));
+    m_cbRepProject->addItems(reports::projectScopeNames());
+    bar->addWidget(m_cbRepProject);
     bar->addStretch();
     layout->addWidget(panel8);
 
@@ -85,7 +98,12 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
     buttons->addStretch();
     body->addLayout(buttons);
     body->addWidget(m_chart, 1);
-    layout->addLayout(body, 1);
+    m_stack = new QStackedWidget(page);
+    auto* piePage = new QWidget(m_stack);
+    piePage->setLayout(body);
+    m_stack->addWidget(piePage);
+    m_stack->addWidget(moneyPage(m_stack));
+    layout->addWidget(m_stack, 1);
     choosePrinter = [page](QPrinter& printer) {
         QPrintDialog dialog(&printer, page);
         return dialog.exec() == QDialog::Accepted;
@@ -99,9 +117,84 @@ bool ReportPane::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+QWidget* ReportPane::moneyPage(QWidget* parent) {
+    auto* page = new QWidget(parent);
+    auto* body = new QHBoxLayout(page);
+    body->setContentsMargins(0, 0, 0, 0);
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(2);
+    m_money = new reports::MoneyChart(page);
+    struct ButtonDef {
+        const char* name;
+        const char* hint;
+        const char* icon;
+        QStyle::StandardPixmap fallback;
+        std::function<void()> action;
+    };
+    const ButtonDef defs[] = {
+        {"sbMoneyPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
+         [this] { sbMoneyPrintClick(); }},
+        {"sbMoneyJpeg", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
+         [this] { sbMoneyJpegClick(); }},
+        {"sbMoneyCopy", "Копировать таблицу", "edit-copy", QStyle::SP_FileDialogContentsView,
+         [this] { m_money->copyCsv(); }},
+        {"sbMoneyCsv", "Сохранить таблицу в CSV", "document-save-as", QStyle::SP_DriveFDIcon,
+         [this] { sbMoneyCsvClick(); }},
+    };
+    for (const ButtonDef& d : defs) {
+        auto* b = new QToolButton(page);
+        b->setObjectName(QString::fromLatin1(d.name));
+        b->setAutoRaise(true);
+        b->setFixedSize(26, 26);
+        b->setIcon(themeIcon(d.icon, d.fallback));
+        setHint(b, QString::fromUtf8(d.hint));
+        connect(b, &QToolButton::clicked, this, d.action);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch();
+    body->addLayout(buttons);
+    body->addWidget(m_money, 1);
+    return page;
+}
+
 void ReportPane::bGetReportClick() {
-    if (std::optional<reports::Report> r = reports::bGetReportClick(m_ctx.db, m_cbRep->currentText()))
+    if (const std::optional<reports::MoneyKind> kind = reports::moneyKindOf(m_cbRep->currentText())) {
+        reports::MoneyOptions options;
+        options.period = reports::Period(std::max(0, m_cbRepPeriod->currentIndex()));
+        options.currentProjectOnly = m_cbRepProject->currentIndex() == 1;
+        options.today = QDate::currentDate();
+        m_money->setReport(reports::buildMoneyReport(m_ctx.db, *kind, options));
+        m_stack->setCurrentIndex(1);
+        return;
+    }
+    if (std::optional<reports::Report> r = reports::bGetReportClick(m_ctx.db, m_cbRep->currentText())) {
         m_chart->setReport(std::move(*r));
+        m_stack->setCurrentIndex(0);
+    }
+}
+
+void ReportPane::sbMoneyPrintClick() {
+    QPrinter printer(QPrinter::HighResolution);
+    if (!choosePrinter || !choosePrinter(printer)) return;
+    m_money->printTo(printer);
+}
+
+void ReportPane::sbMoneyJpegClick() {
+    QString file;
+    if (!m_ctx.ui.chooseSaveFile(QStringLiteral("rep.jpg"), file) || file.isEmpty()) return;
+    if (QFileInfo(file).suffix().isEmpty()) file += QStringLiteral(".jpg");
+    if (!m_money->saveJpeg(file))
+        m_ctx.ui.showError(QStringLiteral("Не удалось сохранить изображение в файл \"%1\".").arg(file),
+                           QStringLiteral("Ошибка"));
+}
+
+void ReportPane::sbMoneyCsvClick() {
+    QString file;
+    if (!m_ctx.ui.chooseSaveFile(QStringLiteral("rep.csv"), file) || file.isEmpty()) return;
+    if (QFileInfo(file).suffix().isEmpty()) file += QStringLiteral(".csv");
+    if (!m_money->saveCsv(file))
+        m_ctx.ui.showError(QStringLiteral("Не удалось сохранить таблицу в файл \"%1\".").arg(file),
+                           QStringLiteral("Ошибка"));
 }
 
 void ReportPane::sbRepPrintClick() {

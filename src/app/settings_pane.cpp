@@ -155,7 +155,8 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
     };
     a.textValue = [=, this](const QString& key) -> QString {
         if (key == QLatin1String("LastRCopyDate")) return m_copy.lastText();
-        auto* rep = window->findChild<QComboBox*>(QStringLiteral("cbRep"));
+        // "cbRep.Text" and the report's period and project choice: the text of the combo box of that name.
+        auto* rep = window->findChild<QComboBox*>(key.section(u'.', 0, 0));
         return rep ? rep->currentText() : QString();
     };
     a.applyInt = [=, this](const QString& key, int v) {
@@ -186,7 +187,7 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
     a.applyText = [=, this](const QString& key, const QString& v) {
         if (key == QLatin1String("LastRCopyDate")) {
             m_copy.setLastText(v, day());
-        } else if (auto* rep = window->findChild<QComboBox*>(QStringLiteral("cbRep"))) {
+        } else if (auto* rep = window->findChild<QComboBox*>(key.section(u'.', 0, 0))) {
             rep->setCurrentText(v);
         }
     };

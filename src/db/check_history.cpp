@@ -133,8 +133,8 @@ bool CheckHistory::attach(QString* error) {
         detach();
         return false;
     };
-    // A file of this program holds these two tables and nothing else: anything more is another file put
-    // here, which is never written into.
+    // A file of this program holds these tables (the losses only from a later version on) and nothing else:
+    // anything more is another file put here, which is never written into.
     static const QStringList kOutcomes = {"id", "subject", "rid", "at", "kind", "reason", "detail"};
     static const QStringList kLast = {"subject", "rid", "kind", "at", "reason", "detail", "lost_since"};
     sql::StmtPtr tables = sql::prepare(db, QStringLiteral("SELECT name FROM checks.sqlite_master WHERE "
@@ -148,7 +148,8 @@ bool CheckHistory::attach(QString* error) {
     tables.reset();
     const QString foreign = QStringLiteral("файл не является историей проверок");
     if (!names.isEmpty()) {
-        if (names != QStringList{"last", "outcomes"}) return fail(foreign);
+        if (names != QStringList{"last", "outcomes"} && names != QStringList{"last", "losses", "outcomes"})
+            return fail(foreign);
         for (const auto& [table, columns] : {std::pair{"outcomes", &kOutcomes}, std::pair{"last", &kLast}}) {
             sql::StmtPtr info =
                 sql::prepare(db, QStringLiteral("SELECT name FROM pragma_table_info('%1', 'checks')")
@@ -219,6 +220,10 @@ bool CheckHistory::open(const QString& path, QString* error) {
         tell(QStringLiteral("Файл истории проверок повреждён (%1). Он сохранён как \"%2\", начата новая "
                             "история.")
                  .arg(err, QFileInfo(m_setAside).fileName()));
+    }
+    if (!fillLosses(error)) {
+        sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
+        return false;
     }
     m_open = true;
     m_failing = false;
@@ -297,12 +302,13 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     Known k = known(subject, id);
     CheckOutcome o = outcome;
     o.detail = o.detail.left(kMaxDetail);
+    const bool loss =
+        o.kind == CheckKind::Presence && o.reason == CheckReason::Missing && lastVerdictFound(subject, id);
     if (o.kind == CheckKind::Presence) {
         // Missing since the first check that did not find a link found before; found again clears it.
         if (isFound(o.reason))
             k.lostSince = {};
-        else if (o.reason == CheckReason::Missing && !k.lostSince.isValid() && k.presence &&
-                 isFound(*k.presence))
+        else if (loss && !k.lostSince.isValid()) // found before, whatever went unfetched in between
             k.lostSince = o.at.date();
         k.presence = o.reason;
     }
@@ -310,8 +316,88 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     m_known[key(subject, id)] = k;
     // Without a file the outcome is shown for this run only.
     if (!m_open) return;
-    m_queue.push_back({subject, id, LastCheck{o, k.lostSince}});
+    m_queue.push_back({subject, id, LastCheck{o, k.lostSince}, false, loss});
     m_store.extraChanged();
+}
+
+bool CheckHistory::lastVerdictFound(CheckSubject subject, int id) const {
+    const auto verdict = [](CheckReason r) { return isFound(r) || r == CheckReason::Missing; };
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->subject != subject || it->id != id) continue;
+        if (it->forget) return false;
+        if (it->last.outcome.kind == CheckKind::Presence && verdict(it->last.outcome.reason))
+            return isFound(it->last.outcome.reason);
+    }
+    if (!m_open) return false;
+    sql::StmtPtr s = sql::prepare(m_store.connection(),
+                                  QStringLiteral("SELECT reason FROM checks.outcomes WHERE subject=?1 AND "
+                                                 "rid=?2 AND kind=%1 AND reason IN (%2, %3, %4, %5) ORDER BY "
+                                                 "id DESC LIMIT 1")
+                                      .arg(int(CheckKind::Presence))
+                                      .arg(int(CheckReason::Found))
+                                      .arg(int(CheckReason::FoundNofollow))
+                                      .arg(int(CheckReason::FoundNoindex))
+                                      .arg(int(CheckReason::Missing)));
+    if (!s) return false;
+    sqlite3_bind_int(s.get(), 1, int(subject));
+    sqlite3_bind_int(s.get(), 2, id);
+    return sqlite3_step(s.get()) == SQLITE_ROW && isFound(reasonFrom(sqlite3_column_int(s.get(), 0)));
+}
+
+bool CheckHistory::fillLosses(QString* error) {
+    sqlite3* c = m_store.connection();
+    {
+        sql::StmtPtr exists = sql::prepare(
+            c, QStringLiteral("SELECT 1 FROM checks.sqlite_master WHERE type='table' AND name='losses'"));
+        if (exists && sqlite3_step(exists.get()) == SQLITE_ROW) return true;
+    }
+    if (!sql::exec(c,
+                   "SAVEPOINT losses;"
+                   "CREATE TABLE checks.losses(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
+                   "day INTEGER NOT NULL);"
+                   "CREATE INDEX checks.losses_of ON losses(subject, rid);",
+                   error)) {
+        sql::exec(c, "ROLLBACK TO losses; RELEASE losses;", nullptr);
+        return false;
+    }
+    // Rows are numbered as they are written, so the row order is each subject's time order.
+    sql::StmtPtr scan = sql::prepare(
+        c,
+        QStringLiteral("SELECT subject, rid, reason, at FROM checks.outcomes NOT INDEXED WHERE kind=%1 AND "
+                       "reason IN (%2, %3, %4, %5) ORDER BY id")
+            .arg(int(CheckKind::Presence))
+            .arg(int(CheckReason::Found))
+            .arg(int(CheckReason::FoundNofollow))
+            .arg(int(CheckReason::FoundNoindex))
+            .arg(int(CheckReason::Missing)));
+    sql::StmtPtr add =
+        sql::prepare(c, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)"));
+    bool ok = scan && add;
+    std::unordered_map<qint64, bool> found;
+    while (ok && sqlite3_step(scan.get()) == SQLITE_ROW) {
+        const int subject = sqlite3_column_int(scan.get(), 0), rid = sqlite3_column_int(scan.get(), 1);
+        bool& was = found[(qint64(subject) << 32) | quint32(rid)];
+        const CheckReason reason = reasonFrom(sqlite3_column_int(scan.get(), 2));
+        if (reason != CheckReason::Missing) {
+            was = true;
+            continue;
+        }
+        if (!was) continue;
+        was = false;
+        const QDate day = QDate::fromString(text(scan.get(), 3).left(10), Qt::ISODate);
+        if (!day.isValid()) continue;
+        sqlite3_bind_int(add.get(), 1, subject);
+        sqlite3_bind_int(add.get(), 2, rid);
+        sqlite3_bind_int64(add.get(), 3, day.toJulianDay());
+        ok = sqlite3_step(add.get()) == SQLITE_DONE;
+        sqlite3_reset(add.get());
+    }
+    if (!ok) {
+        if (error) *error = sql::errorText(c);
+        sql::exec(c, "ROLLBACK TO losses; RELEASE losses;", nullptr);
+        return false;
+    }
+    return sql::exec(c, "RELEASE losses;", error);
 }
 
 void CheckHistory::forget(CheckSubject subject, int id) {
@@ -377,6 +463,59 @@ std::unordered_set<int> CheckHistory::withLast(CheckSubject subject,
     return out;
 }
 
+std::unordered_map<int, PresenceState> CheckHistory::presenceOfAll(CheckSubject subject) const {
+    std::unordered_map<int, PresenceState> out;
+    if (m_open) {
+        sql::StmtPtr s = sql::prepare(
+            m_store.connection(),
+            QStringLiteral("SELECT rid, reason, lost_since FROM checks.last WHERE subject=?1 AND kind=%1")
+                .arg(int(CheckKind::Presence)));
+        if (s) {
+            sqlite3_bind_int(s.get(), 1, int(subject));
+            while (sqlite3_step(s.get()) == SQLITE_ROW) {
+                PresenceState& p = out[sqlite3_column_int(s.get(), 0)];
+                p.reason = reasonFrom(sqlite3_column_int(s.get(), 1));
+                if (sqlite3_column_type(s.get(), 2) != SQLITE_NULL)
+                    p.lostSince = QDate::fromString(text(s.get(), 2), Qt::ISODate);
+            }
+        }
+    }
+    // What is known in memory is newer than the file.
+    for (const auto& [k, known] : m_known) {
+        if ((k >> 32) != int(subject)) continue;
+        const int id = int(qint32(quint32(k & 0xffffffff)));
+        if (known.presence)
+            out[id] = PresenceState{*known.presence, known.lostSince};
+        else if (known.forgotten)
+            out.erase(id);
+    }
+    return out;
+}
+
+std::vector<Loss> CheckHistory::losses(CheckSubject subject) const {
+    std::vector<Loss> out;
+    if (m_open) {
+        sql::StmtPtr s = sql::prepare(
+            m_store.connection(),
+            QStringLiteral("SELECT rid, day FROM checks.losses NOT INDEXED WHERE subject=?1 ORDER BY rowid"));
+        if (s) {
+            sqlite3_bind_int(s.get(), 1, int(subject));
+            while (sqlite3_step(s.get()) == SQLITE_ROW)
+                out.push_back(
+                    {sqlite3_column_int(s.get(), 0), QDate::fromJulianDay(sqlite3_column_int64(s.get(), 1))});
+        }
+    }
+    // Not yet written: in the order they came; a deletion takes back what the subject lost before it.
+    for (const Queued& q : m_queue) {
+        if (q.subject != subject) continue;
+        if (q.forget)
+            std::erase_if(out, [&](const Loss& l) { return l.id == q.id; });
+        else if (q.loss)
+            out.push_back({q.id, q.last.outcome.at.date()});
+    }
+    return out;
+}
+
 bool CheckHistory::write(sqlite3* db, QString* error) {
     sql::StmtPtr add =
         sql::prepare(db, QStringLiteral("INSERT INTO checks.outcomes(subject, rid, at, kind, reason, "
@@ -398,13 +537,17 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         sql::prepare(db, QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2"));
     sql::StmtPtr dropLast =
         sql::prepare(db, QStringLiteral("DELETE FROM checks.last WHERE subject=?1 AND rid=?2"));
-    if (!dropOutcomes || !dropLast) {
+    sql::StmtPtr dropLosses =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.losses WHERE subject=?1 AND rid=?2"));
+    sql::StmtPtr addLoss =
+        sql::prepare(db, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)"));
+    if (!dropOutcomes || !dropLast || !dropLosses || !addLoss) {
         if (error) *error = sql::errorText(db);
         return false;
     }
     for (const Queued& q : m_queue) {
         if (q.forget) {
-            for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get()}) {
+            for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get(), dropLosses.get()}) {
                 sqlite3_bind_int(s, 1, int(q.subject));
                 sqlite3_bind_int(s, 2, q.id);
                 const int rc = sqlite3_step(s);
@@ -433,6 +576,17 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         for (sqlite3_stmt* s : {add.get(), last.get(), trim.get()}) {
             const int rc = sqlite3_step(s);
             sqlite3_reset(s);
+            if (rc != SQLITE_DONE) {
+                if (error) *error = sql::errorText(db);
+                return false;
+            }
+        }
+        if (q.loss) {
+            sqlite3_bind_int(addLoss.get(), 1, int(q.subject));
+            sqlite3_bind_int(addLoss.get(), 2, q.id);
+            sqlite3_bind_int64(addLoss.get(), 3, q.last.outcome.at.date().toJulianDay());
+            const int rc = sqlite3_step(addLoss.get());
+            sqlite3_reset(addLoss.get());
             if (rc != SQLITE_DONE) {
                 if (error) *error = sql::errorText(db);
                 return false;

@@ -62,6 +62,18 @@ struct LastCheck {
 // Whose outcome it is.
 enum class CheckSubject { LinkPage = 0, Site = 1 };
 
+// The last presence verdict of one subject and since when a found link is missing.
+struct PresenceState {
+    CheckReason reason = CheckReason::Found;
+    QDate lostSince;
+};
+
+// A link found before and then missing: whose, and the day the missing outcome came.
+struct Loss {
+    int id = 0;
+    QDate day;
+};
+
 // The outcomes of the checks, per link page and site, in a file of their own beside the tables
 // ("checks.adb"): the last one of each subject and a history of at most kKeepPerSubject. Nothing is held in
 // memory but the last outcomes asked for; rows are written with the store's writes, in a transaction of their
@@ -96,6 +108,12 @@ public:
     std::function<void(const QString&)> onTrouble;
     // Where the last damaged file was put (empty when none).
     const QString& setAsidePath() const { return m_setAside; }
+    // The last presence verdict of every subject of a kind that has one.
+    std::unordered_map<int, PresenceState> presenceOfAll(CheckSubject subject) const;
+    // Every loss: the first "missing" after a "found" of a subject, in the order they came. Outcomes without
+    // a verdict in between (not fetched, no anchors) neither end nor start a loss. Losses are kept apart
+    // from the trimmed history, so that reports over time need not read every outcome.
+    std::vector<Loss> losses(CheckSubject subject) const;
 
     // StoreExtra
     bool pending() const override { return !m_queue.empty(); }
@@ -122,7 +140,12 @@ private:
         int id;
         LastCheck last;
         bool forget = false;
+        bool loss = false; // this outcome is a loss
     };
+    // Whether the newest verdict (found or missing) of a subject found its link.
+    bool lastVerdictFound(CheckSubject subject, int id) const;
+    // Losses of a file written before they were kept apart, found once from its history.
+    bool fillLosses(QString* error);
     // What is known of a subject: its newest outcome and its last presence verdict.
     struct Known {
         std::optional<CheckOutcome> newest;

@@ -25,7 +25,8 @@ QStringList numbered(const QString& grid, int count) {
 }
 
 bool isTextKey(const QString& key) {
-    return key == QLatin1String("cbRep.Text") || key == QLatin1String("LastRCopyDate");
+    return key == QLatin1String("cbRep.Text") || key == QLatin1String("LastRCopyDate") ||
+           key == QLatin1String("cbRepPeriod.Text") || key == QLatin1String("cbRepProject.Text");
 }
 
 // What a stored -1 (or another special value) stands for when a key is applied; nullopt leaves the control.
@@ -81,8 +82,8 @@ QStringList optionKeysInSaveOrder() {
                        "pProject.Width", "pCat.Height", "pSiteHelp.Height", "cbAllExport.Checked"} +
            numbered(QStringLiteral("grdSite"), 8) + numbered(QStringLiteral("grdLink"), 13) +
            numbered(QStringLiteral("grdAccount"), 5) + numbered(QStringLiteral("grdAncor"), 3) +
-           QStringList{"gbLinkFilter.Visible", "cbRep.Text", "seRCopy.Value", "LastRCopyDate",
-                       "cbRCopy.Checked"};
+           QStringList{"gbLinkFilter.Visible", "cbRep.Text",       "seRCopy.Value",    "LastRCopyDate",
+                       "cbRCopy.Checked",      "cbRepPeriod.Text", "cbRepProject.Text"};
 }
 
 QStringList optionKeysInApplyOrder() {
@@ -93,7 +94,8 @@ QStringList optionKeysInApplyOrder() {
            numbered(QStringLiteral("grdSite"), 8) + QStringList{"gbLinkFilter.Visible"} +
            numbered(QStringLiteral("grdLink"), 13) + numbered(QStringLiteral("grdAccount"), 5) +
            numbered(QStringLiteral("grdAncor"), 3) +
-           QStringList{"cbRep.Text", "LastRCopyDate", "cbRCopy.Checked", "seRCopy.Value"};
+           QStringList{"cbRep.Text",    "LastRCopyDate",    "cbRCopy.Checked",
+                       "seRCopy.Value", "cbRepPeriod.Text", "cbRepProject.Text"};
 }
 
 void SaveAllOptions(Table& sets, const OptionAccess& access) {
@@ -114,6 +116,9 @@ void SetPrgOptions(const Table& sets, const OptionAccess& access) {
             access.applyText(key, s.isEmpty() ? QStringLiteral("Бюджеты проектов") : s);
         } else if (key == QLatin1String("LastRCopyDate")) {
             access.applyText(key, s);
+        } else if (isTextKey(key)) {
+            // The report period and project choice: an empty text keeps the design choice.
+            if (!s.isEmpty()) access.applyText(key, s);
         } else if (const std::optional<int> v = resolved(key, i)) {
             access.applyInt(key, *v);
         }

@@ -16,8 +16,8 @@ void SetOption(Table& sets, const QString& ParamName, const QString& ParamValueS
 bool GetOption(const Table& sets, const QString& ParamName, QString& ParamValueS, int& ParamValueI);
 
 // The window's side of the remembered options: what a key holds at closing and how a value is applied at
-// start. Text keys ("cbRep.Text", "LastRCopyDate") go through the text functions, all others through the
-// integer ones.
+// start. Text keys ("cbRep.Text", "LastRCopyDate", "cbRepPeriod.Text", "cbRepProject.Text") go through the
+// text functions, all others through the integer ones.
 struct OptionAccess {
     std::function<int(const QString& key)> intValue;
     std::function<QString(const QString& key)> textValue;

@@ -39,7 +39,7 @@ TEST(Settings, AFirstClosingWritesEveryKeyOnceInItsOrder) {
     FakeWindow w;
     SaveAllOptions(db.tbSets, w.access());
     const QStringList keys = names(db.tbSets);
-    ASSERT_EQ(keys.size(), 46);
+    ASSERT_EQ(keys.size(), 48);
     EXPECT_EQ(keys.mid(0, 12), (QStringList{"Height", "Width", "grdProject-0", "grdProject-1", "grdCat-0",
                                             "grdCat-1", "grdCat2-0", "grdCat2-1", "pProject.Width",
                                             "pCat.Height", "pSiteHelp.Height", "cbAllExport.Checked"}));
@@ -47,8 +47,9 @@ TEST(Settings, AFirstClosingWritesEveryKeyOnceInItsOrder) {
     EXPECT_EQ(keys[20], QStringLiteral("grdLink-0"));
     EXPECT_EQ(keys[33], QStringLiteral("grdAccount-0"));
     EXPECT_EQ(keys[38], QStringLiteral("grdAncor-0"));
-    EXPECT_EQ(keys.mid(41), (QStringList{"gbLinkFilter.Visible", "cbRep.Text", "seRCopy.Value",
-                                         "LastRCopyDate", "cbRCopy.Checked"}));
+    EXPECT_EQ(keys.mid(41),
+              (QStringList{"gbLinkFilter.Visible", "cbRep.Text", "seRCopy.Value", "LastRCopyDate",
+                           "cbRCopy.Checked", "cbRepPeriod.Text", "cbRepProject.Text"}));
     QString s;
     int i = 0;
     ASSERT_TRUE(GetOption(db.tbSets, QStringLiteral("cbRep.Text"), s, i));
