@@ -167,27 +167,27 @@ public:
     // the run reads on.
     void topUp() {
         for (auto q = m_queue.begin(); q != m_queue.end() && m_inFlight < m_settings.maxInFlight;) {
-            if (!mayStart(q->step, q->big)) {
-                if (!fits(q->big)) return; // memory is full: nothing further fits either
+            if (!mayStart(q->step, q->need)) {
+                if (!fits(q->need)) return; // memory is full: nothing further fits either
                 ++q;
                 continue;
             }
-            m_slots.emplace(q->row, start(q->step, q->row, q->big));
+            m_slots.emplace(q->row, start(q->step, q->row, q->need));
             q = m_queue.erase(q);
         }
         const int from = m_table.currentPos();
         if (from < 0) return;
         m_next = std::max(m_next, from + 1);
-        while (m_inFlight < m_settings.maxInFlight && m_queue.size() < kMaxRead && fits(false)) {
+        while (m_inFlight < m_settings.maxInFlight && m_queue.size() < kMaxRead && fits(0)) {
             const int row = m_table.rowAt(m_next);
             if (row < 0) break;
             ++m_next;
             if (m_slots.count(row) || (m_member.skip && m_member.skip(row))) continue;
             NetStep step = m_member.prepare(row);
-            if (mayStart(step, false))
-                m_slots.emplace(row, start(step, row, false));
+            if (mayStart(step, 0))
+                m_slots.emplace(row, start(step, row, 0));
             else
-                m_queue.push_back({row, m_next - 1, std::move(step), false});
+                m_queue.push_back({row, m_next - 1, std::move(step), 0});
         }
     }
 
@@ -200,13 +200,14 @@ private:
         qint64 reserved = 0;         // memory held for the request in flight
         qint64 bytes = 0;            // the page text the apply step holds
         bool dropped = false;        // no longer waited for: its memory is not counted
+        qint64 asked = 0;            // the reply it asked room for when it was given up
         bool confirming = false;     // fetched a second time before a missing link is believed
     };
     struct Read {
         int row;
         int pos;
         NetStep step;
-        bool big; // given up once for memory: starts again only with its whole reply cap reserved
+        qint64 need; // given up once for memory: starts again only with room for the reply it announced
     };
     // Pages fetched ahead and requests in flight take at most this much memory, the text of a page counted
     // as two bytes a character.
@@ -215,11 +216,10 @@ private:
     // Records read ahead whose host was busy.
     static constexpr size_t kMaxRead = 4096;
 
-    bool fits(bool big) const {
-        return m_used + kTextFactor * (big ? m_settings.maxReplyBytes : m_share) <= kBudget;
-    }
-    bool mayStart(const NetStep& step, bool big) const {
-        if (!fits(big)) return false;
+    qint64 reservation(qint64 need) const { return kTextFactor * (need > 0 ? need : m_share); }
+    bool fits(qint64 need) const { return m_used + reservation(need) <= kBudget; }
+    bool mayStart(const NetStep& step, qint64 need) const {
+        if (!fits(need)) return false;
         if (step.page) return step.page->isEmpty() || m_book.mayStart(step.host);
         return m_workerHosts.value(step.host) < m_book.limit();
     }
@@ -229,13 +229,13 @@ private:
         slot.reserved = slot.bytes = 0;
     }
 
-    std::shared_ptr<Slot> start(const NetStep& step, int row, bool big) {
+    std::shared_ptr<Slot> start(const NetStep& step, int row, qint64 need) {
         auto slot = std::make_shared<Slot>();
         slot->key = step.key;
         slot->host = step.host;
         ++m_inFlight;
         if (step.page) {
-            slot->reserved = kTextFactor * (big ? m_settings.maxReplyBytes : m_share);
+            slot->reserved = reservation(need);
             m_used += slot->reserved;
             startPage(slot, step, row);
             return slot;
@@ -279,13 +279,17 @@ private:
         call->reserve = [this, slot, row](qint64 bytes) {
             const qint64 want = kTextFactor * bytes;
             if (slot->dropped) return true;
-            if (row != m_head && m_used - slot->reserved + want > kBudget) return false;
+            if (row != m_head && m_used - slot->reserved + want > kBudget) {
+                slot->asked = bytes;
+                return false;
+            }
             m_used += want - slot->reserved;
             slot->reserved = want;
             return true;
         };
         QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
             FetchedPage page = call->result();
+            call->dropBody();
             call->deleteLater();
             finishPage(slot, step, row, std::move(page));
         });
@@ -298,7 +302,8 @@ private:
             m_used -= slot->reserved;
             slot->reserved = 0;
             if (row == m_head) {
-                slot->reserved = kTextFactor * m_settings.maxReplyBytes;
+                slot->reserved = reservation(slot->asked);
+                slot->asked = 0;
                 m_used += slot->reserved;
                 return startPage(slot, step, row);
             }
@@ -307,7 +312,7 @@ private:
             int pos = m_table.positionOfRow(row);
             auto at =
                 std::find_if(m_queue.begin(), m_queue.end(), [pos](const Read& r) { return r.pos > pos; });
-            m_queue.insert(at, {row, pos, step, true});
+            m_queue.insert(at, {row, pos, step, std::max(slot->asked, m_share)});
             return;
         }
         scanFetchedPage(page);
@@ -321,6 +326,7 @@ private:
                 call->setReserved(slot->reserved / kTextFactor);
                 QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
                     FetchedPage again = call->result();
+                    call->dropBody();
                     again.info.attempts.prepend(QStringLiteral("первая загрузка: ссылки нет"));
                     call->deleteLater();
                     finishPage(slot, step, row, std::move(again));

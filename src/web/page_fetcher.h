@@ -210,6 +210,8 @@ public:
     const FetchInfo& info() const { return m_info; }
     // What FetchPage gives, as a check's fetched page: the body decoded by its declared character set.
     struct FetchedPage result() const;
+    // Lets the body go at once (a call is deleted later, and runs hold many).
+    void dropBody() { m_body.reset(); }
 
 signals:
     void finished();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFileInfo>
 
 #include "cli/check_command.h"
@@ -141,4 +144,24 @@ TEST(CheckArguments, OnlyKnownChecksAndProjectsForPages) {
             EXPECT_EQ(error.isEmpty(), c.ok) << c.args.join(' ').toStdString();
         }
     }
+}
+
+TEST_F(CheckCommand, SigtermAbandonsTheRequestsInFlightAndReleasesTheData) {
+    test::HttpServer::Reply stall;
+    stall.stall = true;
+    stall.body = "<a href=";
+    server.on("/page", stall);
+    QTimer::singleShot(300, [] { ::raise(SIGTERM); });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(run({"--check", "links"}), cli::kCheckFailed);
+    EXPECT_LT(clock.elapsed(), 2000);
+    // Nothing was taken from the pages in flight, and the data is free for the next run.
+    {
+        db::Database db;
+        test::ScriptedUi ui;
+        db::Session next(db, base(), ui);
+        EXPECT_TRUE(next.acquireInstanceLock());
+    }
+    EXPECT_EQ(statuses(), (QStringList{"0", "0", "0"}));
 }
