@@ -136,9 +136,10 @@ void BM_FlakySite1000Pages(benchmark::State& state) {
     auto seen = std::make_shared<std::set<QByteArray>>();
     Site site(20, [=](const test::HttpServer::Request& r) {
         const int n = r.target.mid(r.target.indexOf("n=") + 2).toInt();
-        if (!flaky || n % 10 != 3 || !seen->insert(r.target).second) return ok;
+        // One page in ten, five on each host, of every kind.
+        if (!flaky || (n / 20) % 10 != 3 || !seen->insert(r.target).second) return ok;
         test::HttpServer::Reply bad = ok;
-        switch ((n / 10) % 4) {
+        switch ((n / 200 + n % 20) % 4) {
         case 0:
             bad.status = 429;
             bad.headers << QPair<QByteArray, QByteArray>{"Retry-After", "1"};

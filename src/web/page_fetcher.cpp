@@ -145,11 +145,12 @@ QString HostBook::keyOf(const QUrl& url) {
            QString::number(url.port(scheme == QLatin1String("https") ? 443 : 80));
 }
 
-bool HostBook::mayStart(const QString& key) const {
+bool HostBook::mayStart(const QString& key, const void* who) const {
     const auto it = m_hosts.constFind(key);
     if (it == m_hosts.cend()) return true;
     if (it->down || it->pausedUntil > monotonicMs()) return false;
-    return it->inFlight < (it->serial ? 1 : m_perHost);
+    if (it->prober && it->prober != who) return false;
+    return it->inFlight < (it->cap > 0 ? it->cap : m_perHost);
 }
 
 const HostBook::Down* HostBook::down(const QString& key) const {
@@ -161,19 +162,33 @@ void HostBook::started(const QString& key) {
     ++m_hosts[key].inFlight;
 }
 
-void HostBook::ended(const QString& key) {
+void HostBook::ended(const QString& key, bool answered) {
     Host& h = m_hosts[key];
     h.inFlight = std::max(0, h.inFlight - 1);
+    if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
     // Told after the current signal handler returns, so that a waiting request does not start inside it.
     QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
 }
 
 void HostBook::pause(const QString& key, qint64 ms) {
     Host& h = m_hosts[key];
-    h.serial = true;
+    h.cap = 1;
     h.pausedUntil = std::max(h.pausedUntil, monotonicMs() + ms);
     QTimer::singleShot(int(std::min<qint64>(ms + 1, std::numeric_limits<int>::max())), this,
                        [this] { emit changed(); });
+}
+
+bool HostBook::probe(const QString& key, const void* who) {
+    Host& h = m_hosts[key];
+    if (!h.prober) h.prober = who;
+    return h.prober == who;
+}
+
+void HostBook::endProbe(const QString& key, const void* who) {
+    const auto it = m_hosts.find(key);
+    if (it == m_hosts.end() || it->prober != who) return;
+    it->prober = nullptr;
+    emit changed();
 }
 
 void HostBook::markDown(const QString& key, FetchFailure failure, const QString& error) {
@@ -294,6 +309,7 @@ PageCall::~PageCall() {
         if (m_client) m_reply->deleteLater(); // an own client takes its replies along
     }
     if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey);
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(m_probeKey, this);
 }
 
 void PageCall::start() {
@@ -318,6 +334,7 @@ void PageCall::abort() {
 
 void PageCall::fail(const QString& error, FetchFailure why) {
     if (m_done) return;
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (m_pause) m_pause->stop();
     if (m_deadline) m_deadline->stop();
     if (m_waitingForHost && m_book) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
@@ -383,7 +400,7 @@ void PageCall::hop() {
             m_info.attempts.clear();
             return fail(down->error, down->failure);
         }
-        if (!m_book->mayStart(key)) {
+        if (!m_book->mayStart(key, this)) {
             if (!m_waitingForHost) connect(m_book, &HostBook::changed, this, &PageCall::hop);
             m_waitingForHost = true;
             return;
@@ -470,7 +487,6 @@ void PageCall::hopDone() {
     if (!m_tooLarge) checkSize(reply->bytesAvailable());
     m_reply = nullptr;
     m_hopKeyOfFailure = m_hopKey;
-    if (m_book && !m_hopKey.isEmpty()) m_book->ended(std::exchange(m_hopKey, QString()));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString error;
     FetchFailure why = FetchFailure::None;
@@ -542,6 +558,9 @@ void PageCall::hopDone() {
             why = FetchFailure::Network;
         }
     }
+    if (m_book && !m_hopKey.isEmpty())
+        m_book->ended(std::exchange(m_hopKey, QString()),
+                      status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked);
     if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
     // A kept client lets go of the store: the store goes with its fetcher.
     if (m_jar && m_client) m_client->setCookieJar(nullptr);
@@ -558,6 +577,13 @@ void PageCall::hopDone() {
             m_challengeRetried = true;
             return (void)retryLater(error, retryPause(m_retryPauseMs, 3), false);
         }
+        if (noAnswer && passing && m_book && !m_deadlinePassed && !m_book->probe(m_hopKeyOfFailure, this)) {
+            // Another request is finding out whether the host answers at all: wait for it, no try spent.
+            return (void)retryLater(error, 0, false);
+        }
+        if (noAnswer && passing && m_book) m_probeKey = m_hopKeyOfFailure;
+        if (!noAnswer && m_book && !m_probeKey.isEmpty())
+            m_book->endProbe(std::exchange(m_probeKey, QString()), this);
         if (passing && m_retriesLeft > 0 && !m_deadlinePassed) {
             const int n = m_info.attempts.size() + 1;
             --m_retriesLeft;
@@ -568,6 +594,7 @@ void PageCall::hopDone() {
         }
         return finishWith(error, why, noAnswer && passing);
     }
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (status < 300 || status >= 400) {
         if (m_deadline) m_deadline->stop();
         m_done = true;

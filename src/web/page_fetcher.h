@@ -67,8 +67,8 @@ struct FetchInfo {
 };
 
 // What a run knows of the hosts it asks, keyed by host and port: requests under way to each, the pause a
-// host asked for (429, 503), hosts fetched one at a time after asking for a pause, hosts taken as down
-// (refused or never answered on every try). Lives on the window's thread for one run.
+// host asked for (429, 503), hosts fetched one at a time after a pause, hosts taken as down (refused or never
+// answered on every try). Lives on the window's thread for one run.
 class HostBook : public QObject {
     Q_OBJECT
 public:
@@ -82,12 +82,20 @@ public:
     explicit HostBook(int perHost, QObject* parent = nullptr);
 
     static QString keyOf(const QUrl& url);
-    // A new request to the host may go now (not down, not pausing, below its limit).
-    bool mayStart(const QString& key) const;
+    // A new request to the host may go now (not down, not pausing, below its limit, and not waiting for
+    // another request's retries to tell whether the host answers at all).
+    bool mayStart(const QString& key, const void* who = nullptr) const;
+    // A request that found the host silent tries it again for all; the others wait for what it finds.
+    // Returns whether who is that request.
+    bool probe(const QString& key, const void* who);
+    void endProbe(const QString& key, const void* who);
     const Down* down(const QString& key) const;
     void started(const QString& key);
-    void ended(const QString& key);
-    // The host asked to wait: nothing new goes to it for ms, and from then on one request at a time.
+    // answered: the request had an answer that was not a refusal to serve (a host taken one at a time
+    // gets one more request at once for each such answer, back up to its limit).
+    void ended(const QString& key, bool answered = false);
+    // The host asked to wait (or did not answer): nothing new goes to it for ms, and from then on one
+    // request at a time until its answers bring it back to its limit.
     void pause(const QString& key, qint64 ms);
     void markDown(const QString& key, FetchFailure failure, const QString& error);
     int limit() const { return m_perHost; }
@@ -100,7 +108,8 @@ private:
     struct Host {
         int inFlight = 0;
         qint64 pausedUntil = 0; // monotonic ms
-        bool serial = false;
+        int cap = 0;            // requests at once after a pause (0: the limit)
+        const void* prober = nullptr;
         std::optional<Down> down;
     };
     int m_perHost;
@@ -232,7 +241,7 @@ private:
     HostBook* m_book = nullptr;
     QTimer* m_deadline = nullptr;
     QTimer* m_pause = nullptr;
-    QString m_hopKey, m_hopKeyOfFailure;
+    QString m_hopKey, m_hopKeyOfFailure, m_probeKey;
     bool m_redirected = false;
     bool m_tls;
     int m_timeoutMs, m_deadlineMs, m_retriesLeft, m_retryPauseMs, m_retryAfterMaxSec, m_maxRedirects;
