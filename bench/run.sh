@@ -10,6 +10,8 @@ bash "$root/scripts/build.sh"
 "$root/build/bench/zentaro_bench_startup"
 "$root/build/bench/zentaro_bench_web" "$@"
 "$root/build/bench/zentaro_bench_reports" "$@"
+"$root/build/bench/zentaro_bench_trust" --benchmark_filter=StalledFirst
+"$root/build/bench/zentaro_bench_trust" --benchmark_filter=-StalledFirst
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 "$root/build/bench/zentaro_bench_memory" generate "$tmp/base"

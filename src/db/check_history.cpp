@@ -14,7 +14,7 @@ namespace {
 constexpr int kMaxDetail = 2000;
 
 CheckReason reasonFrom(int v) {
-    static const int known[] = {0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 14, 15, 16, 20, 21, 22, 23, 24};
+    static const int known[] = {0, 1, 2, 3, 4, 5, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 22, 23, 24};
     for (const int k : known)
         if (v == k) return CheckReason(v);
     return CheckReason::NotFetched;
@@ -51,7 +51,7 @@ bool isFound(CheckReason r) {
 }
 
 bool isNotFetched(CheckReason r) {
-    return int(r) >= 10 && int(r) <= 16;
+    return int(r) >= 10 && int(r) <= 18;
 }
 
 QString reasonText(CheckReason r) {
@@ -82,6 +82,10 @@ QString reasonText(CheckReason r) {
         return QStringLiteral("Слишком большой ответ");
     case CheckReason::NotFetched:
         return QStringLiteral("Не загружена");
+    case CheckReason::Blocked:
+        return QStringLiteral("Проверка заблокирована защитой сайта");
+    case CheckReason::Throttled:
+        return QStringLiteral("Сервер просит подождать");
     case CheckReason::Counted:
         return QStringLiteral("Внешние ссылки подсчитаны");
     case CheckReason::Updated:
@@ -288,6 +292,27 @@ const CheckHistory::Known& CheckHistory::known(CheckSubject subject, int id) con
                 }
             }
         }
+        // The last outcome may be one without a verdict (not fetched, no link elements): the kept history
+        // tells the last verdict.
+        if (found.presence && (isFound(*found.presence) || *found.presence == CheckReason::Missing)) {
+            found.lastVerdictFound = isFound(*found.presence);
+        } else if (found.presence) {
+            sql::StmtPtr v = sql::prepare(
+                m_store.connection(),
+                QStringLiteral("SELECT reason FROM checks.outcomes WHERE subject=?1 AND rid=?2 AND kind=%1 "
+                               "AND reason IN (%2, %3, %4, %5) ORDER BY id DESC LIMIT 1")
+                    .arg(int(CheckKind::Presence))
+                    .arg(int(CheckReason::Found))
+                    .arg(int(CheckReason::FoundNofollow))
+                    .arg(int(CheckReason::FoundNoindex))
+                    .arg(int(CheckReason::Missing)));
+            if (v) {
+                sqlite3_bind_int(v.get(), 1, int(subject));
+                sqlite3_bind_int(v.get(), 2, id);
+                if (sqlite3_step(v.get()) == SQLITE_ROW)
+                    found.lastVerdictFound = isFound(reasonFrom(sqlite3_column_int(v.get(), 0)));
+            }
+        }
     }
     return m_known[k] = found;
 }
@@ -298,6 +323,10 @@ std::optional<LastCheck> CheckHistory::last(CheckSubject subject, int id) const 
     return LastCheck{*k.newest, k.lostSince};
 }
 
+bool CheckHistory::lastVerdictFound(CheckSubject subject, int id) const {
+    return known(subject, id).lastVerdictFound;
+}
+
 void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outcome) {
     Known k = known(subject, id);
     CheckOutcome o = outcome;
@@ -305,11 +334,15 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     const bool loss =
         o.kind == CheckKind::Presence && o.reason == CheckReason::Missing && lastVerdictFound(subject, id);
     if (o.kind == CheckKind::Presence) {
-        // Missing since the first check that did not find a link found before; found again clears it.
-        if (isFound(o.reason))
+        // Missing since the first miss after the last find, whatever came between (pages not fetched, pages
+        // without link elements); found again clears it.
+        if (isFound(o.reason)) {
             k.lostSince = {};
-        else if (loss && !k.lostSince.isValid()) // found before, whatever went unfetched in between
-            k.lostSince = o.at.date();
+            k.lastVerdictFound = true;
+        } else if (o.reason == CheckReason::Missing) {
+            if (!k.lostSince.isValid() && k.lastVerdictFound) k.lostSince = o.at.date();
+            k.lastVerdictFound = false;
+        }
         k.presence = o.reason;
     }
     k.newest = o;
@@ -318,30 +351,6 @@ void CheckHistory::record(CheckSubject subject, int id, const CheckOutcome& outc
     if (!m_open) return;
     m_queue.push_back({subject, id, LastCheck{o, k.lostSince}, false, loss});
     m_store.extraChanged();
-}
-
-bool CheckHistory::lastVerdictFound(CheckSubject subject, int id) const {
-    const auto verdict = [](CheckReason r) { return isFound(r) || r == CheckReason::Missing; };
-    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
-        if (it->subject != subject || it->id != id) continue;
-        if (it->forget) return false;
-        if (it->last.outcome.kind == CheckKind::Presence && verdict(it->last.outcome.reason))
-            return isFound(it->last.outcome.reason);
-    }
-    if (!m_open) return false;
-    sql::StmtPtr s = sql::prepare(m_store.connection(),
-                                  QStringLiteral("SELECT reason FROM checks.outcomes WHERE subject=?1 AND "
-                                                 "rid=?2 AND kind=%1 AND reason IN (%2, %3, %4, %5) ORDER BY "
-                                                 "id DESC LIMIT 1")
-                                      .arg(int(CheckKind::Presence))
-                                      .arg(int(CheckReason::Found))
-                                      .arg(int(CheckReason::FoundNofollow))
-                                      .arg(int(CheckReason::FoundNoindex))
-                                      .arg(int(CheckReason::Missing)));
-    if (!s) return false;
-    sqlite3_bind_int(s.get(), 1, int(subject));
-    sqlite3_bind_int(s.get(), 2, id);
-    return sqlite3_step(s.get()) == SQLITE_ROW && isFound(reasonFrom(sqlite3_column_int(s.get(), 0)));
 }
 
 bool CheckHistory::fillLosses(QString* error) {

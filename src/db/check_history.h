@@ -32,6 +32,8 @@ enum class CheckReason {
     BadRedirect = 14,  // not fetched: redirect to a refused scheme, without address or too many
     TooLarge = 15,     // not fetched: reply over the size cap
     NotFetched = 16,   // not fetched: another network error
+    Blocked = 17,      // not fetched: the site answered with a bot-protection challenge (403 or 503)
+    Throttled = 18,    // not fetched: the site asked to wait longer than a run waits (detail: how long)
     Counted = 20,      // external links counted (detail: the count)
     Updated = 21,      // metrics answered (detail: the values)
     NoAnswer = 22,     // metrics not answered
@@ -99,6 +101,8 @@ public:
     // Drops every outcome of a subject that is deleted (its number may be given to a new record).
     void forget(CheckSubject subject, int id);
     std::optional<LastCheck> last(CheckSubject subject, int id) const;
+    // The last presence verdict of a link page (found or missing; outcomes without one skipped) was found.
+    bool lastVerdictFound(CheckSubject subject, int id) const;
     // Newest first.
     std::vector<CheckOutcome> history(CheckSubject subject, int id) const;
     // The subjects whose last outcome is one of the reasons.
@@ -142,14 +146,14 @@ private:
         bool forget = false;
         bool loss = false; // this outcome is a loss
     };
-    // Whether the newest verdict (found or missing) of a subject found its link.
-    bool lastVerdictFound(CheckSubject subject, int id) const;
     // Losses of a file written before they were kept apart, found once from its history.
     bool fillLosses(QString* error);
-    // What is known of a subject: its newest outcome and its last presence verdict.
+    // What is known of a subject: its newest outcome, its last presence outcome and whether the last
+    // presence verdict (found or missing, whatever came between) was found.
     struct Known {
         std::optional<CheckOutcome> newest;
         std::optional<CheckReason> presence;
+        bool lastVerdictFound = false;
         QDate lostSince;
         bool forgotten = false; // deleted in this run: what the file still holds does not count
     };

@@ -693,6 +693,25 @@ QVariant Table::rowValue(int row, int field) const {
     return {};
 }
 
+std::vector<int> Table::findRows(const QString& fieldName, const QVariant& v) const {
+    std::vector<int> out;
+    const int field = fieldIndex(fieldName);
+    if (field < 0 || !v.isValid()) return out;
+    const FieldDef& f = m_fields[size_t(field)];
+    if (f.kind == FieldKind::Stored && isIntColumn(f.type)) {
+        bool ok = true;
+        const qint64 key = f.type == FieldType::Date ? v.toDate().toJulianDay() : v.toLongLong(&ok);
+        if (!ok) return out;
+        const EqIndex& idx = eqIndex(field);
+        if (auto it = idx.find(key); it != idx.end()) out = it->second;
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    for (int r = 0; r < int(m_alive.size()); ++r)
+        if (m_alive[size_t(r)] && sameValue(f.type, rowValue(r, field), v)) out.push_back(r);
+    return out;
+}
+
 int Table::findRow(const QString& fieldName, const QVariant& v) const {
     const int field = fieldIndex(fieldName);
     if (field < 0 || !v.isValid()) return -1;

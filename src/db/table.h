@@ -127,6 +127,8 @@ public:
     int positionOfRow(int row) const;
     // Row whose field holds the value, among all records (filters ignored); -1 when none.
     int findRow(const QString& field, const QVariant& v) const;
+    // Every such row, in row order (an integer field: from its index).
+    std::vector<int> findRows(const QString& field, const QVariant& v) const;
 
     // Filter
     bool setFilter(const QString& text);

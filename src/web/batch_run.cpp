@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <list>
 #include <map>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include <QNetworkCookieJar>
 #include <QThreadPool>
 #include <QThreadStorage>
+#include <QTimer>
 #include <QUrl>
 
 #include "db/database.h"
@@ -103,13 +105,16 @@ QNetworkAccessManager* workerClient() {
     return clients.localData();
 }
 
-// Fetches the records ahead of the one in hand on worker threads, within the fetcher's limits: in all, per
-// host, and a window of records ahead so that results wait in memory only a short while.
+// Fetches the records ahead of the one in hand while it is awaited, within the fetcher's limits: in all, per
+// host (the run's host book: each hop counted at the host it goes to, pauses and down hosts), and the memory
+// that the pages waiting to be applied and the requests in flight may take. A slow or retried page holds
+// only its own record: the run reads on past it as far as that memory allows.
 class Prefetcher {
 public:
-    Prefetcher(const RunMember& m, PageFetcher& settings)
-        : m_member(m), m_table(*m.table), m_settings(settings),
-          m_window(std::max(2 * settings.maxInFlight, 8)) {
+    Prefetcher(const RunMember& m, PageFetcher& settings, HostBook& book)
+        : m_member(m), m_table(*m.table), m_settings(settings), m_book(book),
+          m_share(std::min(settings.maxReplyBytes,
+                           std::max<qint64>(64 * 1024, kBudget / (kTextFactor * settings.maxInFlight)))) {
         m_pool.setMaxThreadCount(settings.maxInFlight);
         // The page requests share one client and the run's cookie store, as one-at-a-time requests do.
         QObject* owner = settings.cookieJar()->parent();
@@ -127,48 +132,62 @@ public:
     Prefetcher& operator=(const Prefetcher&) = delete;
 
     // The apply step of the record in hand, fetched ahead or now; the panel turns the event loop meanwhile.
-    std::function<void()> applyFor(int row, RunPanel& panel) {
+    // Nothing when the stop came while waiting: the record keeps what it had.
+    std::function<void()> applyFor(int row, RunPanel& panel, const bool& stop) {
+        m_head = row;
         const NetStep step = m_member.prepare(row);
-        m_waiting.erase(row);
+        for (auto q = m_queue.begin(); q != m_queue.end(); ++q)
+            if (q->row == row) {
+                m_queue.erase(q);
+                break;
+            }
         auto it = m_slots.find(row);
         if (it != m_slots.end() && it->second->key != step.key) {
             // Fetched for inputs the record no longer has.
-            it->second->dropped = true;
-            m_heldBytes -= it->second->bytes;
+            drop(*it->second);
             m_slots.erase(it);
             it = m_slots.end();
         }
-        if (it == m_slots.end()) it = m_slots.emplace(row, start(step)).first;
+        if (it == m_slots.end()) it = m_slots.emplace(row, start(step, row, false)).first;
         const std::shared_ptr<Slot> slot = it->second;
         topUp();
         while (!slot->ready) {
-            if (abandoned()) return {};
+            if (stop || abandoned()) return {};
             panel.waitForEvents();
             topUp();
         }
         m_slots.erase(row);
-        m_heldBytes -= slot->bytes;
+        m_used -= slot->bytes;
+        slot->bytes = 0;
         return std::move(slot->apply);
     }
 
-    // Starts the records after the one in hand, in list order, as far as the limits allow. What a record
-    // needs is read once; a record whose host is busy waits for a later turn.
+    // Starts records after the one in hand, in list order, as far as the limits allow: first those read
+    // earlier whose host was busy, then new ones. A record whose host is busy waits for a later turn while
+    // the run reads on.
     void topUp() {
+        for (auto q = m_queue.begin(); q != m_queue.end() && m_inFlight < m_settings.maxInFlight;) {
+            if (!mayStart(q->step, q->need)) {
+                if (!fits(q->need)) return; // memory is full: nothing further fits either
+                ++q;
+                continue;
+            }
+            m_slots.emplace(q->row, start(q->step, q->row, q->need));
+            q = m_queue.erase(q);
+        }
         const int from = m_table.currentPos();
         if (from < 0 || abandoned()) return;
-        for (int pos = from + 1; pos <= from + m_window && m_inFlight < m_settings.maxInFlight; ++pos) {
-            const int row = m_table.rowAt(pos);
+        m_next = std::max(m_next, from + 1);
+        while (m_inFlight < m_settings.maxInFlight && m_queue.size() < kMaxRead && fits(0)) {
+            const int row = m_table.rowAt(m_next);
             if (row < 0) break;
-            if (m_slots.count(row)) continue;
-            auto waiting = m_waiting.find(row);
-            if (waiting == m_waiting.end()) {
-                if (m_member.skip && m_member.skip(row)) continue;
-                waiting = m_waiting.emplace(row, m_member.prepare(row)).first;
-            }
-            if (m_perHost.value(waiting->second.host) >= m_settings.perHost) continue;
-            if (int(m_slots.size()) >= 2 * m_window || m_heldBytes > kMaxHeldBytes) break;
-            m_slots.emplace(row, start(waiting->second));
-            m_waiting.erase(waiting);
+            ++m_next;
+            if (m_slots.count(row) || (m_member.skip && m_member.skip(row))) continue;
+            NetStep step = m_member.prepare(row);
+            if (mayStart(step, 0))
+                m_slots.emplace(row, start(step, row, 0));
+            else
+                m_queue.push_back({row, m_next - 1, std::move(step), 0});
         }
     }
 
@@ -180,22 +199,50 @@ private:
         QString host;
         std::function<void()> apply; // written by the worker before it reports, read after
         bool ready = false;          // set on the window's thread when the report arrives
+        qint64 reserved = 0;         // memory held for the request in flight
         qint64 bytes = 0;            // the page text the apply step holds
-        bool dropped = false;        // no longer waited for: its page is not counted
+        bool dropped = false;        // no longer waited for: its memory is not counted
+        qint64 asked = 0;            // the reply it asked room for when it was given up
+        bool confirming = false;     // fetched a second time before a missing link is believed
     };
-    // Pages fetched ahead wait in memory up to this much text; beyond it no new request starts.
-    static constexpr qint64 kMaxHeldBytes = 256LL * 1024 * 1024;
+    struct Read {
+        int row;
+        int pos;
+        NetStep step;
+        qint64 need; // given up once for memory: starts again only with room for the reply it announced
+    };
+    // Pages fetched ahead and requests in flight take at most this much memory, the text of a page counted
+    // as two bytes a character.
+    static constexpr qint64 kBudget = 256LL * 1024 * 1024;
+    static constexpr qint64 kTextFactor = 2;
+    // Records read ahead whose host was busy.
+    static constexpr size_t kMaxRead = 4096;
 
-    std::shared_ptr<Slot> start(const NetStep& step) {
+    qint64 reservation(qint64 need) const { return kTextFactor * (need > 0 ? need : m_share); }
+    bool fits(qint64 need) const { return m_used + reservation(need) <= kBudget; }
+    bool mayStart(const NetStep& step, qint64 need) const {
+        if (!fits(need)) return false;
+        if (step.page) return step.page->isEmpty() || m_book.mayStart(step.host);
+        return m_workerHosts.value(step.host) < m_book.limit();
+    }
+    void drop(Slot& slot) {
+        slot.dropped = true;
+        m_used -= slot.reserved + slot.bytes;
+        slot.reserved = slot.bytes = 0;
+    }
+
+    std::shared_ptr<Slot> start(const NetStep& step, int row, qint64 need) {
         auto slot = std::make_shared<Slot>();
         slot->key = step.key;
         slot->host = step.host;
         ++m_inFlight;
-        ++m_perHost[step.host];
         if (step.page) {
-            startPage(slot, step);
+            slot->reserved = reservation(need);
+            m_used += slot->reserved;
+            startPage(slot, step, row);
             return slot;
         }
+        ++m_workerHosts[step.host];
         const PageFetcher* settings = &m_settings;
         const std::atomic<bool>* cancel = &m_cancel;
         QObject* waker = &m_waker;
@@ -216,49 +263,107 @@ private:
                 [this, slot] {
                     slot->ready = true;
                     --m_inFlight;
-                    --m_perHost[slot->host];
+                    --m_workerHosts[slot->host];
                 },
                 Qt::QueuedConnection);
         });
         return slot;
     }
 
-    // A page request on the window's thread; the page is scanned when it comes.
-    void startPage(const std::shared_ptr<Slot>& slot, const NetStep& step) {
-        auto finish = [this, slot, then = step.fromPage](const FetchedPage& fetched) {
-            FetchedPage page = fetched;
-            scanFetchedPage(page);
-            if (!slot->dropped) {
-                slot->bytes = page.scan ? page.scan->lower.size() * qint64(sizeof(QChar)) : 0;
-                m_heldBytes += slot->bytes;
-            }
-            try {
-                slot->apply = then(page);
-            } catch (...) {
-                slot->apply = [e = std::current_exception()] { std::rethrow_exception(e); };
-            }
-            slot->ready = true;
-            --m_inFlight;
-            --m_perHost[slot->host];
-        };
-        if (step.page->isEmpty()) return finish(FetchedPage{});
+    // A page request on the window's thread, through the run's host book; the page is scanned when it comes.
+    void startPage(const std::shared_ptr<Slot>& slot, const NetStep& step, int row) {
+        if (step.page->isEmpty()) return finishPage(slot, step, row, FetchedPage{});
         auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
-        QObject::connect(call, &PageCall::finished, call, [call, finish] {
-            finish(call->result());
+        call->setHostBook(&m_book);
+        call->setReserved(slot->reserved / kTextFactor);
+        // Beyond its share a reply asks for more; past the budget it is given up and fetched again later,
+        // unless it is the record awaited.
+        call->reserve = [this, slot, row](qint64 bytes) {
+            const qint64 want = kTextFactor * bytes;
+            if (slot->dropped) return true;
+            if (row != m_head && m_used - slot->reserved + want > kBudget) {
+                slot->asked = bytes;
+                return false;
+            }
+            m_used += want - slot->reserved;
+            slot->reserved = want;
+            return true;
+        };
+        QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
+            FetchedPage page = call->result();
+            call->dropBody();
             call->deleteLater();
+            finishPage(slot, step, row, std::move(page));
         });
         call->start();
+    }
+
+    void finishPage(const std::shared_ptr<Slot>& slot, const NetStep& step, int row, FetchedPage page) {
+        if (page.info.failure == FetchFailure::Deferred && !slot->dropped) {
+            // Read again with room for its whole reply: at once when it is the record awaited, else later.
+            m_used -= slot->reserved;
+            slot->reserved = 0;
+            if (row == m_head) {
+                slot->reserved = reservation(slot->asked);
+                slot->asked = 0;
+                m_used += slot->reserved;
+                return startPage(slot, step, row);
+            }
+            --m_inFlight;
+            m_slots.erase(row);
+            int pos = m_table.positionOfRow(row);
+            auto at =
+                std::find_if(m_queue.begin(), m_queue.end(), [pos](const Read& r) { return r.pos > pos; });
+            m_queue.insert(at, {row, pos, step, std::max(slot->asked, m_share)});
+            return;
+        }
+        scanFetchedPage(page);
+        if (!slot->confirming && !slot->dropped && presenceMissing(page, step.confirm)) {
+            // A link that was there is taken as lost only when a second look, a little later, agrees.
+            slot->confirming = true;
+            QTimer::singleShot(m_settings.confirmPauseMs, &m_waker, [this, slot, step, row] {
+                if (slot->dropped) return finishPage(slot, step, row, FetchedPage{});
+                auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+                call->setHostBook(&m_book);
+                call->setReserved(slot->reserved / kTextFactor);
+                QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
+                    FetchedPage again = call->result();
+                    call->dropBody();
+                    again.info.attempts.prepend(QStringLiteral("первая загрузка: ссылки нет"));
+                    call->deleteLater();
+                    finishPage(slot, step, row, std::move(again));
+                });
+                call->start();
+            });
+            return;
+        }
+        if (!slot->dropped) {
+            m_used -= slot->reserved;
+            slot->reserved = 0;
+            slot->bytes = page.scan ? page.scan->lower.size() * qint64(sizeof(QChar)) : 0;
+            m_used += slot->bytes;
+        }
+        try {
+            slot->apply = step.fromPage(page);
+        } catch (...) {
+            slot->apply = [e = std::current_exception()] { std::rethrow_exception(e); };
+        }
+        slot->ready = true;
+        --m_inFlight;
     }
 
     const RunMember& m_member;
     db::Table& m_table;
     PageFetcher& m_settings;
-    const int m_window;
+    HostBook& m_book;
+    const qint64 m_share;                         // the reply a request may hold before it asks for more
     std::map<int, std::shared_ptr<Slot>> m_slots; // started, by engine row
-    std::map<int, NetStep> m_waiting;             // read, not started: the host was busy
-    QHash<QString, int> m_perHost;
+    std::list<Read> m_queue;                      // read, not started: the host or the memory was busy
+    QHash<QString, int> m_workerHosts;            // requests of the worker threads per host
     int m_inFlight = 0;
-    qint64 m_heldBytes = 0;
+    int m_next = 0; // the next list position to read
+    int m_head = -1;
+    qint64 m_used = 0;
     std::atomic<bool> m_cancel{false};
     QNetworkAccessManager m_client;
     QObject m_waker; // receives the workers' reports on the window's thread; parent of the page requests
@@ -298,9 +403,17 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     panel.showRun(true);
     db.isStop = false;
     bool failed = false;
+    // The hosts' limits, pauses and down marks hold for this run; a stop abandons the requests in flight.
+    std::unique_ptr<HostBook> book;
+    if (m.fetcher) {
+        book = std::make_unique<HostBook>(m.fetcher->perHost);
+        m.fetcher->hostBook = book.get();
+        m.fetcher->stop = &db.isStop;
+    }
     {
         std::unique_ptr<Prefetcher> ahead;
-        if (m.fetcher && m.fetcher->maxInFlight > 1) ahead = std::make_unique<Prefetcher>(m, *m.fetcher);
+        if (m.fetcher && m.fetcher->maxInFlight > 1)
+            ahead = std::make_unique<Prefetcher>(m, *m.fetcher, *book);
         try {
             int i = 0;
             for (const auto& record : records) {
@@ -313,8 +426,9 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
                 } else {
                     const NetStep step = m.prepare(row);
                     const std::function<void()> apply =
-                        ahead ? ahead->applyFor(row, panel) : step.run(*m.fetcher);
-                    if (abandoned()) break;
+                        ahead ? ahead->applyFor(row, panel, db.isStop) : step.run(*m.fetcher);
+                    // A stop while the record was fetched leaves it as it was.
+                    if (db.isStop || abandoned()) break;
                     // The wait handled events: the result goes only to the record it was fetched for, with
                     // the inputs it was fetched for.
                     if (apply && reach(record) && m.prepare(row).key == step.key) apply();
@@ -327,6 +441,10 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
         }
     }
     const bool quiet = abandoned();
+    if (m.fetcher) {
+        m.fetcher->hostBook = nullptr;
+        m.fetcher->stop = nullptr;
+    }
     if (m.tally) panel.showSummary(m.tally->text());
     if (!failed && !quiet) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);
@@ -346,9 +464,9 @@ QString rowText(const db::Table& t, int row, const char* field) {
     return t.rowValue(row, t.fieldIndex(QString::fromLatin1(field))).toString();
 }
 
-// The host a page address asks, for the per-host limit.
+// The host (and port) a page address asks first, for the per-host limit.
 QString hostOf(const QString& url) {
-    return QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())).host();
+    return HostBook::keyOf(QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())));
 }
 
 // One presence verdict in the run's counts (and lists).
@@ -397,11 +515,12 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
     m.fetcher = &fetcher;
     m.prepare = [&db, &ui, tally](int row) {
         const QString url = rowText(db.tbLink, row, "PageURL");
-        const bool needed = presenceNeedsRequest(
-            db, db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt(), url);
+        const int id = db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt();
+        const bool needed = presenceNeedsRequest(db, id, url);
         NetStep step;
         step.key = url + (needed ? u'+' : u'-');
         step.host = hostOf(url);
+        if (needed && foundAtLastVerdict(db, row)) step.confirm = presenceNeedles(db, id);
         step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
             return [&db, &ui, url, page, tally] {
                 const PresenceOutcome outcome = applyPresence(db, ui, url, page, false);
@@ -409,8 +528,8 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
             };
         };
         step.page = needed ? DelLabelsBeginEnd(url.toLower()) : QString();
-        step.run = [url, needed, then = step.fromPage](PageFetcher& f) {
-            return then(fetchPresencePage(f, url, needed));
+        step.run = [url, needed, confirm = step.confirm, then = step.fromPage](PageFetcher& f) {
+            return then(fetchPresencePage(f, url, needed, confirm));
         };
         return step;
     };

@@ -65,6 +65,9 @@ struct NetStep {
     // what came; a run fetching ahead then keeps all their requests on the window's thread, no worker.
     std::optional<QString> page;
     std::function<std::function<void()>(const FetchedPage&)> fromPage;
+    // The anchors looked for, when a page that lacks one is fetched once more before it counts (its link was
+    // found at its last verdict); empty: no second look.
+    QStringList confirm;
 };
 
 // One member of the run family: which table it walks and how.

@@ -42,6 +42,10 @@ db::CheckReason failureReason(const FetchInfo& info) {
         return db::CheckReason::BadRedirect;
     case FetchFailure::TooLarge:
         return db::CheckReason::TooLarge;
+    case FetchFailure::Blocked:
+        return db::CheckReason::Blocked;
+    case FetchFailure::Throttled:
+        return db::CheckReason::Throttled;
     default:
         return db::CheckReason::NotFetched;
     }
@@ -51,6 +55,9 @@ QString fetchDetail(const FetchedPage& page) {
     if (!page.body) return page.error.left(300);
     QString d = QStringLiteral("HTTP %1").arg(page.info.status);
     if (!page.info.finalUrl.isEmpty()) d += QStringLiteral(", ") + page.info.finalUrl.left(300);
+    // The earlier tries of a page that came on a later one.
+    if (!page.info.attempts.isEmpty())
+        d += QStringLiteral(" (попытки: %1)").arg(page.info.attempts.join(QStringLiteral("; ")).left(600));
     return d;
 }
 

@@ -1,5 +1,8 @@
 #include "web/link_presence.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "util/text_helpers.h"
@@ -24,20 +27,77 @@ bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SUR
     return !SURL.isEmpty() && db.tbAncor.findRow(QStringLiteral("LinkID"), linkId) >= 0;
 }
 
-FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL) {
-    return fetchPresencePage(fetcher, SURL,
-                             presenceNeedsRequest(db, db.tbLink.asInteger(QStringLiteral("ID")), SURL));
+namespace {
+
+QString needleOf(const QString& stored) {
+    QString u = stored.toLower();
+    if (u.endsWith(u'/')) u.chop(1);
+    return DelLabelsBeginEnd(u);
 }
 
-FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed) {
+FetchedPage fetchOnce(PageFetcher& fetcher, const QString& SURL) {
     FetchedPage f;
-    // A page without recorded anchors is judged without a request.
-    if (!needed) return f;
     f.requested = true;
     f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
     if (!f.body) f.error = fetcher.lastError();
     f.info = fetcher.lastInfo();
     return f;
+}
+
+} // namespace
+
+QStringList presenceNeedles(const db::Database& db, int linkId) {
+    QStringList out;
+    const int urlField = db.tbAncor.fieldIndex(QStringLiteral("URL"));
+    for (const int row : db.tbAncor.findRows(QStringLiteral("LinkID"), linkId))
+        out << needleOf(db.tbAncor.rowValue(row, urlField).toString());
+    return out;
+}
+
+bool presenceMissing(const FetchedPage& page, const QStringList& needles) {
+    if (!page.body || needles.isEmpty()) return false;
+    const PageScan scan = pageScanOf(page);
+    if (scan.elements.empty()) return false;
+    const ElementText inElements(scan.lower, scan.elements);
+    for (const QString& u : needles)
+        if (!inElements.contains(u)) return true;
+    return false;
+}
+
+bool foundAtLastVerdict(const db::Database& db, int row) {
+    const db::Table& links = db.tbLink;
+    if (links.rowValue(row, links.fieldIndex(QStringLiteral("PageStatus"))).toString() == QLatin1String("1"))
+        return true;
+    const int id = links.rowValue(row, links.fieldIndex(QStringLiteral("ID"))).toInt();
+    return db.checks.isOpen() && db.checks.lastVerdictFound(db::CheckSubject::LinkPage, id);
+}
+
+FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const QString& SURL) {
+    const int id = db.tbLink.asInteger(QStringLiteral("ID"));
+    const int row = db.tbLink.currentRow();
+    return fetchPresencePage(fetcher, SURL, presenceNeedsRequest(db, id, SURL),
+                             row >= 0 && foundAtLastVerdict(db, row) ? presenceNeedles(db, id)
+                                                                     : QStringList());
+}
+
+FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed,
+                              const QStringList& confirmNeedles) {
+    // A page without recorded anchors is judged without a request.
+    if (!needed) return {};
+    FetchedPage f = fetchOnce(fetcher, SURL);
+    if (!presenceMissing(f, confirmNeedles)) return f;
+    // A link that was there is taken as lost only when a second look, a little later, agrees.
+    QEventLoop wait;
+    QTimer::singleShot(fetcher.confirmPauseMs, &wait, &QEventLoop::quit);
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &wait, [&] {
+        if (fetcher.stop && *fetcher.stop) wait.quit();
+    });
+    watch.start(10);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
+    FetchedPage again = fetchOnce(fetcher, SURL);
+    again.info.attempts.prepend(QStringLiteral("первая загрузка: ссылки нет"));
+    return again;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "web/page_fetcher.h"
 
@@ -27,7 +28,16 @@ FetchedPage fetchForPresence(const db::Database& db, PageFetcher& fetcher, const
 // The request alone, for any thread: whether it is needed (an address and recorded anchors) is read from the
 // tables beforehand.
 bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL);
-FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed);
+// With needles (a page whose link was found at its last verdict) a page that lacks one of them is fetched
+// once more after the fetcher's confirm pause, and that second answer counts.
+FetchedPage fetchPresencePage(PageFetcher& fetcher, const QString& SURL, bool needed,
+                              const QStringList& confirmNeedles = {});
+// The anchors' addresses of a link page as the check looks for them.
+QStringList presenceNeedles(const db::Database& db, int linkId);
+// The page came, has link elements, and one of the needles is not in them.
+bool presenceMissing(const FetchedPage& page, const QStringList& needles);
+// The link page (engine row) had its links found at its last verdict.
+bool foundAtLastVerdict(const db::Database& db, int row);
 // What the check came to: no address (nothing done), no recorded anchors (status "2"), the page not fetched
 // or without link elements (status kept), all anchors found ("1"), some missing ("2").
 enum class PresenceOutcome { NoAddress, NoAnchors, NotFetched, NoLinks, Found, Missing };

@@ -1,12 +1,17 @@
 #include "web/page_fetcher.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHostAddress>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QStringDecoder>
@@ -19,25 +24,89 @@ namespace zentaro::web {
 
 namespace {
 
-// Every cookie offered by a reply is accepted and kept in memory for the run.
-class AcceptAllCookieJar : public QNetworkCookieJar {
+// The cookies of the run, kept in memory only. A cookie is kept when its domain covers the host that set it
+// (the jar's own rule, public suffixes refused), so that one site cannot steer the requests to another; each
+// host keeps a bounded number of cookies of bounded size.
+class RunCookieJar : public QNetworkCookieJar {
 public:
+    static constexpr int kMaxPerHost = 50;
+    static constexpr int kMaxCookieBytes = 4096;
     using QNetworkCookieJar::QNetworkCookieJar;
     bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
         bool any = false;
         for (const QNetworkCookie& c : cookies) {
+            if (c.name().size() + c.value().size() > kMaxCookieBytes) continue;
             QNetworkCookie cookie = c;
+            cookie.normalize(url);
             // A cookie for a domain reaches every host of that domain, as in a browser.
-            if (cookie.domain().isEmpty())
-                cookie.setDomain(url.host());
-            else if (!cookie.domain().startsWith(u'.'))
+            if (!cookie.domain().startsWith(u'.') && cookie.domain() != url.host() &&
+                QHostAddress(cookie.domain()).isNull())
                 cookie.setDomain(u'.' + cookie.domain());
             if (cookie.path().isEmpty()) cookie.setPath(QStringLiteral("/"));
-            any |= insertCookie(cookie) || updateCookie(cookie);
+            if (!validateCookie(cookie, url)) continue;
+            if (updateCookie(cookie)) {
+                any = true;
+                continue;
+            }
+            if (cookiesForUrl(url).size() >= kMaxPerHost) continue;
+            any |= insertCookie(cookie);
         }
         return any;
     }
 };
+
+qint64 monotonicMs() {
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+// The pause before try number n (1 for the first retry): the base, then three times as long each time, with
+// up to a quarter more at random so that many pages of one host do not come back together.
+qint64 retryPause(int baseMs, int n) {
+    qint64 p = baseMs;
+    for (int i = 1; i < n; ++i)
+        p *= 3;
+    return p + QRandomGenerator::global()->bounded(p / 4 + 1);
+}
+
+// Retry-After: seconds, or an HTTP date; no value when absent or unreadable.
+std::optional<qint64> retryAfterSec(const QByteArray& header) {
+    const QByteArray v = header.trimmed();
+    if (v.isEmpty()) return std::nullopt;
+    bool ok = false;
+    const qint64 sec = v.toLongLong(&ok);
+    if (ok) return sec < 0 ? 0 : sec;
+    const QDateTime read = QLocale::c().toDateTime(QString::fromLatin1(v).simplified(),
+                                                   QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
+    if (!read.isValid()) return std::nullopt;
+    const QDateTime at(read.date(), read.time(), Qt::UTC);
+    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().secsTo(at));
+}
+
+// A 403 or 503 that is a bot-protection challenge rather than the site's own answer.
+bool isChallengePage(const QByteArray& body) {
+    static const char* const markers[] = {"cf-chl",
+                                          "challenge-platform",
+                                          "cf-browser-verification",
+                                          "just a moment...",
+                                          "checking your browser",
+                                          "ddos-guard",
+                                          "_incapsula_resource",
+                                          "captcha"};
+    const QByteArray lower = body.left(64 * 1024).toLower();
+    for (const char* m : markers)
+        if (lower.contains(m)) return true;
+    return false;
+}
+
+// Failures that usually pass when tried again.
+bool passingStatus(int status) {
+    return status == 429 || status == 502 || status == 503 || status == 504;
+}
 
 QByteArray charsetOf(const QByteArray& contentType) {
     static const QRegularExpression re(QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_\\-:.]+)"),
@@ -47,6 +116,86 @@ QByteArray charsetOf(const QByteArray& contentType) {
 }
 
 } // namespace
+
+bool isInternalHost(const QString& hostText) {
+    QString host = hostText.toLower();
+    if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+    if (host.endsWith(u'.')) host.chop(1);
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost"))) return true;
+    QHostAddress a;
+    if (!a.setAddress(host)) return false;
+    bool v4 = false;
+    const quint32 ip = a.toIPv4Address(&v4); // also the IPv4 form of a mapped IPv6 address
+    if (v4) {
+        const auto in = [ip](quint32 net, int bits) { return (ip >> (32 - bits)) == (net >> (32 - bits)); };
+        return in(0x00000000, 8) || in(0x0a000000, 8) || in(0x7f000000, 8) || in(0xa9fe0000, 16) ||
+               in(0xac100000, 12) || in(0xc0a80000, 16) || in(0x64400000, 10);
+    }
+    if (a.isLoopback() || a.isNull() || a == QHostAddress(QHostAddress::AnyIPv6)) return true;
+    const Q_IPV6ADDR v6 = a.toIPv6Address();
+    return (v6[0] & 0xfe) == 0xfc || (v6[0] == 0xfe && (v6[1] & 0xc0) == 0x80);
+}
+
+HostBook::HostBook(int perHost, QObject* parent)
+    : QObject(parent), m_perHost(std::clamp(perHost, 1, kClientConnectionsPerHost)) {}
+
+QString HostBook::keyOf(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.host().toLower() + u':' +
+           QString::number(url.port(scheme == QLatin1String("https") ? 443 : 80));
+}
+
+bool HostBook::mayStart(const QString& key, const void* who) const {
+    const auto it = m_hosts.constFind(key);
+    if (it == m_hosts.cend()) return true;
+    if (it->down || it->pausedUntil > monotonicMs()) return false;
+    if (it->prober && it->prober != who) return false;
+    return it->inFlight < (it->cap > 0 ? it->cap : m_perHost);
+}
+
+const HostBook::Down* HostBook::down(const QString& key) const {
+    const auto it = m_hosts.constFind(key);
+    return it != m_hosts.cend() && it->down ? &*it->down : nullptr;
+}
+
+void HostBook::started(const QString& key) {
+    ++m_hosts[key].inFlight;
+}
+
+void HostBook::ended(const QString& key, bool answered) {
+    Host& h = m_hosts[key];
+    h.inFlight = std::max(0, h.inFlight - 1);
+    if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
+    // Told after the current signal handler returns, so that a waiting request does not start inside it.
+    QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
+}
+
+void HostBook::pause(const QString& key, qint64 ms) {
+    Host& h = m_hosts[key];
+    h.cap = 1;
+    h.pausedUntil = std::max(h.pausedUntil, monotonicMs() + ms);
+    QTimer::singleShot(int(std::min<qint64>(ms + 1, std::numeric_limits<int>::max())), this,
+                       [this] { emit changed(); });
+}
+
+bool HostBook::probe(const QString& key, const void* who) {
+    Host& h = m_hosts[key];
+    if (!h.prober) h.prober = who;
+    return h.prober == who;
+}
+
+void HostBook::endProbe(const QString& key, const void* who) {
+    const auto it = m_hosts.find(key);
+    if (it == m_hosts.end() || it->prober != who) return;
+    it->prober = nullptr;
+    emit changed();
+}
+
+void HostBook::markDown(const QString& key, FetchFailure failure, const QString& error) {
+    Host& h = m_hosts[key];
+    if (!h.down) h.down = Down{failure, error};
+    emit changed(); // those waiting for the host fail at once
+}
 
 QString decodeReply(const QByteArray& body, const QByteArray& contentType) {
     QByteArray charset = charsetOf(contentType);
@@ -92,7 +241,13 @@ void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString
         else if (name == QLatin1String("net.maxInFlight") && n > 0 && n <= 256)
             fetcher.maxInFlight = int(n);
         else if (name == QLatin1String("net.perHost") && n > 0 && n <= 16)
-            fetcher.perHost = int(n);
+            fetcher.perHost = std::min(int(n), HostBook::kClientConnectionsPerHost);
+        else if (name == QLatin1String("net.deadlineSec") && n >= 5 && n <= 3600)
+            fetcher.deadlineMs = int(n) * 1000;
+        else if (name == QLatin1String("net.retries") && n >= 0 && n <= 5)
+            fetcher.retries = int(n);
+        else if (name == QLatin1String("net.retryAfterMaxSec") && n >= 0 && n <= 3600)
+            fetcher.retryAfterMaxSec = int(n);
     }
 }
 
@@ -128,16 +283,24 @@ void PageFetcher::copySettings(const PageFetcher& other) {
     hosts = other.hosts;
     maxInFlight = other.maxInFlight;
     perHost = other.perHost;
+    deadlineMs = other.deadlineMs;
+    retries = other.retries;
+    retryPauseMs = other.retryPauseMs;
+    retryAfterMaxSec = other.retryAfterMaxSec;
+    confirmPauseMs = other.confirmPauseMs;
 }
 
-PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new AcceptAllCookieJar(this)) {}
+PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new RunCookieJar(this)) {}
 
 PageFetcher::~PageFetcher() = default;
 
 PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
                    const QString& url, bool tls, QObject* parent)
-    : QObject(parent), m_jar(jar), m_client(client), m_tls(tls), m_timeoutMs(settings.readTimeoutMs),
-      m_hopsLeft(settings.maxRedirects + 1), m_cap(settings.maxReplyBytes), m_url(url) {}
+    : QObject(parent), m_jar(jar), m_client(client), m_book(settings.hostBook), m_tls(tls),
+      m_timeoutMs(settings.readTimeoutMs), m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
+      m_retryPauseMs(settings.retryPauseMs), m_retryAfterMaxSec(settings.retryAfterMaxSec),
+      m_maxRedirects(settings.maxRedirects), m_hopsLeft(settings.maxRedirects + 1),
+      m_cap(settings.maxReplyBytes), m_url(url) {}
 
 PageCall::~PageCall() {
     if (m_reply) {
@@ -145,39 +308,119 @@ PageCall::~PageCall() {
         m_reply->abort();
         if (m_client) m_reply->deleteLater(); // an own client takes its replies along
     }
+    if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey);
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(m_probeKey, this);
 }
 
 void PageCall::start() {
     m_target = QUrl::fromUserInput(m_url);
     if (!m_target.isValid() || m_target.host().isEmpty())
         return fail(QStringLiteral("Неверный адрес: %1").arg(m_url), FetchFailure::BadAddress);
+    m_start = m_target;
+    m_internalStart = isInternalHost(m_target.host());
     hop();
 }
 
 void PageCall::abort() {
-    if (!m_reply) return;
+    if (m_done) return;
     m_aborted = true;
-    m_reply->abort(); // finishes the hop at once, as failed
+    if (m_reply) {
+        m_reply->abort(); // finishes the hop at once, as failed
+        return;
+    }
+    // Waiting for a pause or for the host's turn.
+    finishWith(QStringLiteral("Прервано"), FetchFailure::Cancelled, false);
 }
 
 void PageCall::fail(const QString& error, FetchFailure why) {
+    if (m_done) return;
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
+    if (m_pause) m_pause->stop();
+    if (m_deadline) m_deadline->stop();
+    if (m_waitingForHost && m_book) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
+    m_waitingForHost = false;
     m_error = error;
     m_info.failure = why;
+    if (!m_info.attempts.isEmpty())
+        m_error += QStringLiteral(" (попытки: %1)").arg(m_info.attempts.join(QStringLiteral("; ")));
+    m_body.reset();
     m_done = true;
     emit finished();
 }
 
+void PageCall::finishWith(const QString& error, FetchFailure why, bool noAnswer) {
+    // A host that never answered on every try is taken as down for the rest of the run.
+    if (noAnswer && m_book && !m_hopKeyOfFailure.isEmpty()) m_book->markDown(m_hopKeyOfFailure, why, error);
+    fail(error, why);
+}
+
+void PageCall::deadlineHit() {
+    if (m_done) return;
+    m_deadlinePassed = true;
+    if (m_reply) {
+        m_reply->abort();
+        return;
+    }
+    fail(QStringLiteral("Запрос не закончен за %1 с").arg(m_deadlineMs / 1000), FetchFailure::Timeout);
+}
+
+bool PageCall::retryLater(const QString& reason, qint64 pauseMs, bool hostPause) {
+    m_info.attempts << reason;
+    if (hostPause && m_book) m_book->pause(m_hopKeyOfFailure, pauseMs);
+    m_target = m_start;
+    m_hopsLeft = m_maxRedirects + 1;
+    m_redirected = false;
+    if (!m_pause) {
+        m_pause = new QTimer(this);
+        m_pause->setSingleShot(true);
+        connect(m_pause, &QTimer::timeout, this, &PageCall::hop);
+    }
+    m_pause->start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())));
+    return true;
+}
+
 // Redirects are followed here, one request each: also from https to http, up to the limit; never to another
-// scheme (a local file, data), which a page could use to make the program read local files.
+// scheme (a local file, data), which a page could use to make the program read local files, and never from
+// a public address into this machine or a private network.
 void PageCall::hop() {
-    if (m_hopsLeft-- <= 0)
-        return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
+    if (m_done || m_reply) return;
     const QString scheme = m_target.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)),
-                    m_info.status ? FetchFailure::BadRedirect : FetchFailure::BadAddress);
+                    m_redirected ? FetchFailure::BadRedirect : FetchFailure::BadAddress);
     if (!m_tls && m_target.scheme() == QLatin1String("https"))
         return fail(QStringLiteral("Адрес https без TLS"), FetchFailure::BadAddress);
+    if (m_redirected && !m_internalStart && isInternalHost(m_target.host()))
+        return fail(QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200)),
+                    FetchFailure::BadRedirect);
+    if (m_book) {
+        // Each hop waits for its own host's turn: the limits count the host a request really goes to.
+        const QString key = HostBook::keyOf(m_target);
+        if (const HostBook::Down* down = m_book->down(key)) {
+            m_info.attempts.clear();
+            return fail(down->error, down->failure);
+        }
+        if (!m_book->mayStart(key, this)) {
+            if (!m_waitingForHost) connect(m_book, &HostBook::changed, this, &PageCall::hop);
+            m_waitingForHost = true;
+            return;
+        }
+        if (m_waitingForHost) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
+        m_waitingForHost = false;
+        m_book->started(key);
+        m_hopKey = key;
+    }
+    if (m_hopsLeft-- <= 0) {
+        if (m_book) m_book->ended(std::exchange(m_hopKey, QString()));
+        return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
+    }
+    // The whole request has one deadline from its first send, redirects and retries included.
+    if (m_deadlineMs > 0 && !m_deadline) {
+        m_deadline = new QTimer(this);
+        m_deadline->setSingleShot(true);
+        connect(m_deadline, &QTimer::timeout, this, &PageCall::deadlineHit);
+        m_deadline->start(m_deadlineMs);
+    }
 
     // A client for this request only (unless the call was given one), on the fetcher's cookie store.
     QNetworkAccessManager* client = m_client;
@@ -223,8 +466,18 @@ void PageCall::hop() {
 }
 
 void PageCall::checkSize(qint64 size) {
-    if (m_tooLarge || size <= m_cap || !m_reply) return;
-    m_tooLarge = true;
+    if (m_tooLarge || m_deferred || !m_reply) return;
+    if (size > m_cap) {
+        m_tooLarge = true;
+        m_reply->abort();
+        return;
+    }
+    if (!reserve || size <= m_reserved) return;
+    if (reserve(size)) {
+        m_reserved = size;
+        return;
+    }
+    m_deferred = true;
     m_reply->abort();
 }
 
@@ -233,9 +486,14 @@ void PageCall::hopDone() {
     if (!reply) return;
     if (!m_tooLarge) checkSize(reply->bytesAvailable());
     m_reply = nullptr;
+    m_hopKeyOfFailure = m_hopKey;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString error;
     FetchFailure why = FetchFailure::None;
+    bool passing = false;  // usually passes when tried again
+    bool noAnswer = false; // the host never answered
+    std::optional<qint64> waitSec;
+    bool challenge = false;
     QUrl location;
     m_info.status = status;
     m_info.finalUrl = m_target.toString();
@@ -243,44 +501,102 @@ void PageCall::hopDone() {
     if (m_aborted) {
         error = QStringLiteral("Прервано");
         why = FetchFailure::Cancelled;
+    } else if (m_deferred) {
+        error = QStringLiteral("Отложено");
+        why = FetchFailure::Deferred;
+    } else if (m_deadlinePassed) {
+        error = QStringLiteral("Запрос не закончен за %1 с").arg(m_deadlineMs / 1000);
+        why = FetchFailure::Timeout;
     } else if (m_tooLarge) {
         error = QStringLiteral("Ответ больше %1 МБ").arg(m_cap / (1024 * 1024));
         why = FetchFailure::TooLarge;
     } else if (status >= 400) {
         error = QStringLiteral("ответ сервера %1").arg(status);
         why = FetchFailure::Http;
+        passing = passingStatus(status);
+        if (status == 429 || status == 503) waitSec = retryAfterSec(reply->rawHeader("Retry-After"));
+        if ((status == 403 || status == 503) && isChallengePage(reply->read(64 * 1024))) {
+            challenge = true;
+            error = QStringLiteral("проверка заблокирована защитой сайта (ответ %1)").arg(status);
+            why = FetchFailure::Blocked;
+        }
     } else if (reply->error() != QNetworkReply::NoError && !(status >= 300 && status < 400)) {
         error = reply->errorString();
+        noAnswer = status == 0;
         switch (reply->error()) {
         case QNetworkReply::TimeoutError:
         case QNetworkReply::OperationCanceledError: // the transfer timeout
             why = FetchFailure::Timeout;
+            passing = true;
             break;
         case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::RemoteHostClosedError: // a reset connection
+            why = FetchFailure::Refused;
+            passing = true;
+            break;
         case QNetworkReply::HostNotFoundError:
-        case QNetworkReply::RemoteHostClosedError:
             why = FetchFailure::Refused;
             break;
         case QNetworkReply::SslHandshakeFailedError:
         case QNetworkReply::UnknownNetworkError:
             why = reply->url().scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+            noAnswer = false;
             break;
         default:
             why = FetchFailure::Network;
+            noAnswer = false;
         }
     } else {
         m_body = reply->readAll();
         location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+        // A chunk size that cannot be read ends the body early without an error from the client: a
+        // chunked reply that came to nothing is taken as broken.
+        if (m_body->isEmpty() && status >= 200 && status < 300 &&
+            reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
+            error = QStringLiteral("Неверный размер части ответа");
+            why = FetchFailure::Network;
+        }
     }
+    if (m_book && !m_hopKey.isEmpty())
+        m_book->ended(std::exchange(m_hopKey, QString()),
+                      status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked);
     if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
     // A kept client lets go of the store: the store goes with its fetcher.
     if (m_jar && m_client) m_client->setCookieJar(nullptr);
     if (!error.isEmpty()) {
         m_body.reset();
-        return fail(error, why);
+        if (why == FetchFailure::Cancelled || why == FetchFailure::Deferred) return fail(error, why);
+        if (waitSec && *waitSec > m_retryAfterMaxSec) {
+            // Longer than a run waits: the host's other pages end with the same answer.
+            const QString wait = QStringLiteral("сервер просит подождать %1 с").arg(*waitSec);
+            if (m_book) m_book->markDown(m_hopKeyOfFailure, FetchFailure::Throttled, wait);
+            return fail(wait, FetchFailure::Throttled);
+        }
+        if (challenge && !m_challengeRetried) {
+            m_challengeRetried = true;
+            return (void)retryLater(error, retryPause(m_retryPauseMs, 3), false);
+        }
+        if (noAnswer && passing && m_book && !m_deadlinePassed && !m_book->probe(m_hopKeyOfFailure, this)) {
+            // Another request is finding out whether the host answers at all: wait for it, no try spent.
+            return (void)retryLater(error, 0, false);
+        }
+        if (noAnswer && passing && m_book) m_probeKey = m_hopKeyOfFailure;
+        if (!noAnswer && m_book && !m_probeKey.isEmpty())
+            m_book->endProbe(std::exchange(m_probeKey, QString()), this);
+        if (passing && m_retriesLeft > 0 && !m_deadlinePassed) {
+            const int n = m_info.attempts.size() + 1;
+            --m_retriesLeft;
+            const qint64 pause = waitSec ? *waitSec * 1000 : retryPause(m_retryPauseMs, n);
+            // A host that asked to wait, or did not answer, is fetched one request at a time from now on.
+            if (noAnswer && m_book) m_book->pause(m_hopKeyOfFailure, 0);
+            return (void)retryLater(error, pause, status == 429 || status == 503);
+        }
+        return finishWith(error, why, noAnswer && passing);
     }
+    if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (status < 300 || status >= 400) {
+        if (m_deadline) m_deadline->stop();
         m_done = true;
         emit finished();
         return;
@@ -289,6 +605,7 @@ void PageCall::hopDone() {
     if (!location.isValid() || location.isEmpty())
         return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
     m_target = m_target.resolved(location);
+    m_redirected = true;
     hop();
 }
 
@@ -306,7 +623,7 @@ FetchedPage PageCall::result() const {
 std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByteArray* contentType) {
     m_lastError.clear();
     m_lastInfo = {};
-    if (cancel && cancel->load()) {
+    if ((cancel && cancel->load()) || (stop && *stop)) {
         m_lastError = QStringLiteral("Прервано");
         m_lastInfo.failure = FetchFailure::Cancelled;
         return std::nullopt;
@@ -316,9 +633,9 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
     connect(&call, &PageCall::finished, &loop, &QEventLoop::quit);
     // A run that is abandoned cancels its requests from the window's thread; this one looks at the flag.
     QTimer watch;
-    if (cancel) {
+    if (cancel || stop) {
         connect(&watch, &QTimer::timeout, &call, [&] {
-            if (cancel->load()) call.abort();
+            if ((cancel && cancel->load()) || (stop && *stop)) call.abort();
         });
         watch.start(10);
     }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include <QByteArray>
+#include <QHash>
+#include <QStringList>
 #include <QList>
 #include <QPair>
 #include <QObject>
@@ -15,6 +18,7 @@
 #include "web/url_forms.h"
 
 class QNetworkAccessManager;
+class QTimer;
 class QNetworkCookieJar;
 class QNetworkReply;
 
@@ -45,7 +49,10 @@ enum class FetchFailure {
     Timeout,
     Refused,
     Tls,
-    Network
+    Network,
+    Blocked,   // a bot-protection challenge page (403 or 503)
+    Throttled, // the host asked to wait longer than the cap (429 or 503 with Retry-After)
+    Deferred   // given up by the run to keep its memory bound; fetched again later, not an outcome
 };
 
 // What a fetch came to beyond the body: the failure, the last status, the address after redirects and the
@@ -55,7 +62,63 @@ struct FetchInfo {
     int status = 0;
     QString finalUrl;
     QByteArray robots;
+    // Why each earlier attempt of a retried request failed, for the history.
+    QStringList attempts;
 };
+
+// What a run knows of the hosts it asks, keyed by host and port: requests under way to each, the pause a
+// host asked for (429, 503), hosts fetched one at a time after a pause, hosts taken as down (refused or never
+// answered on every try). Lives on the window's thread for one run.
+class HostBook : public QObject {
+    Q_OBJECT
+public:
+    struct Down {
+        FetchFailure failure = FetchFailure::None;
+        QString error;
+    };
+    // Requests to one host at once; never above the client's connections per host, so that no request
+    // waits inside the client with its timer running.
+    static constexpr int kClientConnectionsPerHost = 6;
+    explicit HostBook(int perHost, QObject* parent = nullptr);
+
+    static QString keyOf(const QUrl& url);
+    // A new request to the host may go now (not down, not pausing, below its limit, and not waiting for
+    // another request's retries to tell whether the host answers at all).
+    bool mayStart(const QString& key, const void* who = nullptr) const;
+    // A request that found the host silent tries it again for all; the others wait for what it finds.
+    // Returns whether who is that request.
+    bool probe(const QString& key, const void* who);
+    void endProbe(const QString& key, const void* who);
+    const Down* down(const QString& key) const;
+    void started(const QString& key);
+    // answered: the request had an answer that was not a refusal to serve (a host taken one at a time
+    // gets one more request at once for each such answer, back up to its limit).
+    void ended(const QString& key, bool answered = false);
+    // The host asked to wait (or did not answer): nothing new goes to it for ms, and from then on one
+    // request at a time until its answers bring it back to its limit.
+    void pause(const QString& key, qint64 ms);
+    void markDown(const QString& key, FetchFailure failure, const QString& error);
+    int limit() const { return m_perHost; }
+
+signals:
+    // A request ended or a pause is over: requests waiting for a host look again.
+    void changed();
+
+private:
+    struct Host {
+        int inFlight = 0;
+        qint64 pausedUntil = 0; // monotonic ms
+        int cap = 0;            // requests at once after a pause (0: the limit)
+        const void* prober = nullptr;
+        std::optional<Down> down;
+    };
+    int m_perHost;
+    QHash<QString, Host> m_hosts;
+};
+
+// An address on this machine or a private network: loopback, private ranges, link-local, unspecified
+// (by its literal form; names other than localhost are not resolved here).
+bool isInternalHost(const QString& host);
 
 // The program's HTTP client: one new client per request on the shared cookie store (every cookie accepted,
 // kept for the run only) and the shared TLS settings (certificates not verified). The caller waits in a
@@ -80,6 +143,23 @@ public:
 
     // Waiting for data from an open connection; 10000 ms unless a test shortens it.
     int readTimeoutMs = 10000;
+    // A whole request, redirects and retries included, from its first send (settings row "net.deadlineSec").
+    int deadlineMs = 60000;
+    // A failure that usually passes (timeout, refused or reset connection, 429, 502, 503, 504) is tried again
+    // up to this many times (row "net.retries", 0 to 5), after retryPauseMs then three times that, with
+    // jitter; a Retry-After up to retryAfterMaxSec (row "net.retryAfterMaxSec") is waited out instead, a
+    // longer one ends the request.
+    int retries = 2;
+    int retryPauseMs = 1000;
+    int retryAfterMaxSec = 30;
+    // A page whose link was found at its last verdict and is missing now is fetched again after this pause
+    // before it is taken as lost.
+    int confirmPauseMs = 2000;
+    // The hosts of a run (set by the run for its duration): limits, pauses and down hosts shared by its
+    // requests.
+    HostBook* hostBook = nullptr;
+    // Raised by the user's stop: a request in flight is abandoned at once and fails.
+    const bool* stop = nullptr;
     int maxRedirects = 20;
     // A reply body larger than this fails the request (settings row "net.maxReplyMB").
     qint64 maxReplyBytes = 32LL * 1024 * 1024;
@@ -121,6 +201,13 @@ class PageCall : public QObject {
 public:
     PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
              const QString& url, bool tls, QObject* parent = nullptr);
+    // The run's hosts: each hop waits for its own host's turn and is counted there.
+    void setHostBook(HostBook* book) { m_book = book; }
+    // The reply the call may hold before it asks reserve for more.
+    void setReserved(qint64 bytes) { m_reserved = bytes; }
+    // Asked before the reply may hold more than the memory given so far (the announced length, or what
+    // came); false gives the request up as Deferred.
+    std::function<bool(qint64 bytes)> reserve;
     ~PageCall() override;
     void start();
     void abort();
@@ -132,6 +219,8 @@ public:
     const FetchInfo& info() const { return m_info; }
     // What FetchPage gives, as a check's fetched page: the body decoded by its declared character set.
     struct FetchedPage result() const;
+    // Lets the body go at once (a call is deleted later, and runs hold many).
+    void dropBody() { m_body.reset(); }
 
 signals:
     void finished();
@@ -141,18 +230,31 @@ private:
     void hopDone();
     void checkSize(qint64 size);
     void fail(const QString& error, FetchFailure why);
+    void finishWith(const QString& error, FetchFailure why, bool noAnswer);
+    bool retryLater(const QString& reason, qint64 pauseMs, bool hostPause);
+    void deadlineHit();
 
     QNetworkCookieJar* m_jar;
     QNetworkAccessManager* m_client;
     std::vector<std::unique_ptr<QNetworkAccessManager>> m_ownClients;
     QNetworkReply* m_reply = nullptr;
+    HostBook* m_book = nullptr;
+    QTimer* m_deadline = nullptr;
+    QTimer* m_pause = nullptr;
+    QString m_hopKey, m_hopKeyOfFailure, m_probeKey;
+    bool m_redirected = false;
     bool m_tls;
-    int m_timeoutMs;
+    int m_timeoutMs, m_deadlineMs, m_retriesLeft, m_retryPauseMs, m_retryAfterMaxSec, m_maxRedirects;
     int m_hopsLeft;
+    int m_attempt = 0;
     qint64 m_cap;
+    qint64 m_reserved = 0;
     QString m_url;
-    QUrl m_target;
-    bool m_tooLarge = false, m_aborted = false, m_done = false;
+    QUrl m_start, m_target;
+    bool m_internalStart = false;
+    bool m_challengeRetried = false;
+    bool m_tooLarge = false, m_aborted = false, m_done = false, m_deadlinePassed = false, m_deferred = false;
+    bool m_waitingForHost = false;
     std::optional<QByteArray> m_body;
     QByteArray m_contentType;
     QString m_error;

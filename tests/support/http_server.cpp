@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <memory>
+
 namespace zentaro::test {
 
 namespace {
@@ -130,9 +132,30 @@ void HttpServer::serve(QTcpSocket* socket) {
     if (m_routes.contains(path))
         reply = m_routes[path](req);
     else
-        reply = {404, {}, "not found", 0, false};
+        reply = {404, {}, "not found", 0, false, false, 0, {}};
     auto send = [this, socket, reply, host] {
         --m_open[host];
+        if (reply.reset) {
+            socket->abort();
+            return;
+        }
+        if (!reply.raw.isEmpty()) {
+            socket->write(reply.raw);
+            return;
+        }
+        if (reply.dripMs > 0) {
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) +
+                              " X\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
+            socket->write(head);
+            auto* drip = new QTimer(socket);
+            auto sent = std::make_shared<qsizetype>(0);
+            connect(drip, &QTimer::timeout, socket, [socket, drip, sent, body = reply.body] {
+                if (*sent >= body.size()) return drip->stop();
+                socket->write(body.mid((*sent)++, 1));
+            });
+            drip->start(reply.dripMs);
+            return;
+        }
         QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + " X\r\n";
         for (const auto& [k, v] : reply.headers)
             out += k + ": " + v + "\r\n";

@@ -29,6 +29,9 @@ public:
         QByteArray body;
         int delayMs = 0;    // wait before answering
         bool stall = false; // send the headers and part of the body, then nothing more
+        bool reset = false; // close the connection at once, answering nothing
+        int dripMs = 0;     // send the body one byte at a time, this far apart
+        QByteArray raw;     // sent as it stands instead of a built answer (malformed answers)
     };
     using Handler = std::function<Reply(const Request&)>;
 

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
 
 #include "db/database.h"
 #include "db/record_rules.h"
@@ -34,6 +38,8 @@ class BatchRuns : public ::testing::Test {
 protected:
     void SetUp() override {
         fetcher.readTimeoutMs = 2000;
+        fetcher.retryPauseMs = 10;
+        fetcher.confirmPauseMs = 10;
         HttpServer::Reply r;
         r.headers = {test::contentType("text/html; charset=utf-8")};
         r.body = "<a href=http://mine.example/>x</a> <a href=http://other.example/>y</a> end";
@@ -170,9 +176,17 @@ protected:
         moved.headers << QPair<QByteArray, QByteArray>("Location", "/page");
         moved.body.clear();
         server.on("/moved", moved);
-        const char* paths[] = {"/page", "/page", "/gone", "/stall", "/moved", "/plain", "/page", ""};
+        // Every other request answers 503: retried to success.
+        auto count = std::make_shared<int>(0);
+        server.on("/flaky", [count, page](const HttpServer::Request&) {
+            HttpServer::Reply r = page;
+            if ((*count)++ % 2 == 0) r.status = 503;
+            return r;
+        });
+        const char* paths[] = {"/page",  "/page", "/gone", "/stall", "/moved",
+                               "/plain", "/page", "",      "/flaky"};
         for (int round = 0; round < 3; ++round)
-            for (int i = 0; i < 8; ++i) {
+            for (int i = 0; i < 9; ++i) {
                 const QString url = *paths[i] ? server.url(QString::fromLatin1(paths[i])) : QString();
                 test::addRecord(db.tbLink, {{"PageURL", url}, {"PageStatus", "0"}});
                 if (i == 6) continue; // no anchor records
@@ -232,4 +246,164 @@ TEST_F(ConcurrentRuns, ThePerHostLimitHoldsAndAStopLeavesTheRestAsItWas) {
     for (const QString& s : statuses.mid(5))
         EXPECT_EQ(s, QStringLiteral("Ожидание"));
     EXPECT_FALSE(db.isStop);
+}
+
+TEST_F(ConcurrentRuns, FlakyPagesAreRetriedToTheSameVerdictAsSteadyOnes) {
+    const QStringList result = run(16, 4, true);
+    const QStringList statuses = result.mid(0, db.tbLink.recordCount());
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(statuses[round * 9 + 8], QStringLiteral("Размещено")) << round;
+}
+
+TEST_F(BatchRuns, PerHostLimitsCountRedirectTargetsAndAreClampedToTheClientsConnections) {
+    HttpServer target(QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(target.listening());
+    HttpServer::Reply page;
+    page.headers = {test::contentType("text/html; charset=utf-8")};
+    page.body = "<a href=http://mine.example/>x</a> end";
+    page.delayMs = 40;
+    target.on("/page", page);
+    HttpServer::Reply moved;
+    moved.status = 302;
+    moved.headers = {{"Location", target.url("/page").toUtf8()}};
+    for (int i = 0; i < 16; ++i) {
+        const QByteArray path = "/r" + QByteArray::number(i);
+        server.on(path, moved);
+        test::addRecord(db.tbLink, {{"PageURL", server.url(QString::fromLatin1(path))}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    fetcher.maxInFlight = 16;
+    fetcher.perHost = 3;
+    web::CheckAllPageLink(db, fetcher, ui, panel);
+    EXPECT_EQ(target.mostAtOnce(target.host().toLatin1()), 3);
+    EXPECT_EQ(column(db.tbLink, "PageStatus"), QStringList(16, QStringLiteral("Размещено")));
+
+    web::PageFetcher settings;
+    web::applyFetchSettings(settings, {{"net.perHost", "16"},
+                                       {"net.deadlineSec", "90"},
+                                       {"net.retries", "1"},
+                                       {"net.retryAfterMaxSec", "120"}});
+    EXPECT_EQ(settings.perHost, 6);
+    EXPECT_EQ(settings.deadlineMs, 90000);
+    EXPECT_EQ(settings.retries, 1);
+    EXPECT_EQ(settings.retryAfterMaxSec, 120);
+}
+
+TEST_F(BatchRuns, AHostThatNeverAnswersIsDownForTheRestOfTheRun) {
+    HttpServer silent(QStringLiteral("127.0.0.3"));
+    HttpServer::Reply never;
+    never.delayMs = 60000;
+    silent.on("/page", never);
+    for (int i = 0; i < 10; ++i) {
+        test::addRecord(db.tbLink, {{"PageURL", silent.url("/page")}, {"PageStatus", "1"}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    addLinks(2);
+    fetcher.readTimeoutMs = 200;
+    for (const int inFlight : {1, 8}) {
+        const qsizetype before = silent.requests().size();
+        fetcher.maxInFlight = inFlight;
+        web::RunTally tally;
+        web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
+        // The first page with its retries; the others fail at once with the same reason.
+        if (inFlight == 1) {
+            EXPECT_EQ(silent.requests().size() - before, 3);
+        }
+        // The pages in flight when the host first failed, and the retries of one of them (not 10 × 3).
+        EXPECT_LE(silent.requests().size() - before, 4 + 2) << inFlight;
+        EXPECT_EQ(tally.notFetched, 10) << inFlight;
+        EXPECT_EQ(tally.found, 1) << inFlight;
+        EXPECT_EQ(column(db.tbLink, "PageStatus").mid(0, 10), QStringList(10, QStringLiteral("Размещено")));
+    }
+}
+
+TEST_F(BatchRuns, AStopAbandonsTheRequestInFlightAndLeavesItsRecord) {
+    HttpServer::Reply stall;
+    stall.stall = true;
+    stall.body = "<a href=http://mine.example/>x";
+    server.on("/stall", stall);
+    test::addRecord(db.tbLink, {{"PageURL", server.url("/stall")}, {"PageStatus", "0"}});
+    test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    addLinks(2);
+    fetcher.readTimeoutMs = 20000;
+    for (const int inFlight : {1, 8}) {
+        ui.clear();
+        fetcher.maxInFlight = inFlight;
+        web::RunTally tally;
+        QTimer::singleShot(200, [this] { db.isStop = true; });
+        QElapsedTimer clock;
+        clock.start();
+        web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
+        EXPECT_LT(clock.elapsed(), 2000) << inFlight;
+        EXPECT_EQ(ui.texts(), QStringList{"Проверка была прервана."}) << inFlight;
+        EXPECT_EQ(tally.checked, 0) << inFlight;
+        EXPECT_EQ(column(db.tbLink, "PageStatus"), QStringList(3, QStringLiteral("Ожидание"))) << inFlight;
+    }
+}
+
+TEST_F(BatchRuns, ASlowPageDoesNotHoldTheFetchingOfTheRest) {
+    HttpServer::Reply stall;
+    stall.stall = true;
+    stall.body = "<a href=";
+    server.on("/stall", stall);
+    HttpServer other(QStringLiteral("127.0.0.2"));
+    HttpServer::Reply page;
+    page.headers = {test::contentType("text/html; charset=utf-8")};
+    page.body = "<a href=http://mine.example/>x</a> end";
+    other.on("/page", page);
+    test::addRecord(db.tbLink, {{"PageURL", server.url("/stall")}});
+    test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    for (int i = 0; i < 40; ++i) {
+        test::addRecord(db.tbLink, {{"PageURL", other.url("/page")}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    fetcher.readTimeoutMs = 500;
+    fetcher.retries = 0;
+    fetcher.maxInFlight = 4;
+    struct Watching final : web::RunPanel {
+        void showRun(bool) override {}
+        void setProgress(int) override {}
+        void processEvents() override {
+            if (seen < 0) seen = int(other->requests().size());
+        }
+        HttpServer* other = nullptr;
+        int seen = -1;
+    } watching;
+    watching.other = &other;
+    web::CheckAllPageLink(db, fetcher, ui, watching);
+    // While the first page was awaited every other page was fetched, far beyond the requests in flight.
+    EXPECT_EQ(watching.seen, 40);
+}
+
+TEST_F(BatchRuns, AMissingLinkThatWasFoundIsLookedAtOnceMoreBeforeItCounts) {
+    HttpServer::Reply with;
+    with.headers = {test::contentType("text/html; charset=utf-8")};
+    with.body = "<a href=http://mine.example/>x</a> end";
+    HttpServer::Reply without = with;
+    without.body = "<a href=http://else.example/>x</a> end";
+    auto count = std::make_shared<int>(0);
+    server.on("/blink", [=](const HttpServer::Request&) { return (*count)++ % 2 ? with : without; });
+    server.on("/lost", without);
+    for (const char* path : {"/blink", "/lost"}) {
+        test::addRecord(db.tbLink, {{"PageURL", server.url(QString::fromLatin1(path))}, {"PageStatus", "1"}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    test::addRecord(db.tbLink, {{"PageURL", server.url("/lost")}, {"PageStatus", "0"}});
+    test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    for (const int inFlight : {1, 8}) {
+        for (int pos = 0; pos < 2; ++pos) {
+            db.tbLink.moveTo(pos);
+            db.tbLink.edit();
+            db.tbLink.setValue("PageStatus", "1");
+            db.tbLink.post();
+        }
+        *count = 0;
+        const qsizetype before = server.requests().size();
+        fetcher.maxInFlight = inFlight;
+        web::CheckAllPageLink(db, fetcher, ui, panel);
+        EXPECT_EQ(column(db.tbLink, "PageStatus"), (QStringList{"Размещено", "Пропажа", "Пропажа"}))
+            << inFlight;
+        // Two looks at each page that had its link; one at the page that never had it.
+        EXPECT_EQ(server.requests().size() - before, 5) << inFlight;
+    }
 }

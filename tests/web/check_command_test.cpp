@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -349,4 +352,24 @@ TEST(CheckTexts, AnOverdueDailyCheckIsOfferedOnlyWhileTheTimerIsOn) {
         EXPECT_EQ(note.offerCheck, !note.text.isEmpty());
         EXPECT_FALSE(note.offerShow);
     }
+}
+
+TEST_F(CheckCommand, SigtermAbandonsTheRequestsInFlightAndReleasesTheData) {
+    test::HttpServer::Reply stall;
+    stall.stall = true;
+    stall.body = "<a href=";
+    server.on("/page", stall);
+    QTimer::singleShot(300, [] { ::raise(SIGTERM); });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(run({"--check", "links"}), cli::kCheckFailed);
+    EXPECT_LT(clock.elapsed(), 2000);
+    // Nothing was taken from the pages in flight, and the data is free for the next run.
+    {
+        db::Database db;
+        test::ScriptedUi ui;
+        db::Session next(db, base(), ui);
+        EXPECT_TRUE(next.acquireInstanceLock());
+    }
+    EXPECT_EQ(statuses(), (QStringList{"0", "0", "0"}));
 }

@@ -1,5 +1,8 @@
+#include <memory>
+
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkProxy>
 #include <QTemporaryDir>
@@ -189,4 +192,219 @@ TEST(FetchPage, AReplyOverTheCapFailsAndAcceptLanguageIsFixed) {
         << fetcher.lastError().toStdString();
     EXPECT_EQ(fetcher.FetchPage(server.url("/small"), true).value_or("-"), QStringLiteral("ok"));
     EXPECT_EQ(server.requests().last().headers.value("accept-language"), QByteArray("ru-RU,ru;q=0.9"));
+}
+
+namespace {
+
+// A fetcher with short pauses, so that the retries cost the test little.
+void quick(web::PageFetcher& f) {
+    f.readTimeoutMs = 300;
+    f.retryPauseMs = 10;
+}
+
+// A reply that fails the first `failures` requests in the given way, then answers with the page.
+HttpServer::Handler failFirst(int failures, HttpServer::Reply failure) {
+    auto count = std::make_shared<int>(0);
+    return [count, failures, failure](const HttpServer::Request&) {
+        return (*count)++ < failures ? failure : html("<a href=x>ok</a>zz");
+    };
+}
+
+} // namespace
+
+TEST(FetchRetries, PassingFailuresAreTriedAgainAndOthersAreNot) {
+    HttpServer::Reply reset;
+    reset.reset = true;
+    HttpServer::Reply stall = html("part");
+    stall.stall = true;
+    const struct {
+        const char* name;
+        HttpServer::Reply failure;
+        int failures;
+        bool fetched;
+        int requests;
+        int attempts; // earlier tries noted; -1: the client itself sends again on a reset connection
+    } cases[] = {
+        {"429", html("slow down", "text/plain"), 1, true, 2, 1},
+        {"502", html("bad gateway"), 2, true, 3, 2},
+        {"504", html("gateway timeout"), 3, false, 3, 2},
+        {"reset", reset, 1, true, 2, -1},
+        {"stall", stall, 1, true, 2, 1},
+        {"404", html("gone"), 1, false, 1, 0},
+        {"403", html("forbidden"), 1, false, 1, 0},
+    };
+    for (const auto& c : cases) {
+        HttpServer server;
+        HttpServer::Reply failure = c.failure;
+        if (QByteArray(c.name).toInt() > 0) failure.status = QByteArray(c.name).toInt();
+        server.on("/p", failFirst(c.failures, failure));
+        web::PageFetcher fetcher;
+        quick(fetcher);
+        const auto body = fetcher.FetchPage(server.url("/p"), true);
+        EXPECT_EQ(body.has_value(), c.fetched) << c.name << " " << fetcher.lastError().toStdString();
+        EXPECT_EQ(server.requests().size(), c.requests) << c.name;
+        // Each earlier try's reason is kept for the history.
+        if (c.attempts >= 0) {
+            EXPECT_EQ(fetcher.lastInfo().attempts.size(), c.attempts) << c.name;
+        }
+    }
+}
+
+TEST(FetchRetries, RetryAfterIsWaitedOutUpToItsCap) {
+    HttpServer server;
+    HttpServer::Reply wait = html("busy");
+    wait.status = 429;
+    wait.headers << QPair<QByteArray, QByteArray>{"Retry-After", "1"};
+    server.on("/short", failFirst(1, wait));
+    HttpServer::Reply past = wait;
+    past.status = 503;
+    past.headers.last().second = "Wed, 21 Oct 2015 07:28:00 GMT"; // a date gone by: no wait
+    server.on("/date", failFirst(1, past));
+    HttpServer::Reply longWait = wait;
+    longWait.headers.last().second = "120";
+    server.on("/long", failFirst(1, longWait));
+    web::PageFetcher fetcher;
+    quick(fetcher);
+    fetcher.retryPauseMs = 5000; // a Retry-After replaces the pause
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(fetcher.FetchPage(server.url("/short"), true).has_value());
+    EXPECT_GE(clock.elapsed(), 900);
+    EXPECT_LT(clock.elapsed(), 4000);
+    clock.restart();
+    EXPECT_TRUE(fetcher.FetchPage(server.url("/date"), true).has_value());
+    EXPECT_LT(clock.elapsed(), 1000);
+    // Longer than the cap: no second request, and the answer says how long the site asked for.
+    fetcher.retryAfterMaxSec = 30;
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/long"), true).has_value());
+    EXPECT_EQ(fetcher.lastInfo().failure, web::FetchFailure::Throttled);
+    EXPECT_EQ(fetcher.lastError(), QStringLiteral("сервер просит подождать 120 с"));
+    EXPECT_EQ(server.targets().count("/long"), 1);
+}
+
+TEST(FetchRetries, ABotChallengeIsItsOwnOutcomeAndTriedOnceMore) {
+    HttpServer server;
+    HttpServer::Reply challenge = html("<html><title>Just a moment...</title><div id=cf-chl-widget></div>");
+    challenge.status = 403;
+    server.on("/p", challenge);
+    HttpServer::Reply denied = html("<html>Access denied</html>");
+    denied.status = 403;
+    server.on("/denied", denied);
+    web::PageFetcher fetcher;
+    quick(fetcher);
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/p"), true).has_value());
+    EXPECT_EQ(fetcher.lastInfo().failure, web::FetchFailure::Blocked);
+    EXPECT_TRUE(fetcher.lastError().startsWith(QStringLiteral("проверка заблокирована защитой сайта")));
+    EXPECT_EQ(server.targets().count("/p"), 2);
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/denied"), true).has_value());
+    EXPECT_EQ(fetcher.lastInfo().failure, web::FetchFailure::Http);
+}
+
+TEST(FetchPage, ADripFeedEndsAtTheDeadlineWithoutRetries) {
+    HttpServer server;
+    HttpServer::Reply drip = html(QByteArray(200, 'x'));
+    drip.dripMs = 50; // ten seconds in all, never idle long enough for the read timeout
+    server.on("/drip", drip);
+    web::PageFetcher fetcher;
+    quick(fetcher);
+    fetcher.deadlineMs = 600;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/drip"), true).has_value());
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(fetcher.lastInfo().failure, web::FetchFailure::Timeout);
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+TEST(FetchPage, AMalformedChunkSizeFails) {
+    HttpServer server;
+    HttpServer::Reply bad;
+    bad.raw = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+              "ffffffffffffffffff\r\n<a href=x>y</a>zz\r\n0\r\n\r\n";
+    server.on("/bad", bad);
+    HttpServer::Reply good = bad;
+    good.raw = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nTransfer-Encoding: chunked\r\n\r\n"
+               "5\r\nhello\r\n0\r\n\r\n";
+    server.on("/good", good);
+    web::PageFetcher fetcher;
+    quick(fetcher);
+    fetcher.retries = 0;
+    EXPECT_FALSE(fetcher.FetchPage(server.url("/bad"), true).has_value());
+    EXPECT_EQ(fetcher.FetchPage(server.url("/good"), true).value_or("-"), QStringLiteral("hello"));
+}
+
+TEST(FetchPage, RedirectsFromAPublicAddressIntoThisMachineOrAPrivateNetworkAreRefused) {
+    // The test server stands in for a public host as its proxy.
+    HttpServer server;
+    const char* inside[] = {"http://127.0.0.1:9/x", "http://localhost/x", "http://10.1.2.3/x",
+                            "http://192.168.0.1/x", "http://[::1]/x",     "http://169.254.169.254/x"};
+    for (const char* to : inside)
+        server.on(QByteArray("http://public.zentaro.test/") + QByteArray::number(qHash(QByteArray(to))),
+                  redirect(QString::fromLatin1(to)));
+    server.on("http://public.zentaro.test/out", redirect("http://other.zentaro.test/page"));
+    server.on("http://other.zentaro.test/page", html("fine"));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+    web::PageFetcher fetcher;
+    QStringList errors;
+    for (const char* to : inside) {
+        fetcher.FetchPage(QStringLiteral("http://public.zentaro.test/%1").arg(qHash(QByteArray(to))), true);
+        errors << fetcher.lastError();
+    }
+    const auto outside = fetcher.FetchPage(QStringLiteral("http://public.zentaro.test/out"), true);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    for (const QString& e : errors)
+        EXPECT_TRUE(e.startsWith(QStringLiteral("Перенаправление на внутренний адрес"))) << e.toStdString();
+    EXPECT_EQ(outside.value_or("-"), QStringLiteral("fine"));
+    EXPECT_EQ(server.requests().size(), int(std::size(inside)) + 2);
+}
+
+TEST(FetchPage, InternalAddressesByTheirForm) {
+    const std::pair<const char*, bool> cases[] = {
+        {"127.0.0.2", true},    {"localhost", true},       {"a.localhost", true}, {"10.0.0.1", true},
+        {"172.16.5.1", true},   {"172.32.0.1", false},     {"192.168.1.1", true}, {"169.254.1.1", true},
+        {"0.0.0.0", true},      {"100.64.0.1", true},      {"[::1]", true},       {"fe80::1", true},
+        {"fd00::1", true},      {"::ffff:10.0.0.1", true}, {"8.8.8.8", false},    {"example.com", false},
+        {"2a00:1450::1", false}};
+    for (const auto& [host, internal] : cases)
+        EXPECT_EQ(web::isInternalHost(QString::fromLatin1(host)), internal) << host;
+}
+
+TEST(Cookies, KeptOnlyWhenTheirDomainCoversTheHostThatSetThemAndWithinCaps) {
+    HttpServer server;
+    HttpServer::Reply set = html("set");
+    set.headers << QPair<QByteArray, QByteArray>{"Set-Cookie", "own=1; Domain=zentaro.test; Path=/"}
+                << QPair<QByteArray, QByteArray>{"Set-Cookie", "foreign=1; Domain=other.test; Path=/"}
+                << QPair<QByteArray, QByteArray>{"Set-Cookie", "suffix=1; Domain=com; Path=/"}
+                << QPair<QByteArray, QByteArray>{"Set-Cookie", "big=" + QByteArray(5000, 'x') + "; Path=/"};
+    for (int i = 0; i < 60; ++i)
+        set.headers << QPair<QByteArray, QByteArray>{"Set-Cookie",
+                                                     "n" + QByteArray::number(i) + "=1; Path=/"};
+    server.on("http://www.zentaro.test/set", set);
+    server.on("http://www.zentaro.test/next", html("next"));
+    server.on("http://other.test/next", html("other"));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+    web::PageFetcher fetcher;
+    QList<QByteArray> sent;
+    for (const char* url :
+         {"http://www.zentaro.test/set", "http://www.zentaro.test/next", "http://other.test/next"}) {
+        EXPECT_TRUE(fetcher.FetchPage(QString::fromLatin1(url), true).has_value()) << url;
+        sent << server.requests().last().headers.value("cookie");
+    }
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    // A page on one loopback address cannot plant cookies for another host.
+    HttpServer second(QStringLiteral("127.0.0.2"));
+    HttpServer::Reply steer = html("steer");
+    steer.headers << QPair<QByteArray, QByteArray>{"Set-Cookie", "steer=1; Domain=localhost; Path=/"};
+    second.on("/steer", steer);
+    server.on("/next", html("local"));
+    EXPECT_TRUE(fetcher.FetchPage(second.url("/steer"), true).has_value());
+    EXPECT_TRUE(
+        fetcher.FetchPage(QStringLiteral("http://localhost:%1/next").arg(server.port()), true).has_value());
+    sent << server.requests().last().headers.value("cookie");
+    const QList<QByteArray> own = sent[1].split(';');
+    EXPECT_TRUE(own.contains("own=1") || own.contains(" own=1"));
+    EXPECT_FALSE(sent[1].contains("foreign") || sent[1].contains("suffix") || sent[1].contains("big="));
+    EXPECT_LE(own.size(), 50);
+    EXPECT_TRUE(sent[2].isEmpty()) << sent[2].toStdString();
+    EXPECT_TRUE(sent[3].isEmpty()) << sent[3].toStdString();
 }

@@ -149,7 +149,7 @@ TEST_F(IndexChecks, CaptchaPagesWithoutAKeyEndAfterThreeRounds) {
 
 TEST_F(IndexChecks, AFailedExchangeEndsTheCheckWithItsErrorAndNoFlag) {
     captchaOnce("<input type=\"hidden\" name=\"key\" value=\"k1\">");
-    yandex.on("/image", HttpServer::Reply{404, {}, "no", 0, false});
+    yandex.on("/image", HttpServer::Reply{404, {}, "no", 0, false, false, 0, {}});
     db.tbLink.setValue("PageIndexY", QStringLiteral("1"));
     db.tbLink.post();
     web::sbPageCheckIndexClick(db, c);

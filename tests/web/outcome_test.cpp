@@ -1,3 +1,4 @@
+#include <memory>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ protected:
         db.store.setDeferred(false);
         ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
         fetcher.readTimeoutMs = 300;
+        fetcher.retryPauseMs = 10;
         fetcher.maxReplyBytes = 64 * 1024;
         test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
         test::addRecord(db.tbProject, {{"Name", "П"}});
@@ -248,4 +250,66 @@ TEST_F(Outcomes, ADeletedLinkPageTakesItsOutcomesAlong) {
         QString err;
         ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err));
     }
+}
+
+// Lost since the first miss after the last find, whatever came between; read back from the file too.
+TEST_F(Outcomes, LostSinceIsTheFirstMissAfterTheLastFindWhateverCameBetween) {
+    const db::CheckSubject link = db::CheckSubject::LinkPage;
+    const QDate d0(2026, 3, 1);
+    const struct {
+        std::vector<CheckReason> road;
+        int lostDay; // -1: not lost
+    } cases[] = {
+        {{CheckReason::Found, CheckReason::NoLinks, CheckReason::Missing}, 2},
+        {{CheckReason::Found, CheckReason::Timeout, CheckReason::Blocked, CheckReason::Missing}, 3},
+        {{CheckReason::FoundNofollow, CheckReason::NoAnchors, CheckReason::Missing, CheckReason::Missing}, 2},
+        {{CheckReason::Missing, CheckReason::NoLinks, CheckReason::Missing}, -1},
+        {{CheckReason::Found, CheckReason::Missing, CheckReason::NoLinks, CheckReason::Found}, -1},
+    };
+    int id = 100;
+    for (const auto& c : cases) {
+        ++id;
+        for (size_t day = 0; day < c.road.size(); ++day) {
+            // The last step is taken after the file was closed and opened again: the verdict before comes
+            // from the file.
+            if (day + 1 == c.road.size()) {
+                db.checks.close();
+                QString err;
+                ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+            }
+            db.checks.record(link, id,
+                             {QDateTime(d0.addDays(qint64(day)), QTime(12, 0)), db::CheckKind::Presence,
+                              c.road[day], QStringLiteral("d")});
+        }
+        const QDate lost = db.checks.last(link, id)->lostSince;
+        EXPECT_EQ(lost, c.lostDay < 0 ? QDate() : d0.addDays(c.lostDay)) << id;
+    }
+}
+
+// A page whose link was found at its last verdict is fetched once more before "missing" is believed.
+TEST_F(Outcomes, AMissingLinkIsConfirmedByASecondLookBeforeItIsLost) {
+    fetcher.confirmPauseMs = 10;
+    auto count = std::make_shared<int>(0);
+    HttpServer::Reply with;
+    with.headers = {test::contentType("text/html; charset=utf-8")};
+    with.body = "<a href=http://mine.example/>x</a> end";
+    HttpServer::Reply without = with;
+    without.body = "<a href=http://else.example/>x</a> end";
+    server.on("/blink", [=](const HttpServer::Request&) { return (*count)++ % 2 ? with : without; });
+    server.on("/lost", without);
+    for (const char* path : {"/blink", "/lost"}) {
+        const QString url = server.url(QString::fromLatin1(path));
+        test::addRecord(db.tbLink, {{"PageURL", url}, {"PageStatus", "1"}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+        const qsizetype before = server.requests().size();
+        web::CheckPageLink(db, fetcher, ui, url, false);
+        EXPECT_EQ(server.requests().size() - before, 2) << path;
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, db.tbLink.asInteger("ID"));
+        ASSERT_TRUE(last);
+        EXPECT_TRUE(last->outcome.detail.contains(QStringLiteral("первая загрузка: ссылки нет"))) << path;
+    }
+    db.tbLink.first();
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
+    db.tbLink.last();
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("2"));
 }
