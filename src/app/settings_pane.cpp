@@ -199,7 +199,7 @@ void SettingsPane::bExportAllTablesClick() {
     QString error;
     QStringList unreadable;
     if (!db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error, &unreadable)) {
-        Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!"));
+        Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!\r\n") + error);
         return;
     }
     Msg(m_ctx.ui,
@@ -219,7 +219,8 @@ void SettingsPane::bImportAllTablesClick() {
         Msg(m_ctx.ui, QStringLiteral("Импорт из текстовых файлов произведен\r\nИсточник \"%1\".")
                           .arg(QDir::toNativeSeparators(exportFolder())));
     } else {
-        Msg(m_ctx.ui, QStringLiteral("Ошибка импорта!"));
+        Msg(m_ctx.ui,
+            QStringLiteral("Ошибка импорта!\r\n") + error + QStringLiteral("\r\nНичего не изменено."));
     }
 }
 

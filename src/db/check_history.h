@@ -83,6 +83,9 @@ public:
     void record(CheckSubject subject, int id, const CheckOutcome& outcome);
     // Drops every outcome of a subject that is deleted (its number may be given to a new record).
     void forget(CheckSubject subject, int id);
+    // Drops every outcome: the tables were replaced as a whole (an import or a restore), and the numbers the
+    // outcomes were kept under may now belong to other pages and sites.
+    void forgetAll();
     std::optional<LastCheck> last(CheckSubject subject, int id) const;
     // Newest first.
     std::vector<CheckOutcome> history(CheckSubject subject, int id) const;
@@ -104,6 +107,7 @@ private:
         int id;
         LastCheck last;
         bool forget = false;
+        bool all = false; // every subject
     };
     // What is known of a subject: its newest outcome and its last presence verdict.
     struct Known {
@@ -115,6 +119,7 @@ private:
     const Known& known(CheckSubject subject, int id) const;
 
     std::vector<Queued> m_queue;
+    bool m_allForgotten = false; // until written, what the file holds does not count
     mutable std::unordered_map<qint64, Known> m_known;
 };
 
