@@ -25,7 +25,16 @@ QString dateFormat() {
 }
 
 QString formatDate(const QDate& d) {
-    return d.isValid() ? QLocale().toString(d, dateFormat()) : QString();
+    if (!d.isValid()) return {};
+    // Tables are written with hundreds of thousands of dates: the format is worked out once per locale.
+    thread_local QLocale locale;
+    thread_local QString format = dateFormat();
+    const QLocale current;
+    if (current != locale) {
+        locale = current;
+        format = dateFormat();
+    }
+    return locale.toString(d, format);
 }
 
 namespace {
