@@ -92,21 +92,23 @@ bool fitsCodePage(const QStringList& lines) {
 }
 
 QByteArray encodeLines(const QStringList& lines) {
-    if (!fitsCodePage(lines)) {
-        QByteArray out("\xEF\xBB\xBF");
-        for (const QString& line : lines)
-            out += line.toUtf8() + "\r\n";
-        return out;
-    }
     const Cp1251& cp = cp1251();
     qsizetype size = 0;
     for (const QString& line : lines)
         size += line.size() + 2;
     QByteArray out(size, Qt::Uninitialized);
     char* dst = out.data();
+    // One pass in the code page; the first character it lacks starts the file again in UTF-8.
     for (const QString& line : lines) {
-        for (const QChar c : line)
+        for (const QChar c : line) {
+            if (!cp.fits(c.unicode())) {
+                QByteArray utf8("\xEF\xBB\xBF");
+                for (const QString& l : lines)
+                    utf8 += l.toUtf8() + "\r\n";
+                return utf8;
+            }
             *dst++ = cp.fromUnicode[c.unicode()];
+        }
         *dst++ = '\r';
         *dst++ = '\n';
     }
