@@ -21,7 +21,7 @@
 
 #include "app/accounts_pane.h"
 #include "app/categories_pane.h"
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/links_pane.h"
 #include "app/projects_pane.h"

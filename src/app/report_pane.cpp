@@ -12,7 +12,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "db/database.h"
 #include "reports/pie_chart.h"

@@ -15,8 +15,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "db/database.h"
 #include "db/table_file.h"

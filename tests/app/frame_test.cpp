@@ -15,8 +15,8 @@
 #include <QTextBrowser>
 #include <QToolButton>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
 #include "app/widget_ui.h"
