@@ -4,7 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "db/database.h"
 
 namespace zentaro::app {

@@ -3,7 +3,7 @@
 #include <QFrame>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "db/database.h"
 
 namespace zentaro::app {

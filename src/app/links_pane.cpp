@@ -24,9 +24,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/field_binding.h"
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/lookup_box.h"
 #include "app/navigator_bar.h"

@@ -21,9 +21,9 @@
 
 #include "app/accounts_pane.h"
 #include "app/categories_pane.h"
-#include "app/data_grid.h"
 #include "app/field_binding.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/links_pane.h"
 #include "app/projects_pane.h"
@@ -39,7 +39,7 @@
 #include "dialogs/import_dialog.h"
 #include "exchange/list_export.h"
 #include "exchange/list_import.h"
-#include "exchange/text_file.h"
+#include "util/text_file.h"
 #include "web/batch_run.h"
 #include "web/ext_links.h"
 #include "web/index_check.h"
@@ -426,15 +426,18 @@ void TMainForm::importList(int GlobalCallMode) {
     }
     if (!choice || choice->fileName.isEmpty()) return;
     QString error;
-    const std::optional<QStringList> lines = exchange::readTextFile(choice->fileName, &error);
+    const std::optional<QStringList> lines = readTextFile(choice->fileName, &error);
     if (!lines) {
         m_ui.showError(error, QStringLiteral("Ошибка"));
         return;
     }
-    const int added = GlobalCallMode == 0 ? exchange::ImportLinks(m_db, *lines, *choice, *m_runPanel)
-                                          : exchange::ImportSite(m_db, *lines);
+    exchange::ImportReport report;
+    if (GlobalCallMode == 0)
+        exchange::ImportLinks(m_db, *lines, *choice, *m_runPanel, &report);
+    else
+        exchange::ImportSite(m_db, *lines, &report);
     if (m_closeAfterRun) return; // the window is closing: no box any more
-    Msg(m_ui, QStringLiteral("Добавлено новых элементов: ") + QString::number(added));
+    Msg(m_ui, exchange::importSummary(report));
 }
 
 QString TMainForm::captchaImagePath() const {

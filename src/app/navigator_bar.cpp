@@ -6,8 +6,8 @@
 #include <QStyle>
 #include <QToolButton>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "db/table.h"
 

@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QToolButton>
 
-#include "app/data_grid.h"
 #include "db/database.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/navigator_bar.h"
 #include "db/grid_sort.h"

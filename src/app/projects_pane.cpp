@@ -11,9 +11,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/field_binding.h"
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/navigator_bar.h"
 #include "db/database.h"

@@ -13,7 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "db/database.h"
 #include "reports/money_chart.h"

@@ -19,8 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/split_panel.h"
 #include "app/window_place.h"
@@ -202,7 +202,7 @@ void SettingsPane::bExportAllTablesClick() {
     QString error;
     QStringList unreadable;
     if (!db::AllTbExport(m_ctx.db, exportFolder(), m_ctx.ui, &error, &unreadable)) {
-        Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!"));
+        Msg(m_ctx.ui, QStringLiteral("Ошибка экспорта!\r\n") + error);
         return;
     }
     Msg(m_ctx.ui,
@@ -223,8 +223,9 @@ void SettingsPane::bImportAllTablesClick() {
         Msg(m_ctx.ui, QStringLiteral("Импорт из текстовых файлов произведен\r\nИсточник \"%1\".")
                           .arg(QDir::toNativeSeparators(exportFolder())));
     } else {
-        Msg(m_ctx.ui, error.isEmpty() ? QStringLiteral("Ошибка импорта!")
-                                      : QStringLiteral("Ошибка импорта!\r\n") + error);
+        Msg(m_ctx.ui, error.isEmpty() ? QStringLiteral("Ошибка импорта!\r\nНичего не изменено.")
+                                      : QStringLiteral("Ошибка импорта!\r\n") + error +
+                                            QStringLiteral("\r\nНичего не изменено."));
     }
 }
 

@@ -14,9 +14,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/field_binding.h"
-#include "app/hints.h"
+#include "widgets/hints.h"
 #include "app/icons.h"
 #include "app/navigator_bar.h"
 #include "app/split_panel.h"

@@ -242,6 +242,7 @@ void CheckHistory::close() {
     detach();
     m_queue.clear();
     m_known.clear();
+    m_allForgotten = false;
     m_open = false;
 }
 
@@ -275,7 +276,7 @@ const CheckHistory::Known& CheckHistory::known(CheckSubject subject, int id) con
     const qint64 k = key(subject, id);
     if (auto it = m_known.find(k); it != m_known.end()) return it->second;
     Known found;
-    if (m_open) {
+    if (m_open && !m_allForgotten) {
         sql::StmtPtr s =
             sql::prepare(m_store.connection(),
                          QStringLiteral("SELECT at, kind, reason, detail, lost_since FROM checks.last "
@@ -419,15 +420,25 @@ void CheckHistory::forget(CheckSubject subject, int id) {
     m_store.extraChanged();
 }
 
+void CheckHistory::forgetAll() {
+    if (!m_open) return;
+    m_known.clear();
+    m_allForgotten = true;
+    Queued q{CheckSubject::LinkPage, 0, {}, true, true};
+    m_queue.push_back(q);
+    m_store.extraChanged();
+}
+
 std::vector<CheckOutcome> CheckHistory::history(CheckSubject subject, int id) const {
     std::vector<CheckOutcome> out;
     // Not yet written: the newest; a deletion not yet written hides what is older.
     for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->all) return out;
         if (it->subject != subject || it->id != id) continue;
         if (it->forget) return out;
         out.push_back(it->last.outcome);
     }
-    if (!m_open) return out;
+    if (!m_open || m_allForgotten) return out;
     sql::StmtPtr s = sql::prepare(m_store.connection(),
                                   QStringLiteral("SELECT at, kind, reason, detail FROM checks.outcomes "
                                                  "WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT %1")
@@ -443,7 +454,7 @@ std::vector<CheckOutcome> CheckHistory::history(CheckSubject subject, int id) co
 std::unordered_set<int> CheckHistory::withLast(CheckSubject subject,
                                                const std::vector<CheckReason>& reasons) const {
     std::unordered_set<int> out;
-    if (m_open) {
+    if (m_open && !m_allForgotten) {
         sql::StmtPtr s =
             sql::prepare(m_store.connection(),
                          QStringLiteral("SELECT rid, reason FROM checks.last WHERE subject=?1 AND kind=%1")
@@ -555,6 +566,13 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         return false;
     }
     for (const Queued& q : m_queue) {
+        if (q.all) {
+            if (!sql::exec(db,
+                           "DELETE FROM checks.outcomes; DELETE FROM checks.last; DELETE FROM checks.losses;",
+                           error))
+                return false;
+            continue;
+        }
         if (q.forget) {
             for (sqlite3_stmt* s : {dropOutcomes.get(), dropLast.get(), dropLosses.get()}) {
                 sqlite3_bind_int(s, 1, int(q.subject));
@@ -608,6 +626,7 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
 void CheckHistory::written() {
     m_queue.clear();
     m_failing = false;
+    m_allForgotten = false;
 }
 
 } // namespace zentaro::db

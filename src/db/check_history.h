@@ -100,6 +100,9 @@ public:
     void record(CheckSubject subject, int id, const CheckOutcome& outcome);
     // Drops every outcome of a subject that is deleted (its number may be given to a new record).
     void forget(CheckSubject subject, int id);
+    // Drops every outcome: the tables were replaced as a whole (an import or a restore), and the numbers the
+    // outcomes were kept under may now belong to other pages and sites.
+    void forgetAll();
     std::optional<LastCheck> last(CheckSubject subject, int id) const;
     // The last presence verdict of a link page (found or missing; outcomes without one skipped) was found.
     bool lastVerdictFound(CheckSubject subject, int id) const;
@@ -145,6 +148,7 @@ private:
         LastCheck last;
         bool forget = false;
         bool loss = false; // this outcome is a loss
+        bool all = false;  // every subject
     };
     // Losses of a file written before they were kept apart, found once from its history.
     bool fillLosses(QString* error);
@@ -160,6 +164,7 @@ private:
     const Known& known(CheckSubject subject, int id) const;
 
     std::vector<Queued> m_queue;
+    bool m_allForgotten = false; // until written, what the file holds does not count
     mutable std::unordered_map<qint64, Known> m_known;
 };
 

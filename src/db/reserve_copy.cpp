@@ -1,6 +1,7 @@
 #include "db/reserve_copy.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,6 +11,7 @@
 
 #include "db/database.h"
 #include "db/table_file.h"
+#include "util/regional.h"
 #include "util/user_interface.h"
 
 namespace zentaro::db {
@@ -26,33 +28,33 @@ bool writeAll(int fd, const char* data, qint64 size) {
 } // namespace
 
 QString ReserveCopyState::lastText() const {
-    return last ? QLocale().toString(*last, QLocale::ShortFormat) : QString();
+    return last ? formatDate(*last) : QString();
 }
 
-void ReserveCopyState::setLastText(const QString& text, const QDate& today) {
-    if (text.isEmpty()) {
-        last = today;
-        return;
-    }
-    QDate d = QLocale().toDate(text, QLocale::ShortFormat);
-    // Short forms with two-digit years read into the last century; the settings write four digits.
-    if (!d.isValid()) d = QLocale().toDate(text, QStringLiteral("dd.MM.yyyy"));
-    if (d.isValid()) last = d;
+void ReserveCopyState::setLastText(const QString& text, const QDate&) {
+    // A date that is missing or cannot be read leaves the copy due: postponing it could lose a copy.
+    last = readDate(text);
 }
 
 bool ReserveCopyState::due(const QDate& today) const {
     return !last || last->daysTo(today) >= intervalDays;
 }
 
-bool CopyFile(const QString& FromFile, const QString& ToFile) {
+bool CopyFile(const QString& FromFile, const QString& ToFile, QString* error) {
+    const QString name = QFileInfo(FromFile).fileName();
+    auto fail = [&](const QString& why) {
+        if (error) *error = QStringLiteral("Не удалось скопировать \"%1\": %2").arg(name, why);
+        return false;
+    };
     QFile from(FromFile);
-    if (!from.open(QIODevice::ReadOnly)) return false;
+    if (!from.open(QIODevice::ReadOnly)) return fail(from.errorString());
     const QString tmp = ToFile + QStringLiteral(".tmp");
     QFile::remove(tmp);
     const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-    if (fd < 0) return false;
+    if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
     QByteArray block(65535, Qt::Uninitialized);
     bool ok = true;
+    errno = 0;
     while (ok) {
         const qint64 n = from.read(block.data(), block.size());
         if (n < 0) ok = false;
@@ -62,8 +64,13 @@ bool CopyFile(const QString& FromFile, const QString& ToFile) {
     ok = ok && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (ok) ok = ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(ToFile).constData()) == 0;
-    if (!ok) QFile::remove(tmp);
-    return ok;
+    if (!ok) {
+        const int why = errno;
+        QFile::remove(tmp);
+        return fail(why ? QString::fromLocal8Bit(strerror(why))
+                        : QStringLiteral("файл записан не полностью"));
+    }
+    return true;
 }
 
 QString copyRoot(const QString& baseDir) {
@@ -95,15 +102,18 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     const QStringList stored = db.store.fileNames();
     for (const QString& name : files) {
         if (name.size() <= 4) continue;
-        // The lock and a transaction's journal are not data; a journal is never left once a write ends.
+        // The lock and a transaction's journal are not data; a journal is never left once a write ends. The
+        // check outcomes are no part of a copy: a restore starts them afresh, and their write-ahead log and
+        // its index are never consistent bytes while the file is open.
         if (name == QLatin1String("zentaro.lock") || name.endsWith(QLatin1String("-journal")) ||
-            name.endsWith(QLatin1String(".tmp")))
+            name.endsWith(QLatin1String(".tmp")) || name.startsWith(QLatin1String("checks.adb")))
             continue;
         const QString target = folder + u'/' + name;
-        const bool ok = stored.contains(name) ? db.store.copyFileTo(name, target, nullptr)
-                                              : CopyFile(base.filePath(name), target);
+        QString error;
+        const bool ok = stored.contains(name) ? db.store.copyFileTo(name, target, &error)
+                                              : CopyFile(base.filePath(name), target, &error);
         if (!ok) {
-            ui.showError(QStringLiteral("Не удалось создать резервную копию базы!"),
+            ui.showError(QStringLiteral("Не удалось создать резервную копию базы!\r\n") + error,
                          QStringLiteral("Ошибка"));
             return CopyOutcome::Failed;
         }
@@ -122,6 +132,8 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     for (Table* t : scratch.dataTables())
         if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
     const Change change(db.store);
+    // The copy holds no check outcomes; those kept under the old numbers would belong to other records.
+    db.checks.forgetAll();
     for (Table* t : db.dataTables()) {
         t->checkBrowseMode();
         if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;

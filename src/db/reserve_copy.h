@@ -19,17 +19,18 @@ struct ReserveCopyState {
     int intervalDays = 3;      // 1 to 100
     std::optional<QDate> last; // unset: far in the past, a copy is due
 
-    // The last copy's date as the settings keep it: the regional short date form.
+    // The last copy's date as the settings keep it: the regional short date form with a four-digit year.
     QString lastText() const;
-    // From the settings: an empty text is today; a text that is no date leaves the date unset.
+    // From the settings: an empty text or one that is no date leaves the date unset, so a copy is due.
     void setLastText(const QString& text, const QDate& today);
     // Whether an automatic copy is due today.
     bool due(const QDate& today) const;
 };
 
 // Copies a file in blocks, into a new file beside the target renamed over it, owner-only; a read or write
-// that fails, or a write that stores fewer bytes than were read, is a failure and leaves no target.
-bool CopyFile(const QString& FromFile, const QString& ToFile);
+// that fails, or a write that stores fewer bytes than were read, is a failure and leaves no target (error:
+// why).
+bool CopyFile(const QString& FromFile, const QString& ToFile, QString* error = nullptr);
 
 // The folder that holds the day folders of copies: "RCopy" beside the data folder.
 QString copyRoot(const QString& baseDir);
@@ -40,7 +41,7 @@ enum class CopyOutcome { Skipped, Done, Failed };
 
 // Makes a copy of every ordinary file of the data folder whose name is longer than four characters into the
 // day folder, when one is due or was asked for (StartRCopyNow). Table files come from the store (a consistent
-// state, even with edits going on); the lock file is not data and is left out. A failed file shows
+// state, even with edits going on); the lock file and the check outcomes are left out. A failed file shows
 // "Не удалось создать резервную копию базы!" and stops; a good copy outside closing says where it is.
 // folderName replaces the day's name (a copy that must not mix with the day's).
 CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseDir, UserInterface& ui,

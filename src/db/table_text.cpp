@@ -10,7 +10,8 @@
 #include <QLocale>
 
 #include "db/database.h"
-#include "exchange/text_file.h"
+#include "util/text_file.h"
+#include "util/regional.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
 
@@ -32,8 +33,8 @@ QString className(FieldType t) {
     return {};
 }
 
-// One value of the text form into its field's stored form: integers, dates written as dd.MM.yyyy and numbers
-// are read from the text in place (the files hold millions of them); other date forms go through the locale.
+// One value of the text form into its field's stored form, read from the text in place (the files hold
+// millions of them).
 class ValueReader {
 public:
     static bool readInt(QStringView text, qint64& out) {
@@ -47,14 +48,10 @@ public:
         return ok;
     }
     static bool readDate(QStringView text, qint64& julianDay) {
-        const QStringView t = text.trimmed();
-        QDate d;
-        if (t.size() == 10 && t[2] == u'.' && t[5] == u'.')
-            d = QDate(t.mid(6, 4).toInt(), t.mid(3, 2).toInt(), t.mid(0, 2).toInt());
-        QVariant v;
-        if (!d.isValid() && parseValue(FieldType::Date, t.toString(), v)) d = v.toDate();
-        if (!d.isValid()) return false;
-        julianDay = d.toJulianDay();
+        // A stored date of an early year (a slip read in before) must not refuse the whole file.
+        const std::optional<QDate> d = zentaro::readDate(text, 1);
+        if (!d) return false;
+        julianDay = d->toJulianDay();
         return true;
     }
 
@@ -77,7 +74,15 @@ struct TextTable {
 
 bool readTextTable(const Table& table, const QString& path, TextTable& out, QString* error) {
     const QString name = QFileInfo(path).fileName();
-    const std::optional<QStringList> lines = exchange::readTextFile(path, error);
+    // A file left unwritten (an empty table answered "No" at export) is named with what to do about it.
+    if (!QFileInfo::exists(path)) {
+        if (error)
+            *error = QStringLiteral("нет файла \"%1\" (таблица %2) в папке \"%3\". Выгрузите все таблицы "
+                                    "заново, отвечая \"Да\" на вопрос о пустой таблице.")
+                         .arg(name, table.tableName(), QDir::toNativeSeparators(QFileInfo(path).path()));
+        return false;
+    }
+    const std::optional<QStringList> lines = readTextFile(path, error);
     if (!lines) {
         if (error) *error = QStringLiteral("\"%1\": %2").arg(name, *error);
         return false;
@@ -159,7 +164,7 @@ QString exportValue(const Table& table, int row, int field) {
 
 QStringList ExportTableLines(const Table& table, const QDateTime& when) {
     const QLocale loc;
-    QString stamp = loc.toString(when.date(), QLocale::ShortFormat);
+    QString stamp = formatDate(when.date());
     if (when.time() != QTime(0, 0)) stamp += u' ' + loc.toString(when.time(), QStringLiteral("H:mm:ss"));
     QStringList out{table.tableName() + QStringLiteral(", ") + stamp + QStringLiteral(", [1.1]"),
                     QStringLiteral("[structure]")};
@@ -216,9 +221,10 @@ QStringList splitDataLine(const QString& S) {
 QStringList sectionLines(const QStringList& lines, const QString& start, const QString& end) {
     QStringList out;
     bool inside = false;
+    // Markers count only as whole lines: a value may hold their text, and a data line always ends in "|".
     for (const QString& line : lines) {
-        if (line.contains(end)) break;
-        if (line.contains(start, Qt::CaseInsensitive)) {
+        if (line == end) break;
+        if (line.compare(start, Qt::CaseInsensitive) == 0) {
             inside = true;
             out.clear();
             continue;
@@ -266,7 +272,7 @@ bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString
             }
         }
         QString err;
-        if (!exchange::writeTextFile(QDir(folder).filePath(textFileName(*t)), lines, &err)) {
+        if (!writeTextFile(QDir(folder).filePath(textFileName(*t)), lines, &err)) {
             if (error) *error = QStringLiteral("\"%1\": %2").arg(textFileName(*t), err);
             return false;
         }
@@ -290,6 +296,8 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
             return false;
     // Every file is good: the tables are replaced, as one change of the files.
     const Change change(db.store);
+    // Outcomes kept under the old numbers would belong to whatever the file gives those numbers now.
+    db.checks.forgetAll();
     db.InsFlag = true;
     db.isAuto = true;
     for (size_t i = 0; i < tables.size(); ++i) {

@@ -24,7 +24,8 @@ QString exportValue(const Table& table, int row, int field);
 bool InsertTableField(const QString& S, QString& name, QString& className, int& size);
 // A data line split at "|" (text after the last one dropped); empty list when it holds no "|".
 QStringList splitDataLine(const QString& S);
-// The section lines between a start marker (any letter case) and the exact end marker.
+// The section lines between a line that is the start marker (any letter case) and the line that is exactly
+// the end marker.
 QStringList sectionLines(const QStringList& lines, const QString& start, const QString& end);
 
 // The seven data tables' file names in the text folder ("project.txt" … "account.txt").

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include "util/text_helpers.h"
+#include "util/regional.h"
 
 namespace zentaro::db {
 
@@ -42,7 +43,7 @@ QString formatValue(FieldType type, const QVariant& v) {
     case FieldType::String:
         return v.toString();
     case FieldType::Date:
-        return loc.toString(v.toDate(), QLocale::ShortFormat);
+        return formatDate(v.toDate());
     case FieldType::Float:
         return loc.toString(v.toDouble(), 'g', 15);
     }
@@ -66,11 +67,9 @@ bool parseValue(FieldType type, const QString& text, QVariant& out) {
         out = text;
         return true;
     case FieldType::Date: {
-        QDate d = loc.toDate(text.trimmed(), QLocale::ShortFormat);
-        if (!d.isValid()) d = QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
-        if (!d.isValid()) d = QDate::fromString(text.trimmed(), Qt::ISODate);
-        if (!d.isValid()) return false;
-        out = d;
+        const std::optional<QDate> d = readDate(text);
+        if (!d) return false;
+        out = *d;
         return true;
     }
     case FieldType::Float: {

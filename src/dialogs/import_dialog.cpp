@@ -12,8 +12,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "db/table_model.h"
 #include "util/user_interface.h"
 
@@ -146,6 +146,7 @@ void TfmImport::bOKClick() {
     exchange::ImportChoice c;
     c.fileName = m_eFN->text();
     c.symbol = m_cbTab->isChecked() ? QStringLiteral("tab") : m_eDiv->text();
+    c.otherSymbol = m_cbTab->isChecked() ? m_eDiv->text() : QStringLiteral("tab");
     c.fields = QStringLiteral("|");
     for (int i = 0; i < m_lb->count(); ++i)
         c.fields += m_lb->item(i)->text() + u'|';

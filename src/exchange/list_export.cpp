@@ -4,7 +4,8 @@
 #include <QLocale>
 
 #include "db/database.h"
-#include "exchange/text_file.h"
+#include "util/regional.h"
+#include "util/text_file.h"
 #include "util/user_interface.h"
 
 namespace zentaro::exchange {
@@ -18,7 +19,7 @@ QString valueText(const db::Table& t, int row, const char* field) {
     if (!v.isValid()) return {};
     switch (t.field(f).type) {
     case db::FieldType::Date:
-        return QLocale().toString(v.toDate(), QStringLiteral("dd.MM.yyyy"));
+        return formatDate(v.toDate());
     case db::FieldType::Float: {
         QLocale plain;
         plain.setNumberOptions(QLocale::OmitGroupSeparator);

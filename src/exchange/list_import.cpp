@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include <QLocale>
 #include <QSet>
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "util/regional.h"
 #include "util/text_helpers.h"
 #include "web/batch_run.h"
 #include "web/url_forms.h"
@@ -58,19 +58,72 @@ int currentId(const db::Table& t) {
 
 } // namespace
 
-int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& choice,
-                web::RunPanel& panel) {
+QString importSummary(const ImportReport& r) {
+    if (!r.refusal.isEmpty()) return r.refusal;
+    QString text = QStringLiteral("Добавлено новых элементов: ") + QString::number(r.added);
+    auto line = [&](int count, const char* what) {
+        if (count > 0) text += QStringLiteral("\r\n") + QString::fromUtf8(what) + QString::number(count);
+    };
+    line(r.noAddress, "Пропущено строк без адреса: ");
+    line(r.tooLong, "Пропущено строк с адресом длиннее 255 знаков: ");
+    line(r.withNul, "Пропущено строк с нулевыми знаками (файл в неизвестной кодировке): ");
+    line(r.badDate, "Добавлено с сегодняшней датой, дата не прочитана: ");
+    line(r.badPrice, "Добавлено без цены, цена не прочитана: ");
+    if (r.otherDivider) {
+        const QString other = r.otherSymbol == QLatin1String("tab") ? QStringLiteral("табуляцией")
+                                                                    : u'"' + r.otherSymbol + u'"';
+        text += QStringLiteral("\r\nВнимание: в большинстве строк столбцы разделены знаком %1, а выбран "
+                               "другой разделитель.")
+                    .arg(other);
+    }
+    return text;
+}
+
+namespace {
+
+QString dividerText(const QString& symbol) {
+    return symbol == QLatin1String("tab") ? QStringLiteral("\t") : symbol;
+}
+
+// Whether most non-blank lines hold the other divider and not the chosen one.
+bool mostHoldOther(const QStringList& lines, const ImportChoice& choice) {
+    const QString chosen = dividerText(choice.symbol), other = dividerText(choice.otherSymbol);
+    if (other.isEmpty() || other == chosen) return false;
+    int nonBlank = 0, holding = 0;
+    for (const QString& line : lines) {
+        if (line.trimmed().isEmpty()) continue;
+        ++nonBlank;
+        if (line.contains(other) && (chosen.isEmpty() || !line.contains(chosen))) ++holding;
+    }
+    return holding * 2 > nonBlank;
+}
+
+} // namespace
+
+int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& choice, web::RunPanel& panel,
+                ImportReport* report) {
+    ImportReport local;
+    ImportReport& r = report ? *report : local;
+    r = ImportReport{};
     db::Table& links = db.tbLink;
+    const int project = currentId(db.tbProject), category = currentId(db.tbCat2);
+    // Links belong to a project: without one they would be stored but shown nowhere.
+    if (project == 0) {
+        r.refusal = QStringLiteral("Нет текущего проекта: выберите проект, в который добавить ссылки.");
+        return 0;
+    }
+    r.otherSymbol = choice.otherSymbol;
+    r.otherDivider = mostHoldOther(lines, choice);
     // Thousands of lines: the new records get what the insert rule would give them (the next ID, today, the
     // current project, status "0", the current category) without the rule's walk over the whole table for
-    // each.
-    const bool withDefaults = db.tbSite.currentPos() >= 0 && !db.tbSite.isNull(QStringLiteral("ID"));
+    // each, whether a trust site is current or not.
     int nextId = highestId(links);
-    const int project = currentId(db.tbProject), category = currentId(db.tbCat2);
     const QDate today = QDate::currentDate();
+    const int urlField = links.fieldIndex(QStringLiteral("PageURL"));
+    const int urlSize = links.field(urlField).size;
     QSet<QString> listed;
     for (int pos = 0; pos < links.recordCount(); ++pos)
-        listed.insert(links.valueAt(pos, links.fieldIndex(QStringLiteral("PageURL"))).toString().toLower());
+        listed.insert(links.valueAt(pos, urlField).toString().toLower());
     const db::Change change(db.store);
     db.isAuto = true;
     db.runGoing = true;
@@ -87,7 +140,18 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
         panel.setProgress(web::progressPercent(i, n));
         const QString line = lines[i].toLower();
         QString url, date, price;
-        PrepareLinkString(line, choice.fields, choice.symbol, url, date, price);
+        if (line.contains(QChar(u'\0'))) {
+            ++r.withNul;
+        } else {
+            PrepareLinkString(line, choice.fields, choice.symbol, url, date, price);
+            if (url.isEmpty() && !line.trimmed().isEmpty()) ++r.noAddress;
+        }
+        // An address the field cannot hold whole is not cut: cut, it would be another address, and the
+        // same file read again would add it again.
+        if (!url.isEmpty() && url.size() > urlSize) {
+            ++r.tooLong;
+            url.clear();
+        }
         // The address decides, not the whole line: a line with a price or date is not added again, nor an
         // address the file lists twice.
         if (!url.isEmpty() && !listed.contains(url)) {
@@ -96,20 +160,24 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
             const bool inserted = links.insert();
             db.InsFlag = false;
             if (inserted) {
-                if (withDefaults) {
-                    links.setValue(QStringLiteral("ID"), ++nextId);
-                    links.setValue(QStringLiteral("PublicDate"), today);
-                    links.setValue(QStringLiteral("ProjectID"), project);
-                    links.setValue(QStringLiteral("PageStatus"), QStringLiteral("0"));
-                    links.setValue(QStringLiteral("LinkCat"), category);
+                links.setValue(QStringLiteral("ID"), ++nextId);
+                links.setValue(QStringLiteral("PublicDate"), today);
+                links.setValue(QStringLiteral("ProjectID"), project);
+                links.setValue(QStringLiteral("PageStatus"), QStringLiteral("0"));
+                links.setValue(QStringLiteral("LinkCat"), category);
+                links.setValue(QStringLiteral("PageURL"), url);
+                if (!date.trimmed().isEmpty()) {
+                    if (const std::optional<QDate> d = readDate(date))
+                        links.setValue(QStringLiteral("PublicDate"), *d);
+                    else
+                        ++r.badDate;
                 }
-                links.setValue(QStringLiteral("PageURL"),
-                               url.left(links.field(links.fieldIndex(QStringLiteral("PageURL"))).size));
-                const QDate d = QLocale().toDate(date, QLocale::ShortFormat);
-                if (!date.isEmpty() && d.isValid()) links.setValue(QStringLiteral("PublicDate"), d);
-                if (!price.isEmpty())
+                if (!price.isEmpty()) {
                     if (const std::optional<double> p = StrToNormalFloat(price))
                         links.setValue(QStringLiteral("Price"), *p);
+                    else
+                        ++r.badPrice;
+                }
                 if (db.tbCat2.currentPos() >= 0)
                     links.setValue(QStringLiteral("LinkCat"), db.tbCat2.asInteger(QStringLiteral("ID")));
                 links.post();
@@ -126,10 +194,14 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
     links.last();
     panel.showRun(false);
     db.isStop = false;
+    r.added = added;
     return added;
 }
 
-int ImportSite(db::Database& db, const QStringList& lines) {
+int ImportSite(db::Database& db, const QStringList& lines, ImportReport* report) {
+    ImportReport local;
+    ImportReport& r = report ? *report : local;
+    r = ImportReport{};
     db::Table& sites = db.tbSite;
     QSet<QString> listed;
     for (int pos = 0; pos < sites.recordCount(); ++pos)
@@ -139,6 +211,11 @@ int ImportSite(db::Database& db, const QStringList& lines) {
     sites.disableControls();
     int added = 0;
     for (const QString& line : lines) {
+        // A line with NUL characters is text in an encoding not understood (UTF-16 without its mark).
+        if (line.contains(QChar(u'\0'))) {
+            ++r.withNul;
+            continue;
+        }
         const QString domain = web::ExtractDomain(line.toLower()).left(128);
         // A blank line is no site; a domain listed twice is added once.
         if (domain.trimmed().isEmpty() || listed.contains(domain.toLower()) || !sites.insert()) continue;
@@ -152,6 +229,7 @@ int ImportSite(db::Database& db, const QStringList& lines) {
     db.isAuto = false;
     sites.enableControls();
     sites.last();
+    r.added = added;
     return added;
 }
 

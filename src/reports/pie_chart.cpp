@@ -128,10 +128,11 @@ unsigned PieChart::paletteColour(int index) {
 QString PieChart::markText(size_t slice) const {
     const Slice& s = m_shown[slice];
     if (!m_percent) return s.label + valueText(s.value);
+    // Shares of the magnitudes, as the slices are drawn: a negative value must not push others over 100 %.
     double sum = 0;
     for (const Slice& x : m_shown)
-        sum += x.value;
-    return s.label + percentText(sum > 0 ? s.value / sum : 0);
+        sum += std::abs(x.value);
+    return s.label + percentText(sum > 0 ? std::abs(s.value) / sum : 0);
 }
 
 PieChart::Layout PieChart::layout(const QRect& area) const {
@@ -144,7 +145,7 @@ PieChart::Layout PieChart::layout(const QRect& area) const {
 
     double sum = 0;
     for (const Slice& s : m_shown)
-        sum += std::max(0.0, s.value);
+        sum += std::abs(s.value);
     l.pie = sum > 0;
     // The pie seen from the elevation: 270 is from the side, 360 from above.
     const double view = (m_elevation - 270) * std::numbers::pi / 180.0;
@@ -170,7 +171,7 @@ PieChart::Layout PieChart::layout(const QRect& area) const {
         const QColor c =
             s.rgb ? QColor::fromRgb(QRgb(*s.rgb)) : QColor::fromRgb(QRgb(paletteColour(automatic)));
         if (!s.rgb) ++automatic;
-        const double span = sum > 0 ? std::max(0.0, s.value) / sum * 360.0 : 0;
+        const double span = sum > 0 ? std::abs(s.value) / sum * 360.0 : 0;
         l.drawn.push_back({angle, span, c});
         angle += span;
     }

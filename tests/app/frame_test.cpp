@@ -15,14 +15,14 @@
 #include <QTextBrowser>
 #include <QToolButton>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
 #include "app/widget_ui.h"
 #include "dialogs/captcha_dialog.h"
 #include "dialogs/import_dialog.h"
-#include "exchange/text_file.h"
+#include "util/text_file.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "support/main_window.h"
@@ -317,8 +317,27 @@ TEST_F(Frame, TheImportDialogOrdersColumnsAndAsksForADivider) {
     ASSERT_TRUE(d.choice().has_value());
     EXPECT_EQ(d.choice()->fields, QStringLiteral("|Цена|URL ссылки|Дата|"));
     EXPECT_EQ(d.choice()->symbol, QStringLiteral(";"));
+    EXPECT_EQ(d.choice()->otherSymbol, QStringLiteral("tab"));
     dialogs::TfmImport sites(1, db.tbCat, ui, dir.path());
     EXPECT_TRUE(sites.findChild<QWidget*>("pFile")->isHidden());
+}
+
+// The closing message of a list import names what was passed over: lines without an address, and a file
+// divided by ";" while "Табуляция" is ticked.
+TEST_F(Frame, AListImportSaysWhatItPassedOver) {
+    addProject(QStringLiteral("Проект"));
+    test::TempFolder::write(dir.path() + "links.txt",
+                            "http://a.ru/;1;01.02.2014\r\nhttp://b.ru/;2;01.02.2014\r\nбез адреса;3\r\n");
+    form->runDlgImport = [&](int) {
+        exchange::ImportChoice c;
+        c.fileName = dir.path() + "links.txt";
+        return std::optional<exchange::ImportChoice>(c);
+    };
+    form->runCommand(QStringLiteral("ImportLinks"));
+    EXPECT_EQ(
+        ui.texts().last(),
+        QStringLiteral("Добавлено новых элементов: 2\r\nПропущено строк без адреса: 1\r\nВнимание: в "
+                       "большинстве строк столбцы разделены знаком \";\", а выбран другой разделитель."));
 }
 
 TEST_F(Frame, ListsAndTablesTravelThroughTextFilesFromTheWindow) {
@@ -336,7 +355,7 @@ TEST_F(Frame, ListsAndTablesTravelThroughTextFilesFromTheWindow) {
     EXPECT_EQ(ui.texts().last(),
               QStringLiteral("Экспорт произведен в файл:\r\n") + dir.path() + "sites-out.txt");
     EXPECT_EQ(test::TempFolder::read(dir.path() + "sites-out.txt"),
-              exchange::encodeLines({"Сайт\tтИЦ\tPR\tКатегория", "one.ru\t\t\t", "two.ru\t\t\t"}));
+              encodeLines({"Сайт\tтИЦ\tPR\tКатегория", "one.ru\t\t\t", "two.ru\t\t\t"}));
     ui.clear();
     for (int i = 0; i < 6; ++i)
         ui.answer(true);

@@ -15,7 +15,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/main_form.h"
 #include "app/settings_pane.h"
 #include "db/database.h"

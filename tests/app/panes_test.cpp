@@ -17,7 +17,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/lookup_box.h"
 #include "support/http_server.h"
 #include "support/main_window.h"

@@ -67,6 +67,12 @@ TEST_F(ReportTab, TiltStaysWithinItsBoundsSpinComesRoundAndPercentagesStay) {
     build("Число ссылок");
     EXPECT_EQ(chart()->markText(0), QStringLiteral("Проект: 100 %"));
     EXPECT_EQ(chart()->report().title, QStringLiteral("Число ссылок. Общие количество ссылок: 1"));
+    // Shares are of the magnitudes: a negative value does not push the others over 100 %.
+    reports::Report mixed;
+    mixed.slices = {{100, QStringLiteral("А: "), {}}, {-50, QStringLiteral("Б: "), {}}};
+    chart()->setReport(mixed);
+    EXPECT_EQ(chart()->markText(0), QStringLiteral("А: 66,67 %"));
+    EXPECT_EQ(chart()->markText(1), QStringLiteral("Б: 33,33 %"));
     // Typed characters do not change the chosen report.
     auto* rep = find<QComboBox>("cbRep");
     QTest::keyClicks(rep, "b");

@@ -20,8 +20,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "app/data_grid.h"
-#include "app/hints.h"
+#include "widgets/data_grid.h"
+#include "widgets/hints.h"
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
 #include "db/database.h"

@@ -19,7 +19,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 #include "app/main_form.h"
 #include "app/navigator_bar.h"
 #include "app/settings_pane.h"

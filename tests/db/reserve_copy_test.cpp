@@ -8,11 +8,13 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "db/check_history.h"
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/reserve_copy.h"
 #include "db/session.h"
 #include "db/table_file.h"
+#include "db/table_text.h"
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
@@ -95,7 +97,10 @@ TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
     ui.clear();
     EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Failed);
     ASSERT_EQ(ui.shown().size(), 1u);
-    EXPECT_EQ(ui.shown()[0].text, QStringLiteral("Не удалось создать резервную копию базы!"));
+    // The reason follows the message: here the folder that could not be made.
+    EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Не удалось создать резервную копию базы!\r\n"
+                                                             "Не удалось скопировать \"")))
+        << ui.shown()[0].text.toStdString();
     EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Ошибка"));
 }
 
@@ -158,4 +163,68 @@ TEST_F(ReserveCopy, ARestoreBringsBackTheCopyAndARefusedOneChangesNothing) {
     EXPECT_EQ(db.tbProject.asInteger("ID"), 2);
     ASSERT_TRUE(db.store.flush());
     EXPECT_EQ(projectsIn(dir.path() + "base"), 2);
+}
+
+// A restore or a text import replaces every record: the check outcomes kept under the old numbers go, so a
+// page that now has such a number shows none, also after the program starts again. The copies hold no
+// outcomes, and none of the outcome file's bytes.
+TEST_F(ReserveCopy, ImportAndRestoreLeaveNoOutcomesOnTheReplacedNumbers) {
+    ASSERT_TRUE(db.checks.isOpen());
+    test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+    const int id = test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/"}});
+    const CheckSubject page = CheckSubject::LinkPage;
+    auto check = [&] {
+        db.checks.record(page, id,
+                         {QDateTime::currentDateTime(), CheckKind::Presence, CheckReason::Missing, {}});
+        ASSERT_TRUE(db.store.flush());
+        ASSERT_EQ(db.checks.history(page, id).size(), 1u);
+    };
+    auto noneLeft = [&](const char* after) {
+        EXPECT_TRUE(db.checks.history(page, id).empty()) << after;
+        EXPECT_FALSE(db.checks.last(page, id).has_value()) << after;
+        EXPECT_TRUE(db.checks.withLast(page, {CheckReason::Missing}).empty()) << after;
+        ASSERT_TRUE(db.store.flush());
+        db.checks.close();
+        QString err;
+        ASSERT_TRUE(db.checks.open(dir.base() + "checks.adb", &err)) << err.toStdString();
+        EXPECT_TRUE(db.checks.history(page, id).empty()) << after;
+        EXPECT_FALSE(db.checks.last(page, id).has_value()) << after;
+    };
+    check();
+    db.StartRCopyNow = true;
+    ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    for (const char* f : {"checks.adb", "checks.adb-wal", "checks.adb-shm"})
+        EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + u'/' + QString::fromLatin1(f))) << f;
+    QString error;
+    ASSERT_TRUE(RestoreFrom(db, folder("2014-12-05"), &error)) << error.toStdString();
+    noneLeft("restore");
+
+    check();
+    for (int i = 0; i < 7; ++i)
+        ui.answer(true);
+    ASSERT_TRUE(AllTbExport(db, dir.path() + "export", ui, &error)) << error.toStdString();
+    ASSERT_TRUE(AllTbImport(db, dir.path() + "export", &error)) << error.toStdString();
+    noneLeft("import");
+}
+
+// The last copy's day is kept with four digits whatever the regional format; one that is missing or cannot
+// be read leaves the copy due rather than putting it off.
+TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
+    const QLocale old;
+    const QDate today(2014, 12, 8);
+    for (const QLocale& l : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German),
+                             QLocale(QLocale::Russian)}) {
+        QLocale::setDefault(l);
+        ReserveCopyState state;
+        state.last = today;
+        ReserveCopyState read;
+        read.setLastText(state.lastText(), today);
+        EXPECT_EQ(read.last, today) << state.lastText().toStdString();
+        EXPECT_FALSE(read.due(today));
+        for (const char* bad : {"", "никогда", "12/8/0014"}) {
+            read.setLastText(QString::fromUtf8(bad), today);
+            EXPECT_TRUE(read.due(today)) << bad;
+        }
+    }
+    QLocale::setDefault(old);
 }

@@ -9,6 +9,7 @@
 
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "util/regional.h"
 #include "util/shell.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
@@ -132,4 +133,57 @@ TEST(Msg, ShowsTextInTheInformationBox) {
     EXPECT_EQ(ui.shown()[0].kind, QStringLiteral("message"));
     EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Информация"));
     EXPECT_EQ(ui.shown()[0].text, QStringLiteral("строка 1\nстрока 2"));
+}
+
+// Dates go out with four-digit years under every regional format and come back the same day; the short forms
+// people type are read in the locale's order, two-digit years near today, impossible ones refused.
+TEST(RegionalDates, FourDigitYearsOutAndTheCommonShortFormsIn) {
+    struct Case {
+        QLocale::Language language;
+        QLocale::Territory territory;
+        const char* written; // formatDate(8 December 2014)
+    };
+    const Case locales[] = {{QLocale::Russian, QLocale::Russia, "08.12.2014"},
+                            {QLocale::English, QLocale::UnitedStates, "12/8/2014"},
+                            {QLocale::German, QLocale::Germany, "08.12.2014"},
+                            {QLocale::French, QLocale::France, "08/12/2014"}};
+    const QDate day(2014, 12, 8);
+    for (const Case& c : locales) {
+        LocaleGuard g(QLocale(c.language, c.territory));
+        EXPECT_EQ(formatDate(day), QString::fromLatin1(c.written)) << c.written;
+        EXPECT_EQ(readDate(formatDate(day)), day) << c.written;
+        EXPECT_EQ(readDate(u"2014-12-08"), day) << c.written; // ISO in every locale
+        EXPECT_EQ(readDate(u"8.12.2014"), day) << c.written;  // dotted: day first everywhere
+    }
+    const std::optional<QDate> none;
+    const int century = (QDate::currentDate().year() + 20) / 100 * 100;
+    struct Read {
+        QLocale::Language language;
+        const char16_t* text;
+        std::optional<QDate> expected;
+    };
+    const Read reads[] = {
+        {QLocale::Russian, u"01.02.2014", QDate(2014, 2, 1)},
+        {QLocale::Russian, u"1.2.2014", QDate(2014, 2, 1)},
+        {QLocale::Russian, u"01.02.14", QDate(century + 14, 2, 1)},
+        {QLocale::Russian, u"  01.02.2014 ", QDate(2014, 2, 1)},
+        {QLocale::Russian, u"01.02.99", QDate(century - 1, 2, 1)},
+        {QLocale::Russian, u"01.02.0014", none},
+        {QLocale::Russian, u"31.02.2014", none},
+        {QLocale::Russian, u"01.02", none},
+        {QLocale::Russian, u"01.02.2014.5", none},
+        {QLocale::Russian, u"01.02-2014", none},
+        {QLocale::Russian, u"1 февраля 2014", none},
+        {QLocale::Russian, u"001.02.2014", none},
+        {QLocale::Russian, u"", none},
+        {QLocale::English, u"2/1/2014", QDate(2014, 2, 1)},
+        {QLocale::English, u"2/1/14", QDate(century + 14, 2, 1)},
+        {QLocale::English, u"13/1/2014", none},
+        {QLocale::German, u"1.2.14", QDate(century + 14, 2, 1)},
+    };
+    for (const Read& r : reads) {
+        LocaleGuard g(QLocale(r.language, r.language == QLocale::English ? QLocale::UnitedStates
+                                                                         : QLocale::AnyTerritory));
+        EXPECT_EQ(readDate(QStringView(r.text)), r.expected) << QString::fromUtf16(r.text).toStdString();
+    }
 }

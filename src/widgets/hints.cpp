@@ -1,4 +1,4 @@
-#include "app/hints.h"
+#include "widgets/hints.h"
 
 #include <QAction>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "app/data_grid.h"
+#include "widgets/data_grid.h"
 
 #include <QComboBox>
 #include <QHeaderView>
