@@ -179,7 +179,8 @@ bool CheckHistory::attach(QString* error) {
                    "CREATE TABLE IF NOT EXISTS checks.last(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
                    "kind INTEGER NOT NULL, at TEXT NOT NULL, reason INTEGER NOT NULL, detail TEXT NOT NULL, "
                    "lost_since TEXT, PRIMARY KEY(subject, rid, kind)) WITHOUT ROWID;",
-                   &err))
+                   &err) ||
+        !fillLosses(&err))
         return fail(err);
     return true;
 }
@@ -224,10 +225,6 @@ bool CheckHistory::open(const QString& path, QString* error) {
         tell(QStringLiteral("Файл истории проверок повреждён (%1). Он сохранён как \"%2\", начата новая "
                             "история.")
                  .arg(err, QFileInfo(m_setAside).fileName()));
-    }
-    if (!fillLosses(error)) {
-        sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
-        return false;
     }
     m_open = true;
     m_failing = false;
@@ -424,7 +421,8 @@ void CheckHistory::forgetAll() {
     if (!m_open) return;
     m_known.clear();
     m_allForgotten = true;
-    Queued q{CheckSubject::LinkPage, 0, {}, true, true};
+    Queued q{CheckSubject::LinkPage, 0, {}, true};
+    q.all = true;
     m_queue.push_back(q);
     m_store.extraChanged();
 }
