@@ -108,6 +108,10 @@ bool Store::load(Entry& e, QString* error) {
     if (!TableFile::loadFrom(m_db, schema.constData(), *e.table, &e.rowids, QFileInfo(e.path).fileName(),
                              error))
         return false;
+    return prepareEntry(e, error);
+}
+
+bool Store::prepareEntry(Entry& e, QString* error) {
     e.stored = e.table->storedFields();
     QString cols, sets, marks;
     for (size_t i = 0; i < e.stored.size(); ++i) {
@@ -140,6 +144,10 @@ bool Store::attachMain(Table& table, QString* error) {
 }
 
 bool Store::attach(Table& table, const QString& path, QString* error) {
+    return attach(table, path, nullptr, error);
+}
+
+bool Store::attach(Table& table, const QString& path, std::vector<qint64>* readRowids, QString* error) {
     if (!m_db) return false;
     auto e = std::make_unique<Entry>();
     e->table = &table;
@@ -161,8 +169,11 @@ bool Store::attach(Table& table, const QString& path, QString* error) {
     };
     auto detach = [&] { sql::exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(e->schema), nullptr); };
     if (!attachFile()) return false;
-    // Reading through the connection first rolls back what a crash left half written.
-    if (!load(*e, error)) {
+    // Reading through the connection first rolls back what a crash left half written; records already read
+    // through a connection of their own (which rolled back the same way) are taken as they are.
+    const bool loaded =
+        readRowids ? (e->rowids = std::move(*readRowids), prepareEntry(*e, error)) : load(*e, error);
+    if (!loaded) {
         detach();
         return false;
     }
