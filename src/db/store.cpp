@@ -169,8 +169,9 @@ bool Store::attach(Table& table, const QString& path, std::vector<qint64>* readR
     };
     auto detach = [&] { sql::exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(e->schema), nullptr); };
     if (!attachFile()) return false;
-    // Reading through the connection first rolls back what a crash left half written; records already read
-    // through a connection of their own (which rolled back the same way) are taken as they are.
+    // Reading through the connection first rolls back what a crash left half written. Records already read
+    // through a read-only connection of their own are taken as they are: that read refuses a file a crash
+    // left half written, so they are whole.
     const bool loaded =
         readRowids ? (e->rowids = std::move(*readRowids), prepareEntry(*e, error)) : load(*e, error);
     if (!loaded) {
