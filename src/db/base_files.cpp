@@ -135,7 +135,9 @@ BaseResult LoadBase(Database& db, const QString& baseDir) {
             } else if (!read[i].ok) {
                 ok = db.store.isOpen() ? db.store.attach(t, path, &err) : TableFile::load(t, path, &err);
             } else {
-                t.finishLoad();
+                // The scroll handlers of the tables finished before this one may have filtered it already:
+                // its indexes were built from all its records and stay.
+                t.finishLoad(true);
                 ok = !db.store.isOpen() || db.store.attach(t, path, &read[i].rowids, &err);
             }
             if (ok) continue;

@@ -155,9 +155,9 @@ int Table::appendRawRow() {
     return row;
 }
 
-void Table::finishLoad() {
+void Table::finishLoad(bool keepIndexes) {
     m_orderedValid = false;
-    m_eqIndexes.clear();
+    if (!keepIndexes) m_eqIndexes.clear();
     rebuildView(-1);
     if (m_pos >= 0 && afterScroll) afterScroll(*this);
 }
