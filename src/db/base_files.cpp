@@ -1,10 +1,6 @@
 #include "db/base_files.h"
 
 #include <algorithm>
-#include <atomic>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -58,101 +54,12 @@ bool prepareDataFolder(const QString& baseDir) {
     return false;
 }
 
-namespace {
-
-struct ReadResult {
-    bool ok = false;
-    QString error; // why the parallel read refused the file (it is then loaded the ordinary way)
-    std::vector<qint64> rowids;
-};
-
-// Reads the table files at once, one thread per core, the largest files first. Each read touches only its
-// own table's records and its own connection; the tables are finished by the caller.
-std::vector<ReadResult> readTables(const std::vector<Table*>& tables, const QStringList& paths) {
-    std::vector<ReadResult> out(tables.size());
-    std::vector<size_t> order(tables.size());
-    std::vector<qint64> sizes(tables.size());
-    for (size_t i = 0; i < tables.size(); ++i) {
-        order[i] = i;
-        sizes[i] = QFileInfo(paths[qsizetype(i)]).size();
-    }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t k; (k = next.fetch_add(1)) < order.size();) {
-            const size_t i = order[k];
-            out[i].ok = TableFile::readFile(*tables[i], paths[qsizetype(i)], &out[i].rowids, &out[i].error);
-        }
-    };
-    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), tables.size());
-    std::vector<std::thread> helpers;
-    for (size_t n = 1; n < threads; ++n) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break; // fewer threads read the rest
-        }
-    }
-    work();
-    for (std::thread& t : helpers)
-        t.join();
-    return out;
-}
-
-QString missingFile(const Table& t) {
-    return QStringLiteral("Не удалось загрузить таблицу \"%1\": файл не найден").arg(tableFileName(t));
-}
-
-} // namespace
-
 BaseResult LoadBase(Database& db, const QString& baseDir) {
     BaseResult r;
     const auto tables = db.dataTables();
     const bool firstStart = std::none_of(tables.begin(), tables.end(), [&](Table* t) {
         return QFileInfo::exists(baseDir + tableFileName(*t));
     });
-    if (!firstStart &&
-        std::all_of(tables.begin(), tables.end(), [](const Table* t) { return t->fieldCount() > 0; })) {
-        // The files are read in parallel, read-only; then, in order as before, each table is finished (views,
-        // scroll handlers) and handed to the store. A file the parallel read refused is loaded the ordinary
-        // way: a crash's half-written transaction is rolled back only in a file reached before any failure,
-        // and a failure gives the same text as before.
-        QStringList paths;
-        for (Table* t : tables) {
-            paths << baseDir + tableFileName(*t);
-            if (!t->isActive()) t->createDataSet();
-        }
-        std::vector<ReadResult> read = readTables(std::vector<Table*>(tables.begin(), tables.end()), paths);
-        for (size_t i = 0; i < tables.size(); ++i) {
-            Table& t = *tables[i];
-            const QString& path = paths[qsizetype(i)];
-            QString err;
-            bool ok;
-            if (!QFileInfo::exists(path)) {
-                // Never attached: that would make the missing file.
-                ok = false;
-                err = missingFile(t);
-            } else if (!read[i].ok) {
-                ok = db.store.isOpen() ? db.store.attach(t, path, &err) : TableFile::load(t, path, &err);
-            } else {
-                // The scroll handlers of the tables finished before this one may have filtered it already:
-                // its indexes were built from all its records and stay.
-                t.finishLoad(true);
-                ok = !db.store.isOpen() || db.store.attach(t, path, &read[i].rowids, &err);
-            }
-            if (ok) continue;
-            for (size_t j = i; j < tables.size(); ++j) {
-                tables[j]->clearRecords();
-                tables[j]->finishLoad();
-            }
-            db.BaseLoadError = true;
-            db.baseLoadFailure = err;
-            r = {false, tableFileName(t), err};
-            db.store.detachAll();
-            break;
-        }
-        return r;
-    }
     QStringList made;
     for (Table* t : tables) {
         const QString path = baseDir + tableFileName(*t);
@@ -171,7 +78,8 @@ BaseResult LoadBase(Database& db, const QString& baseDir) {
         if (!madeOk)
             ok = false;
         else if (!QFileInfo::exists(path))
-            err = missingFile(*t);
+            err =
+                QStringLiteral("Не удалось загрузить таблицу \"%1\": файл не найден").arg(tableFileName(*t));
         else if (db.store.isOpen())
             ok = db.store.attach(*t, path, &err);
         else

@@ -108,10 +108,6 @@ bool Store::load(Entry& e, QString* error) {
     if (!TableFile::loadFrom(m_db, schema.constData(), *e.table, &e.rowids, QFileInfo(e.path).fileName(),
                              error))
         return false;
-    return prepareEntry(e, error);
-}
-
-bool Store::prepareEntry(Entry& e, QString* error) {
     e.stored = e.table->storedFields();
     QString cols, sets, marks;
     for (size_t i = 0; i < e.stored.size(); ++i) {
@@ -144,10 +140,6 @@ bool Store::attachMain(Table& table, QString* error) {
 }
 
 bool Store::attach(Table& table, const QString& path, QString* error) {
-    return attach(table, path, nullptr, error);
-}
-
-bool Store::attach(Table& table, const QString& path, std::vector<qint64>* readRowids, QString* error) {
     if (!m_db) return false;
     auto e = std::make_unique<Entry>();
     e->table = &table;
@@ -169,12 +161,8 @@ bool Store::attach(Table& table, const QString& path, std::vector<qint64>* readR
     };
     auto detach = [&] { sql::exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(e->schema), nullptr); };
     if (!attachFile()) return false;
-    // Reading through the connection first rolls back what a crash left half written. Records already read
-    // through a read-only connection of their own are taken as they are: that read refuses a file a crash
-    // left half written, so they are whole.
-    const bool loaded =
-        readRowids ? (e->rowids = std::move(*readRowids), prepareEntry(*e, error)) : load(*e, error);
-    if (!loaded) {
+    // Reading through the connection first rolls back what a crash left half written.
+    if (!load(*e, error)) {
         detach();
         return false;
     }

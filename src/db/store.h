@@ -57,9 +57,6 @@ public:
     // Attaches a table file, loads the table from it and writes its later changes there. A file in an older
     // layout is rewritten once in the current one (the old file stays until the new one is whole).
     bool attach(Table& table, const QString& path, QString* error);
-    // The same for a table whose records were just read from the file (TableFile::readFile, then
-    // Table::finishLoad), with the file's key of each row: the records are not read again.
-    bool attach(Table& table, const QString& path, std::vector<qint64>* readRowids, QString* error);
     // Forgets every attached file except the main one: nothing is written to them any more.
     void detachAll();
 
@@ -105,7 +102,6 @@ private:
     struct Entry;
     Entry* entryOf(const Table& table) const;
     bool load(Entry& e, QString* error);
-    bool prepareEntry(Entry& e, QString* error);
     bool writeEntry(Entry& e, QString* error);
     void scheduleFlush();
 

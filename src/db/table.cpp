@@ -155,9 +155,9 @@ int Table::appendRawRow() {
     return row;
 }
 
-void Table::finishLoad(bool keepIndexes) {
+void Table::finishLoad() {
     m_orderedValid = false;
-    if (!keepIndexes) m_eqIndexes.clear();
+    m_eqIndexes.clear();
     rebuildView(-1);
     if (m_pos >= 0 && afterScroll) afterScroll(*this);
 }

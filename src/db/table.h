@@ -193,10 +193,8 @@ public:
     qint64 rawInt(int row, int field) const { return m_cols[size_t(field)].ints[size_t(row)]; }
     double rawFloat(int row, int field) const { return m_cols[size_t(field)].floats[size_t(row)]; }
     const QString& rawString(int row, int field) const { return m_cols[size_t(field)].strings[size_t(row)]; }
-    // Ends a bulk load: rebuilds the view in the current order and moves to the first record. keepIndexes:
-    // the records were all in place before anything could look them up (tables read side by side, finished
-    // one by one), so indexes built since are whole and need not be built again.
-    void finishLoad(bool keepIndexes = false);
+    // Ends a bulk load: rebuilds the view in the current order and moves to the first record.
+    void finishLoad();
 
 signals:
     void viewReset();

@@ -248,15 +248,9 @@ bool TableFile::load(Table& table, const QString& path, QString* error) {
 
 bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::vector<qint64>* rowids,
                          const QString& fileName, QString* error) {
-    const bool ok = readFrom(raw, schema, table, rowids, fileName, error);
-    table.finishLoad();
-    return ok;
-}
-
-bool TableFile::readFrom(sqlite3* raw, const char* schema, Table& table, std::vector<qint64>* rowids,
-                         const QString& fileName, QString* error) {
     auto fail = [&](const QString& why) {
         table.clearRecords();
+        table.finishLoad();
         if (rowids) rowids->clear();
         if (error) *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
         return false;
@@ -359,27 +353,8 @@ bool TableFile::readFrom(sqlite3* raw, const char* schema, Table& table, std::ve
         }
     }
     if (step != SQLITE_DONE) return fail(sqliteError(raw));
+    table.finishLoad();
     return true;
-}
-
-bool TableFile::readFile(Table& table, const QString& path, std::vector<qint64>* rowids, QString* error) {
-    const QString fileName = QFileInfo(path).fileName();
-    auto fail = [&](const QString& why) {
-        table.clearRecords();
-        if (rowids) rowids->clear();
-        if (error) *error = QStringLiteral("Не удалось загрузить таблицу \"%1\": %2").arg(fileName, why);
-        return false;
-    };
-    if (!QFileInfo::exists(path)) return fail(QStringLiteral("файл не найден"));
-    // Read-only: this never changes the file. A file with a crash's half-written transaction is refused
-    // (SQLite will not read it without rolling it back), so that the caller can load it the ordinary way.
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw,
-                                   SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    DbPtr db(raw);
-    if (rc != SQLITE_OK) return fail(raw ? sqliteError(raw) : QStringLiteral("нет памяти"));
-    sqlite3_busy_timeout(raw, 500);
-    return readFrom(raw, "main", table, rowids, fileName, error);
 }
 
 } // namespace zentaro::db

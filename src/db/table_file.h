@@ -27,17 +27,6 @@ bool load(Table& table, const QString& path, QString* error);
 bool loadFrom(sqlite3* db, const char* schema, Table& table, std::vector<qint64>* rowids,
               const QString& fileName, QString* error);
 
-// The records part of loadFrom, safe to run for different tables on different threads: it touches only the
-// table's raw records (no views, signals or scroll handlers) once the table is active with its fields
-// defined. The caller finishes the load (Table::finishLoad) on the table's own thread. A failure leaves the
-// table without records.
-bool readFrom(sqlite3* db, const char* schema, Table& table, std::vector<qint64>* rowids,
-              const QString& fileName, QString* error);
-
-// readFrom through a read-only connection of its own to the file. Fails, changing nothing, on a file that
-// holds a crash's half-written transaction.
-bool readFile(Table& table, const QString& path, std::vector<qint64>* rowids, QString* error);
-
 // Flushes a file's or a folder's entry to the disk.
 bool syncPath(const QString& path, bool directory);
 

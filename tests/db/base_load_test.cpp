@@ -116,7 +116,7 @@ int firstField(Table& t, FieldType type) {
 
 } // namespace
 
-TEST(BaseLoad, TablesReadTogetherEqualTablesReadOneAfterAnother) {
+TEST(BaseLoad, TablesLoadedAsABaseEqualTablesReadOneByOne) {
     TempFolder dir;
     QDir().mkpath(dir.base());
     {
@@ -138,9 +138,8 @@ TEST(BaseLoad, TablesReadTogetherEqualTablesReadOneAfterAnother) {
     EXPECT_EQ(stored.store.fileNames().size(), 7);
 }
 
-TEST(BaseLoad, ChangesAfterAParallelLoadLandOnTheRecordsTheyWereMadeTo) {
-    // The store learns each row's key in the file from the parallel read: a wrong key would write a change
-    // over another record.
+TEST(BaseLoad, ChangesAfterALoadLandOnTheRecordsTheyWereMadeTo) {
+    // The store keeps each row's key in the file: a wrong key would write a change over another record.
     TempFolder dir;
     QDir().mkpath(dir.base());
     {
@@ -232,8 +231,8 @@ TEST(BaseLoad, AFailureNamesItsFileAndLeavesThatTableAndTheLaterOnesEmpty) {
 }
 
 TEST(BaseLoad, DetailViewsAfterAStartShowWhatTheirFiltersSelect) {
-    // The scroll handlers filter tables read side by side before those are finished; an index built then
-    // must hold every record.
+    // The scroll handlers filter the detail tables while the base loads; the views must end up holding
+    // every record their filters select.
     TempFolder dir;
     QDir().mkpath(dir.base());
     {
