@@ -1,5 +1,8 @@
 #include "app/report_pane.h"
 
+#include <functional>
+#include <initializer_list>
+
 #include <QComboBox>
 #include <QEvent>
 #include <QFileInfo>
@@ -23,6 +26,38 @@
 #include "util/user_interface.h"
 
 namespace zentaro::app {
+
+namespace {
+
+// One button of a chart's column: its name, hint, icon (by its freedesktop name; none: a "%" text) and
+// action.
+struct ButtonDef {
+    const char* name;
+    const char* hint;
+    const char* icon;
+    QStyle::StandardPixmap fallback;
+    std::function<void()> action;
+};
+
+void addButtons(QWidget* page, QObject* receiver, QVBoxLayout* column,
+                std::initializer_list<ButtonDef> defs) {
+    for (const ButtonDef& d : defs) {
+        auto* b = new QToolButton(page);
+        b->setObjectName(QString::fromLatin1(d.name));
+        b->setAutoRaise(true);
+        b->setFixedSize(26, 26);
+        if (d.icon)
+            b->setIcon(themeIcon(d.icon, d.fallback));
+        else
+            b->setText(QStringLiteral("%"));
+        setHint(b, QString::fromUtf8(d.hint));
+        QObject::connect(b, &QToolButton::clicked, receiver, d.action);
+        column->addWidget(b);
+    }
+    column->addStretch();
+}
+
+} // namespace
 
 ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m_ctx(ctx) {
     auto* layout = new QVBoxLayout(page);
@@ -61,41 +96,21 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(2);
     m_chart = new reports::PieChart(page);
-    struct ButtonDef {
-        const char* name;
-        const char* hint;
-        const char* icon;
-        QStyle::StandardPixmap fallback;
-        std::function<void()> action;
-    };
-    const ButtonDef defs[] = {
-        {"sbRepPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
-         [this] { sbRepPrintClick(); }},
-        {"SpeedButton23", "Поворот диаграммы вверх", "go-up", QStyle::SP_ArrowUp,
-         [this] { m_chart->tilt(-10); }},
-        {"SpeedButton26", "Вращение диаграммы", "object-rotate-right", QStyle::SP_BrowserReload,
-         [this] { m_chart->spin(); }},
-        {"SpeedButton24", "Поворот диаграммы вниз", "go-down", QStyle::SP_ArrowDown,
-         [this] { m_chart->tilt(10); }},
-        {"SpeedButton7", "Показывать проценты или числа", nullptr, QStyle::SP_CustomBase,
-         [this] { m_chart->togglePercent(); }},
-        {"SpeedButton8", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
-         [this] { SpeedButton8Click(); }},
-    };
-    for (const ButtonDef& s : defs) {
-        auto* b = new QToolButton(page);
-        b->setObjectName(QString::fromLatin1(s.name));
-        b->setAutoRaise(true);
-        b->setFixedSize(26, 26);
-        if (s.icon)
-            b->setIcon(themeIcon(s.icon, s.fallback));
-        else
-            b->setText(QStringLiteral("%"));
-        setHint(b, QString::fromUtf8(s.hint));
-        connect(b, &QToolButton::clicked, this, s.action);
-        buttons->addWidget(b);
-    }
-    buttons->addStretch();
+    addButtons(page, this, buttons,
+               {
+                   {"sbRepPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
+                    [this] { sbRepPrintClick(); }},
+                   {"SpeedButton23", "Поворот диаграммы вверх", "go-up", QStyle::SP_ArrowUp,
+                    [this] { m_chart->tilt(-10); }},
+                   {"SpeedButton26", "Вращение диаграммы", "object-rotate-right", QStyle::SP_BrowserReload,
+                    [this] { m_chart->spin(); }},
+                   {"SpeedButton24", "Поворот диаграммы вниз", "go-down", QStyle::SP_ArrowDown,
+                    [this] { m_chart->tilt(10); }},
+                   {"SpeedButton7", "Показывать проценты или числа", nullptr, QStyle::SP_CustomBase,
+                    [this] { m_chart->togglePercent(); }},
+                   {"SpeedButton8", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
+                    [this] { SpeedButton8Click(); }},
+               });
     body->addLayout(buttons);
     body->addWidget(m_chart, 1);
     m_stack = new QStackedWidget(page);
@@ -124,34 +139,17 @@ QWidget* ReportPane::moneyPage(QWidget* parent) {
     auto* buttons = new QVBoxLayout;
     buttons->setSpacing(2);
     m_money = new reports::MoneyChart(page);
-    struct ButtonDef {
-        const char* name;
-        const char* hint;
-        const char* icon;
-        QStyle::StandardPixmap fallback;
-        std::function<void()> action;
-    };
-    const ButtonDef defs[] = {
-        {"sbMoneyPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
-         [this] { sbMoneyPrintClick(); }},
-        {"sbMoneyJpeg", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
-         [this] { sbMoneyJpegClick(); }},
-        {"sbMoneyCopy", "Копировать таблицу", "edit-copy", QStyle::SP_FileDialogContentsView,
-         [this] { m_money->copyCsv(); }},
-        {"sbMoneyCsv", "Сохранить таблицу в CSV", "document-save-as", QStyle::SP_DriveFDIcon,
-         [this] { sbMoneyCsvClick(); }},
-    };
-    for (const ButtonDef& d : defs) {
-        auto* b = new QToolButton(page);
-        b->setObjectName(QString::fromLatin1(d.name));
-        b->setAutoRaise(true);
-        b->setFixedSize(26, 26);
-        b->setIcon(themeIcon(d.icon, d.fallback));
-        setHint(b, QString::fromUtf8(d.hint));
-        connect(b, &QToolButton::clicked, this, d.action);
-        buttons->addWidget(b);
-    }
-    buttons->addStretch();
+    addButtons(page, this, buttons,
+               {
+                   {"sbMoneyPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
+                    [this] { sbMoneyPrintClick(); }},
+                   {"sbMoneyJpeg", "Сохранить изображение", "document-save", QStyle::SP_DialogSaveButton,
+                    [this] { sbMoneyJpegClick(); }},
+                   {"sbMoneyCopy", "Копировать таблицу", "edit-copy", QStyle::SP_FileDialogContentsView,
+                    [this] { m_money->copyCsv(); }},
+                   {"sbMoneyCsv", "Сохранить таблицу в CSV", "document-save-as", QStyle::SP_DriveFDIcon,
+                    [this] { sbMoneyCsvClick(); }},
+               });
     body->addLayout(buttons);
     body->addWidget(m_money, 1);
     return page;

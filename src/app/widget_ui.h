@@ -29,19 +29,11 @@ private:
 
 // The voice of a closing nobody watches (a signal, the end of the desktop session): no box opens, every
 // question is answered No, every choice cancelled, and what would be shown goes to stderr.
-class StderrUi final : public UserInterface {
+class StderrUi final : public NoAnswerUi {
 public:
     void showMessage(const QString& text, const QString& caption) override;
     void showError(const QString& text, const QString& caption) override;
     bool askYesNo(const QString& text, const QString& caption) override;
-    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool chooseOpenFile(const QString&, QString&) override { return false; }
-    bool chooseFolder(const QString&, QString&) override { return false; }
-    bool chooseSaveFile(const QString&, QString&) override { return false; }
-    QString ShowCaptcha(const QString&, bool& cancelled) override {
-        cancelled = true;
-        return {};
-    }
 };
 
 } // namespace zentaro::app

@@ -32,7 +32,7 @@ void print(FILE* f, const QString& text) {
 }
 
 // No one at the window: messages go to the terminal, questions are answered No, captchas are given up.
-class ConsoleUi final : public UserInterface {
+class ConsoleUi final : public NoAnswerUi {
 public:
     explicit ConsoleUi(FILE* err) : m_err(err) {}
     void showMessage(const QString& text, const QString&) override {
@@ -40,15 +40,6 @@ public:
         print(m_err, text + u'\n');
     }
     void showError(const QString& text, const QString&) override { print(m_err, text + u'\n'); }
-    bool askYesNo(const QString&, const QString&) override { return false; }
-    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
-    bool chooseOpenFile(const QString&, QString&) override { return false; }
-    bool chooseFolder(const QString&, QString&) override { return false; }
-    bool chooseSaveFile(const QString&, QString&) override { return false; }
-    QString ShowCaptcha(const QString&, bool& cancelled) override {
-        cancelled = true;
-        return {};
-    }
     QString last; // the last message shown
 
 private:

@@ -172,11 +172,22 @@ std::optional<QStringList> readTextFile(const QString& path, QString* error, qin
         if (error) *error = file.errorString();
         return std::nullopt;
     }
-    if (file.size() > maxBytes) {
+    // Read what the file holds, in pieces, never more than the cap: asking for the cap at once would take a
+    // buffer of the cap's size for every file, however small.
+    const auto tooLarge = [&] {
         if (error) *error = QStringLiteral("файл больше %1 МБ").arg(maxBytes >> 20);
         return std::nullopt;
+    };
+    if (file.size() > maxBytes) return tooLarge();
+    QByteArray bytes;
+    bytes.reserve(qsizetype(file.size()));
+    for (;;) {
+        const QByteArray piece = file.read(std::min<qint64>(qint64(1) << 20, maxBytes + 1 - bytes.size()));
+        if (piece.isEmpty()) break;
+        bytes += piece;
+        if (bytes.size() > maxBytes) return tooLarge();
     }
-    return decodeLines(file.read(maxBytes));
+    return decodeLines(bytes);
 }
 
 } // namespace zentaro

@@ -27,6 +27,21 @@ public:
     virtual QString ShowCaptcha(const QString& imageFile, bool& cancelled) = 0;
 };
 
+// The voice of a run nobody can answer (the command line, a closing by signal): every question is answered
+// No and every choice cancelled; what is said is left to the subclass.
+class NoAnswerUi : public UserInterface {
+public:
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    bool inputQuery(const QString&, const QString&, QString&) override { return false; }
+    bool chooseOpenFile(const QString&, QString&) override { return false; }
+    bool chooseFolder(const QString&, QString&) override { return false; }
+    bool chooseSaveFile(const QString&, QString&) override { return false; }
+    QString ShowCaptcha(const QString&, bool& cancelled) override {
+        cancelled = true;
+        return {};
+    }
+};
+
 // The information box of the program: caption "Информация", one OK button.
 void Msg(UserInterface& ui, const QString& S);
 
