@@ -205,12 +205,7 @@ void MoneyChart::paintChart(QPainter& p, const QRectF& area, const QSize& layout
 }
 
 bool MoneyChart::printTo(QPrinter& printer) const {
-    QRectF page = printer.pageRect(QPrinter::DevicePixel);
-    if (page.width() < page.height()) {
-        printer.setPageOrientation(QPageLayout::Landscape);
-        page = printer.pageRect(QPrinter::DevicePixel);
-    }
-    printer.setDocName(QStringLiteral("Zentaro. Печать отчета."));
+    const QRectF page = preparePrintPage(printer);
     QPainter p;
     if (!p.begin(&printer)) return false;
     paintChart(p, QRectF(0, 0, page.width(), page.height()), QSize(800, 600));

@@ -290,13 +290,18 @@ void PieChart::paintEvent(QPaintEvent*) {
     paintChart(p, rect());
 }
 
-bool PieChart::printTo(QPrinter& printer) const {
+QRectF preparePrintPage(QPrinter& printer) {
     QRectF page = printer.pageRect(QPrinter::DevicePixel);
     if (page.width() < page.height()) {
         printer.setPageOrientation(QPageLayout::Landscape);
         page = printer.pageRect(QPrinter::DevicePixel);
     }
     printer.setDocName(QStringLiteral("Zentaro. Печать отчета."));
+    return page;
+}
+
+bool PieChart::printTo(QPrinter& printer) const {
+    const QRectF page = preparePrintPage(printer);
     QPainter p;
     if (!p.begin(&printer)) return false;
     // Laid out at 800 × 600, the width and height scaled each to the page.

@@ -70,4 +70,8 @@ private:
     bool m_percent = false;
 };
 
+// Turns the printer's page to landscape, names the document and gives the page's printable rect: the one
+// page set-up of every chart's printing.
+QRectF preparePrintPage(QPrinter& printer);
+
 } // namespace zentaro::reports
