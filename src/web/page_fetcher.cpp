@@ -150,7 +150,7 @@ bool HostBook::mayStart(const QString& key, const void* who) const {
     if (it == m_hosts.cend()) return true;
     if (it->down || it->pausedUntil > monotonicMs()) return false;
     if (it->prober && it->prober != who) return false;
-    return it->inFlight < (it->cap > 0 ? it->cap : m_perHost);
+    return it->inFlight < m_perHost && (it->cap == 0 || it->sincePause < it->cap);
 }
 
 const HostBook::Down* HostBook::down(const QString& key) const {
@@ -158,13 +158,17 @@ const HostBook::Down* HostBook::down(const QString& key) const {
     return it != m_hosts.cend() && it->down ? &*it->down : nullptr;
 }
 
-void HostBook::started(const QString& key) {
-    ++m_hosts[key].inFlight;
+int HostBook::started(const QString& key) {
+    Host& h = m_hosts[key];
+    ++h.inFlight;
+    ++h.sincePause;
+    return h.epoch;
 }
 
-void HostBook::ended(const QString& key, bool answered) {
+void HostBook::ended(const QString& key, int epoch, bool answered) {
     Host& h = m_hosts[key];
     h.inFlight = std::max(0, h.inFlight - 1);
+    if (epoch == h.epoch) h.sincePause = std::max(0, h.sincePause - 1);
     if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
     // Told after the current signal handler returns, so that a waiting request does not start inside it.
     QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
@@ -173,6 +177,8 @@ void HostBook::ended(const QString& key, bool answered) {
 void HostBook::pause(const QString& key, qint64 ms) {
     Host& h = m_hosts[key];
     h.cap = 1;
+    ++h.epoch;
+    h.sincePause = 0;
     h.pausedUntil = std::max(h.pausedUntil, monotonicMs() + ms);
     QTimer::singleShot(int(std::min<qint64>(ms + 1, std::numeric_limits<int>::max())), this,
                        [this] { emit changed(); });
@@ -308,7 +314,7 @@ PageCall::~PageCall() {
         m_reply->abort();
         if (m_client) m_reply->deleteLater(); // an own client takes its replies along
     }
-    if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey);
+    if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey, m_hopEpoch);
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(m_probeKey, this);
 }
 
@@ -364,15 +370,15 @@ void PageCall::deadlineHit() {
     fail(QStringLiteral("Запрос не закончен за %1 с").arg(m_deadlineMs / 1000), FetchFailure::Timeout);
 }
 
-bool PageCall::retryLater(const QString& reason, qint64 pauseMs, bool hostPause) {
+bool PageCall::retryLater(const QString& reason, qint64 pauseMs) {
     m_info.attempts << reason;
-    if (hostPause && m_book) m_book->pause(m_hopKeyOfFailure, pauseMs);
     m_target = m_start;
     m_hopsLeft = m_maxRedirects + 1;
     m_redirected = false;
     if (!m_pause) {
         m_pause = new QTimer(this);
         m_pause->setSingleShot(true);
+        m_pause->setTimerType(Qt::PreciseTimer);
         connect(m_pause, &QTimer::timeout, this, &PageCall::hop);
     }
     m_pause->start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())));
@@ -407,17 +413,18 @@ void PageCall::hop() {
         }
         if (m_waitingForHost) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
         m_waitingForHost = false;
-        m_book->started(key);
+        m_hopEpoch = m_book->started(key);
         m_hopKey = key;
     }
     if (m_hopsLeft-- <= 0) {
-        if (m_book) m_book->ended(std::exchange(m_hopKey, QString()));
+        if (m_book) m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch);
         return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
     }
     // The whole request has one deadline from its first send, redirects and retries included.
     if (m_deadlineMs > 0 && !m_deadline) {
         m_deadline = new QTimer(this);
         m_deadline->setSingleShot(true);
+        m_deadline->setTimerType(Qt::PreciseTimer);
         connect(m_deadline, &QTimer::timeout, this, &PageCall::deadlineHit);
         m_deadline->start(m_deadlineMs);
     }
@@ -441,7 +448,6 @@ void PageCall::hop() {
     request.setRawHeader("Accept", PageFetcher::kAccept);
     // A fixed language, so that the search engines answer (and their markers read) alike on every system.
     request.setRawHeader("Accept-Language", PageFetcher::kAcceptLanguage);
-    request.setTransferTimeout(m_timeoutMs);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     if (m_tls) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
@@ -451,14 +457,31 @@ void PageCall::hop() {
     }
     m_tooLarge = false;
     m_reply = client->get(request);
+    m_sentAt = monotonicMs();
+    // The read timeout: nothing came for this long. A precise timer of its own, since the client's own
+    // timeout is a coarse one that may come half a second late.
+    if (m_timeoutMs > 0) {
+        if (!m_idle) {
+            m_idle = new QTimer(this);
+            m_idle->setSingleShot(true);
+            m_idle->setTimerType(Qt::PreciseTimer);
+            connect(m_idle, &QTimer::timeout, this, [this] {
+                if (m_reply) m_reply->abort(); // ends as the client's own timeout did
+            });
+        }
+        m_idle->start(m_timeoutMs);
+    }
     QNetworkReply* reply = m_reply;
     if (m_tls)
         connect(reply, &QNetworkReply::sslErrors, reply,
                 [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
     // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this, reply](qint64, qint64) { checkSize(reply->bytesAvailable()); });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64, qint64) {
+        if (m_idle && m_reply) m_idle->start(m_timeoutMs);
+        checkSize(reply->bytesAvailable());
+    });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        if (m_idle && m_reply) m_idle->start(m_timeoutMs);
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid()) checkSize(length.toLongLong());
     });
@@ -486,6 +509,7 @@ void PageCall::hopDone() {
     if (!reply) return;
     if (!m_tooLarge) checkSize(reply->bytesAvailable());
     m_reply = nullptr;
+    if (m_idle) m_idle->stop();
     m_hopKeyOfFailure = m_hopKey;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString error;
@@ -525,7 +549,7 @@ void PageCall::hopDone() {
         noAnswer = status == 0;
         switch (reply->error()) {
         case QNetworkReply::TimeoutError:
-        case QNetworkReply::OperationCanceledError: // the transfer timeout
+        case QNetworkReply::OperationCanceledError: // the read timeout
             why = FetchFailure::Timeout;
             passing = true;
             break;
@@ -559,7 +583,7 @@ void PageCall::hopDone() {
         }
     }
     if (m_book && !m_hopKey.isEmpty())
-        m_book->ended(std::exchange(m_hopKey, QString()),
+        m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch,
                       status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked);
     if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
     // A kept client lets go of the store: the store goes with its fetcher.
@@ -575,11 +599,11 @@ void PageCall::hopDone() {
         }
         if (challenge && !m_challengeRetried) {
             m_challengeRetried = true;
-            return (void)retryLater(error, retryPause(m_retryPauseMs, 3), false);
+            return (void)retryLater(error, retryPause(m_retryPauseMs, 3));
         }
         if (noAnswer && passing && m_book && !m_deadlinePassed && !m_book->probe(m_hopKeyOfFailure, this)) {
             // Another request is finding out whether the host answers at all: wait for it, no try spent.
-            return (void)retryLater(error, 0, false);
+            return (void)retryLater(error, 0);
         }
         if (noAnswer && passing && m_book) m_probeKey = m_hopKeyOfFailure;
         if (!noAnswer && m_book && !m_probeKey.isEmpty())
@@ -587,10 +611,17 @@ void PageCall::hopDone() {
         if (passing && m_retriesLeft > 0 && !m_deadlinePassed) {
             const int n = m_info.attempts.size() + 1;
             --m_retriesLeft;
-            const qint64 pause = waitSec ? *waitSec * 1000 : retryPause(m_retryPauseMs, n);
-            // A host that asked to wait, or did not answer, is fetched one request at a time from now on.
-            if (noAnswer && m_book) m_book->pause(m_hopKeyOfFailure, 0);
-            return (void)retryLater(error, pause, status == 429 || status == 503);
+            // The pause counts from the failed try's send: a try that waited out its read timeout has
+            // given the host longer than the pause already.
+            const qint64 pause =
+                waitSec ? *waitSec * 1000
+                        : std::max<qint64>(0, retryPause(m_retryPauseMs, n) - (monotonicMs() - m_sentAt));
+            // A host that asked to wait, or did not answer, is fetched one request at a time from now on;
+            // nothing new goes to it for as long as it asked (Retry-After). Without that, only this page
+            // waits its pause: the host's other pages go on one at a time.
+            if (m_book && (noAnswer || status == 429 || status == 503))
+                m_book->pause(m_hopKeyOfFailure, waitSec ? pause : 0);
+            return (void)retryLater(error, pause);
         }
         return finishWith(error, why, noAnswer && passing);
     }

@@ -90,12 +90,14 @@ public:
     bool probe(const QString& key, const void* who);
     void endProbe(const QString& key, const void* who);
     const Down* down(const QString& key) const;
-    void started(const QString& key);
+    // Returns the host's pause count at the start, for ended.
+    int started(const QString& key);
     // answered: the request had an answer that was not a refusal to serve (a host taken one at a time
     // gets one more request at once for each such answer, back up to its limit).
-    void ended(const QString& key, bool answered = false);
+    void ended(const QString& key, int epoch, bool answered = false);
     // The host asked to wait (or did not answer): nothing new goes to it for ms, and from then on one
-    // request at a time until its answers bring it back to its limit.
+    // request at a time until its answers bring it back to its limit. Requests sent before the pause
+    // count only against the limit, so that one stalled request cannot hold the host after it.
     void pause(const QString& key, qint64 ms);
     void markDown(const QString& key, FetchFailure failure, const QString& error);
     int limit() const { return m_perHost; }
@@ -107,6 +109,8 @@ signals:
 private:
     struct Host {
         int inFlight = 0;
+        int epoch = 0;          // pauses so far
+        int sincePause = 0;     // requests in flight sent since the last pause
         qint64 pausedUntil = 0; // monotonic ms
         int cap = 0;            // requests at once after a pause (0: the limit)
         const void* prober = nullptr;
@@ -231,7 +235,7 @@ private:
     void checkSize(qint64 size);
     void fail(const QString& error, FetchFailure why);
     void finishWith(const QString& error, FetchFailure why, bool noAnswer);
-    bool retryLater(const QString& reason, qint64 pauseMs, bool hostPause);
+    bool retryLater(const QString& reason, qint64 pauseMs);
     void deadlineHit();
 
     QNetworkCookieJar* m_jar;
@@ -241,6 +245,9 @@ private:
     HostBook* m_book = nullptr;
     QTimer* m_deadline = nullptr;
     QTimer* m_pause = nullptr;
+    QTimer* m_idle = nullptr;
+    qint64 m_sentAt = 0; // monotonic ms of the last hop's send
+    int m_hopEpoch = 0;
     QString m_hopKey, m_hopKeyOfFailure, m_probeKey;
     bool m_redirected = false;
     bool m_tls;

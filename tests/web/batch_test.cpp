@@ -323,6 +323,65 @@ TEST_F(BatchRuns, AHostThatNeverAnswersIsDownForTheRestOfTheRun) {
     }
 }
 
+// How a host that asked to wait is treated, by the order its requests came in: a Retry-After holds every
+// new request for its time; a 503 without one holds only its own page; a request stalled before the pause
+// never holds the host after it; a try that timed out is tried again without a further pause.
+TEST_F(BatchRuns, AHostWaitsAsLongAsItAskedAndAStalledRequestDoesNotHoldIt) {
+    const struct {
+        const char* name;
+        int status;
+        QByteArray retryAfter;
+        QByteArrayList order; // "/x": the failing page, "/p": the 3 others, "/s": the stalled one
+    } cases[] = {
+        {"429 wait 1 s", 429, "1", {"/s", "/x", "/x", "/p", "/p", "/p", "/s"}},
+        {"503 no wait", 503, "", {"/s", "/x", "/p", "/p", "/p", "/x", "/s"}},
+    };
+    HttpServer::Reply ok;
+    ok.body = "<a href=http://mine.example/>x</a> end";
+    // One host for each case, checked in one run.
+    std::vector<std::unique_ptr<HttpServer>> hosts;
+    for (const auto& c : cases) {
+        hosts.push_back(std::make_unique<HttpServer>(QStringLiteral("127.0.0.%1").arg(hosts.size() + 4)));
+        HttpServer& host = *hosts.back();
+        HttpServer::Reply stall = ok;
+        stall.stall = true;
+        HttpServer::Reply bad = ok;
+        bad.status = c.status;
+        if (!c.retryAfter.isEmpty())
+            bad.headers << QPair<QByteArray, QByteArray>{"Retry-After", c.retryAfter};
+        // The stalled and the failing page fail their first request only.
+        for (const auto& [path, first] : {std::pair{"/s", stall}, std::pair{"/x", bad}})
+            host.on(path, [first, ok, seen = std::make_shared<bool>(false)](const HttpServer::Request&) {
+                return std::exchange(*seen, true) ? ok : first;
+            });
+        HttpServer::Reply page = ok;
+        page.delayMs = 20;
+        host.on("/p", page);
+        for (const char* path : {"/s", "/x", "/p", "/p", "/p"}) {
+            test::addRecord(db.tbLink,
+                            {{"PageURL", host.url(QString::fromLatin1(path))}, {"PageStatus", "0"}});
+            test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+        }
+    }
+    fetcher.maxInFlight = 8;
+    fetcher.perHost = 2;
+    fetcher.readTimeoutMs = 2500;
+    fetcher.retryPauseMs = 600; // the 503's own pause; none after the stall's read timeout
+    web::RunTally tally;
+    QElapsedTimer clock;
+    clock.start();
+    web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
+    // The stall's read timeout and an immediate second try, not a pause after it.
+    EXPECT_LT(clock.elapsed(), 2500 + 400);
+    EXPECT_EQ(tally.found, 10);
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        QByteArrayList order;
+        for (const QByteArray& t : hosts[i]->targets())
+            order << t.left(t.indexOf('?') < 0 ? t.size() : t.indexOf('?'));
+        EXPECT_EQ(order, cases[i].order) << cases[i].name;
+    }
+}
+
 TEST_F(BatchRuns, AStopAbandonsTheRequestInFlightAndLeavesItsRecord) {
     HttpServer::Reply stall;
     stall.stall = true;
