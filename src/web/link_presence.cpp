@@ -142,9 +142,11 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     QString report;
     bool missing = false;
     std::vector<AnchorFinding> findings;
-    // Most pages carry no rel word at all: then no element needs to be looked at.
-    const bool unfollowed = db.checks.isOpen() && (lower.contains(u"nofollow") ||
-                                                   lower.contains(u"sponsored") || lower.contains(u"ugc"));
+    // Most pages carry no rel word at all: then no element needs to be looked at; one pass finds them and the
+    // word of a closed page.
+    const unsigned words =
+        db.checks.isOpen() ? wordsIn(lower, {u"nofollow", u"sponsored", u"ugc", u"noindex"}) : 0;
+    const bool unfollowed = words & 7u;
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
     anchors.first();
     while (!anchors.eof()) {
@@ -156,14 +158,16 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         missing |= !found;
         if (db.checks.isOpen())
             findings.push_back({stored, found, found && unfollowed && onlyNotFollowed(lower, elements, u)});
-        report +=
-            (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored + QStringLiteral("\r\n");
+        if (showmsg)
+            report += (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored +
+                      QStringLiteral("\r\n");
         anchors.next();
     }
     storeStatus(links, missing ? "2" : "1");
     if (db.checks.isOpen()) {
-        const db::CheckOutcome o =
-            presenceOutcome(fetched, findings, pageNoindex(lower, fetched.info.robots));
+        const db::CheckOutcome o = presenceOutcome(fetched, findings,
+                                                   (words & 8u || fetched.info.robots.size()) &&
+                                                       pageNoindex(lower, fetched.info.robots));
         keep(db, o.reason, o.detail);
     }
     if (showmsg) Msg(ui, QStringLiteral("Наличие ссылок на странице: \r\n") + report);

@@ -465,10 +465,16 @@ void PageCall::hop() {
             m_idle = new QTimer(this);
             m_idle->setSingleShot(true);
             m_idle->setTimerType(Qt::PreciseTimer);
+            // Data that came meanwhile moves the end on; otherwise the reply ends as the client's own
+            // timeout ended it.
             connect(m_idle, &QTimer::timeout, this, [this] {
-                if (m_reply) m_reply->abort(); // ends as the client's own timeout did
+                if (!m_reply) return;
+                const qint64 quiet = monotonicMs() - m_lastRead;
+                if (quiet < m_timeoutMs) return m_idle->start(int(m_timeoutMs - quiet));
+                m_reply->abort();
             });
         }
+        m_lastRead = m_sentAt;
         m_idle->start(m_timeoutMs);
     }
     QNetworkReply* reply = m_reply;
@@ -477,11 +483,11 @@ void PageCall::hop() {
                 [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
     // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64, qint64) {
-        if (m_idle && m_reply) m_idle->start(m_timeoutMs);
+        m_lastRead = monotonicMs();
         checkSize(reply->bytesAvailable());
     });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        if (m_idle && m_reply) m_idle->start(m_timeoutMs);
+        m_lastRead = monotonicMs();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid()) checkSize(length.toLongLong());
     });

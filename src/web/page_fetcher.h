@@ -246,7 +246,8 @@ private:
     QTimer* m_deadline = nullptr;
     QTimer* m_pause = nullptr;
     QTimer* m_idle = nullptr;
-    qint64 m_sentAt = 0; // monotonic ms of the last hop's send
+    qint64 m_sentAt = 0;   // monotonic ms of the last hop's send
+    qint64 m_lastRead = 0; // and of the last data of its reply
     int m_hopEpoch = 0;
     QString m_hopKey, m_hopKeyOfFailure, m_probeKey;
     bool m_redirected = false;

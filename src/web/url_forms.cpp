@@ -172,6 +172,27 @@ bool occursInAnElement(const QString& page, const std::vector<ElementRange>& ele
     return ElementText(page, elements).contains(needle);
 }
 
+unsigned wordsIn(QStringView text, std::initializer_list<QStringView> words) {
+    bool first[128] = {};
+    for (const QStringView& w : words)
+        if (!w.isEmpty() && w.front().unicode() < 128) first[w.front().unicode()] = true;
+    const unsigned all = words.size() >= 32 ? ~0u : (1u << words.size()) - 1;
+    unsigned found = 0;
+    const char16_t* d = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (d[i] >= 128 || !first[d[i]]) continue;
+        const QStringView rest(d + i, n - i);
+        unsigned bit = 1;
+        for (const QStringView& w : words) {
+            if (!(found & bit) && !w.isEmpty() && rest.startsWith(w)) found |= bit;
+            bit <<= 1;
+        }
+        if (found == all) break;
+    }
+    return found;
+}
+
 QString lowerText(const QString& text) {
     const qsizetype n = text.size();
     QString out(n, Qt::Uninitialized);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <vector>
 
 #include <QByteArray>
@@ -59,6 +60,10 @@ private:
 
 // The same for one text.
 bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements, const QString& needle);
+
+// Which of the words (ASCII, at most 32) occur in the text: bit i for words[i]. One pass over the text,
+// for the few words a check looks for on every page.
+unsigned wordsIn(QStringView text, std::initializer_list<QStringView> words);
 
 // The same text as QString::toLower, quicker for pages that are mostly ASCII: ASCII letters are lowered in
 // place and only the runs of other characters go through the full case mapping.

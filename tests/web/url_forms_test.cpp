@@ -109,6 +109,26 @@ TEST(LowerText, MatchesTheFullCaseMapping) {
         EXPECT_EQ(lowerText(s), s.toLower()) << s.toStdString();
 }
 
+// The one-pass search agrees with searching for each word alone, on random texts made of pieces of the
+// words, their neighbours and other characters.
+TEST(WordsIn, AgreesWithASearchForEachWord) {
+    const QStringList pieces = {"nofollow", "nofo", "sponsor", "sponsored", "ugc", "ug", "noindex", "no",
+                                "n",        "é",    "😀",       " ",         "<a ", "u",  "NOFOLLOW"};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        QString text;
+        for (int i = int(rng() % 12); i > 0; --i)
+            text += pieces[int(rng() % unsigned(pieces.size()))];
+        unsigned expected = 0, bit = 1;
+        for (const char16_t* w : {u"nofollow", u"sponsored", u"ugc", u"noindex"}) {
+            if (text.contains(QStringView(w))) expected |= bit;
+            bit <<= 1;
+        }
+        ASSERT_EQ(wordsIn(text, {u"nofollow", u"sponsored", u"ugc", u"noindex"}), expected)
+            << text.toStdString();
+    }
+}
+
 TEST(HTTPEncode, EncodesWindows1251Bytes) {
     EXPECT_EQ(HTTPEncode(toAnsi(QStringLiteral("a b/ё"))), QByteArray("a+b%2F%B8"));
     EXPECT_EQ(HTTPEncode("!$'()*-.@_AZaz09"), QByteArray("!$'()*-.@_AZaz09"));
