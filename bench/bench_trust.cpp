@@ -20,6 +20,7 @@
 #include "db/database.h"
 #include "db/record_rules.h"
 #include "db/session.h"
+#include "db/settings.h"
 #include "support/http_server.h"
 #include "web/batch_run.h"
 #include "web/page_fetcher.h"
@@ -289,6 +290,84 @@ void BM_SigtermEndsTheCheckCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_SigtermEndsTheCheckCommand)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The real command line checking 10,000 pages of about 10 KB on 100 hosts answering after 50 ms, 100 in
+// flight (the politeness limit gives 5.0 s), served by a child process so that the run's CPU is its own.
+// range(0): the pages (0: the start-up alone, to take from the CPU per page). ZENTARO_BENCH_BINARY names
+// another build of the program to compare with. Run alone
+// (--benchmark_filter=CheckCommand): the peak resident memory is the largest of the children waited for.
+void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
+    const int pages = int(state.range(0));
+    QProcess server;
+    server.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--serve-pages")});
+    if (!server.waitForReadyRead(20000)) return state.SkipWithError("no server");
+    const QList<QByteArray> ports = server.readLine().trimmed().split(' ');
+    if (ports.size() != 100) return state.SkipWithError("bad server");
+    QStringList urls;
+    for (int i = 0; i < pages; ++i)
+        urls << QStringLiteral("http://127.0.0.%1:%2/page?n=%3")
+                    .arg(2 + i % 100)
+                    .arg(QString::fromLatin1(ports[i % 100]))
+                    .arg(i);
+    QTemporaryDir root;
+    QFile::copy(qEnvironmentVariable("ZENTARO_BENCH_BINARY", QStringLiteral(ZENTARO_BINARY)),
+                root.filePath(QStringLiteral("zentaro")));
+    QFile::setPermissions(root.filePath(QStringLiteral("zentaro")), QFile::ExeOwner | QFile::ReadOwner);
+    {
+        Run run(urls, root.path());
+        db::SetOption(run.db.tbSets, QStringLiteral("net.maxInFlight"), QStringLiteral("100"), -1);
+        run.db.store.flush();
+    }
+    rusage before{}, after{};
+    double wallMs = 0;
+    int exitCode = -1;
+    for (auto _ : state) {
+        getrusage(RUSAGE_CHILDREN, &before);
+        QElapsedTimer clock;
+        clock.start();
+        QProcess check;
+        check.start(root.filePath(QStringLiteral("zentaro")),
+                    {QStringLiteral("--check"), QStringLiteral("links")});
+        if (!check.waitForFinished(120000)) return state.SkipWithError("did not end");
+        wallMs = double(clock.elapsed());
+        exitCode = check.exitCode();
+        getrusage(RUSAGE_CHILDREN, &after);
+    }
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
+                       seconds(before.ru_stime);
+    state.counters["wall_s"] = wallMs / 1000.0;
+    state.counters["cpu_s"] = cpu;
+    state.counters["exit_code"] = exitCode;
+    state.counters["peak_rss_MB"] = double(after.ru_maxrss) / 1024.0;
+    server.kill();
+    server.waitForFinished();
+}
+BENCHMARK(BM_CheckCommand10000PagesOn100Hosts)
+    ->Arg(0)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The child of the command line benchmark: 100 hosts answering after 50 ms; prints their ports.
+int servePages() {
+    std::vector<std::unique_ptr<test::HttpServer>> servers;
+    test::HttpServer::Reply ok;
+    ok.headers = {test::contentType("text/html; charset=utf-8")};
+    ok.body = pageBody(10 * 1024);
+    ok.delayMs = 50;
+    QByteArray ports;
+    for (int i = 0; i < 100; ++i) {
+        servers.push_back(std::make_unique<test::HttpServer>(QStringLiteral("127.0.0.%1").arg(i + 2)));
+        servers.back()->on("/page", ok);
+        ports += QByteArray::number(servers.back()->port()) + (i < 99 ? " " : "\n");
+    }
+    std::fputs(ports.constData(), stdout);
+    std::fflush(stdout);
+    // Ends with its parent.
+    QTimer::singleShot(300 * 1000, qApp, &QCoreApplication::quit);
+    return QCoreApplication::exec();
+}
+
 // The first page stalls, then 99 pages of 7 MB on 16 hosts: the peak resident memory of the process (run
 // alone: --benchmark_filter=StalledFirst). The pages come from a child process, so that only the run's
 // memory is counted; the stalled page is not retried, to keep the run short.
@@ -347,6 +426,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     if (argc > 1 && QByteArray(argv[1]) == "--serve-7mb") return serve7mb();
+    if (argc > 1 && QByteArray(argv[1]) == "--serve-pages") return servePages();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

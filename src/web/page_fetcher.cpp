@@ -449,7 +449,7 @@ void PageCall::hop() {
     // A fixed language, so that the search engines answer (and their markers read) alike on every system.
     request.setRawHeader("Accept-Language", PageFetcher::kAcceptLanguage);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    if (m_tls) {
+    if (m_tls && m_target.scheme() == QLatin1String("https")) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
         ssl.setPeerVerifyDepth(0);
