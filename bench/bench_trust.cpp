@@ -1,8 +1,13 @@
 // Runs against sites that fail the way real ones do: the false alarms counted, the wall time beside them.
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -252,6 +257,88 @@ void BM_DripPageEndsAtTheDeadline(benchmark::State& state) {
 }
 BENCHMARK(BM_DripPageEndsAtTheDeadline)->Arg(5)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The real program beside a base of its own in root (it finds its base beside itself): another build when
+// ZENTARO_BENCH_BINARY names one, to compare with.
+QString placeProgram(const QString& root) {
+    const QString program = root + QStringLiteral("/zentaro");
+    if (!QFile::copy(qEnvironmentVariable("ZENTARO_BENCH_BINARY", QStringLiteral(ZENTARO_BINARY)), program))
+        return QString();
+    QFile::setPermissions(program, QFile::ExeOwner | QFile::ReadOwner);
+    return program;
+}
+
+// One run of the command line, its own resources only (the test servers are other processes).
+struct CommandRun {
+    int exitCode = -1; // -1: ended by a signal
+    int signal = 0;
+    double cpuS = 0; // user and system
+    double peakRssMB = 0;
+    double afterSignalMs = 0; // from the SIGTERM sent at signalAfterMs to the exit
+};
+
+CommandRun runCheckCommand(const QString& program, int signalAfterMs = -1) {
+    CommandRun out;
+    const QByteArray path = program.toLocal8Bit();
+    char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--check"),
+                    const_cast<char*>("links"), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0) return out;
+    QElapsedTimer clock;
+    if (signalAfterMs >= 0) {
+        QThread::msleep(unsigned(signalAfterMs));
+        clock.start();
+        ::kill(pid, SIGTERM);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return out;
+    if (signalAfterMs >= 0) out.afterSignalMs = double(clock.nsecsElapsed()) / 1e6;
+    if (WIFEXITED(status)) out.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) out.signal = WTERMSIG(status);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    out.cpuS = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    out.peakRssMB = double(usage.ru_maxrss) / 1024.0;
+    return out;
+}
+
+// The link pages of the base in root that the last run found.
+int foundPages(const QString& root) {
+    db::Database db;
+    bench::BenchUi ui{true};
+    db::Session session{db, root + QStringLiteral("/base/"), ui};
+    if (!session.acquireInstanceLock()) return -1;
+    session.start();
+    int found = 0;
+    const int status = db.tbLink.fieldIndex(QStringLiteral("PageStatus"));
+    for (int pos = 0; pos < db.tbLink.recordCount(); ++pos)
+        found += db.tbLink.valueAt(pos, status).toString() == QLatin1String("1");
+    return found;
+}
+
+// Test servers in a child process, so that a run's CPU and memory are its own: hosts on 127.0.0.2 and up,
+// each given its reply by the index of the host; the child prints their ports on one line.
+int serve(int hosts, const std::function<void(test::HttpServer&, int)>& routes) {
+    std::vector<std::unique_ptr<test::HttpServer>> servers;
+    QByteArray ports;
+    for (int i = 0; i < hosts; ++i) {
+        servers.push_back(std::make_unique<test::HttpServer>(QStringLiteral("127.0.0.%1").arg(i + 2)));
+        routes(*servers.back(), i);
+        ports += QByteArray::number(servers.back()->port()) + (i + 1 < hosts ? " " : "\n");
+    }
+    std::fputs(ports.constData(), stdout);
+    std::fflush(stdout);
+    // Ends with its parent.
+    QTimer::singleShot(300 * 1000, qApp, &QCoreApplication::quit);
+    return QCoreApplication::exec();
+}
+
+// Starts this benchmark program as a server child (serveArg) and reads the ports of its hosts.
+QList<QByteArray> startServers(QProcess& server, const QString& serveArg) {
+    server.start(QCoreApplication::applicationFilePath(), {serveArg});
+    if (!server.waitForReadyRead(20000)) return {};
+    return server.readLine().trimmed().split(' ');
+}
+
 // SIGTERM to the real command line in the middle of a run whose page drips: the time from the signal to
 // the process's exit, and whether the next run finds the data free.
 void BM_SigtermEndsTheCheckCommand(benchmark::State& state) {
@@ -259,49 +346,31 @@ void BM_SigtermEndsTheCheckCommand(benchmark::State& state) {
     drip.body = pageBody(100 * 1024);
     drip.dripMs = 100;
     Site site(1, [=](const test::HttpServer::Request&) { return drip; });
-    // The program finds its base beside itself.
     QTemporaryDir root;
-    QFile::copy(QStringLiteral(ZENTARO_BINARY), root.filePath(QStringLiteral("zentaro")));
-    QFile::setPermissions(root.filePath(QStringLiteral("zentaro")), QFile::ExeOwner | QFile::ReadOwner);
+    const QString program = placeProgram(root.path());
+    if (program.isEmpty()) return state.SkipWithError("no program");
     { Run(QStringList{site.url(0, 0), site.url(0, 1)}, root.path()); }
-    double exitMs = 0;
-    for (auto _ : state) {
-        QProcess check;
-        check.start(root.filePath(QStringLiteral("zentaro")),
-                    {QStringLiteral("--check"), QStringLiteral("links")});
-        if (!check.waitForStarted(10000)) return state.SkipWithError("did not start");
-        QThread::msleep(1500);
-        QElapsedTimer clock;
-        clock.start();
-        check.terminate();
-        if (!check.waitForFinished(30000)) return state.SkipWithError("did not end");
-        exitMs = double(clock.elapsed());
-        state.counters["exit_code"] = check.exitCode();
-    }
-    state.counters["exit_after_sigterm_s"] = exitMs / 1000.0;
-    QProcess again;
-    again.start(root.filePath(QStringLiteral("zentaro")),
-                {QStringLiteral("--check"), QStringLiteral("links")});
-    QThread::msleep(1000);
-    again.terminate();
-    again.waitForFinished(30000);
-    // 1: the run was cut short; another status would mean the data was still held or the run failed.
-    state.counters["next_run_exit_code"] = again.exitCode();
+    CommandRun first;
+    for (auto _ : state)
+        first = runCheckCommand(program, 1500);
+    // Exit status 1 (the run was cut short) for both; another status, or a signal, means the data was still
+    // held or the process did not end by itself.
+    const CommandRun next = runCheckCommand(program, 1000);
+    state.counters["exit_after_sigterm_s"] = first.afterSignalMs / 1000.0;
+    state.counters["exit_code"] = first.exitCode;
+    state.counters["killed_by_signal"] = first.signal;
+    state.counters["next_run_exit_code"] = next.exitCode;
 }
 BENCHMARK(BM_SigtermEndsTheCheckCommand)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The real command line checking 10,000 pages of about 10 KB on 100 hosts answering after 50 ms, 100 in
-// flight (the politeness limit gives 5.0 s), served by a child process so that the run's CPU is its own.
-// range(0): the pages (0: the start-up alone, to take from the CPU per page). ZENTARO_BENCH_BINARY names
-// another build of the program to compare with. Run alone
-// (--benchmark_filter=CheckCommand): the peak resident memory is the largest of the children waited for.
+// flight (the politeness limit gives 5.0 s). range(0): the pages (0: the start-up alone, to take from the
+// CPU per page).
 void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
     const int pages = int(state.range(0));
     QProcess server;
-    server.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--serve-pages")});
-    if (!server.waitForReadyRead(20000)) return state.SkipWithError("no server");
-    const QList<QByteArray> ports = server.readLine().trimmed().split(' ');
-    if (ports.size() != 100) return state.SkipWithError("bad server");
+    const QList<QByteArray> ports = startServers(server, QStringLiteral("--serve-pages"));
+    if (ports.size() != 100) return state.SkipWithError("no server");
     QStringList urls;
     for (int i = 0; i < pages; ++i)
         urls << QStringLiteral("http://127.0.0.%1:%2/page?n=%3")
@@ -309,36 +378,26 @@ void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
                     .arg(QString::fromLatin1(ports[i % 100]))
                     .arg(i);
     QTemporaryDir root;
-    QFile::copy(qEnvironmentVariable("ZENTARO_BENCH_BINARY", QStringLiteral(ZENTARO_BINARY)),
-                root.filePath(QStringLiteral("zentaro")));
-    QFile::setPermissions(root.filePath(QStringLiteral("zentaro")), QFile::ExeOwner | QFile::ReadOwner);
+    const QString program = placeProgram(root.path());
+    if (program.isEmpty()) return state.SkipWithError("no program");
     {
         Run run(urls, root.path());
         db::SetOption(run.db.tbSets, QStringLiteral("net.maxInFlight"), QStringLiteral("100"), -1);
         run.db.store.flush();
     }
-    rusage before{}, after{};
+    CommandRun check;
     double wallMs = 0;
-    int exitCode = -1;
     for (auto _ : state) {
-        getrusage(RUSAGE_CHILDREN, &before);
         QElapsedTimer clock;
         clock.start();
-        QProcess check;
-        check.start(root.filePath(QStringLiteral("zentaro")),
-                    {QStringLiteral("--check"), QStringLiteral("links")});
-        if (!check.waitForFinished(120000)) return state.SkipWithError("did not end");
+        check = runCheckCommand(program);
         wallMs = double(clock.elapsed());
-        exitCode = check.exitCode();
-        getrusage(RUSAGE_CHILDREN, &after);
     }
-    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) -
-                       seconds(before.ru_stime);
     state.counters["wall_s"] = wallMs / 1000.0;
-    state.counters["cpu_s"] = cpu;
-    state.counters["exit_code"] = exitCode;
-    state.counters["peak_rss_MB"] = double(after.ru_maxrss) / 1024.0;
+    state.counters["cpu_s"] = check.cpuS;
+    state.counters["exit_code"] = check.exitCode;
+    state.counters["peak_rss_MB"] = check.peakRssMB;
+    state.counters["found"] = foundPages(root.path());
     server.kill();
     server.waitForFinished();
 }
@@ -348,35 +407,13 @@ BENCHMARK(BM_CheckCommand10000PagesOn100Hosts)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
-// The child of the command line benchmark: 100 hosts answering after 50 ms; prints their ports.
-int servePages() {
-    std::vector<std::unique_ptr<test::HttpServer>> servers;
-    test::HttpServer::Reply ok;
-    ok.headers = {test::contentType("text/html; charset=utf-8")};
-    ok.body = pageBody(10 * 1024);
-    ok.delayMs = 50;
-    QByteArray ports;
-    for (int i = 0; i < 100; ++i) {
-        servers.push_back(std::make_unique<test::HttpServer>(QStringLiteral("127.0.0.%1").arg(i + 2)));
-        servers.back()->on("/page", ok);
-        ports += QByteArray::number(servers.back()->port()) + (i < 99 ? " " : "\n");
-    }
-    std::fputs(ports.constData(), stdout);
-    std::fflush(stdout);
-    // Ends with its parent.
-    QTimer::singleShot(300 * 1000, qApp, &QCoreApplication::quit);
-    return QCoreApplication::exec();
-}
-
 // The first page stalls, then 99 pages of 7 MB on 16 hosts: the peak resident memory of the process (run
 // alone: --benchmark_filter=StalledFirst). The pages come from a child process, so that only the run's
 // memory is counted; the stalled page is not retried, to keep the run short.
 void BM_StalledFirstThen99PagesOf7MB(benchmark::State& state) {
     QProcess server;
-    server.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--serve-7mb")});
-    if (!server.waitForReadyRead(20000)) return state.SkipWithError("no server");
-    const QList<QByteArray> ports = server.readLine().trimmed().split(' ');
-    if (ports.size() != 17) return state.SkipWithError("bad server");
+    const QList<QByteArray> ports = startServers(server, QStringLiteral("--serve-7mb"));
+    if (ports.size() != 17) return state.SkipWithError("no server");
     QStringList urls{QStringLiteral("http://127.0.0.2:%1/stall").arg(QString::fromLatin1(ports[0]))};
     for (int i = 0; i < 99; ++i)
         urls << QStringLiteral("http://127.0.0.%1:%2/big?n=%3")
@@ -398,35 +435,30 @@ void BM_StalledFirstThen99PagesOf7MB(benchmark::State& state) {
 }
 BENCHMARK(BM_StalledFirstThen99PagesOf7MB)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The child of the memory benchmark: a stalling page and 7 MB pages on 16 more addresses; prints the ports.
-int serve7mb() {
-    std::vector<std::unique_ptr<test::HttpServer>> servers;
-    test::HttpServer::Reply stall;
-    stall.stall = true;
-    stall.body = "<a href=";
-    test::HttpServer::Reply big;
-    big.headers = {test::contentType("text/html; charset=utf-8")};
-    big.body = pageBody(7 * 1024 * 1024);
-    QByteArray ports;
-    for (int i = 0; i < 17; ++i) {
-        servers.push_back(std::make_unique<test::HttpServer>(QStringLiteral("127.0.0.%1").arg(i + 2)));
-        servers.back()->on(i == 0 ? "/stall" : "/big", i == 0 ? stall : big);
-        ports += QByteArray::number(servers.back()->port()) + (i < 16 ? " " : "\n");
-    }
-    std::fputs(ports.constData(), stdout);
-    std::fflush(stdout);
-    // Ends with its parent.
-    QTimer::singleShot(300 * 1000, qApp, &QCoreApplication::quit);
-    return QCoreApplication::exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    if (argc > 1 && QByteArray(argv[1]) == "--serve-7mb") return serve7mb();
-    if (argc > 1 && QByteArray(argv[1]) == "--serve-pages") return servePages();
+    // The children of the command line and memory benchmarks: 100 hosts answering after 50 ms; a stalling
+    // page and 7 MB pages on 16 more hosts.
+    if (argc > 1 && QByteArray(argv[1]) == "--serve-pages") {
+        test::HttpServer::Reply ok;
+        ok.headers = {test::contentType("text/html; charset=utf-8")};
+        ok.body = pageBody(10 * 1024);
+        ok.delayMs = 50;
+        return serve(100, [&](test::HttpServer& s, int) { s.on("/page", ok); });
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "--serve-7mb") {
+        test::HttpServer::Reply stall;
+        stall.stall = true;
+        stall.body = "<a href=";
+        test::HttpServer::Reply big;
+        big.headers = {test::contentType("text/html; charset=utf-8")};
+        big.body = pageBody(7 * 1024 * 1024);
+        return serve(
+            17, [&](test::HttpServer& s, int i) { s.on(i == 0 ? "/stall" : "/big", i == 0 ? stall : big); });
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

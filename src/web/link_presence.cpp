@@ -144,9 +144,10 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     std::vector<AnchorFinding> findings;
     // Most pages carry no rel word at all: then no element needs to be looked at; one pass finds them and the
     // word of a closed page.
+    enum : unsigned { kRelWords = 1u | 2u | 4u, kNoindexWord = 8u }; // by their places in the list below
     const unsigned words =
         db.checks.isOpen() ? wordsIn(lower, {u"nofollow", u"sponsored", u"ugc", u"noindex"}) : 0;
-    const bool unfollowed = words & 7u;
+    const bool unfollowed = words & kRelWords;
     const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
     anchors.first();
     while (!anchors.eof()) {
@@ -166,7 +167,7 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     storeStatus(links, missing ? "2" : "1");
     if (db.checks.isOpen()) {
         const db::CheckOutcome o = presenceOutcome(fetched, findings,
-                                                   (words & 8u || fetched.info.robots.size()) &&
+                                                   (words & kNoindexWord || fetched.info.robots.size()) &&
                                                        pageNoindex(lower, fetched.info.robots));
         keep(db, o.reason, o.detail);
     }

@@ -174,11 +174,15 @@ void HostBook::ended(const QString& key, int epoch, bool answered) {
     QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
 }
 
-void HostBook::pause(const QString& key, qint64 ms) {
+void HostBook::pause(const QString& key, qint64 ms, int epoch) {
     Host& h = m_hosts[key];
     h.cap = 1;
-    ++h.epoch;
-    h.sincePause = 0;
+    // A request sent before the last pause does not start another: the one request let go since then
+    // would otherwise stop counting and another go beside it.
+    if (epoch == h.epoch) {
+        ++h.epoch;
+        h.sincePause = 0;
+    }
     h.pausedUntil = std::max(h.pausedUntil, monotonicMs() + ms);
     QTimer::singleShot(int(std::min<qint64>(ms + 1, std::numeric_limits<int>::max())), this,
                        [this] { emit changed(); });
@@ -486,6 +490,7 @@ void PageCall::hop() {
         m_lastRead = monotonicMs();
         checkSize(reply->bytesAvailable());
     });
+    connect(reply, &QNetworkReply::readyRead, this, [this] { m_lastRead = monotonicMs(); });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         m_lastRead = monotonicMs();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -617,16 +622,15 @@ void PageCall::hopDone() {
         if (passing && m_retriesLeft > 0 && !m_deadlinePassed) {
             const int n = m_info.attempts.size() + 1;
             --m_retriesLeft;
-            // The pause counts from the failed try's send: a try that waited out its read timeout has
-            // given the host longer than the pause already.
+            // A try that had no answer counts its pause from its send: one that waited out its read timeout
+            // has given the host longer than the pause already.
+            const qint64 waited = noAnswer || why == FetchFailure::Timeout ? monotonicMs() - m_sentAt : 0;
             const qint64 pause =
-                waitSec ? *waitSec * 1000
-                        : std::max<qint64>(0, retryPause(m_retryPauseMs, n) - (monotonicMs() - m_sentAt));
-            // A host that asked to wait, or did not answer, is fetched one request at a time from now on;
-            // nothing new goes to it for as long as it asked (Retry-After). Without that, only this page
-            // waits its pause: the host's other pages go on one at a time.
+                waitSec ? *waitSec * 1000 : std::max<qint64>(0, retryPause(m_retryPauseMs, n) - waited);
+            // A host that asked to wait gets nothing new until the pause is over, and one that did not answer
+            // nothing until this request finds out; both are fetched one request at a time from now on.
             if (m_book && (noAnswer || status == 429 || status == 503))
-                m_book->pause(m_hopKeyOfFailure, waitSec ? pause : 0);
+                m_book->pause(m_hopKeyOfFailure, noAnswer ? 0 : pause, m_hopEpoch);
             return (void)retryLater(error, pause);
         }
         return finishWith(error, why, noAnswer && passing);

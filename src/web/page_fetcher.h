@@ -95,10 +95,11 @@ public:
     // answered: the request had an answer that was not a refusal to serve (a host taken one at a time
     // gets one more request at once for each such answer, back up to its limit).
     void ended(const QString& key, int epoch, bool answered = false);
-    // The host asked to wait (or did not answer): nothing new goes to it for ms, and from then on one
-    // request at a time until its answers bring it back to its limit. Requests sent before the pause
-    // count only against the limit, so that one stalled request cannot hold the host after it.
-    void pause(const QString& key, qint64 ms);
+    // The host asked to wait (or did not answer) to a request started at epoch (as started gave it):
+    // nothing new goes to it for ms, and from then on one request at a time until its answers bring it back
+    // to its limit. Requests sent before the pause count only against the limit, so that one stalled
+    // request cannot hold the host after it.
+    void pause(const QString& key, qint64 ms, int epoch);
     void markDown(const QString& key, FetchFailure failure, const QString& error);
     int limit() const { return m_perHost; }
 

@@ -177,10 +177,9 @@ protected:
         moved.headers << QPair<QByteArray, QByteArray>("Location", "/page");
         moved.body.clear();
         server.on("/moved", moved);
-        // Each flaky address answers 503 to its first request only: retried to success. Counted per
-        // address, so the order the three rounds' requests arrive in cannot change any verdict.
-        auto seen = std::make_shared<QSet<QByteArray>>();
-        server.on("/flaky", [seen, page](const HttpServer::Request& req) {
+        // Each flaky address answers 503 to its first request of a run only: retried to success. Counted
+        // per address, so the order the three rounds' requests arrive in cannot change any verdict.
+        server.on("/flaky", [seen = flakySeen, page](const HttpServer::Request& req) {
             HttpServer::Reply r = page;
             if (!seen->contains(req.target)) {
                 seen->insert(req.target);
@@ -211,6 +210,7 @@ protected:
         }
         ui.clear();
         panel.progress.clear();
+        flakySeen->clear();
         fetcher.maxInFlight = inFlight;
         fetcher.perHost = perHost;
         if (presence)
@@ -224,6 +224,7 @@ protected:
         out << QString::number(db.tbLink.recNo());
         return out;
     }
+    std::shared_ptr<QSet<QByteArray>> flakySeen = std::make_shared<QSet<QByteArray>>();
 };
 
 } // namespace
@@ -323,19 +324,16 @@ TEST_F(BatchRuns, AHostThatNeverAnswersIsDownForTheRestOfTheRun) {
     }
 }
 
-// How a host that asked to wait is treated, by the order its requests came in: a Retry-After holds every
-// new request for its time; a 503 without one holds only its own page; a request stalled before the pause
-// never holds the host after it; a try that timed out is tried again without a further pause.
+// How a host that asked to wait is treated, by the order its requests came in: nothing new goes to it for
+// its Retry-After, or without one for the retry pause, and the page that was told to wait goes first; a
+// request stalled before the pause never holds the host after it; a try that timed out is tried again
+// without a further pause.
 TEST_F(BatchRuns, AHostWaitsAsLongAsItAskedAndAStalledRequestDoesNotHoldIt) {
     const struct {
         const char* name;
         int status;
         QByteArray retryAfter;
-        QByteArrayList order; // "/x": the failing page, "/p": the 3 others, "/s": the stalled one
-    } cases[] = {
-        {"429 wait 1 s", 429, "1", {"/s", "/x", "/x", "/p", "/p", "/p", "/s"}},
-        {"503 no wait", 503, "", {"/s", "/x", "/p", "/p", "/p", "/x", "/s"}},
-    };
+    } cases[] = {{"429, Retry-After 1 s", 429, "1"}, {"503, its retry pause", 503, ""}};
     HttpServer::Reply ok;
     ok.body = "<a href=http://mine.example/>x</a> end";
     // One host for each case, checked in one run.
@@ -366,19 +364,22 @@ TEST_F(BatchRuns, AHostWaitsAsLongAsItAskedAndAStalledRequestDoesNotHoldIt) {
     fetcher.maxInFlight = 8;
     fetcher.perHost = 2;
     fetcher.readTimeoutMs = 2500;
-    fetcher.retryPauseMs = 1500; // the 503's own pause; none after the stall's read timeout
+    fetcher.retryPauseMs = 1500; // the pause after the 503; none after the stall's read timeout
     web::RunTally tally;
     QElapsedTimer clock;
     clock.start();
     web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
     // The stall's read timeout and an immediate second try, not a pause after it.
-    EXPECT_LT(clock.elapsed(), 2500 + 800);
+    EXPECT_LT(clock.elapsed(), 2500 + 1200);
     EXPECT_EQ(tally.found, 10);
     for (size_t i = 0; i < hosts.size(); ++i) {
         QByteArrayList order;
         for (const QByteArray& t : hosts[i]->targets())
             order << t.left(t.indexOf('?') < 0 ? t.size() : t.indexOf('?'));
-        EXPECT_EQ(order, cases[i].order) << cases[i].name;
+        // "/s": the stalled page, "/x": the failing one, "/p": the 3 others. The first two go together.
+        ASSERT_EQ(order.size(), 7) << cases[i].name;
+        EXPECT_EQ(QSet<QByteArray>(order.begin(), order.begin() + 2), (QSet<QByteArray>{"/s", "/x"}));
+        EXPECT_EQ(order.mid(2), (QByteArrayList{"/x", "/p", "/p", "/p", "/s"})) << cases[i].name;
     }
 }
 

@@ -250,6 +250,30 @@ TEST(FetchRetries, PassingFailuresAreTriedAgainAndOthersAreNot) {
     }
 }
 
+// After a pause a host takes one new request at a time. Requests sent before it count only against the
+// host's limit: one of them stalled cannot hold the host, and one of them refused cannot let a second new
+// request go beside the first.
+TEST(HostBookPauses, RequestsFromBeforeAPauseNeitherHoldTheHostNorWidenIt) {
+    web::HostBook book(4);
+    const QString host = QStringLiteral("a.example:80");
+    const int before = book.started(host);
+    for (int i = 0; i < 3; ++i)
+        book.started(host); // four in flight: the limit
+    EXPECT_FALSE(book.mayStart(host));
+    book.ended(host, before); // the first is refused: pause
+    book.pause(host, 0, before);
+    const int after = book.started(host); // one new request, beside three old ones
+    EXPECT_FALSE(book.mayStart(host)) << "one at a time";
+    book.ended(host, before); // an old one is refused too
+    book.pause(host, 0, before);
+    EXPECT_FALSE(book.mayStart(host)) << "the new one still counts";
+    book.ended(host, after, true); // the new one is answered: two at once now
+    EXPECT_TRUE(book.mayStart(host)) << "two old ones in flight do not hold the host";
+    book.started(host);
+    book.started(host);
+    EXPECT_FALSE(book.mayStart(host)) << "the limit of four holds";
+}
+
 TEST(FetchRetries, RetryAfterIsWaitedOutUpToItsCap) {
     HttpServer server;
     HttpServer::Reply wait = html("busy");

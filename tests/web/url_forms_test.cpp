@@ -104,8 +104,17 @@ TEST(ExtractElements, LinearScanGivesExactlyTheWrittenStepsOnGeneratedPages) {
 }
 
 TEST(LowerText, MatchesTheFullCaseMapping) {
-    for (const QString& s : {QStringLiteral("<A HREF=X>Привет, МИР</A>"), QStringLiteral("İSTANBUL ΣΑΣ"),
-                             QStringLiteral("ABC😀DEF"), QString(), QStringLiteral("ÄÖÜ ẞ")})
+    // Every ASCII character twice (a length that is no multiple of the blocks lowered at once), and other
+    // characters at the first, the last and the next place of a block.
+    QString ascii;
+    for (int round = 0; round < 2; ++round)
+        for (char16_t c = 1; c < 128; ++c)
+            ascii += QChar(c);
+    QStringList texts = {"<A HREF=X>Привет, МИР</A>", "İSTANBUL ΣΑΣ", "ABC😀DEF", "", "ÄÖÜ ẞ", ascii};
+    for (const int at : {0, 15, 16, 31})
+        texts << QString(ascii).insert(at, QStringLiteral("Ǆ"))
+              << QString(ascii).insert(at, QStringLiteral("😀"));
+    for (const QString& s : texts)
         EXPECT_EQ(lowerText(s), s.toLower()) << s.toStdString();
 }
 
