@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <malloc.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QDir>
@@ -39,6 +40,13 @@ void resetPeakResident() {
     if (refs.open(QIODevice::WriteOnly)) refs.write("5");
 }
 
+// Processor time of the whole process: a busy machine stretches the wall time of a start, not this.
+double processCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -55,9 +63,11 @@ int main(int argc, char** argv) {
     }
     resetPeakResident();
     std::vector<double> ms;
+    std::vector<double> cpu;
     for (int run = 0; run < 5; ++run) {
         QElapsedTimer timer;
         timer.start();
+        const double cpuStart = processCpuMs();
         zentaro::bench::BenchUi ui{false};
         zentaro::db::Database db;
         zentaro::db::Session session(db, base, ui);
@@ -68,6 +78,7 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         form.grab();
         ms.push_back(double(timer.nsecsElapsed()) / 1e6);
+        cpu.push_back(processCpuMs() - cpuStart);
         if (run == 0) {
             std::printf("peak resident memory of the first start: %.1f MB\n", peakResidentMB());
             // Moving the current project with the window shown: grids, lookups and rules follow each move.
@@ -106,8 +117,12 @@ int main(int argc, char** argv) {
         }
         form.hide();
     }
+    std::printf("first start: %.0f ms, processor time %.0f ms\n", ms[0], cpu[0]);
     std::sort(ms.begin(), ms.end());
-    std::printf("start-up to a usable window on the large base: median %.0f ms (min %.0f, max %.0f)\n", ms[2],
-                ms[0], ms[4]);
+    std::sort(cpu.begin(), cpu.end());
+    std::printf(
+        "start-up to a usable window on the large base: median %.0f ms (min %.0f, max %.0f), processor "
+        "time median %.0f ms\n",
+        ms[2], ms[0], ms[4], cpu[2]);
     return 0;
 }
