@@ -448,12 +448,19 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
         if (qstrcmp(sqlite3_column_name(rs.get(), c + 1), QByteArray("c" + QByteArray::number(c))) != 0)
             return fail(damagedFields);
     {
-        // The count reads the record pages once more but spares every column its regrowth copies and the
-        // spare capacity those leave behind.
-        StmtPtr count = prepare(raw, QStringLiteral("SELECT count(*) FROM %1.records").arg(sc));
-        if (!count || sqlite3_step(count.get()) != SQLITE_ROW) return fail(sqliteError(raw));
-        const qint64 n = sqlite3_column_int64(count.get(), 0);
-        if (n > std::numeric_limits<int>::max()) return fail(damagedFields);
+        // Room for every record up front spares each column its regrowth copies and the spare capacity those
+        // leave behind. Keys are distinct and positive, so the largest bounds the count at the cost of one
+        // look-up rather than a pass over the file; the file's size bounds it too (a record takes at least
+        // a few bytes per field), so a forged key cannot reserve more than the file could hold.
+        const auto number = [&](const QString& sql) -> qint64 {
+            StmtPtr st = prepare(raw, sql);
+            return st && sqlite3_step(st.get()) == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : 0;
+        };
+        const qint64 lastKey = number(QStringLiteral("SELECT max(rowid) FROM %1.records").arg(sc));
+        const qint64 fileBytes = number(QStringLiteral("PRAGMA %1.page_count").arg(sc)) *
+                                 number(QStringLiteral("PRAGMA %1.page_size").arg(sc));
+        const qint64 n = std::clamp<qint64>(std::min(lastKey, fileBytes / (ncols + 5)), 0,
+                                            std::numeric_limits<int>::max());
         table.reserveRows(int(n));
         if (rowids) rowids->reserve(size_t(n));
     }

@@ -264,3 +264,22 @@ TEST(TableFile, LoadedTextsEqualTheSavedOnesAndStayApartWhenEdited) {
     ASSERT_TRUE(TableFile::load(c.tbAncor, dir.file("ancor.adb"), &err)) << err.toStdString();
     expectEdited(c.tbAncor);
 }
+
+TEST(TableFile, AForgedRecordKeyLoadsWithoutReservingRoomForIt) {
+    TempFolder dir;
+    QDir().mkpath(dir.base());
+    Database a;
+    fillLinks(a.tbLink);
+    QString err;
+    ASSERT_TRUE(TableFile::save(a.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(dir.file("link.adb")).constData(), &db), SQLITE_OK);
+    // The largest key a file can hold: room for that many records would exhaust any machine.
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE records SET rowid = 9223372036854775807 WHERE rowid = 2", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    Database b;
+    ASSERT_TRUE(TableFile::load(b.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
+    EXPECT_EQ(b.tbLink.recordCount(), 2);
+}
