@@ -59,16 +59,22 @@ Table::~Table() = default;
 int Table::addField(const FieldDef& def) {
     m_fields.push_back(def);
     const int idx = int(m_fields.size()) - 1;
-    m_fieldByName.insert(def.name.toLower(), idx);
+    const QString lower = def.name.toLower();
+    m_fieldByName.insert(lower, idx);
+    m_fieldByExactName.removeIf([&lower](const auto& it) { return it.key().toLower() == lower; });
+    m_fieldByExactName.insert(def.name, idx);
     Column col;
     if (def.kind == FieldKind::Stored) {
         const size_t n = m_alive.size();
-        if (isIntColumn(def.type))
+        if (isIntColumn(def.type)) {
+            col.kind = Column::Kind::Int;
             col.ints.assign(n, kNullInt);
-        else if (def.type == FieldType::Float)
+        } else if (def.type == FieldType::Float) {
+            col.kind = Column::Kind::Float;
             col.floats.assign(n, std::nan(""));
-        else
-            col.strings.resize(n);
+        } else {
+            col.kind = Column::Kind::Text;
+        }
     }
     m_cols.push_back(std::move(col));
     return idx;
@@ -86,6 +92,7 @@ void Table::clearFields() {
     close();
     m_fields.clear();
     m_fieldByName.clear();
+    m_fieldByExactName.clear();
     m_cols.clear();
     m_order.clear();
     m_indexFieldNames.clear();
@@ -108,6 +115,7 @@ void Table::close() {
 }
 
 int Table::fieldIndex(const QString& name) const {
+    if (auto it = m_fieldByExactName.constFind(name); it != m_fieldByExactName.cend()) return *it;
     return m_fieldByName.value(name.toLower(), -1);
 }
 
@@ -140,17 +148,47 @@ void Table::clearRecords() {
     if (m_state != State::Inactive) m_state = State::Browse;
 }
 
+void Table::reserveRows(int rows) {
+    const size_t n = size_t(std::max(rows, 0));
+    m_alive.reserve(n);
+    for (Column& c : m_cols) {
+        c.ints.reserve(c.kind == Column::Kind::Int ? n : 0);
+        c.floats.reserve(c.kind == Column::Kind::Float ? n : 0);
+    }
+}
+
+const QString& Table::noText() {
+    static const QString none;
+    return none;
+}
+
+void Table::setText(int row, int field, QString v) {
+    std::vector<QString>& texts = m_cols[size_t(field)].strings;
+    if (texts.empty()) {
+        if (v.isEmpty()) return;
+        texts.reserve(m_alive.capacity());
+        texts.resize(m_alive.size());
+    }
+    texts[size_t(row)] = std::move(v);
+}
+
 int Table::appendRawRow() {
     const int row = int(m_alive.size());
     m_alive.push_back(1);
-    for (size_t f = 0; f < m_fields.size(); ++f) {
-        if (m_fields[f].kind != FieldKind::Stored) continue;
-        if (isIntColumn(m_fields[f].type))
-            m_cols[f].ints.push_back(kNullInt);
-        else if (m_fields[f].type == FieldType::Float)
-            m_cols[f].floats.push_back(std::nan(""));
-        else
-            m_cols[f].strings.emplace_back();
+    for (Column& c : m_cols) {
+        switch (c.kind) {
+        case Column::Kind::Int:
+            c.ints.push_back(kNullInt);
+            break;
+        case Column::Kind::Float:
+            c.floats.push_back(std::nan(""));
+            break;
+        case Column::Kind::Text:
+            if (!c.strings.empty()) c.strings.emplace_back();
+            break;
+        case Column::Kind::None:
+            break;
+        }
     }
     return row;
 }
@@ -215,7 +253,7 @@ int Table::compareRows(int a, int b) const {
             const bool nx = std::isnan(x), ny = std::isnan(y);
             r = nx || ny ? int(ny) - int(nx) : (x < y ? -1 : (x > y ? 1 : 0));
         } else {
-            r = compareStrings(c.strings[size_t(a)], c.strings[size_t(b)]);
+            r = compareStrings(c.text(a), c.text(b));
         }
         if (r != 0) return k.descending ? -r : r;
     }
@@ -237,11 +275,11 @@ void Table::sortRows(std::vector<int>& rows) const {
     // Case-insensitive text compares dominate big sorts; fold each text once and compare the folded copies.
     const OrderKey& k = m_order.front();
     if (m_order.size() == 1 && m_fields[size_t(k.field)].type == FieldType::String && rows.size() > 64) {
-        const auto& col = m_cols[size_t(k.field)].strings;
+        const Column& col = m_cols[size_t(k.field)];
         std::vector<std::pair<QString, int>> keyed;
         keyed.reserve(rows.size());
         for (int r : rows)
-            keyed.emplace_back(col[size_t(r)].toCaseFolded(), r);
+            keyed.emplace_back(col.text(r).toCaseFolded(), r);
         std::sort(keyed.begin(), keyed.end(), [&k](const auto& a, const auto& b) {
             const int c = QString::compare(a.first, b.first, Qt::CaseSensitive);
             if (c != 0) return k.descending ? c > 0 : c < 0;
@@ -485,7 +523,7 @@ void Table::setFieldRaw(int row, int field, const QVariant& v) {
         c.floats[size_t(row)] = empty ? std::nan("") : v.toDouble();
         break;
     case FieldType::String:
-        c.strings[size_t(row)] = empty ? QString() : v.toString();
+        setText(row, field, empty ? QString() : v.toString());
         break;
     }
 }
@@ -686,7 +724,7 @@ QVariant Table::rowValue(int row, int field) const {
         return std::isnan(v) ? QVariant() : QVariant(v);
     }
     case FieldType::String: {
-        const QString& s = c.strings[size_t(row)];
+        const QString& s = c.text(row);
         return s.isEmpty() ? QVariant() : QVariant(s);
     }
     }

@@ -186,15 +186,15 @@ public:
     int rowCapacity() const { return int(m_alive.size()); }
     bool rowAlive(int row) const { return m_alive[size_t(row)] != 0; }
     void clearRecords();
+    // Room for this many rows in every stored column, so a load of a known size grows nothing.
+    void reserveRows(int rows);
     int appendRawRow();
     void setRawInt(int row, int field, qint64 v) { m_cols[size_t(field)].ints[size_t(row)] = v; }
     void setRawFloat(int row, int field, double v) { m_cols[size_t(field)].floats[size_t(row)] = v; }
-    void setRawString(int row, int field, QString v) {
-        m_cols[size_t(field)].strings[size_t(row)] = std::move(v);
-    }
+    void setRawString(int row, int field, QString v) { setText(row, field, std::move(v)); }
     qint64 rawInt(int row, int field) const { return m_cols[size_t(field)].ints[size_t(row)]; }
     double rawFloat(int row, int field) const { return m_cols[size_t(field)].floats[size_t(row)]; }
-    const QString& rawString(int row, int field) const { return m_cols[size_t(field)].strings[size_t(row)]; }
+    const QString& rawString(int row, int field) const { return m_cols[size_t(field)].text(row); }
     // Ends a bulk load: rebuilds the view in the current order and moves to the first record.
     void finishLoad();
 
@@ -207,9 +207,16 @@ signals:
 
 private:
     struct Column {
+        enum class Kind : uint8_t { None, Int, Float, Text };
+        Kind kind = Kind::None; // which vector a stored field uses; None for lookup and calculated fields
         std::vector<qint64> ints;
         std::vector<double> floats;
+        // Either one text per row or, while every text of the column is empty, none at all: columns that
+        // nobody fills in cost nothing per record.
         std::vector<QString> strings;
+        const QString& text(int row) const {
+            return size_t(row) < strings.size() ? strings[size_t(row)] : noText();
+        }
     };
     struct Condition {
         int field;
@@ -227,6 +234,8 @@ private:
     };
     using EqIndex = std::unordered_map<qint64, std::vector<int>>;
 
+    static const QString& noText();
+    void setText(int row, int field, QString v);
     void setFieldRaw(int row, int field, const QVariant& v);
     bool rowMatches(int row) const;
     void sortRows(std::vector<int>& rows) const;
@@ -254,6 +263,8 @@ private:
     QString m_name;
     std::vector<FieldDef> m_fields;
     QHash<QString, int> m_fieldByName;
+    // The same by the names as written, so the usual look-up need not lower-case the name it is given.
+    QHash<QString, int> m_fieldByExactName;
     std::vector<Column> m_cols;
     std::vector<uint8_t> m_alive;
     int m_liveCount = 0;

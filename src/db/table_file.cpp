@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHashFunctions>
+#include <QStringView>
 
 #include "db/sqlite_util.h"
 #include "db/table.h"
@@ -47,6 +51,123 @@ QString columnText(sqlite3_stmt* s, int i) {
     const int bytes = sqlite3_column_bytes16(s, i);
     return p ? QString(reinterpret_cast<const QChar*>(p), bytes / 2) : QString();
 }
+
+// Equal texts of one column share one string buffer: flags, anchor texts and the addresses anchors point
+// to repeat across hundreds of thousands of records, and each separate copy costs a heap block. A column
+// whose texts are nearly all different stops sharing after a sample, so it pays for no further look-ups;
+// the number of texts remembered is capped, so a column of many different texts cannot grow the pool
+// beyond a few megabytes while loading.
+class SharedTexts {
+public:
+    bool on() const { return m_on; }
+    static size_t hashOf(QStringView text) { return qHash(text, kSeed); }
+
+    // The look-ups of a large column land all over memory; the loader announces them a batch ahead, in
+    // three steps (slot, remembered text, its characters), so each step finds its memory in the cache.
+    void prefetchSlot(size_t hash) const {
+        if (m_on) __builtin_prefetch(&m_slots[hash & m_mask]);
+    }
+    void prefetchText(size_t hash) const {
+        if (!m_on) return;
+        if (const Slot& slot = m_slots[hash & m_mask]; slot.index != 0)
+            __builtin_prefetch(&m_texts[slot.index - 1]);
+    }
+    void prefetchChars(size_t hash) const {
+        if (!m_on) return;
+        if (const Slot& slot = m_slots[hash & m_mask]; slot.index != 0)
+            __builtin_prefetch(m_texts[slot.index - 1].constData());
+    }
+
+    QString take(QStringView text, size_t hash) {
+        if (text.isEmpty()) return {};
+        if (!m_on) return text.toString();
+        ++m_lookups;
+        // Open addressing over indexes into m_texts; a slot keeps part of the text's hash, so a probe
+        // compares characters only when hash and length agree.
+        const uint32_t tag = uint32_t(quint64(hash) >> 32);
+        size_t i = hash & m_mask;
+        for (; m_slots[i].index != 0; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.tag != tag) continue;
+            const QString& known = m_texts[slot.index - 1];
+            if (known.size() == text.size() &&
+                std::memcmp(known.constData(), text.data(), size_t(text.size()) * sizeof(QChar)) == 0) {
+                ++m_hits;
+                return known;
+            }
+        }
+        QString s = text.toString();
+        if (m_lookups == kSample && m_hits * 32 < m_lookups) {
+            m_on = false;
+            m_slots = {};
+            m_texts = {};
+        } else if (m_texts.size() < kMaxTexts) {
+            m_texts.push_back(s);
+            m_slots[i] = {tag, uint32_t(m_texts.size())};
+            if (m_texts.size() * 2 > m_slots.size()) grow();
+        }
+        return s;
+    }
+
+private:
+    struct Slot {
+        uint32_t tag = 0;   // high half of the hash; the low bits choose the slot
+        uint32_t index = 0; // 1-based into m_texts; 0 for an empty slot
+    };
+
+    void grow() {
+        std::vector<Slot> table(m_slots.size() * 2);
+        m_mask = table.size() - 1;
+        for (const Slot& slot : m_slots) {
+            if (slot.index == 0) continue;
+            size_t i = hashOf(m_texts[slot.index - 1]) & m_mask;
+            while (table[i].index != 0)
+                i = (i + 1) & m_mask;
+            table[i] = slot;
+        }
+        m_slots = std::move(table);
+    }
+
+    static constexpr size_t kSeed = 0x9e3779b9;
+    static constexpr qsizetype kSample = 16384;
+    static constexpr size_t kMaxTexts = size_t(1) << 17;
+    std::vector<QString> m_texts;
+    std::vector<Slot> m_slots = std::vector<Slot>(64);
+    size_t m_mask = 63;
+    qsizetype m_lookups = 0;
+    qsizetype m_hits = 0;
+    bool m_on = true;
+};
+
+// Texts read from the records wait here, copied, until a batch of look-ups is due.
+struct PendingTexts {
+    struct Text {
+        int row;
+        int field;
+        int column;
+        qsizetype offset;
+        qsizetype size;
+        size_t hash;
+    };
+    static constexpr size_t kBatch = 64;
+    static constexpr qsizetype kMaxChars = qsizetype(1) << 16;
+    std::vector<Text> texts;
+    std::vector<QChar> chars;
+
+    bool full() const { return texts.size() >= kBatch || qsizetype(chars.size()) >= kMaxChars; }
+    void flush(Table& table, std::vector<SharedTexts>& shared) {
+        for (const Text& t : texts)
+            shared[size_t(t.column)].prefetchText(t.hash);
+        for (const Text& t : texts)
+            shared[size_t(t.column)].prefetchChars(t.hash);
+        for (const Text& t : texts)
+            table.setRawString(
+                t.row, t.field,
+                shared[size_t(t.column)].take(QStringView(chars.data() + t.offset, t.size), t.hash));
+        texts.clear();
+        chars.clear();
+    }
+};
 
 bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
     sqlite3* raw = nullptr;
@@ -326,6 +447,25 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
     for (int c = 0; c < ncols; ++c)
         if (qstrcmp(sqlite3_column_name(rs.get(), c + 1), QByteArray("c" + QByteArray::number(c))) != 0)
             return fail(damagedFields);
+    {
+        // Room for every record up front spares each column its regrowth copies and the spare capacity those
+        // leave behind. Keys are distinct and positive, so the largest bounds the count at the cost of one
+        // look-up rather than a pass over the file; the file's size bounds it too (a record takes at least
+        // a few bytes per field), so a forged key cannot reserve more than the file could hold.
+        const auto number = [&](const QString& sql) -> qint64 {
+            StmtPtr st = prepare(raw, sql);
+            return st && sqlite3_step(st.get()) == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : 0;
+        };
+        const qint64 lastKey = number(QStringLiteral("SELECT max(rowid) FROM %1.records").arg(sc));
+        const qint64 fileBytes = number(QStringLiteral("PRAGMA %1.page_count").arg(sc)) *
+                                 number(QStringLiteral("PRAGMA %1.page_size").arg(sc));
+        const qint64 n = std::clamp<qint64>(std::min(lastKey, fileBytes / (ncols + 5)), 0,
+                                            std::numeric_limits<int>::max());
+        table.reserveRows(int(n));
+        if (rowids) rowids->reserve(size_t(n));
+    }
+    std::vector<SharedTexts> shared(static_cast<size_t>(ncols));
+    PendingTexts pending;
     int step;
     while ((step = sqlite3_step(rs.get())) == SQLITE_ROW) {
         const int row = table.appendRawRow();
@@ -343,16 +483,28 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
                 table.setRawFloat(row, f, sqlite3_column_double(rs.get(), i));
                 break;
             case FieldType::String: {
-                QString s = columnText(rs.get(), i);
+                const void* p = sqlite3_column_text16(rs.get(), i);
+                QStringView text(reinterpret_cast<const QChar*>(p),
+                                 p ? sqlite3_column_bytes16(rs.get(), i) / 2 : 0);
                 const int size = table.field(f).size;
-                if (size > 0 && s.size() > size) s.truncate(size);
-                table.setRawString(row, f, std::move(s));
+                if (size > 0 && text.size() > size) text.truncate(size);
+                SharedTexts& pool = shared[size_t(c)];
+                if (text.isEmpty() || !pool.on()) {
+                    table.setRawString(row, f, text.toString());
+                    break;
+                }
+                const size_t hash = SharedTexts::hashOf(text);
+                pool.prefetchSlot(hash);
+                pending.texts.push_back({row, f, c, qsizetype(pending.chars.size()), text.size(), hash});
+                pending.chars.insert(pending.chars.end(), text.begin(), text.end());
                 break;
             }
             }
         }
+        if (pending.full()) pending.flush(table, shared);
     }
     if (step != SQLITE_DONE) return fail(sqliteError(raw));
+    pending.flush(table, shared);
     table.finishLoad();
     return true;
 }

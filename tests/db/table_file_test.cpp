@@ -173,3 +173,113 @@ TEST(TableFile, BlockedTemporaryFileFailsAndKeepsTheOldFile) {
     EXPECT_TRUE(err.startsWith(QStringLiteral("Не удалось сохранить таблицу \"link.adb\"")));
     EXPECT_EQ(TempFolder::read(dir.file("link.adb")), before);
 }
+
+namespace {
+
+// Anchor texts repeat (Cyrillic, NUL inside, empty, longer than the field); addresses are all different
+// (enough of them that the loader stops looking for repeats); notes are never filled in.
+QString anchorText(int row) {
+    switch (row % 5) {
+    case 0:
+        return QStringLiteral("купить «окна» недорого");
+    case 1:
+        return QStringLiteral("buy windows");
+    case 2:
+        return QStringLiteral("с\u0000нулём") + QChar(0);
+    case 3:
+        return {};
+    default:
+        return QString(300, u'щ');
+    }
+}
+
+QString anchorUrl(int row) {
+    return row % 10 == 9 ? QString() : QStringLiteral("http://сайт.рф/%1").arg(row);
+}
+
+} // namespace
+
+TEST(TableFile, LoadedTextsEqualTheSavedOnesAndStayApartWhenEdited) {
+    TempFolder dir;
+    QDir().mkpath(dir.base());
+    const int rows = 20000;
+    {
+        Database a;
+        Table& t = a.tbAncor;
+        t.clearRecords();
+        for (int r = 0; r < rows; ++r) {
+            const int row = t.appendRawRow();
+            t.setRawInt(row, t.fieldIndex("ID"), r + 1);
+            t.setRawString(row, t.fieldIndex("Ancor"), anchorText(r));
+            t.setRawString(row, t.fieldIndex("URL"), anchorUrl(r));
+        }
+        t.finishLoad();
+        QString err;
+        ASSERT_TRUE(TableFile::save(t, dir.file("ancor.adb"), &err)) << err.toStdString();
+    }
+    Database b;
+    Table& t = b.tbAncor;
+    QString err;
+    ASSERT_TRUE(TableFile::load(t, dir.file("ancor.adb"), &err)) << err.toStdString();
+    ASSERT_EQ(t.recordCount(), rows);
+    const int ancor = t.fieldIndex("Ancor"), url = t.fieldIndex("url"), info = t.fieldIndex("Info");
+    ASSERT_EQ(url, t.fieldIndex("URL"));
+    for (int r = 0; r < rows; ++r) {
+        ASSERT_EQ(t.rawString(r, ancor), anchorText(r).left(255)) << r;
+        ASSERT_EQ(t.rawString(r, url), anchorUrl(r)) << r;
+        ASSERT_FALSE(t.rowValue(r, info).isValid()) << r;
+    }
+    // Equal texts share one buffer: that is where the memory goes.
+    EXPECT_EQ(t.rawString(0, ancor).constData(), t.rawString(rows - 5, ancor).constData());
+
+    // An edit changes its own record only, whether it goes through the current record or straight to a row.
+    ASSERT_TRUE(t.locate("ID", 1));
+    ASSERT_TRUE(t.setValue(ancor, QStringLiteral("другой")));
+    ASSERT_TRUE(t.post());
+    ASSERT_TRUE(t.setRowValue(6, ancor, QStringLiteral("ещё")));
+    ASSERT_TRUE(t.setRowValue(3, info, QStringLiteral("заметка")));
+    ASSERT_TRUE(t.insert());
+    t.setValue("ID", rows + 1);
+    t.setValue(info, QStringLiteral("новая"));
+    ASSERT_TRUE(t.post());
+    const auto expectEdited = [&](const Table& x) {
+        ASSERT_EQ(x.recordCount(), rows + 1);
+        for (int r = 0; r < rows; ++r) {
+            const QString want = r == 0   ? QStringLiteral("другой")
+                                 : r == 6 ? QStringLiteral("ещё")
+                                          : anchorText(r).left(255);
+            ASSERT_EQ(x.rawString(r, ancor), want) << r;
+            ASSERT_EQ(x.rawString(r, info), r == 3 ? QStringLiteral("заметка") : QString()) << r;
+        }
+        ASSERT_EQ(x.rawString(rows, info), QStringLiteral("новая"));
+    };
+    expectEdited(t);
+    // The notes, filled in after the load, sort after the empty ones.
+    ASSERT_TRUE(t.setIndexFieldNames("Info"));
+    EXPECT_EQ(t.displayTextAt(rows - 1, info), QStringLiteral("заметка"));
+    EXPECT_EQ(t.displayTextAt(rows, info), QStringLiteral("новая"));
+
+    ASSERT_TRUE(TableFile::save(t, dir.file("ancor.adb"), &err)) << err.toStdString();
+    Database c;
+    ASSERT_TRUE(TableFile::load(c.tbAncor, dir.file("ancor.adb"), &err)) << err.toStdString();
+    expectEdited(c.tbAncor);
+}
+
+TEST(TableFile, AForgedRecordKeyLoadsWithoutReservingRoomForIt) {
+    TempFolder dir;
+    QDir().mkpath(dir.base());
+    Database a;
+    fillLinks(a.tbLink);
+    QString err;
+    ASSERT_TRUE(TableFile::save(a.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(dir.file("link.adb")).constData(), &db), SQLITE_OK);
+    // The largest key a file can hold: room for that many records would exhaust any machine.
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE records SET rowid = 9223372036854775807 WHERE rowid = 2", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    Database b;
+    ASSERT_TRUE(TableFile::load(b.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
+    EXPECT_EQ(b.tbLink.recordCount(), 2);
+}
