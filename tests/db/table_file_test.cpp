@@ -38,15 +38,23 @@ int mode(const QString& path) {
     return int(st.st_mode & 0777);
 }
 
+// The two links of fillLinks, filled into a and saved as link.adb in the folder.
+bool saveTwoLinks(TempFolder& dir, Database& a) {
+    QDir().mkpath(dir.base());
+    fillLinks(a.tbLink);
+    QString err;
+    const bool saved = TableFile::save(a.tbLink, dir.file("link.adb"), &err);
+    EXPECT_TRUE(saved) << err.toStdString();
+    return saved;
+}
+
 } // namespace
 
 TEST(TableFile, RoundTripKeepsEveryTypeCyrillicTextAndEmptyValues) {
     TempFolder dir;
-    QDir().mkpath(dir.base());
     Database a;
-    fillLinks(a.tbLink);
+    ASSERT_TRUE(saveTwoLinks(dir, a));
     QString err;
-    ASSERT_TRUE(TableFile::save(a.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
 
     Database b;
     ASSERT_TRUE(TableFile::load(b.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
@@ -267,11 +275,9 @@ TEST(TableFile, LoadedTextsEqualTheSavedOnesAndStayApartWhenEdited) {
 
 TEST(TableFile, AForgedRecordKeyLoadsWithoutReservingRoomForIt) {
     TempFolder dir;
-    QDir().mkpath(dir.base());
     Database a;
-    fillLinks(a.tbLink);
+    ASSERT_TRUE(saveTwoLinks(dir, a));
     QString err;
-    ASSERT_TRUE(TableFile::save(a.tbLink, dir.file("link.adb"), &err)) << err.toStdString();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(dir.file("link.adb")).constData(), &db), SQLITE_OK);
     // The largest key a file can hold: room for that many records would exhaust any machine.
