@@ -82,13 +82,7 @@ struct Run {
     // The base goes into root when given (to outlive the run), else into a folder of the run's own.
     explicit Run(const QStringList& urls, const QString& root = QString())
         : session{db, (root.isEmpty() ? dir.path() : root) + QStringLiteral("/base/"), ui} {
-        session.acquireInstanceLock();
-        session.start();
-        db.tbSite.insert();
-        db.tbSite.setValue(QStringLiteral("Site"), QStringLiteral("trust.ru"));
-        db.tbSite.post();
-        db.tbProject.insert();
-        db.tbProject.post();
+        bench::startWithASiteAndAProject(session, db);
         db.store.setDeferred(true);
         for (const QString& url : urls) {
             db.tbLink.insert();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/database.h"
+#include "db/session.h"
 #include "util/user_interface.h"
 
 namespace zentaro::bench {
@@ -20,5 +22,16 @@ public:
 private:
     bool m_yes;
 };
+
+// Opens a benchmark's base and gives it the trust site and project its link pages belong to.
+inline void startWithASiteAndAProject(db::Session& session, db::Database& db) {
+    session.acquireInstanceLock();
+    session.start();
+    db.tbSite.insert();
+    db.tbSite.setValue(QStringLiteral("Site"), QStringLiteral("trust.ru"));
+    db.tbSite.post();
+    db.tbProject.insert();
+    db.tbProject.post();
+}
 
 } // namespace zentaro::bench

@@ -145,17 +145,6 @@ BENCHMARK(BM_CheckPageLink2MB100Anchors)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-// Opens the fixture's base and gives it the trust site and project its link pages belong to.
-void startWithASiteAndAProject(db::Session& session, db::Database& db) {
-    session.acquireInstanceLock();
-    session.start();
-    db.tbSite.insert();
-    db.tbSite.setValue(QStringLiteral("Site"), QStringLiteral("trust.ru"));
-    db.tbSite.post();
-    db.tbProject.insert();
-    db.tbProject.post();
-}
-
 // A batch link-presence run over 1,000 link pages of 10 KB with 2 anchors each, served locally, with the
 // store writing every result and its outcome (argument 0), the results kept in memory only (1), or written
 // without the check history (2); compared with the 1,000 fetches alone. One request at a time: the cost of
@@ -170,7 +159,7 @@ struct RunFixture {
         body += "<a href=\"http://mine.example/a\">a</a> <a href=\"http://mine.example/b\">b</a> end";
         r.body = body;
         server.on("/page", r);
-        startWithASiteAndAProject(session, db);
+        bench::startWithASiteAndAProject(session, db);
         for (int i = 0; i < 1000; ++i) {
             db.tbLink.insert();
             db.tbLink.setValue(QStringLiteral("PageURL"), server.url(QStringLiteral("/page")));
@@ -268,7 +257,7 @@ struct FarFixture {
                 }
             },
             Qt::BlockingQueuedConnection);
-        startWithASiteAndAProject(session, db);
+        bench::startWithASiteAndAProject(session, db);
         db.store.setDeferred(true);
         for (int i = 0; i < 1000; ++i) {
             db.tbLink.insert();

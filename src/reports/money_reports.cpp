@@ -142,20 +142,27 @@ QString scopeText(const Scope& s, const MoneyOptions& o) {
     return projectScopeNames()[0].toLower();
 }
 
-QString titleOf(const QString& name, const Scope& s, const MoneyOptions& o, bool byMonth) {
-    if (s.noProject) return name + QStringLiteral(": нет проекта");
-    QString t = name + QStringLiteral(": ") + scopeText(s, o);
-    if (byMonth) t += QStringLiteral(", ") + periodNames()[int(o.period)].toLower();
-    return t;
+// A report of the kind with its title and the title of its categories: months for the reports over time,
+// projects for the others.
+MoneyReport startReport(MoneyKind kind, const Scope& s, const MoneyOptions& o) {
+    const bool byMonth = kind == MoneyKind::Spending || kind == MoneyKind::PlacedLost;
+    MoneyReport r;
+    r.kind = kind;
+    r.categoryTitle = byMonth ? QStringLiteral("Месяц") : QStringLiteral("Проект");
+    const QString& name = moneyReportNames()[int(kind)];
+    if (s.noProject) {
+        r.title = name + QStringLiteral(": нет проекта");
+        return r;
+    }
+    r.title = name + QStringLiteral(": ") + scopeText(s, o);
+    if (byMonth) r.title += QStringLiteral(", ") + periodNames()[int(o.period)].toLower();
+    return r;
 }
 
 MoneyReport spending(const db::Database& db, const MoneyOptions& o) {
-    MoneyReport r;
-    r.kind = MoneyKind::Spending;
-    r.categoryTitle = QStringLiteral("Месяц");
-    r.stacked = true;
     const Scope s(db, o.currentProjectOnly);
-    r.title = titleOf(moneyReportNames()[0], s, o, true);
+    MoneyReport r = startReport(MoneyKind::Spending, s, o);
+    r.stacked = true;
     if (s.noProject) return r;
     struct Spent {
         int month, project;
@@ -215,11 +222,8 @@ MoneyReport spending(const db::Database& db, const MoneyOptions& o) {
 }
 
 MoneyReport placedLost(const db::Database& db, const MoneyOptions& o) {
-    MoneyReport r;
-    r.kind = MoneyKind::PlacedLost;
-    r.categoryTitle = QStringLiteral("Месяц");
     const Scope s(db, o.currentProjectOnly);
-    r.title = titleOf(moneyReportNames()[1], s, o, true);
+    MoneyReport r = startReport(MoneyKind::PlacedLost, s, o);
     if (s.noProject) return r;
     std::unordered_map<int, qint64> placed, lost;
     IdSet inScope(s.links.rowCapacity()); // link pages of the projects in scope
@@ -254,7 +258,7 @@ struct ProjectRow {
     QString name;
     qint64 money = 0; // kopecks
     qint64 count = 0;
-    qint64 extra = 0; // kopecks: the second sum some reports show
+    qint64 links = 0; // link pages of the project in the report's scope
 };
 
 std::vector<ProjectRow> largestAndOthers(std::vector<ProjectRow> rows) {
@@ -265,39 +269,47 @@ std::vector<ProjectRow> largestAndOthers(std::vector<ProjectRow> rows) {
     for (size_t i = kLargestProjects; i < rows.size(); ++i) {
         others.money += rows[i].money;
         others.count += rows[i].count;
-        others.extra += rows[i].extra;
+        others.links += rows[i].links;
     }
     rows.resize(kLargestProjects);
     rows.push_back(others);
     return rows;
 }
 
-MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
-    MoneyReport r;
-    r.kind = MoneyKind::LostMoney;
-    r.categoryTitle = QStringLiteral("Проект");
-    const Scope s(db, o.currentProjectOnly);
-    r.title = titleOf(moneyReportNames()[2], s, o, false);
-    if (s.noProject) return r;
-    const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
+// A row per project filled from its link pages (fill(row of the project, link row)); the projects keep
+// chooses, named, as the eight largest and the rest.
+template <class Fill, class Keep>
+std::vector<ProjectRow> rowsByProject(const Scope& s, Fill fill, Keep keep) {
     std::vector<ProjectRow> rows(s.projects.size());
     s.eachLink([&](int row, int project) {
+        ++rows[size_t(project)].links;
+        fill(rows[size_t(project)], row);
+    });
+    std::vector<ProjectRow> shown;
+    for (size_t p = 0; p < rows.size(); ++p)
+        if (keep(rows[p])) {
+            rows[p].name = s.projects[p].name;
+            shown.push_back(rows[p]);
+        }
+    return largestAndOthers(std::move(shown));
+}
+
+MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
+    const Scope s(db, o.currentProjectOnly);
+    MoneyReport r = startReport(MoneyKind::LostMoney, s, o);
+    if (s.noProject) return r;
+    const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
+    const auto lost = [&](ProjectRow& p, int row) {
         const auto it = presence.find(s.id(row));
         if (it == presence.end()) return;
         // Missing at the last check, or lost since and not found again.
         if (it->second.reason != db::CheckReason::Missing && !it->second.lostSince.isValid()) return;
-        rows[size_t(project)].money += s.price(row);
-        ++rows[size_t(project)].count;
-    });
-    std::vector<ProjectRow> shown;
-    for (size_t p = 0; p < rows.size(); ++p)
-        if (rows[p].count > 0) {
-            rows[p].name = s.projects[p].name;
-            shown.push_back(rows[p]);
-        }
+        p.money += s.price(row);
+        ++p.count;
+    };
     MoneySeries sum{QStringLiteral("Сумма"), true, true, {}},
         count{QStringLiteral("Ссылок"), false, false, {}};
-    for (const ProjectRow& row : largestAndOthers(std::move(shown))) {
+    for (const ProjectRow& row : rowsByProject(s, lost, [](const ProjectRow& p) { return p.count > 0; })) {
         r.categories << row.name;
         sum.values.push_back(roubles(row.money));
         count.values.push_back(double(row.count));
@@ -307,41 +319,29 @@ MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
 }
 
 MoneyReport liveLinkPrice(const db::Database& db, const MoneyOptions& o) {
-    MoneyReport r;
-    r.kind = MoneyKind::LiveLinkPrice;
-    r.categoryTitle = QStringLiteral("Проект");
     const Scope s(db, o.currentProjectOnly);
-    r.title = titleOf(moneyReportNames()[3], s, o, false);
+    MoneyReport r = startReport(MoneyKind::LiveLinkPrice, s, o);
     if (s.noProject) return r;
     const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
-    std::vector<ProjectRow> rows(s.projects.size());
-    std::vector<bool> hasLinks(s.projects.size());
-    s.eachLink([&](int row, int project) {
-        ProjectRow& p = rows[size_t(project)];
-        hasLinks[size_t(project)] = true;
+    const auto live = [&](ProjectRow& p, int row) {
         p.money += s.price(row);
         const auto it = presence.find(s.id(row));
         if (it != presence.end() && db::isFound(it->second.reason)) ++p.count;
-    });
-    std::vector<ProjectRow> shown;
-    for (size_t p = 0; p < rows.size(); ++p)
-        if (hasLinks[p] || o.currentProjectOnly) {
-            rows[p].name = s.projects[p].name;
-            shown.push_back(rows[p]);
-        }
+    };
+    const auto keep = [&](const ProjectRow& p) { return p.links > 0 || o.currentProjectOnly; };
     MoneySeries price{QStringLiteral("Цена живой ссылки"), true, true, {}},
         budget{QStringLiteral("Бюджет"), true, false, {}},
-        live{QStringLiteral("Живых ссылок"), false, false, {}};
-    for (const ProjectRow& row : largestAndOthers(std::move(shown))) {
+        alive{QStringLiteral("Живых ссылок"), false, false, {}};
+    for (const ProjectRow& row : rowsByProject(s, live, keep)) {
         r.categories << row.name;
         // Without a live link there is no price of one: the money bought nothing that stands.
         price.values.push_back(
             row.count > 0 ? std::optional<double>(roubles(qRound64(double(row.money) / double(row.count))))
                           : std::nullopt);
         budget.values.push_back(roubles(row.money));
-        live.values.push_back(double(row.count));
+        alive.values.push_back(double(row.count));
     }
-    r.series = {std::move(price), std::move(budget), std::move(live)};
+    r.series = {std::move(price), std::move(budget), std::move(alive)};
     return r;
 }
 
