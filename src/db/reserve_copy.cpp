@@ -19,6 +19,8 @@ namespace zentaro::db {
 namespace {
 
 QString g_lastFolder;
+// Copy folders of one day beyond which something other than copies is wrong (a folder that cannot be made).
+constexpr int kMaxCopiesADay = 1000;
 
 bool writeAll(int fd, const char* data, qint64 size) {
     // A write that stores fewer bytes than asked is not retried: the disk is full or the file is cut.
@@ -96,9 +98,23 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     if (!base.exists()) return CopyOutcome::Skipped;
     const QStringList files = base.entryList(QDir::Files, QDir::Name);
     const QString root = copyRoot(baseDir);
-    const QString folder = root + u'/' + (folderName.isEmpty() ? dayFolderName(today) : folderName);
     QDir().mkdir(root);
-    QDir().mkdir(folder);
+    // A copy never goes into a folder that exists already: it would replace an earlier copy's files (a copy
+    // the user made by hand, then a copy at closing after a delete). A later copy of the same day takes the
+    // first free name "<day>-2", "<day>-3", …; making the folder is what claims the name.
+    const QString name = folderName.isEmpty() ? dayFolderName(today) : folderName;
+    QString folder = root + u'/' + name;
+    for (int n = 2; !QDir().mkdir(folder); ++n) {
+        if (n > kMaxCopiesADay || !QFileInfo(root).isDir()) {
+            ui.showError(
+                QStringLiteral("Не удалось создать резервную копию базы!\r\nНе удалось создать папку "
+                               "\"%1\".")
+                    .arg(QDir::toNativeSeparators(folder)),
+                QStringLiteral("Ошибка"));
+            return CopyOutcome::Failed;
+        }
+        folder = root + u'/' + name + u'-' + QString::number(n);
+    }
     const QStringList stored = db.store.fileNames();
     for (const QString& name : files) {
         if (name.size() <= 4) continue;
@@ -120,6 +136,8 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     }
     TableFile::syncPath(folder, true);
     g_lastFolder = folder;
+    // The copy asked for exists: closing makes another only when one is due.
+    db.StartRCopyNow = false;
     if (!db.isAuto)
         Msg(ui, QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
                     QDir::toNativeSeparators(folder));

@@ -42,8 +42,9 @@ enum class CopyOutcome { Skipped, Done, Failed };
 // Makes a copy of every ordinary file of the data folder whose name is longer than four characters into the
 // day folder, when one is due or was asked for (StartRCopyNow). Table files come from the store (a consistent
 // state, even with edits going on); the lock file and the check outcomes are left out. A failed file shows
-// "Не удалось создать резервную копию базы!" and stops; a good copy outside closing says where it is.
-// folderName replaces the day's name (a copy that must not mix with the day's).
+// "Не удалось создать резервную копию базы!" and stops; a good copy outside closing says where it is and
+// clears StartRCopyNow. folderName replaces the day's name (a copy that must not mix with the day's). A
+// folder of that name that exists already is never written into: the copy goes into "<name>-2", "<name>-3", …
 CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseDir, UserInterface& ui,
                      const QDate& today, const QString& folderName = QString());
 

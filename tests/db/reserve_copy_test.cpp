@@ -66,22 +66,46 @@ TEST_F(ReserveCopy, AnAutomaticCopyIsDueWhenTheIntervalHasPassed) {
     EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, QDate(2014, 12, 9)), CopyOutcome::Skipped);
 }
 
-TEST_F(ReserveCopy, TwoPressesOnOneDayShareTheFolderAndEachSaysWhere) {
+// A copy made by hand is never replaced: a second press the same day goes into a folder of its own, and
+// closing after a delete (copying off, or not yet due) makes no copy over it.
+TEST_F(ReserveCopy, EachCopyOfADayHasItsOwnFolderAndAManualOneIsNotRepeatedAtClosing) {
     db.StartRCopyNow = true;
     state.enabled = false;
     state.last = kDec5;
     ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    EXPECT_FALSE(db.StartRCopyNow);
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("Второй")}}); // not yet written: the copy flushes
+    db.StartRCopyNow = true;
     ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
-    const QString expected = QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
-                             QDir::toNativeSeparators(folder("2014-12-05"));
-    EXPECT_EQ(ui.texts(), (QStringList{expected, expected}));
-    EXPECT_EQ(projectsIn(folder("2014-12-05")), 2);
+    const QString said = QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ");
+    EXPECT_EQ(ui.texts(), (QStringList{said + QDir::toNativeSeparators(folder("2014-12-05")),
+                                       said + QDir::toNativeSeparators(folder("2014-12-05-2"))}));
+    EXPECT_EQ(projectsIn(folder("2014-12-05")), 1);
+    EXPECT_EQ(projectsIn(folder("2014-12-05-2")), 2);
     // Copies are owner-only, as the data files; the lock is no data; short names are skipped.
     struct stat st {};
     ::stat(QFile::encodeName(folder("2014-12-05") + "/account.adb").constData(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + "/zentaro.lock"));
+
+    struct Closing {
+        bool enabled;
+        int interval;
+    };
+    for (const Closing c : {Closing{false, 3}, Closing{true, 3}}) {
+        state.enabled = c.enabled;
+        state.intervalDays = c.interval;
+        db.tbProject.last();
+        ui.answer(true); // "Удаление": yes
+        ASSERT_TRUE(db.tbProject.deleteRecord());
+        ASSERT_TRUE(db.store.flush());
+        db.isAuto = true;
+        EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Skipped);
+        db.isAuto = false;
+        EXPECT_EQ(projectsIn(folder("2014-12-05-2")), 2);
+        EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05-3")));
+        test::addRecord(db.tbProject, {{"Name", QStringLiteral("Снова")}});
+    }
 }
 
 TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
@@ -95,11 +119,13 @@ TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
     QDir(dir.path() + "RCopy").removeRecursively();
     test::TempFolder::write(dir.path() + "RCopy", "in the way");
     ui.clear();
+    db.StartRCopyNow = true;
     EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Failed);
+    EXPECT_TRUE(db.StartRCopyNow); // a copy asked for and not made is tried again at closing
     ASSERT_EQ(ui.shown().size(), 1u);
     // The reason follows the message: here the folder that could not be made.
     EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Не удалось создать резервную копию базы!\r\n"
-                                                             "Не удалось скопировать \"")))
+                                                             "Не удалось создать папку \"")))
         << ui.shown()[0].text.toStdString();
     EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Ошибка"));
 }
