@@ -10,6 +10,7 @@
 #include <QLocale>
 
 #include "db/database.h"
+#include "db/history_file.h"
 #include "db/table_file.h"
 #include "util/regional.h"
 #include "util/user_interface.h"
@@ -119,15 +120,19 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     for (const QString& name : files) {
         if (name.size() <= 4) continue;
         // The lock and a transaction's journal are not data; a journal is never left once a write ends. The
-        // check outcomes are no part of a copy: a restore starts them afresh, and their write-ahead log and
-        // its index are never consistent bytes while the file is open.
+        // check history is copied by SQLite from its open file (its bytes, log and index are never consistent
+        // while it is open), marked as the copied tables are; a history set aside or waiting is left out.
         if (name == QLatin1String("zentaro.lock") || name.endsWith(QLatin1String("-journal")) ||
-            name.endsWith(QLatin1String(".tmp")) || name.startsWith(QLatin1String("checks.adb")))
+            name.endsWith(QLatin1String(".tmp")) ||
+            (name.startsWith(QLatin1String("checks.adb")) &&
+             (name != QLatin1String("checks.adb") || !db.checks.isOpen())))
             continue;
         const QString target = folder + u'/' + name;
         QString error;
-        const bool ok = stored.contains(name) ? db.store.copyFileTo(name, target, &error)
-                                              : CopyFile(base.filePath(name), target, &error);
+        const bool ok = name == QLatin1String("checks.adb")
+                            ? db.store.copySchemaTo(QStringLiteral("checks"), target, &error)
+                        : stored.contains(name) ? db.store.copyFileTo(name, target, &error)
+                                                : CopyFile(base.filePath(name), target, &error);
         if (!ok) {
             ui.showError(QStringLiteral("Не удалось создать резервную копию базы!\r\n") + error,
                          QStringLiteral("Ошибка"));
@@ -149,14 +154,24 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     Database scratch;
     for (Table* t : scratch.dataTables())
         if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
-    const Change change(db.store);
-    // The copy holds no check outcomes; those kept under the old numbers would belong to other records.
-    db.checks.forgetAll();
-    for (Table* t : db.dataTables()) {
-        t->checkBrowseMode();
-        if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
-        db.store.rewrite(*t);
+    // The copy's history comes back with its tables: it waits beside the current one, marked for the tables
+    // about to be written, until they are. Without one in the copy the current history is set aside.
+    const int mark = newHistoryMark();
+    const QString baseDir = db.store.folderOf(db.tbLink);
+    const QString copied = folder + QStringLiteral("/checks.adb");
+    if (db.checks.isOpen() && !baseDir.isEmpty() && QFileInfo::exists(copied) &&
+        !prepareHistory(copied, nextHistoryPath(baseDir), mark, error))
+        return false;
+    {
+        const Change change(db.store);
+        for (Table* t : db.dataTables()) {
+            t->checkBrowseMode();
+            if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
+            db.store.rewrite(*t);
+        }
+        markTables(db, mark);
     }
+    finishReplacement(db, baseDir);
     return true;
 }
 
@@ -183,6 +198,13 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
         }
     }
     TableFile::syncPath(keepFolder, true);
+    // The current history goes aside before any table is replaced, so that it never meets the restored
+    // tables; the copy's own history (marked as its tables) follows them.
+    if (!setHistoryAside(base)) {
+        if (error)
+            *error = QStringLiteral("Не удалось убрать историю проверок \"checks.adb\". Ничего не изменено.");
+        return false;
+    }
     for (Table* t : scratch.dataTables()) {
         const QString name = tableFileName(*t);
         const QString journal = base + name + QStringLiteral("-journal");
@@ -194,6 +216,14 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
                              .arg(name, shownKeep);
             return false;
         }
+    }
+    if (QFileInfo::exists(folder + QStringLiteral("/checks.adb")) &&
+        !CopyFile(folder + QStringLiteral("/checks.adb"), historyPath(base))) {
+        if (error)
+            *error = QStringLiteral(
+                         "Не удалось восстановить историю проверок. Прежние файлы сохранены в папке: %1")
+                         .arg(shownKeep);
+        return false;
     }
     TableFile::syncPath(base, true);
     // The restore counts only when what is now in the folder loads.

@@ -13,6 +13,7 @@
 
 #include "db/base_files.h"
 #include "db/database.h"
+#include "db/history_file.h"
 #include "db/table_file.h"
 #include "util/user_interface.h"
 
@@ -128,7 +129,7 @@ void Session::start() {
         m_db.checks.onTrouble = [this](const QString& text) {
             m_ui.showError(text, QStringLiteral("Ошибка"));
         };
-        if (!m_db.checks.open(m_baseDir + QStringLiteral("checks.adb"), &err))
+        if (!openHistoryFor(m_db, m_baseDir, &err))
             m_ui.showError(QStringLiteral("История проверок недоступна: ") + err, QStringLiteral("Ошибка"));
     }
     m_db.tbSite.first();

@@ -11,6 +11,7 @@
 #include <QLocale>
 
 #include "db/database.h"
+#include "db/history_file.h"
 #include "util/text_file.h"
 #include "util/regional.h"
 #include "util/text_helpers.h"
@@ -354,45 +355,51 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
     for (size_t i = 0; i < tables.size(); ++i)
         if (!readTextTable(*tables[i], QDir(folder).filePath(textFileName(*tables[i])), texts[i], error))
             return false;
-    // Every file is good: the tables are replaced, as one change of the files.
-    const Change change(db.store);
-    // Outcomes kept under the old numbers would belong to whatever the file gives those numbers now.
-    db.checks.forgetAll();
-    db.InsFlag = true;
-    db.isAuto = true;
-    for (size_t i = 0; i < tables.size(); ++i) {
-        Table& t = *tables[i];
-        t.checkBrowseMode();
-        TableObserver* observer = t.observer();
-        t.setObserver(nullptr);
-        t.clearRecords();
-        const TextTable& text = texts[i];
-        for (int r = 0; r < text.rows; ++r) {
-            const int row = t.appendRawRow();
-            for (int f = 0; f < t.fieldCount(); ++f) {
-                if (t.field(f).kind != FieldKind::Stored) continue;
-                const TextTable::Column& col = text.columns[size_t(f)];
-                switch (t.field(f).type) {
-                case FieldType::Integer:
-                case FieldType::Date:
-                    if (col.ints[size_t(r)] != TextTable::kNone) t.setRawInt(row, f, col.ints[size_t(r)]);
-                    break;
-                case FieldType::Float:
-                    if (!std::isnan(col.floats[size_t(r)])) t.setRawFloat(row, f, col.floats[size_t(r)]);
-                    break;
-                case FieldType::String:
-                    if (!col.strings[size_t(r)].isEmpty()) t.setRawString(row, f, col.strings[size_t(r)]);
-                    break;
+    // Every file is good: the tables are replaced, as one change of the files, together with the new mark
+    // that tells their history from the old one (outcomes kept under the old numbers would belong to whatever
+    // the files give those numbers now).
+    const int mark = newHistoryMark();
+    const QString baseDir = db.store.folderOf(db.tbLink);
+    {
+        const Change change(db.store);
+        db.InsFlag = true;
+        db.isAuto = true;
+        for (size_t i = 0; i < tables.size(); ++i) {
+            Table& t = *tables[i];
+            t.checkBrowseMode();
+            TableObserver* observer = t.observer();
+            t.setObserver(nullptr);
+            t.clearRecords();
+            const TextTable& text = texts[i];
+            for (int r = 0; r < text.rows; ++r) {
+                const int row = t.appendRawRow();
+                for (int f = 0; f < t.fieldCount(); ++f) {
+                    if (t.field(f).kind != FieldKind::Stored) continue;
+                    const TextTable::Column& col = text.columns[size_t(f)];
+                    switch (t.field(f).type) {
+                    case FieldType::Integer:
+                    case FieldType::Date:
+                        if (col.ints[size_t(r)] != TextTable::kNone) t.setRawInt(row, f, col.ints[size_t(r)]);
+                        break;
+                    case FieldType::Float:
+                        if (!std::isnan(col.floats[size_t(r)])) t.setRawFloat(row, f, col.floats[size_t(r)]);
+                        break;
+                    case FieldType::String:
+                        if (!col.strings[size_t(r)].isEmpty()) t.setRawString(row, f, col.strings[size_t(r)]);
+                        break;
+                    }
                 }
             }
+            t.setObserver(observer);
+            t.setIndexFieldNames(QStringLiteral("ID"));
+            t.finishLoad();
+            db.store.rewrite(t);
         }
-        t.setObserver(observer);
-        t.setIndexFieldNames(QStringLiteral("ID"));
-        t.finishLoad();
-        db.store.rewrite(t);
+        markTables(db, mark);
+        db.InsFlag = false;
+        db.isAuto = false;
     }
-    db.InsFlag = false;
-    db.isAuto = false;
+    finishReplacement(db, baseDir);
     return true;
 }
 
