@@ -2,6 +2,8 @@
 // one line per action once the action is in the files.
 //   crash_worker <base> work   endless actions, each written at its end; killed by the test
 //   crash_worker <base> serve  twenty actions through the event loop, then waits for a signal to close
+//   crash_worker <base> replace <copy> <export>  endless restores of the copy and text imports of the export,
+//                              one after the other; killed by the test
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -9,6 +11,8 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/reserve_copy.h"
+#include "db/table_text.h"
 #include "db/session.h"
 #include "util/termination.h"
 #include "util/user_interface.h"
@@ -98,6 +102,18 @@ int main(int argc, char** argv) {
     if (!session.acquireInstanceLock()) return 4;
     session.start();
     if (db.BaseLoadError) return 5;
+    if (qstrcmp(argv[2], "replace") == 0 && argc == 5) {
+        const QString copy = QString::fromLocal8Bit(argv[3]), exported = QString::fromLocal8Bit(argv[4]);
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (int n = 0;; ++n) {
+            QString err;
+            const bool ok =
+                n % 2 == 0 ? db::RestoreFrom(db, copy, &err) : db::AllTbImport(db, exported, &err);
+            if (!ok) std::fprintf(stderr, "error: %s\n", err.toUtf8().constData());
+            ack("R %d", ok ? n : -1);
+        }
+    }
     // Link pages need a trust site.
     if (db.tbSite.recordCount() == 0) add(db.tbSite, QStringLiteral("Site"), QStringLiteral("trust.ru"));
     db.tbSite.first();
