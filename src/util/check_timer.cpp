@@ -118,7 +118,7 @@ QString timerStateText(const TimerState& s) {
             result = s.lastStatus == 3 ? QStringLiteral("данные были заняты открытой программой")
                                        : QStringLiteral("успешно");
         else if (s.lastResult == QLatin1String("exit-code"))
-            result = QStringLiteral("ошибка, код %1").arg(s.lastStatus);
+            result = QStringLiteral("проверка не выполнена, код %1").arg(s.lastStatus);
         else if (!s.lastResult.isEmpty())
             result = QStringLiteral("ошибка: %1").arg(s.lastResult);
         parts << QStringLiteral("последняя %1").arg(when(s.last)) +

@@ -57,7 +57,7 @@ TEST(CheckTimerState, SystemctlShowOutputReads) {
         {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
          "LastTriggerUSec=@1796785440\n\nResult=exit-code\nExecMainStatus=1\n",
          true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
-         "Включено: следующая проверка %1; последняя %2, ошибка, код 1"},
+         "Включено: следующая проверка %1; последняя %2, проверка не выполнена, код 1"},
         {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
          "LastTriggerUSec=@1796785440\n\nResult=success\nExecMainStatus=3\n",
          true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
