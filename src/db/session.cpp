@@ -121,7 +121,8 @@ void Session::start() {
     if (!loaded.ok) {
         m_ui.showError(loaded.error +
                            QStringLiteral(".\nТаблицы, начиная с этой, открыты пустыми. Изменения, "
-                                          "сделанные в этом сеансе, не будут сохранены."),
+                                          "сделанные в этом сеансе, не будут сохранены; резервная копия и "
+                                          "выгрузка таблиц при выходе не делаются."),
                        QStringLiteral("Ошибка"));
     } else if (!m_readOnly) {
         // The check history lives beside the tables; without it the checks work as before.
@@ -159,7 +160,8 @@ bool Session::close(QString* error) {
     if (storeSettings) storeSettings();
     m_db.tbSets.checkBrowseMode();
     if (!store.flush(&err)) return failed(err);
-    if (exportAll && !m_exported) {
+    // Tables that did not load whole would be exported as their first part, over the files of a whole export.
+    if (exportAll && !m_exported && !m_db.BaseLoadError) {
         m_exported = true;
         exportAll();
     }
