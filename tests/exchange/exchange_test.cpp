@@ -388,6 +388,9 @@ TEST_F(Exchange, EverySevenTablesComeBackExactlyWithMarkersForeignCharactersAndD
     };
     for (const Locale l :
          {Locale{QLocale::English, QLocale::UnitedStates}, Locale{QLocale::German, QLocale::Germany},
+          Locale{QLocale::Slovak, QLocale::Slovakia}, Locale{QLocale::Hungarian, QLocale::Hungary},
+          Locale{QLocale::Bulgarian, QLocale::Bulgaria}, Locale{QLocale::Korean, QLocale::SouthKorea},
+          Locale{QLocale::Serbian, QLocale::Serbia}, Locale{QLocale::Arabic, QLocale::SaudiArabia},
           Locale{QLocale::Russian, QLocale::Russia}}) {
         LocaleGuard g(QLocale(l.language, l.territory));
         const QString folder = dir.path() + QLocale().name() + u'/';

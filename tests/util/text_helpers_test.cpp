@@ -187,3 +187,43 @@ TEST(RegionalDates, FourDigitYearsOutAndTheCommonShortFormsIn) {
         EXPECT_EQ(readDate(QStringView(r.text)), r.expected) << QString::fromUtf16(r.text).toStdString();
     }
 }
+
+// Every locale Qt knows: the date written is read back as the same day — native digits, blanks inside, marks
+// of writing direction and literal text after the year («г.») included — with four-digit years, and with
+// blanks around it. Russian files keep their form to the byte.
+TEST(RegionalDates, EveryLocaleReadsBackWhatItWrites) {
+    const QDate days[] = {QDate(2014, 12, 8), QDate(1999, 1, 31), QDate(2026, 2, 1)};
+    const QList<QLocale> all =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    ASSERT_GT(all.size(), 300);
+    QStringList unread;
+    for (const QLocale& l : all) {
+        LocaleGuard g(l);
+        for (const QDate& day : days) {
+            const QString written = formatDate(day);
+            if (readDate(written) != day || readDate(u' ' + written + u' ') != day)
+                unread << l.name() + QStringLiteral(": ") + written;
+        }
+    }
+    EXPECT_TRUE(unread.isEmpty()) << unread.size()
+                                  << " unread, first: " << unread.mid(0, 20).join(u'|').toStdString();
+    struct Named {
+        const char* locale;
+        const char* written; // 8 December 2014
+    };
+    const Named named[] = {{"ru_RU", "08.12.2014"},    {"sk_SK", "8. 12. 2014"},  {"hu_HU", "2014. 12. 08."},
+                           {"bg_BG", "8.12.2014 г."},  {"ko_KR", "2014. 12. 8."}, {"sr_RS", "8.12.2014."},
+                           {"hr_HR", "08. 12. 2014."}, {"sl_SI", "8. 12. 2014"}};
+    for (const Named& n : named) {
+        LocaleGuard g{QLocale(QString::fromLatin1(n.locale))};
+        EXPECT_EQ(formatDate(QDate(2014, 12, 8)), QString::fromUtf8(n.written)) << n.locale;
+        EXPECT_EQ(readDate(QString::fromUtf8(n.written)), QDate(2014, 12, 8)) << n.locale;
+    }
+    LocaleGuard arabic{QLocale(QStringLiteral("ar_SA"))};
+    EXPECT_NE(formatDate(QDate(2014, 12, 8)).at(0).unicode(), u'0'); // native digits are written
+    EXPECT_EQ(readDate(formatDate(QDate(2014, 12, 8))), QDate(2014, 12, 8));
+    // Letters that are not the locale's literal text are no date.
+    LocaleGuard russian{QLocale(QLocale::Russian, QLocale::Russia)};
+    EXPECT_EQ(readDate(u"8.12.2014 г."), std::nullopt);
+    EXPECT_EQ(readDate(u"x08.12.2014"), std::nullopt);
+}
