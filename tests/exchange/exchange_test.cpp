@@ -53,6 +53,12 @@ TEST(PrepareLinkString, ColumnsByOrderAndDivider) {
         {"a.ru;1;2", "|URL ссылки|Цена|Дата|", ";", "", "1", "2"},
         {"http://a.ru;1;2;extra;more", "|URL ссылки|Цена|Дата|", ";", "http://a.ru", "1", "2"},
         {"", "|URL ссылки|Цена|Дата|", ";", "", "", ""},
+        // Only an address beginning with http:// or https:// (blanks around it aside) is taken.
+        {"=HYPERLINK(\"http://e.vil\");1;2", "|URL ссылки|Цена|Дата|", ";", "", "1", "2"},
+        {"see http://a.ru", "|URL ссылки|Цена|Дата|", "tab", "", "", ""},
+        {"ftp://http.ru/", "|URL ссылки|Цена|Дата|", "tab", "", "", ""},
+        {"  https://a.ru/x  ;5", "|URL ссылки|Цена|Дата|", ";", "https://a.ru/x", "5", ""},
+        {"HTTP://A.RU/", "|URL ссылки|Цена|Дата|", "tab", "HTTP://A.RU/", "", ""},
     };
     for (const Case& c : cases) {
         QString url, date, price;

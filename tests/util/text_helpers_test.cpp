@@ -227,3 +227,26 @@ TEST(RegionalDates, EveryLocaleReadsBackWhatItWrites) {
     EXPECT_EQ(readDate(u"8.12.2014 г."), std::nullopt);
     EXPECT_EQ(readDate(u"x08.12.2014"), std::nullopt);
 }
+
+// A cell a spreadsheet would run as a formula goes out behind an apostrophe; numbers and other text as they
+// are.
+TEST(CsvSafeText, FormulaStartsGetAnApostrophe) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"=HYPERLINK(\"http://e.vil\")", "'=HYPERLINK(\"http://e.vil\")"},
+        {"+7 999", "'+7 999"},
+        {"-x", "'-x"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tcmd", "'\tcmd"},
+        {"\rcmd", "'\rcmd"},
+        {"-5", "-5"},
+        {"-12,50", "-12,50"},
+        {"-1.5", "-1.5"},
+        {"Проект = 1", "Проект = 1"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(csvSafeText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+}

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 
 #include "cli/check_command.h"
+#include "cli/check_report.h"
 #include "db/base_files.h"
 #include "db/database.h"
 #include "db/record_rules.h"
@@ -23,6 +24,7 @@
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "web/batch_run.h"
 
 using namespace zentaro;
 
@@ -217,6 +219,23 @@ TEST_F(CheckCommand, JsonAndCsvSayWhatTheTextSummarySays) {
     EXPECT_TRUE(
         rows[1].startsWith(QStringLiteral("1,Первый,") + server.url("/page") + QStringLiteral(",found,")));
     EXPECT_TRUE(rows[1].endsWith(QStringLiteral(",,4500")));
+}
+
+// Texts of the records (a project named like a formula) go into the CSV list behind an apostrophe.
+TEST(CheckCsv, FormulaCellsGetAnApostrophe) {
+    web::RunTally tally;
+    cli::CheckedPage page;
+    page.id = 7;
+    page.project = QStringLiteral("=HYPERLINK(\"http://e.vil\",\"x\")");
+    page.address = QStringLiteral("http://a.ru/");
+    page.outcome = QStringLiteral("found");
+    page.detail = QStringLiteral("+1");
+    page.price = -5;
+    const std::vector<cli::CheckedPage> pages{page};
+    const QStringList rows = QString::fromUtf8(cli::summaryCsv(tally, &pages)).split(QStringLiteral("\r\n"));
+    ASSERT_GE(rows.size(), 2);
+    EXPECT_EQ(rows[1], QStringLiteral(
+                           "7,\"'=HYPERLINK(\"\"http://e.vil\"\",\"\"x\"\")\",http://a.ru/,found,,'+1,,-5"));
 }
 
 TEST_F(CheckCommand, AScheduledRunAgainstAnOpenWindowEndsQuietlyAndLeavesWordForIt) {
