@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <functional>
 
 #include <QFile>
 #include <QFileInfo>
