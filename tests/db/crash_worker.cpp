@@ -2,8 +2,10 @@
 // one line per action once the action is in the files.
 //   crash_worker <base> work   endless actions, each written at its end; killed by the test
 //   crash_worker <base> serve  twenty actions through the event loop, then waits for a signal to close
-//   crash_worker <base> replace <copy> <export>  endless restores of the copy and text imports of the export,
-//                              one after the other; killed by the test
+//   crash_worker <base> replace <copy> <export> [die-restore|die-import]  endless restores of the copy and
+//                              text imports of the export, one after the other, killed by the test; or one of
+//                              them that kills itself the moment the tables' transaction is committed
+#include <csignal>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -20,6 +22,20 @@
 using namespace zentaro;
 
 namespace {
+
+// Ends the process by SIGKILL at the first write of the store after it is armed: the extras are written after
+// the tables' transaction commits, and this one comes before any other.
+class KillAfterTables final : public db::StoreExtra {
+public:
+    bool armed = false;
+    bool pending() const override { return armed; }
+    bool write(sqlite3*, QString*) override {
+        std::raise(SIGKILL);
+        return false;
+    }
+    void written() override {}
+    void failed(int, const QString&) override {}
+};
 
 class YesUi final : public UserInterface {
 public:
@@ -99,13 +115,25 @@ int main(int argc, char** argv) {
     db::Database db;
     db::RecordRules rules(db, ui);
     db::Session session(db, base, ui);
+    KillAfterTables killer;
+    db.store.addExtra(&killer);
     if (!session.acquireInstanceLock()) return 4;
     session.start();
     if (db.BaseLoadError) return 5;
-    if (qstrcmp(argv[2], "replace") == 0 && argc == 5) {
+    if (qstrcmp(argv[2], "replace") == 0 && argc >= 5) {
         const QString copy = QString::fromLocal8Bit(argv[3]), exported = QString::fromLocal8Bit(argv[4]);
         std::printf("ready\n");
         std::fflush(stdout);
+        if (argc == 6) {
+            QString err;
+            killer.armed = true;
+            if (qstrcmp(argv[5], "die-restore") == 0)
+                db::RestoreFrom(db, copy, &err);
+            else
+                db::AllTbImport(db, exported, &err);
+            std::fprintf(stderr, "error: still alive: %s\n", err.toUtf8().constData());
+            return 6;
+        }
         for (int n = 0;; ++n) {
             QString err;
             const bool ok =
