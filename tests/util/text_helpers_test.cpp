@@ -1,3 +1,5 @@
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -249,4 +251,25 @@ TEST(CsvSafeText, FormulaStartsGetAnApostrophe) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(csvSafeText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+}
+
+// Random text from digits of several scripts, separators, marks and letters: the date reader ends on every
+// input, and what it accepts is a real day of a four-digit year.
+TEST(RegionalDates, RandomTextNeverGivesABadDay) {
+    const std::u16string pool = u"0123456789٠١٢٣٤٥٦٧٨٩۰۱۲.-/ \t\u200fг年aZ,:";
+    std::mt19937 rng(31);
+    for (const char* name : {"ru_RU", "bg_BG", "ar_SA", "ko_KR", "en_US"}) {
+        LocaleGuard g{QLocale(QString::fromLatin1(name))};
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            for (int i = int(rng() % 24); i > 0; --i)
+                text += QChar(pool[rng() % pool.size()]);
+            if (rng() % 4 == 0) text += QChar(char16_t(0xD800 + rng() % 0x800)); // a lone surrogate
+            const std::optional<QDate> d = readDate(text);
+            if (d) {
+                ASSERT_TRUE(d->isValid()) << text.toStdString();
+                ASSERT_GE(d->year(), 1000) << text.toStdString();
+            }
+        }
+    }
 }
