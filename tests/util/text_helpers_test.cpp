@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "db/value.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 #include "util/regional.h"
@@ -203,7 +204,12 @@ TEST(RegionalDates, EveryLocaleReadsBackWhatItWrites) {
         LocaleGuard g(l);
         for (const QDate& day : days) {
             const QString written = formatDate(day);
-            if (readDate(written) != day || readDate(u' ' + written + u' ') != day)
+            // The grids show a date as the field's text and take the same text back.
+            QVariant typed;
+            const bool taken =
+                db::parseValue(db::FieldType::Date, db::formatValue(db::FieldType::Date, day), typed) &&
+                typed.toDate() == day;
+            if (readDate(written) != day || readDate(u' ' + written + u' ') != day || !taken)
                 unread << l.name() + QStringLiteral(": ") + written;
         }
     }
