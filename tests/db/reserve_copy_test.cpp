@@ -274,7 +274,8 @@ TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
     const QLocale old;
     const QDate today(2014, 12, 8);
     for (const QLocale& l : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German),
-                             QLocale(QLocale::Russian)}) {
+                             QLocale(QStringLiteral("bg_BG")), QLocale(QStringLiteral("sk_SK")),
+                             QLocale(QStringLiteral("ar_SA")), QLocale(QLocale::Russian)}) {
         QLocale::setDefault(l);
         ReserveCopyState state;
         state.last = today;
