@@ -11,6 +11,7 @@
 #include "db/database.h"
 #include "db/settings.h"
 #include "web/batch_run.h"
+#include "util/text_helpers.h"
 
 namespace zentaro::cli {
 
@@ -56,7 +57,9 @@ int pluralForm(int n) {
     return 2;
 }
 
-QString csvField(const QString& text) {
+QString csvField(const QString& raw) {
+    // A cell is never read as a formula by the spreadsheet it is opened in.
+    const QString text = csvSafeText(raw);
     if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
         return text;
     QString quoted = text;

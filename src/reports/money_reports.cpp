@@ -8,6 +8,7 @@
 
 #include "db/check_history.h"
 #include "db/database.h"
+#include "util/text_helpers.h"
 
 namespace zentaro::reports {
 
@@ -345,7 +346,9 @@ MoneyReport liveLinkPrice(const db::Database& db, const MoneyOptions& o) {
     return r;
 }
 
-QString csvField(const QString& text) {
+QString csvField(const QString& raw) {
+    // A cell is never read as a formula by the spreadsheet it is opened in.
+    const QString text = csvSafeText(raw);
     if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
         return text;
     QString quoted = text;

@@ -263,3 +263,18 @@ TEST_F(MoneyReports, TableAndCsvShowTheSeriesNumberForNumber) {
         }
     }
 }
+
+// Project names that a spreadsheet would run as formulas are written behind an apostrophe in the CSV.
+TEST(MoneyCsv, FormulaCellsGetAnApostrophe) {
+    reports::MoneyReport r;
+    r.categoryTitle = QStringLiteral("Проект");
+    r.categories = {QStringLiteral("=HYPERLINK(\"http://e.vil\";\"x\")"), QStringLiteral("@x"),
+                    QStringLiteral("-x"), QStringLiteral("Обычный")};
+    const QStringList lines =
+        QString::fromUtf8(reports::toCsv(r).mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[1], QStringLiteral("\"'=HYPERLINK(\"\"http://e.vil\"\";\"\"x\"\")\""));
+    EXPECT_EQ(lines[2], QStringLiteral("'@x"));
+    EXPECT_EQ(lines[3], QStringLiteral("'-x"));
+    EXPECT_EQ(lines[4], QStringLiteral("Обычный"));
+}
