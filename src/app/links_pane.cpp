@@ -236,6 +236,19 @@ void LinksPane::buildList(QWidget* page) {
     m_grid->horizontalHeader()->moveSection(13, 11);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
+    // The address takes the room a wide window leaves.
+    m_grid->setSpareWidthColumn(1, 180);
+    m_grid->emptyText = [this] {
+        if (m_ctx.db.tbProject.currentPos() < 0)
+            return QStringLiteral("Добавьте проект: слева, кнопка «Добавить» (+) над списком проектов; "
+                                  "здесь появятся страницы с его ссылками.");
+        if (m_ctx.rules.checkFilter() != db::CheckFilter::None)
+            return QStringLiteral("Нет страниц с таким итогом проверки.");
+        if (m_ctx.rules.linkFilterMode() != db::LinkFilterMode::AllUrl)
+            return QStringLiteral("Нет ссылок по выбранному фильтру.");
+        return QStringLiteral("Импортируйте список: «Команды» → «Импорт ссылок из файла», или добавьте "
+                              "страницу кнопкой «Добавить» (+).");
+    };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { m_pumLink->popup(m_grid->viewport()->mapToGlobal(p)); });
@@ -269,15 +282,13 @@ void LinksPane::buildInfo(QWidget* page) {
     auto* g3 = new QGroupBox(QStringLiteral("Страница, содержащая ссылку:"), page);
     g3->setObjectName(QStringLiteral("GroupBox3"));
     auto* g3l = new QHBoxLayout(g3);
+    g3l->setContentsMargins(6, 2, 6, 2);
     g3l->addWidget(bound(t, QStringLiteral("PageURL"), QStringLiteral("eLinkPageURL"), g3), 1);
     QToolButton* out = plainButton(g3, QStringLiteral("sbLinkOut"), QStringLiteral("Открыть веб-страницу"),
                                    "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(out, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
     g3l->addWidget(out);
-    // The page address and the article file share a row, leaving height to the anchors and the history.
-    auto* files = new QHBoxLayout;
-    files->addWidget(g3, 3);
-    layout->addLayout(files);
+    layout->addWidget(g3);
 
     auto* g4 = new QGroupBox(QStringLiteral("Мои ссылки на странице: "), page);
     g4->setObjectName(QStringLiteral("GroupBox4"));
@@ -299,10 +310,18 @@ void LinksPane::buildInfo(QWidget* page) {
     rows->setChildrenCollapsible(false);
     rows->addWidget(g4);
     layout->addWidget(rows, 1);
+    // Below the anchors, in this order: the article file, the account and trust site, the index date and
+    // the check history.
+    auto* lower = new QWidget(rows);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->setSpacing(2);
+    rows->addWidget(lower);
 
     auto* g8 = new QGroupBox(QStringLiteral("Файл со статьей: "), page);
     g8->setObjectName(QStringLiteral("GroupBox8"));
     auto* g8l = new QHBoxLayout(g8);
+    g8l->setContentsMargins(6, 2, 6, 2);
     QLineEdit* afn = bound(t, QStringLiteral("AFN"), QStringLiteral("eLinkAFN"), g8);
     setHint(afn, QStringLiteral("Статья с вашими ссылками, которая публикуется на сайте"));
     g8l->addWidget(afn, 1);
@@ -314,12 +333,13 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(openFile, &QToolButton::clicked, this, &LinksPane::SpeedButton10Click);
     g8l->addWidget(assign);
     g8l->addWidget(openFile);
-    files->addWidget(g8, 2);
+    lowerLayout->addWidget(g8);
 
     auto* side = new QHBoxLayout;
     auto* g5 = new QGroupBox(QStringLiteral("Логин и пароль для редактирования:"), page);
     g5->setObjectName(QStringLiteral("GroupBox5"));
     auto* g5l = new QGridLayout(g5);
+    g5l->setVerticalSpacing(2);
     g5l->addWidget(new QLabel(QStringLiteral("Аккаунт:"), g5), 0, 0);
     m_account = new LookupBox(t, QStringLiteral("AccountID"), m_ctx.db.tbAccount, QStringLiteral("ID"),
                               QStringLiteral("info"), g5);
@@ -358,7 +378,7 @@ void LinksPane::buildInfo(QWidget* page) {
     g6l->addWidget(m_site);
     g6l->addStretch();
     side->addWidget(g6, 1);
-    layout->addLayout(side);
+    lowerLayout->addLayout(side);
     for (LookupBox* box : {m_account, m_site}) {
         connect(box, &LookupBox::closedUp, this, &LinksPane::ShowAccountData);
         connect(box, &LookupBox::chosen, this, &LinksPane::ShowAccountData);
@@ -391,16 +411,16 @@ void LinksPane::buildInfo(QWidget* page) {
     m_history->setColumnWidth(1, 120);
     m_history->setColumnWidth(2, 160);
     m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A title row and three rows at least, the rest by scrolling.
-    m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 4 + 4);
+    // A title row and two rows at least, the rest by scrolling (the window's least height allows no more).
+    m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 3 + 4);
     m_lostSince->hide();
     g9l->addWidget(m_history);
-    rows->addWidget(g9);
     anchors->setMinimumHeight(anchors->fontMetrics().height() * 3 + 16);
-    rows->setStretchFactor(0, 1);
-    rows->setStretchFactor(1, 1);
     dateRow->addStretch();
-    layout->addLayout(dateRow);
+    lowerLayout->addLayout(dateRow);
+    lowerLayout->addWidget(g9, 1);
+    rows->setStretchFactor(0, 1);
+    rows->setStretchFactor(1, 2);
 }
 
 QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& caption,
@@ -475,7 +495,8 @@ void LinksPane::buildMenu() {
     for (int i = 0; i < 4; ++i) {
         m_fc[i] = filters->addAction(checkCaptions[i]);
         m_fc[i]->setObjectName(checkNames[i]);
-        m_fc[i]->setCheckable(true);
+        // Commands, not ticks: the one tick under "Фильтры" is the link filter's; the outcome chosen is
+        // named in the filter box.
         connect(m_fc[i], &QAction::triggered, this,
                 [this, f = checkFilters[i]] { m_ctx.rules.setCheckFilter(f); });
     }
@@ -492,7 +513,8 @@ void LinksPane::showCheckFilter() {
     const std::pair<db::CheckFilter, QString> texts[] = {
         {db::CheckFilter::Missing, QStringLiteral("Проверка: ссылка пропала")},
         {db::CheckFilter::NotFetched, QStringLiteral("Проверка: страница не загружена")},
-        {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")}};
+        {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")},
+        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")}};
     QString text;
     for (const auto& [filter, caption] : texts)
         if (filter == f) text = caption;
@@ -512,11 +534,6 @@ void LinksPane::pumLinkPopup() {
     const int mode = int(m_ctx.rules.linkFilterMode());
     for (int i = 0; i < 3; ++i)
         m_fl[i]->setChecked(i == mode);
-    const db::CheckFilter shown = m_ctx.rules.checkFilter();
-    const db::CheckFilter order[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
-                                      db::CheckFilter::Nofollow, db::CheckFilter::None};
-    for (int i = 0; i < 4; ++i)
-        m_fc[i]->setChecked(order[i] == shown);
 }
 
 void LinksPane::showHistory() {
@@ -633,17 +650,20 @@ void LinksPane::showCheckBar(const cli::WatchNote& note) {
 }
 
 void LinksPane::bCheckBarShowClick() {
-    // Across projects: the project's filter goes, the check's filter stays.
+    // Across projects: the project's filter goes; exactly the pages the bar counted are listed.
     m_ctx.db.tbLink.setFilter(QString());
     m_ctx.db.tbLink.setFiltered(true);
-    m_ctx.rules.setCheckFilter(m_note.lostLinks ? db::CheckFilter::Missing : db::CheckFilter::NotFetched);
+    m_ctx.rules.setListedPages(m_note.pages);
 }
 
 void LinksPane::bCheckBarCheckClick() {
+    if (m_ctx.db.runGoing) return; // the run in hand says so when asked again
     m_checkBar->hide();
     m_ctx.rules.setCheckFilter(db::CheckFilter::None);
+    // Every project's pages are checked; afterwards the list shows the current project's again.
     m_ctx.db.tbLink.setFiltered(false);
     emit commandRequested(QStringLiteral("CheckAllPageLink"));
+    m_ctx.rules.SetLinkFilter();
 }
 
 } // namespace zentaro::app

@@ -1,5 +1,7 @@
 #include "widgets/data_grid.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -7,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QMetaProperty>
+#include <QResizeEvent>
 #include <QStyleOptionHeader>
 #include <QTimer>
 
@@ -301,6 +304,40 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QTableView::eventFilter(watched, event);
+}
+
+void DataGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (!emptyText || model()->rowCount() > 0) return;
+    const QString text = emptyText();
+    if (text.isEmpty()) return;
+    QPainter p(viewport());
+    p.setPen(palette().color(QPalette::PlaceholderText));
+    const QRect room = viewport()->rect().adjusted(16, 16, -16, -16);
+    p.drawText(room, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
+}
+
+void DataGrid::setSpareWidthColumn(int column, int leastWidth) {
+    m_spareColumn = column;
+    m_spareLeast = leastWidth;
+    fitSpareWidth();
+}
+
+void DataGrid::fitSpareWidth() {
+    QHeaderView* h = horizontalHeader();
+    if (m_spareColumn < 0 || m_spareColumn >= h->count() || h->isSectionHidden(m_spareColumn)) return;
+    int used = 0;
+    for (int i = 0; i < h->count(); ++i)
+        if (!h->isSectionHidden(i)) used += h->sectionSize(i);
+    const int spare = viewport()->width() - used;
+    if (spare == 0) return;
+    const int width = std::max(m_spareLeast, h->sectionSize(m_spareColumn) + spare);
+    if (width != h->sectionSize(m_spareColumn)) h->resizeSection(m_spareColumn, width);
+}
+
+void DataGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    fitSpareWidth();
 }
 
 } // namespace zentaro::app
