@@ -31,6 +31,7 @@
 #include "app/lookup_box.h"
 #include "app/navigator_bar.h"
 #include "db/database.h"
+#include "db/link_removal.h"
 #include "db/site_view.h"
 #include "util/shell.h"
 #include "util/user_interface.h"
@@ -168,7 +169,15 @@ void LinksPane::buildList(QWidget* page) {
     layout->addWidget(m_filterBox);
 
     QFrame* strip = toolbarStrip(page, QStringLiteral("Panel9"));
-    navigator(m_ctx, strip, QStringLiteral("DBNavigator5"), t, kEditNavigator);
+    NavigatorBar* nav = navigator(m_ctx, strip, QStringLiteral("DBNavigator5"), t, kEditNavigator);
+    // Several rows selected: one question and one transaction for all of them, instead of one each.
+    nav->beforeAction = [this, single = nav->beforeAction](const QString& n, db::NavButton b) {
+        if (b == db::NavButton::Delete && m_grid->selectedPositions().size() > 1) {
+            if (!m_ctx.db.refuseDuringRun()) deleteSelectedLinks();
+            return false;
+        }
+        return single(n, b);
+    };
     auto* bar = static_cast<QHBoxLayout*>(strip->layout());
     auto* spacer = new QFrame(strip);
     spacer->setObjectName(QStringLiteral("Panel6"));
@@ -236,6 +245,12 @@ void LinksPane::buildList(QWidget* page) {
     m_grid->horizontalHeader()->moveSection(13, 11);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
+    m_grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_grid->deleteSelection = [this] {
+        if (m_grid->selectedPositions().size() < 2) return false;
+        deleteSelectedLinks();
+        return true;
+    };
     // The address takes the room a wide window leaves.
     m_grid->setSpareWidthColumn(1, 180);
     m_grid->emptyText = [this] {
@@ -504,6 +519,15 @@ void LinksPane::buildMenu() {
              QStringLiteral("N18Click"));
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
              QStringLiteral("ImportLinks"));
+    // Shown only while there is something to take back.
+    m_undoImport = m_pumLink->addAction(QStringLiteral("Отменить импорт"));
+    m_undoImport->setObjectName(QStringLiteral("mnUndoImport"));
+    m_undoImport->setVisible(false);
+    connect(m_undoImport, &QAction::triggered, this, &LinksPane::undoImport);
+    m_undoDelete = m_pumLink->addAction(QStringLiteral("Отменить удаление"));
+    m_undoDelete->setObjectName(QStringLiteral("mnUndoDelete"));
+    m_undoDelete->setVisible(false);
+    connect(m_undoDelete, &QAction::triggered, this, &LinksPane::undoDelete);
     connect(m_pumLink, &QMenu::aboutToShow, this, &LinksPane::pumLinkPopup);
     m_menuButton->setMenu(m_pumLink);
 }
@@ -663,6 +687,55 @@ void LinksPane::bCheckBarCheckClick() {
     // Every project's pages are checked; afterwards the list shows the current project's again.
     m_ctx.db.tbLink.setFiltered(false);
     emit commandRequested(QStringLiteral("CheckAllPageLink"));
+    m_ctx.rules.SetLinkFilter();
+}
+
+std::vector<int> LinksPane::selectedLinkIds() const {
+    const db::Table& t = m_ctx.db.tbLink;
+    const int idField = t.fieldIndex(QStringLiteral("ID"));
+    std::vector<int> ids;
+    for (const int pos : m_grid->selectedPositions()) {
+        const QVariant id = t.valueAt(pos, idField);
+        if (id.isValid()) ids.push_back(id.toInt());
+    }
+    return ids;
+}
+
+void LinksPane::deleteSelectedLinks() {
+    const std::vector<int> ids = selectedLinkIds();
+    if (ids.empty() || m_ctx.db.tbLink.controlsDisabled()) return;
+    if (!m_ctx.ui.askYesNo(QStringLiteral("Удалить выбранные записи (%1)?").arg(ids.size()),
+                           QStringLiteral("Удаление")))
+        return;
+    m_removed = db::deleteLinks(m_ctx.db, ids);
+    m_ctx.rules.SetLinkFilter();
+    m_undoDelete->setText(QStringLiteral("Отменить удаление (%1)").arg(m_removed.links.size()));
+    m_undoDelete->setVisible(!m_removed.empty());
+}
+
+void LinksPane::undoDelete() {
+    if (m_removed.empty() || m_ctx.db.refuseDuringRun()) return;
+    if (!db::restoreLinks(m_ctx.db, m_removed)) {
+        Msg(m_ctx.ui,
+            QStringLiteral("Удаление отменить нельзя: номера удаленных записей уже заняты новыми."));
+    }
+    m_removed = {};
+    m_undoDelete->setVisible(false);
+    m_ctx.rules.SetLinkFilter();
+}
+
+void LinksPane::offerUndoImport(std::vector<int> ids) {
+    m_imported = std::move(ids);
+    m_undoImport->setText(QStringLiteral("Отменить импорт (%1)").arg(m_imported.size()));
+    m_undoImport->setVisible(!m_imported.empty());
+}
+
+void LinksPane::undoImport() {
+    if (m_imported.empty() || m_ctx.db.refuseDuringRun()) return;
+    // The whole import goes in one transaction; what it added is not asked about record by record.
+    db::deleteLinks(m_ctx.db, m_imported);
+    m_imported.clear();
+    m_undoImport->setVisible(false);
     m_ctx.rules.SetLinkFilter();
 }
 

@@ -36,6 +36,7 @@
 #include "app/window_place.h"
 #include "cli/check_report.h"
 #include "db/base_files.h"
+#include "db/link_removal.h"
 #include "db/site_view.h"
 #include "util/shell.h"
 #include "dialogs/import_dialog.h"
@@ -505,6 +506,7 @@ void TMainForm::importList(int GlobalCallMode) {
         return;
     }
     exchange::ImportReport report;
+    const int highest = db::highestLinkId(m_db);
     m_importing = true;
     const auto imported = qScopeGuard([this] { m_importing = false; });
     if (GlobalCallMode == 0)
@@ -512,6 +514,10 @@ void TMainForm::importList(int GlobalCallMode) {
     else
         exchange::ImportSite(m_db, *lines, &report);
     if (m_closeAfterRun) return; // the window is closing: no box any more
+    if (GlobalCallMode == 0 && report.added > 0) {
+        m_links->offerUndoImport(db::linksAbove(m_db, highest));
+        m_psbText->setText(QStringLiteral("Импорт можно отменить целиком: «Команды» → «Отменить импорт»"));
+    }
     Msg(m_ui, exchange::importSummary(report));
 }
 

@@ -257,7 +257,9 @@ void DataGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint h
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
-        if (!(refuseChange && refuseChange()) && !table().controlsDisabled()) table().deleteRecord();
+        if (refuseChange && refuseChange()) return;
+        if (deleteSelection && deleteSelection()) return;
+        if (!table().controlsDisabled()) table().deleteRecord();
         return;
     }
     QTableView::keyPressEvent(event);
@@ -338,6 +340,15 @@ void DataGrid::fitSpareWidth() {
 void DataGrid::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     fitSpareWidth();
+}
+
+std::vector<int> DataGrid::selectedPositions() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedIndexes())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 } // namespace zentaro::app

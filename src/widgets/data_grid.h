@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -33,6 +34,11 @@ public:
     void setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField);
     // True when no edit or delete may start now (a run is going); the grid then leaves the record alone.
     std::function<bool()> refuseChange;
+    // Deletes the rows selected together, when there are several; false leaves Ctrl+Del to the current
+    // record.
+    std::function<bool()> deleteSelection;
+    // The view positions of the rows that have a selected cell, in order.
+    std::vector<int> selectedPositions() const;
     // Writes what the open cell editor holds into the record, as leaving the cell would.
     void commitOpenEditor();
     // The first column, in the order shown, whose cells the user can edit; -1 when none.
