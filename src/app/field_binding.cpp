@@ -52,6 +52,7 @@ bool FieldBinding::eventFilter(QObject* watched, QEvent* event) {
                                                                               : QString());
         m_edit->setModified(false);
         showRefused(false);
+        emit refused(QString()); // nothing refused stands any more
         return true;
     }
     if (watched == m_memo && event->type() == QEvent::FocusOut && m_table.modified()) m_table.post();

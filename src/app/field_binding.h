@@ -27,7 +27,7 @@ public:
     void commitPending();
 
 signals:
-    // Why a typed value was not stored.
+    // Why a typed value was not stored; empty when the user gave the value up.
     void refused(const QString& reason);
 
 protected:

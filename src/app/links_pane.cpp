@@ -234,7 +234,7 @@ void LinksPane::buildList(QWidget* page) {
          {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 34, kYesNo, kTeal, true, kTeal},
          {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 38, kYesNo, kMaroon, true, kMaroon},
          {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 40, QStringList(), kPurple, true, kPurple},
-         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 74},
+         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 86},
          {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 80, kStatus},
          {QStringLiteral("Price"), QStringLiteral("Цена"), 80, QStringList(), kPurple},
          {QStringLiteral("Name"), QStringLiteral("Примечание"), 176},
@@ -261,6 +261,12 @@ void LinksPane::buildList(QWidget* page) {
             return QStringLiteral("Нет страниц с таким итогом проверки.");
         if (m_ctx.rules.linkFilterMode() != db::LinkFilterMode::AllUrl)
             return QStringLiteral("Нет ссылок по выбранному фильтру.");
+        // A page added by hand belongs to a trust site: without one the insert does nothing.
+        if (m_ctx.db.tbSite.recordCount() == 0 && !m_ctx.db.tbSite.filtered())
+            return QStringLiteral(
+                "Импортируйте список: «Команды» → «Импорт ссылок из файла». Чтобы добавлять "
+                "страницы по одной, сначала добавьте трастовый сайт (вкладка «Трастовые "
+                "сайты»).");
         return QStringLiteral("Импортируйте список: «Команды» → «Импорт ссылок из файла», или добавьте "
                               "страницу кнопкой «Добавить» (+).");
     };
