@@ -274,6 +274,36 @@ void LinksPane::buildList(QWidget* page) {
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { m_pumLink->popup(m_grid->viewport()->mapToGlobal(p)); });
     layout->addWidget(m_grid, 1);
+
+    // The pane's own status line: how many pages the list shows and what they cost together.
+    m_linkSum = new QLabel(page);
+    m_linkSum->setObjectName(QStringLiteral("lLinkSum"));
+    m_linkSum->setContentsMargins(4, 1, 4, 1);
+    layout->addWidget(m_linkSum);
+    auto* later = new QTimer(this);
+    later->setSingleShot(true);
+    later->setInterval(0);
+    connect(later, &QTimer::timeout, this, &LinksPane::showLinkSum);
+    for (auto signal : {&db::Table::rowChanged, &db::Table::rowInserted, &db::Table::rowRemoved})
+        connect(&t, signal, later, qOverload<>(&QTimer::start));
+    connect(&t, &db::Table::viewReset, later, qOverload<>(&QTimer::start));
+    showLinkSum();
+}
+
+void LinksPane::showLinkSum() {
+    const db::Table& t = m_ctx.db.tbLink;
+    if (t.controlsBlank()) {
+        m_linkSum->clear();
+        return;
+    }
+    const int price = t.fieldIndex(QStringLiteral("Price"));
+    qint64 kopecks = 0;
+    const int n = t.recordCount();
+    for (int pos = 0; pos < n; ++pos)
+        kopecks += qRound64(t.valueAt(pos, price).toDouble() * 100);
+    m_linkSum->setText(QStringLiteral("Страниц в списке: %1, сумма цен: %2")
+                           .arg(n)
+                           .arg(cli::moneyText(double(kopecks) / 100.0)));
 }
 
 void LinksPane::buildInfo(QWidget* page) {

@@ -55,6 +55,8 @@ public:
     void undoDelete();
     void offerUndoImport(std::vector<int> ids);
     void undoImport();
+    // The count and the summed prices of the pages the list shows, under the grid.
+    void showLinkSum();
 
 signals:
     // The account page should be shown (sbShowAccount).
@@ -102,6 +104,7 @@ private:
     cli::WatchNote m_note;
     QString m_baseDir;
     QFileSystemWatcher* m_skipWatch = nullptr;
+    QLabel* m_linkSum = nullptr;
     QAction* m_undoImport = nullptr;
     QAction* m_undoDelete = nullptr;
     std::vector<int> m_imported;

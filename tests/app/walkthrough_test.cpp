@@ -23,6 +23,7 @@
 #include "db/record_rules.h"
 #include "reports/money_reports.h"
 #include "reports/pie_chart.h"
+#include "support/http_server.h"
 #include "support/main_window.h"
 #include "support/records.h"
 #include "widgets/data_grid.h"
@@ -282,4 +283,34 @@ TEST_F(Walkthrough, SeveralRowsDeleteWithOneQuestionAndAnImportIsUndoneWhole) {
     undoImport->trigger();
     EXPECT_EQ(shownIds(), (std::set<int>{1, 2, 3, 4, 5}));
     EXPECT_FALSE(undoImport->isVisible());
+}
+
+// Money where the user looks: the list's count and summed prices, and what a run lost in its closing
+// message and in the status line.
+TEST_F(Walkthrough, MoneyInTheListStatusAndTheEndOfARun) {
+    test::HttpServer server;
+    test::HttpServer::Reply without;
+    without.headers = {test::contentType("text/html; charset=utf-8")};
+    without.body = "<a href=http://other.example/>y</a> end";
+    server.on("/lost", without);
+    addProject(QStringLiteral("Проект"));
+    test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+    test::addRecord(db.tbLink, {{"PageURL", server.url("/lost")}, {"Price", 4500.0}});
+    test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    test::addRecord(db.tbLink, {{"PageURL", "http://b.ru/"}, {"Price", 250.5}});
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return find<QLabel>("lLinkSum")->text() ==
+               QStringLiteral("Страниц в списке: 2, сумма цен: 4 750,50 ₽");
+    })) << find<QLabel>("lLinkSum")->text().toStdString();
+
+    db.tbLink.first();
+    check(1, QDateTime::currentDateTime().addDays(-1), CheckReason::Found);
+    ui.clear();
+    form->findChild<QAction*>("N11")->trigger();
+    ASSERT_FALSE(ui.texts().isEmpty());
+    EXPECT_EQ(ui.texts().last(), QStringLiteral("Проверка выполнена.\n\nПропало ссылок: 1 (на сумму 4 500 "
+                                                "₽)"));
+    EXPECT_TRUE(find<QLabel>("psbText")->text().endsWith(
+        QStringLiteral(". Пропало ссылок: 1 (на сумму 4 500 ₽)")))
+        << find<QLabel>("psbText")->text().toStdString();
 }
