@@ -9,15 +9,19 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
+#include <functional>
 #include <set>
 #include <unordered_set>
 
 #include "app/links_pane.h"
 #include "app/report_pane.h"
+#include "app/widget_ui.h"
 #include "cli/check_report.h"
 #include "db/link_losses.h"
 #include "db/record_rules.h"
@@ -278,6 +282,9 @@ TEST_F(Walkthrough, SeveralRowsDeleteWithOneQuestionAndAnImportIsUndoneWhole) {
     };
     form->runCommand(QStringLiteral("ImportLinks"));
     EXPECT_EQ(shownIds().size(), 8u);
+    // The import's progress does not stay behind as if it still went.
+    EXPECT_EQ(find<QLabel>("psbText")->text(),
+              QStringLiteral("Импорт можно отменить целиком: «Команды» → «Отменить импорт»"));
     QAction* undoImport = form->findChild<QAction*>("mnUndoImport");
     ASSERT_TRUE(undoImport->isVisible());
     undoImport->trigger();
@@ -313,4 +320,62 @@ TEST_F(Walkthrough, MoneyInTheListStatusAndTheEndOfARun) {
     EXPECT_TRUE(find<QLabel>("psbText")->text().endsWith(
         QStringLiteral(". Пропало ссылок: 1 (на сумму 4 500 ₽)")))
         << find<QLabel>("psbText")->text().toStdString();
+}
+
+// A box with a short text is still wide enough for its whole caption and the title bar's buttons.
+TEST(MessageBoxes, AShortTextKeepsTheWholeCaptionInView) {
+    app::WidgetUi ui;
+    const struct {
+        const char* kind;
+        std::function<void()> show;
+    } boxes[] = {
+        {"message", [&] { ui.showMessage(QStringLiteral("Да."), QStringLiteral("Информация")); }},
+        {"error", [&] { ui.showError(QStringLiteral("Нет."), QStringLiteral("Ошибка")); }},
+        {"question", [&] { ui.askYesNo(QStringLiteral("Да?"), QStringLiteral("Удаление категории")); }},
+    };
+    for (const auto& b : boxes) {
+        int width = 0, needed = 0;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            width = box->width();
+            needed = box->fontMetrics().horizontalAdvance(box->windowTitle()) + 100;
+            box->close();
+        });
+        b.show();
+        EXPECT_GE(width, needed) << b.kind;
+    }
+}
+
+// Closing during a run asks first; No lets the run go on to its end and the window stays.
+TEST_F(Walkthrough, ClosingDuringARunAndAnsweringNoKeepsTheRunAndTheWindow) {
+    test::HttpServer server;
+    test::HttpServer::Reply slow;
+    slow.headers = {test::contentType("text/html; charset=utf-8")};
+    slow.body = "<a href=http://mine.example/>x</a> <a href=http://other.example/>y</a> end";
+    slow.delayMs = 300;
+    for (int i = 0; i < 3; ++i)
+        server.on(QStringLiteral("/slow%1").arg(i).toUtf8(), slow);
+    addProject(QStringLiteral("Проект"));
+    test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
+    for (int i = 0; i < 3; ++i) {
+        test::addRecord(db.tbLink, {{"PageURL", server.url(QStringLiteral("/slow%1").arg(i))}});
+        test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    }
+    bool closedDuringRun = true;
+    QTimer::singleShot(50, [&] {
+        ASSERT_TRUE(db.runGoing);
+        ui.answer(false);
+        closedDuringRun = form->close();
+    });
+    ui.clear();
+    form->findChild<QAction*>("N11")->trigger();
+    EXPECT_FALSE(closedDuringRun);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(ui.texts(), (QStringList{QStringLiteral("Идёт проверка. Прервать её и выйти?"),
+                                       QStringLiteral("Проверка выполнена.")}));
+    int placed = 0;
+    for (int pos = 0; pos < db.tbLink.recordCount(); ++pos)
+        placed += db.tbLink.valueAt(pos, db.tbLink.fieldIndex("PageStatus")).toString() == "1";
+    EXPECT_EQ(placed, 3);
 }
