@@ -146,7 +146,12 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
         }
         if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
             SplitPanel* panel = SplitPanel::of(widget(key));
-            return panel ? panel->size() : -1;
+            if (!panel) return -1;
+            // The category panel takes the height a maximised window adds; it is kept as it stands in the
+            // normal window, which a maximised start lays out first, or it would grow at every start.
+            if (full && key == QLatin1String("pCat.Height"))
+                return std::max(30, panel->size() - (window->height() - window->normalGeometry().height()));
+            return panel->size();
         }
         int i = 0;
         QHeaderView* h = column(key, &i);

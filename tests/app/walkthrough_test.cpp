@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -16,12 +17,15 @@
 #include <QToolButton>
 
 #include <functional>
+#include <map>
 #include <set>
 #include <unordered_set>
 
 #include "app/links_pane.h"
 #include "app/report_pane.h"
 #include "app/widget_ui.h"
+#include "db/settings.h"
+#include "db/table_file.h"
 #include "cli/check_report.h"
 #include "db/link_losses.h"
 #include "db/record_rules.h"
@@ -378,4 +382,42 @@ TEST_F(Walkthrough, ClosingDuringARunAndAnsweringNoKeepsTheRunAndTheWindow) {
     for (int pos = 0; pos < db.tbLink.recordCount(); ++pos)
         placed += db.tbLink.valueAt(pos, db.tbLink.fieldIndex("PageStatus")).toString() == "1";
     EXPECT_EQ(placed, 3);
+}
+
+// A window closed maximised opens maximised, and the category panel, which takes the height maximising adds,
+// keeps the height it has in the normal window instead of growing at every start.
+TEST(WindowState, MaximisedIsKeptAndThePanelsDoNotCreep) {
+    test::TempFolder dir;
+    QDir().mkpath(dir.path() + "help");
+    test::ScriptedUi ui;
+    auto start = [&](const std::function<void(app::TMainForm&)>& during) {
+        db::Database db;
+        db::Session session(db, dir.base(), ui);
+        EXPECT_TRUE(session.acquireInstanceLock());
+        app::TMainForm form(db, session, ui, dir.path());
+        form.FormCreate();
+        form.show();
+        QApplication::processEvents();
+        during(form);
+        EXPECT_TRUE(form.close());
+        QString text;
+        int value = -1;
+        db::Database after;
+        EXPECT_TRUE(db::TableFile::load(after.tbSets, dir.base() + "sets.adb", nullptr));
+        std::map<QString, int> stored;
+        for (const char* key : {"pCat.Height", "Window.Maximized"})
+            stored[key] = db::GetOption(after.tbSets, key, text, value) ? value : -1;
+        return stored;
+    };
+    const auto normal = start([](app::TMainForm& form) { EXPECT_FALSE(form.isMaximized()); });
+    EXPECT_EQ(normal.at("Window.Maximized"), 0);
+    for (int i = 0; i < 2; ++i) {
+        const auto maximised = start([i](app::TMainForm& form) {
+            if (i == 0) form.showMaximized();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return form.isMaximized(); }));
+            QTest::qWait(50);
+        });
+        EXPECT_EQ(maximised.at("Window.Maximized"), 1);
+        EXPECT_EQ(maximised.at("pCat.Height"), normal.at("pCat.Height")) << i;
+    }
 }
