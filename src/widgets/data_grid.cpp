@@ -197,8 +197,14 @@ db::Table& DataGrid::table() const {
 
 int DataGrid::leastWidth(int column) const {
     const auto& cols = m_model->columns();
-    if (column < 0 || column >= cols.size() || cols[column].title != QLatin1String("#")) return 0;
-    return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
+    if (column < 0 || column >= cols.size()) return 0;
+    if (cols[column].title == QLatin1String("#"))
+        return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
+    // A date shows whole, also where an earlier version kept a narrower column.
+    const int field = table().fieldIndex(cols[column].field);
+    if (field >= 0 && table().field(field).type == db::FieldType::Date)
+        return fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000")) + 12;
+    return 0;
 }
 
 void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,

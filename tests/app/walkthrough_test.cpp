@@ -23,6 +23,7 @@
 
 #include "app/links_pane.h"
 #include "app/report_pane.h"
+#include "app/settings_pane.h"
 #include "app/widget_ui.h"
 #include "db/settings.h"
 #include "db/table_file.h"
@@ -122,6 +123,11 @@ TEST_F(Walkthrough, PartTextsPlacesAndWidths) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.seen, c.expected) << c.what;
+    // A date shows whole, even after a narrower width was restored.
+    links()->horizontalHeader()->resizeSection(9, 40);
+    form->settings().optionAccess(form.get()).applyInt("grdLink-9", 40);
+    EXPECT_GE(links()->columnWidth(9),
+              links()->fontMetrics().horizontalAdvance(QStringLiteral("10.12.2026")) + 6);
 
     // The address column takes the room of a wide window and gives it back.
     form->findChild<QTabWidget*>("pcLink")->setCurrentIndex(0);
