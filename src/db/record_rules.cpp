@@ -313,8 +313,10 @@ void RecordRules::setCheckFilter(CheckFilter filter) {
         return;
     }
     std::vector<CheckReason> reasons;
+    // The links are not seen there: missing, no anchors to look for, or a page that was read but holds no
+    // link at all (read, so not among the pages that could not be loaded).
     if (filter == CheckFilter::Missing)
-        reasons = {CheckReason::Missing, CheckReason::NoAnchors};
+        reasons = {CheckReason::Missing, CheckReason::NoAnchors, CheckReason::NoLinks};
     else if (filter == CheckFilter::Nofollow)
         reasons = {CheckReason::FoundNofollow, CheckReason::FoundNoindex};
     else

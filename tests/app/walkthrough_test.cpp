@@ -177,6 +177,9 @@ TEST_F(Walkthrough, FiltersTickOneItemAndNotFetchedMeansUnreachable) {
     form->findChild<QAction*>("mnFL1")->trigger();
     form->findChild<QAction*>("mnCheckNotFetched")->trigger();
     EXPECT_EQ(shownIds(), (std::set<int>{5, 6, 7}));
+    // A page read without any link element is no unreachable page; it is listed with the missing ones.
+    form->findChild<QAction*>("mnCheckMissing")->trigger();
+    EXPECT_EQ(shownIds(), (std::set<int>{3, 4, 8})); // the current project's
 }
 
 // The bar, its "Показать", the command line's words and the reports count the same pages on one base.
