@@ -238,7 +238,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     });
     const bool presence = request.kind == QLatin1String("links");
     // What was lost before, so that the notification tells only what this run found.
-    const LossSnapshot before = request.notify && presence ? snapshotLosses(db) : LossSnapshot();
+    const LossSnapshot before = presence ? snapshotLosses(db) : LossSnapshot();
     QDateTime started = QDateTime::currentDateTime();
     started.setTime(QTime(started.time().hour(), started.time().minute(), started.time().second()));
     // The run's last message says whether it finished, stopped or failed.
@@ -263,8 +263,9 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         kind = db::CheckKind::Metrics;
     }
     const bool finished = !interrupted && said.last == doneText;
-    const Losses losses =
-        request.notify && presence && finished ? lossesSince(db, started, &before) : Losses();
+    // The summary says what the run lost (links found before, missing now) and could not read, with the
+    // money, as the window's bar counts them.
+    const Losses losses = presence ? lossesSince(db, started, &before) : Losses();
     std::vector<CheckedPage> pages;
     if (request.listPages && request.format != OutputFormat::Text)
         pages = checkedPages(db, kind, started, project);
@@ -279,6 +280,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     switch (request.format) {
     case OutputFormat::Text:
         print(out, tally.text() + u'\n');
+        if (losses.any()) print(out, noticeText(losses) + u'\n');
         if (request.listPages) print(out, tally.pagesText());
         break;
     case OutputFormat::Json:
@@ -292,7 +294,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         print(out, QString::fromUtf8(summaryCsv(tally, request.listPages ? &pages : nullptr)));
         break;
     }
-    if (losses.any()) {
+    if (request.notify && finished && losses.any()) {
         QString why;
         if (!showDesktopNotice(QStringLiteral("Zentaro: проверка ссылок"), noticeText(losses), &why))
             print(err, QStringLiteral("Уведомление не показано: %1\n").arg(why));
