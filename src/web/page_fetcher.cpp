@@ -611,7 +611,7 @@ FetchedPage PageCall::result() const {
     page.requested = true;
     page.info = m_info;
     if (m_body)
-        page.body = decodeReply(*m_body, m_contentType);
+        setPageBody(page, *m_body, m_contentType);
     else
         page.error = m_error;
     return page;

@@ -104,20 +104,6 @@ TEST_F(WebChecks, FailedFetchOrPageWithoutLinksKeepsTheStatusAndSaysWhyWhenAsked
     EXPECT_EQ(ui.shown().size(), 2u);
 }
 
-TEST_F(WebChecks, ExternalLinksSkipNofollowRelativeAndOwnDomainLinks) {
-    EXPECT_TRUE(web::IsExtLink("site.example", "<a href=http://other.example/>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=/b>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=https://other.example/ rel=nofollow>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://blog.site.example/>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://other.example/?from=site.example>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://other.example/>nofollow</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a name=top>http</a>"));
-    EXPECT_TRUE(web::IsExtLink("www.site.example", "<a href=http://site.example/x>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=//other.example/>x</a>"));
-    EXPECT_TRUE(web::IsExtLink("site.example", "<a href=/local title=http>x</a>"));
-    EXPECT_TRUE(web::IsExtLink(QString(), "<a href=http://site.example/>x</a>"));
-}
-
 TEST_F(WebChecks, ExternalLinkCountIsStoredOrReportedAsAnError) {
     page("/a", "<a href=/b>1</a> <a href=http://other.example/>2</a> <a href=https://other.example/ "
                "rel=nofollow>3</a> "
