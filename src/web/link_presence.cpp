@@ -5,6 +5,7 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/store.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
 #include "web/check_outcomes.h"
@@ -185,6 +186,43 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
 void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,
                    bool showmsg) {
     applyPresence(db, ui, SURL, fetchForPresence(db, fetcher, SURL), showmsg);
+}
+
+int addSiteAnchorsToPagesWithoutAnchors(db::Database& db, UserInterface& ui) {
+    db::Table& links = db.tbLink;
+    db::Table& anchors = db.tbAncor;
+    const int linkIdField = links.fieldIndex(QStringLiteral("ID"));
+    std::vector<std::pair<int, QString>> todo;
+    for (int pos = 0; pos < links.recordCount(); ++pos) {
+        const int row = links.rowAt(pos);
+        const int id = links.rowValue(row, linkIdField).toInt();
+        if (id == 0 || anchors.findRow(QStringLiteral("LinkID"), id) >= 0) continue;
+        const QString site = projectSite(db, row);
+        if (!site.isEmpty()) todo.emplace_back(id, site);
+    }
+    int added = 0;
+    if (!todo.empty()) {
+        const int idField = anchors.fieldIndex(QStringLiteral("ID"));
+        const int urlSize = anchors.field(anchors.fieldIndex(QStringLiteral("URL"))).size;
+        int nextId = 0;
+        for (int row = 0; row < anchors.rowCapacity(); ++row)
+            if (anchors.rowAlive(row)) nextId = std::max(nextId, anchors.rowValue(row, idField).toInt());
+        const db::Change change(db.store);
+        for (const auto& [id, site] : todo) {
+            // The records get what the insert rule gives, without its walk over the whole table for each.
+            db.InsFlag = true;
+            const bool inserted = anchors.insert();
+            db.InsFlag = false;
+            if (!inserted) continue;
+            anchors.setValue(QStringLiteral("ID"), ++nextId);
+            anchors.setValue(QStringLiteral("LinkID"), id);
+            anchors.setValue(QStringLiteral("URL"), site.left(urlSize));
+            anchors.post();
+            ++added;
+        }
+    }
+    Msg(ui, QStringLiteral("Добавлено анкоров: %1").arg(added));
+    return added;
 }
 
 void SpeedButton3Click(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {

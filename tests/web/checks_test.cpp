@@ -89,6 +89,29 @@ TEST_F(WebChecks, NoAnchorsMarksMissingWithoutARequest) {
     EXPECT_EQ(db.tbAncor.filter(), QStringLiteral("LinkID=%1").arg(db.tbLink.asInteger("ID")));
 }
 
+// A page without anchor records is checked for its project's site address; the links pane command gives
+// such pages that address as an anchor.
+TEST_F(WebChecks, PagesWithoutAnchorsAreCheckedForTheProjectSiteAndCanGetItAsAnAnchor) {
+    db.tbProject.edit();
+    db.tbProject.setValue("Site", QStringLiteral("Project.Example"));
+    db.tbProject.post();
+    page("/imported", "<a href='http://project.example/'>x</a>");
+    addLinkWithAnchors(server.url("/with"), {"mine.example"});
+    addLinkWithAnchors(server.url("/imported"), {});
+    const int id = db.tbLink.asInteger("ID");
+    web::SpeedButton3Click(db, fetcher, ui);
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
+    EXPECT_EQ(ui.shown().back().text,
+              QStringLiteral("Наличие ссылок на странице: \r\n[Есть]_Project.Example\r\n"));
+    EXPECT_EQ(web::addSiteAnchorsToPagesWithoutAnchors(db, ui), 1);
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Добавлено анкоров: 1"));
+    const int row = db.tbAncor.findRow("LinkID", id);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(db.tbAncor.rowValue(row, db.tbAncor.fieldIndex("URL")).toString(),
+              QStringLiteral("Project.Example"));
+    EXPECT_EQ(web::addSiteAnchorsToPagesWithoutAnchors(db, ui), 0);
+}
+
 TEST_F(WebChecks, FailedFetchOrPageWithoutLinksKeepsTheStatusAndSaysWhyWhenAsked) {
     page("/text", "plain text without any link element");
     addLinkWithAnchors(server.url("/gone"), {"site.example"});
