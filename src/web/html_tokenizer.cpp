@@ -68,6 +68,15 @@ qsizetype findStop(const char16_t* d, qsizetype from, qsizetype n, char16_t a, c
     return n;
 }
 
+// Appends the text with its ASCII capitals lowered, in one piece.
+void appendLowered(QString& to, QStringView s) {
+    const qsizetype at = to.size();
+    to.append(s);
+    char16_t* p = reinterpret_cast<char16_t*>(to.data()) + at;
+    for (qsizetype i = 0; i < s.size(); ++i)
+        if (p[i] >= u'A' && p[i] <= u'Z') p[i] = char16_t(p[i] + 32);
+}
+
 bool startsWithNoCase(const char16_t* d, qsizetype at, qsizetype n, const char* word) {
     for (qsizetype k = 0; word[k]; ++k)
         if (at + k >= n || lower(d[at + k]) != word[k]) return false;
@@ -165,8 +174,8 @@ void HtmlTokenizer::emitChar(char16_t c) {
 void HtmlTokenizer::commitAttribute() {
     if (m_keepAttrs && m_inAttr && !m_dropAttr)
         m_tag.attributes.push_back({std::move(m_attrName), std::move(m_attrValue)});
-    m_attrName.clear();
-    m_attrValue.clear();
+    m_attrName.resize(0);
+    m_attrValue.resize(0);
     m_dropAttr = false;
     m_inAttr = false;
 }
@@ -183,7 +192,11 @@ void HtmlTokenizer::finishAttributeName() {
 void HtmlTokenizer::emitTag() {
     commitAttribute();
     m_tag.end_ = m_pos;
-    if (!m_tag.end) m_lastStartTag = m_tag.name;
+    if (!m_tag.end) {
+        // Copied into its own buffer: shared, the next tag's name would need a new one.
+        m_lastStartTag.resize(0);
+        m_lastStartTag.append(m_tag.name);
+    }
     m_state = State::Data;
     m_sink.tag(m_tag);
 }
@@ -266,14 +279,14 @@ void HtmlTokenizer::run() {
     const qsizetype n = m_n;
     qsizetype tagStart = 0;
     auto newTag = [&](bool end) {
-        m_tag.name.clear();
+        m_tag.name.resize(0); // keeps its buffer
         m_tag.attributes.clear();
         m_tag.end = end;
         m_tag.selfClosing = false;
         m_tag.start = tagStart;
         m_keepAttrs = true;
-        m_attrName.clear();
-        m_attrValue.clear();
+        m_attrName.resize(0);
+        m_attrValue.resize(0);
         m_dropAttr = false;
         m_inAttr = false;
     };
@@ -410,14 +423,19 @@ void HtmlTokenizer::run() {
                 }
                 break;
             }
-            m_tag.name += c == 0 ? kReplacement : lower(c);
-            // The rest of an ordinary name at once.
-            while (m_pos < n) {
-                const char16_t e = d[m_pos];
-                if (isSpace(e) || e == u'/' || e == u'>' || e == 0) break;
-                m_tag.name += lower(e);
-                ++m_pos;
+            if (c == 0) {
+                m_tag.name += kReplacement;
+                break;
             }
+            // The rest of an ordinary name at once.
+            qsizetype end = m_pos;
+            while (end < n) {
+                const char16_t e = d[end];
+                if (isSpace(e) || e == u'/' || e == u'>' || e == 0) break;
+                ++end;
+            }
+            appendLowered(m_tag.name, m_in.mid(m_pos - 1, end - m_pos + 1));
+            m_pos = end;
             break;
         }
         case State::RcDataLessThan:
@@ -602,8 +620,17 @@ void HtmlTokenizer::run() {
             } else if (c == '=') {
                 finishAttributeName();
                 m_state = State::BeforeAttributeValue;
-            } else if (m_keepAttrs) {
-                m_attrName += c == 0 ? kReplacement : lower(c);
+            } else if (c == 0) {
+                if (m_keepAttrs) m_attrName += kReplacement;
+            } else {
+                qsizetype end = m_pos;
+                while (end < n) {
+                    const char16_t e = d[end];
+                    if (isSpace(e) || e == u'/' || e == u'>' || e == u'=' || e == 0) break;
+                    ++end;
+                }
+                if (m_keepAttrs) appendLowered(m_attrName, m_in.mid(m_pos - 1, end - m_pos + 1));
+                m_pos = end;
             }
             break;
         case State::AfterAttributeName:

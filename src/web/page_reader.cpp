@@ -16,9 +16,22 @@ bool isBlank(QChar c) {
     return c.unicode() <= 0x20;
 }
 
-const QRegularExpression& relSeparators() {
-    static const QRegularExpression re(QStringLiteral("[\\t\\n\\f\\r ]+"));
-    return re;
+// The words of a rel value, lower-case (split on ASCII blanks, as the attribute's tokens are).
+QStringList relWords(const QString& value) {
+    QStringList out;
+    const qsizetype n = value.size();
+    qsizetype i = 0;
+    while (i < n) {
+        while (i < n && (value[i] == u' ' || value[i] == u'\t' || value[i] == u'\n' || value[i] == u'\f' ||
+                         value[i] == u'\r'))
+            ++i;
+        const qsizetype from = i;
+        while (i < n && !(value[i] == u' ' || value[i] == u'\t' || value[i] == u'\n' || value[i] == u'\f' ||
+                          value[i] == u'\r'))
+            ++i;
+        if (i > from) out << value.mid(from, i - from).toLower();
+    }
+    return out;
 }
 
 // The tags after which a tree builder leaves foreign (SVG, MathML) content.
@@ -53,32 +66,33 @@ public:
     QByteArray metaEncoding;
 
     bool wantAttributes(const QString& name, bool end) override {
-        return !end && (name == u"a" || name == u"area" || name == u"base" || name == u"meta");
+        return !end && (name == QLatin1String("a") || name == QLatin1String("area") ||
+                        name == QLatin1String("base") || name == QLatin1String("meta"));
     }
 
     void tag(const HtmlTag& t) override {
         const QString& name = t.name;
         if (t.end) {
-            if (name == u"a")
+            if (name == QLatin1String("a"))
                 closeLink();
-            else if (name == u"template" && m_template > 0)
+            else if (name == QLatin1String("template") && m_template > 0)
                 --m_template;
-            else if (m_foreign > 0 && (name == u"svg" || name == u"math"))
+            else if (m_foreign > 0 && (name == QLatin1String("svg") || name == QLatin1String("math")))
                 --m_foreign;
             tokenizer->setCdataAllowed(m_foreign > 0);
             return;
         }
         if (m_foreign > 0 && breaksOutOfForeignContent(name)) m_foreign = 0;
         if (m_foreign == 0) switchContent(t);
-        if ((name == u"svg" || name == u"math") && !t.selfClosing) ++m_foreign;
+        if ((name == QLatin1String("svg") || name == QLatin1String("math")) && !t.selfClosing) ++m_foreign;
         tokenizer->setCdataAllowed(m_foreign > 0);
-        if (name == u"template") {
+        if (name == QLatin1String("template")) {
             ++m_template;
             return;
         }
         if (m_template > 0) return;
-        if (name == u"a" || name == u"area") {
-            if (name == u"a") closeLink();
+        if (name == QLatin1String("a") || name == QLatin1String("area")) {
+            if (name == QLatin1String("a")) closeLink();
             ++m_scan.linkElements;
             const HtmlAttribute* href = t.attribute(u"href");
             if (!href) return;
@@ -88,21 +102,20 @@ public:
             }
             PageLink link;
             link.href = href->value.left(kMaxHref);
-            link.area = name == u"area";
-            if (const HtmlAttribute* rel = t.attribute(u"rel"))
-                link.rel = rel->value.toLower().split(relSeparators(), Qt::SkipEmptyParts);
+            link.area = name == QLatin1String("area");
+            if (const HtmlAttribute* rel = t.attribute(u"rel")) link.rel = relWords(rel->value);
             link.tag = m_input.mid(t.start, std::min(t.end_ - t.start, kMaxTag));
             m_scan.links.push_back(std::move(link));
-            if (name == u"a" && !t.selfClosing) {
+            if (name == QLatin1String("a") && !t.selfClosing) {
                 m_open = qsizetype(m_scan.links.size()) - 1;
                 tokenizer->setWantText(true);
             }
-        } else if (name == u"base") {
+        } else if (name == QLatin1String("base")) {
             if (const HtmlAttribute* href = t.attribute(u"href"); href && !hasBase) {
                 hasBase = true;
                 baseHref = href->value.left(kMaxHref);
             }
-        } else if (name == u"meta") {
+        } else if (name == QLatin1String("meta")) {
             readMeta(t);
         }
     }
@@ -133,13 +146,14 @@ private:
     void switchContent(const HtmlTag& t) {
         using S = HtmlTokenizer::State;
         const QString& n = t.name;
-        if (n == u"script")
+        if (n == QLatin1String("script"))
             tokenizer->setState(S::ScriptData);
-        else if (n == u"style" || n == u"xmp" || n == u"iframe" || n == u"noembed" || n == u"noframes")
+        else if (n == QLatin1String("style") || n == QLatin1String("xmp") || n == QLatin1String("iframe") ||
+                 n == QLatin1String("noembed") || n == QLatin1String("noframes"))
             tokenizer->setState(S::RawText);
-        else if (n == u"title" || n == u"textarea")
+        else if (n == QLatin1String("title") || n == QLatin1String("textarea"))
             tokenizer->setState(S::RcData);
-        else if (n == u"plaintext")
+        else if (n == QLatin1String("plaintext"))
             tokenizer->setState(S::PlainText);
     }
 
@@ -148,7 +162,8 @@ private:
         const HtmlAttribute* content = t.attribute(u"content");
         if (name && content) {
             const QString who = name->value.trimmed().toLower();
-            if (who == u"robots" || who == u"yandex" || who == u"googlebot") {
+            if (who == QLatin1String("robots") || who == QLatin1String("yandex") ||
+                who == QLatin1String("googlebot")) {
                 const RobotsWords w = robotsContentWords(content->value);
                 m_scan.robotsNoindex |= w.noindex;
                 m_scan.robotsNofollow |= w.nofollow;
@@ -175,6 +190,10 @@ private:
 // An href as the URL parser takes it: leading and trailing C0 controls and blanks dropped, tabs and line
 // breaks removed, backslashes read as slashes.
 QString cleanHref(const QString& href) {
+    if (!href.isEmpty() && !isBlank(href.front()) && !isBlank(href.back()) &&
+        std::none_of(href.begin(), href.end(),
+                     [](QChar c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u'\\'; }))
+        return href;
     qsizetype from = 0, to = href.size();
     while (from < to && isBlank(href[from]))
         ++from;
@@ -201,6 +220,99 @@ bool isWebScheme(const QString& scheme) {
            scheme.compare(u"https", Qt::CaseInsensitive) == 0;
 }
 
+// A host in its ASCII (IDN) form, lower-case.
+QString aceOf(const QString& host) {
+    bool ascii = true;
+    for (const QChar ch : host)
+        ascii &= ch.unicode() < 0x80;
+    QString ace = ascii ? host : QString::fromLatin1(QUrl::toAce(host));
+    if (ace.isEmpty()) ace = host;
+    return ace.toLower();
+}
+
+QString aceHost(const QUrl& url) {
+    return aceOf(url.host());
+}
+
+QString siteOfAce(QString site) {
+    if (site.endsWith(u'.')) site.chop(1);
+    if (site.startsWith(u"www.")) site.remove(0, 4);
+    return site;
+}
+
+QString keyOf(const QUrl& url, const QString& host) {
+    QString key = host;
+    const QString scheme = url.scheme().toLower();
+    const int port = url.port();
+    if (port >= 0 && !(scheme == u"http" && port == 80) && !(scheme == u"https" && port == 443))
+        key += u':' + QString::number(port);
+    const QString path = url.path(QUrl::FullyDecoded);
+    key += path.isEmpty() ? QStringLiteral("/") : path;
+    if (url.hasQuery()) key += u'?' + url.query(QUrl::FullyDecoded);
+    if (url.hasFragment()) key += u'#' + url.fragment(QUrl::FullyDecoded);
+    return key.toLower();
+}
+
+// The address of a link written plainly (ASCII, nothing encoded, no dot segments, no user or port), absolute
+// or from the root, worked out without the URL parser: what it would give, many times quicker.
+bool quickLink(PageLink& link, const QString& href, bool webBase, const QString& baseScheme,
+               const QString& baseOrigin, const QString& baseKeyHost, const QString& baseHost) {
+    const qsizetype n = href.size();
+    if (n == 0 || n > 1024) return false;
+    for (const QChar ch : href) {
+        const char16_t u = ch.unicode();
+        if (u <= 0x20 || u >= 0x7F || u == u'%' || u == u'@' || u == u'[' || u == u'\\' || u == u'"' ||
+            u == u'<' || u == u'>' || u == u'`' || u == u'{' || u == u'}' || u == u'|' || u == u'^')
+            return false;
+    }
+    auto dotSegments = [](QStringView path) {
+        return path.contains(u"/./") || path.contains(u"/../") || path.endsWith(u"/.") ||
+               path.endsWith(u"/..");
+    };
+    if (href.front() == u'/' && (n == 1 || href[1] != u'/')) {
+        if (!webBase) return false;
+        const qsizetype end = href.indexOf(u'#') >= 0 ? href.indexOf(u'#') : n;
+        const qsizetype q = href.indexOf(u'?');
+        if (dotSegments(QStringView(href).left(q >= 0 && q < end ? q : end))) return false;
+        link.address = baseOrigin + href;
+        link.scheme = baseScheme;
+        link.isWeb = true;
+        link.key = (baseKeyHost + href).toLower();
+        link.site = siteOfAce(baseHost);
+        return true;
+    }
+    qsizetype from = 0;
+    QString scheme;
+    if (href.startsWith(u"http://", Qt::CaseInsensitive)) {
+        from = 7;
+        scheme = QStringLiteral("http");
+    } else if (href.startsWith(u"https://", Qt::CaseInsensitive)) {
+        from = 8;
+        scheme = QStringLiteral("https");
+    } else {
+        return false;
+    }
+    qsizetype hostEnd = from;
+    while (hostEnd < n && href[hostEnd] != u'/' && href[hostEnd] != u'?' && href[hostEnd] != u'#') {
+        const QChar ch = href[hostEnd];
+        if (!(ch.isLetterOrNumber() || ch == u'.' || ch == u'-')) return false;
+        ++hostEnd;
+    }
+    if (hostEnd == from) return false;
+    const QString rest = href.mid(hostEnd);
+    const qsizetype q = rest.indexOf(u'?'), h = rest.indexOf(u'#');
+    const qsizetype pathEnd = q >= 0 && (h < 0 || q < h) ? q : (h >= 0 ? h : rest.size());
+    if (dotSegments(QStringView(rest).left(pathEnd))) return false;
+    const QString host = href.mid(from, hostEnd - from).toLower();
+    link.scheme = scheme;
+    link.isWeb = true;
+    link.address =
+        scheme + QStringLiteral("://") + host + (pathEnd == 0 ? QStringLiteral("/") : QString()) + rest;
+    link.key = host + (pathEnd == 0 ? QStringLiteral("/") : QString()) + rest.toLower();
+    link.site = siteOfAce(host);
+    return true;
+}
+
 void scanInto(PageScan& scan, const QString& rawText, QByteArray* metaEncoding) {
     const QString text = normalizeNewlines(rawText);
     ReaderSink sink(text, scan);
@@ -215,9 +327,26 @@ void scanInto(PageScan& scan, const QString& rawText, QByteArray* metaEncoding) 
         const QUrl b = resolve(page, sink.baseHref);
         if (b.isValid() && isWebScheme(b.scheme())) base = b;
     }
+    // The base's origin, for the quick road of addresses from the root ("/path").
+    const bool webBase = isWebScheme(base.scheme()) && !base.host().isEmpty() && base.userInfo().isEmpty();
+    const QString baseHost = webBase ? aceHost(base) : QString();
+    const QString baseScheme = base.scheme().toLower();
+    const QString baseKeyHost =
+        webBase ? keyOf(QUrl(baseScheme + QStringLiteral("://") + base.authority()), baseHost).chopped(1)
+                : QString();
+    const QString baseOrigin =
+        webBase ? baseScheme + QStringLiteral("://") + base.authority(QUrl::FullyEncoded) : QString();
     for (PageLink& link : scan.links) {
-        link.url = resolve(base, link.href);
-        if (link.web()) link.key = linkKey(link.url);
+        const QString href = cleanHref(link.href);
+        if (quickLink(link, href, webBase, baseScheme, baseOrigin, baseKeyHost, baseHost)) continue;
+        const QUrl url = resolve(base, href);
+        link.address = url.toString(QUrl::FullyEncoded);
+        link.scheme = url.scheme().toLower();
+        link.isWeb = isWebScheme(link.scheme) && !url.host().isEmpty();
+        if (!link.isWeb) continue;
+        const QString host = aceHost(url);
+        link.key = keyOf(url, host);
+        link.site = siteOfAce(host);
     }
     if (metaEncoding) *metaEncoding = sink.metaEncoding;
 }
@@ -246,13 +375,10 @@ PageScan readScan(const QString& text, const QString& finalUrl, const QByteArray
 qint64 PageScan::bytes() const {
     qint64 n = qint64(sizeof(PageScan)) + finalUrl.size() * 2;
     for (const PageLink& l : links)
-        n += qint64(sizeof(PageLink)) + 2 * (l.href.size() + l.key.size() + l.text.size() + l.tag.size()) +
+        n += qint64(sizeof(PageLink)) +
+             2 * (l.href.size() + l.key.size() + l.site.size() + l.text.size() + l.tag.size()) +
              l.href.size() * 2 + 64 * l.rel.size() + 128;
     return n;
-}
-
-bool PageLink::web() const {
-    return isWebScheme(url.scheme()) && !url.host().isEmpty();
 }
 
 bool PageLink::notFollowed() const {
@@ -324,18 +450,7 @@ RobotsWords robotsHeaderWords(const QByteArray& header) {
 }
 
 QString linkKey(const QUrl& url) {
-    QString host = QString::fromLatin1(QUrl::toAce(url.host()));
-    if (host.isEmpty()) host = url.host();
-    QString key = host;
-    const QString scheme = url.scheme().toLower();
-    const int port = url.port();
-    if (port >= 0 && !(scheme == u"http" && port == 80) && !(scheme == u"https" && port == 443))
-        key += u':' + QString::number(port);
-    const QString path = url.path(QUrl::FullyDecoded);
-    key += path.isEmpty() ? QStringLiteral("/") : path;
-    if (url.hasQuery()) key += u'?' + url.query(QUrl::FullyDecoded);
-    if (url.hasFragment()) key += u'#' + url.fragment(QUrl::FullyDecoded);
-    return key.toLower();
+    return keyOf(url, aceHost(url));
 }
 
 AnchorAddress anchorAddress(const QString& stored) {
@@ -360,9 +475,21 @@ AnchorAddress anchorAddress(const QString& stored) {
     return a;
 }
 
+namespace {
+
+// The decoded, lower-case query of a web link (from its key).
+QStringView linkQuery(const PageLink& link) {
+    const qsizetype q = link.key.indexOf(u'?');
+    if (q < 0) return {};
+    const qsizetype h = link.key.indexOf(u'#', q);
+    return QStringView(link.key).mid(q + 1, h < 0 ? -1 : h - q - 1);
+}
+
+} // namespace
+
 bool linkMatches(const PageLink& link, const AnchorAddress& anchor) {
     if (!anchor.valid || link.key.isEmpty()) return false;
-    if (!anchor.scheme.isEmpty() && link.url.scheme().toLower() != anchor.scheme) return false;
+    if (!anchor.scheme.isEmpty() && link.scheme != anchor.scheme) return false;
     const auto atBoundary = [&](QStringView key) {
         if (!key.startsWith(anchor.rest)) return false;
         if (key.size() == anchor.rest.size()) return true;
@@ -385,8 +512,7 @@ AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
         if (linkMatches(link, anchor)) {
             p.found = true;
             allNotFollowed &= link.notFollowed();
-        } else if (!p.throughRedirect && link.url.hasQuery() &&
-                   link.url.query(QUrl::FullyDecoded).toLower().contains(anchor.rest)) {
+        } else if (!p.throughRedirect && linkQuery(link).contains(anchor.rest)) {
             p.throughRedirect = true;
         }
     }
@@ -396,20 +522,14 @@ AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
 }
 
 QString siteOfHost(const QString& host) {
-    QString site = QString::fromLatin1(QUrl::toAce(host)).toLower();
-    if (site.isEmpty()) site = host.toLower();
-    if (site.endsWith(u'.')) site.chop(1);
-    if (site.startsWith(u"www.")) site.remove(0, 4);
-    return site;
+    return siteOfAce(aceOf(host));
 }
 
 int countExternalLinks(const PageScan& scan) {
     const QString own = siteOfHost(QUrl(scan.finalUrl).host());
     int count = 0;
     for (const PageLink& link : scan.links)
-        if (link.web() && !link.rel.contains(u"nofollow") &&
-            (own.isEmpty() || siteOfHost(link.url.host()) != own))
-            ++count;
+        if (link.web() && !link.rel.contains(u"nofollow") && (own.isEmpty() || link.site != own)) ++count;
     return count;
 }
 

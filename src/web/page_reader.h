@@ -16,14 +16,18 @@ namespace zentaro::web {
 // A link on a page as a reader sees it: an <a href> or <area href> outside comments, scripts, styles and
 // template contents, its address resolved against the page's final address and <base href>.
 struct PageLink {
-    QString href; // the attribute's value, references decoded (at most 2,048 characters)
-    QUrl url;     // resolved; its scheme is http or https, or the link leads nowhere a check looks
-    QString key;  // linkKey of a web link
+    QString href;    // the attribute's value, references decoded (at most 2,048 characters)
+    QString address; // resolved against the page and its base
+    QString scheme;  // of the resolved address, lower-case
+    QString key;     // linkKey of a web link
+    QString site;    // siteOfHost of a web link
     QStringList rel;
     QString text; // the link's text, blanks collapsed (at most 200 characters)
     QString tag;  // the start tag as written (at most 512 characters)
     bool area = false;
-    bool web() const;         // http or https
+    bool isWeb = false; // http or https, with a host
+    bool web() const { return isWeb; }
+    QUrl url() const { return QUrl(address); }
     bool notFollowed() const; // rel nofollow, sponsored or ugc
 };
 

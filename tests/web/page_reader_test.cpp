@@ -219,13 +219,29 @@ TEST(PagePresence, KeepsTheLinkAsFoundAndNotesRedirectLinks) {
     ASSERT_EQ(scan.links.size(), 2u);
     EXPECT_EQ(scan.links[0].text, QStringLiteral("Иди туда"));
     EXPECT_EQ(scan.links[0].tag, QStringLiteral("<a class=x\n href='/go?url=http://project.example/'>"));
-    EXPECT_EQ(scan.links[0].url.toString(),
-              QStringLiteral("https://donor.example/go?url=http://project.example/"));
+    EXPECT_EQ(scan.links[0].address, QStringLiteral("https://donor.example/go?url=http://project.example/"));
     EXPECT_EQ(scan.links[1].rel, QStringList{QStringLiteral("ugc")});
     EXPECT_EQ(scan.linkElements, 2);
     const AnchorPresence p = anchorPresence(scan, QStringLiteral("https://project.example"), {});
     EXPECT_FALSE(p.found);
     EXPECT_TRUE(p.throughRedirect);
+}
+
+// Plain addresses are worked out without the URL parser: they come out as the parser gives them.
+TEST(PagePresence, PlainAddressesAreKeyedAsTheUrlParserKeysThem) {
+    const QString base = QStringLiteral("https://Donor.Example:8443/dir/page?x=1");
+    for (const char* href :
+         {"/a/b?c=D#E", "http://X.example", "https://x.example/p?q=1&r=2", "/a/./b", "http://x.example:8080/",
+          "/%D0%BF", "HTTP://x.example/A", "/", "http://x.example?q", "page.html", "//x.example/p",
+          "/p?u=http://y.example/z", "http://www.x.example/#f"}) {
+        const PageScan scan =
+            readPage(QStringLiteral("<a href='%1'>x</a>").arg(QString::fromLatin1(href)), base);
+        ASSERT_EQ(scan.links.size(), 1u) << href;
+        const QUrl parsed = QUrl(base).resolved(QUrl(QString::fromLatin1(href)));
+        EXPECT_EQ(scan.links[0].key, linkKey(parsed)) << href;
+        EXPECT_EQ(scan.links[0].scheme, parsed.scheme()) << href;
+        EXPECT_EQ(scan.links[0].site, siteOfHost(parsed.host())) << href;
+    }
 }
 
 // Each row: an X-Robots-Tag header and the page-wide words it gives.
