@@ -87,6 +87,27 @@ TEST(PageDecoding, ALaterMetaDecodesAGuessedPageAgain) {
     EXPECT_EQ(declared.encoding, "windows-1251");
 }
 
+// Hostile bytes: the sniffing ends on any input, and a page read from them keeps its bounds.
+TEST(PageDecoding, RandomBytesAroundDeclarationsEnd) {
+    const QList<QByteArray> pieces = {"<meta",     " charset=", "'",    "\"",
+                                      "koi8-r",    "utf-16",    ">",    "<!--",
+                                      "-->",       "<",         "/",    "http-equiv=content-type",
+                                      " content=", ";",         "=",    "\xEF\xBB\xBF",
+                                      "\xFF\xFE",  "\xD0",      "\x80", " "};
+    std::mt19937 rng(5);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray body;
+        for (int i = int(rng() % 40); i > 0; --i)
+            body += pieces[int(rng() % pieces.size())];
+        const DecodedPage d =
+            decodePage(body, rng() % 2 ? QByteArray("text/html; charset=") + body.left(12) : QByteArray());
+        ASSERT_FALSE(d.encoding.isEmpty());
+        ASSERT_LE(d.text.size(), body.size());
+        const PageScan scan = pageScanOf(fetched(body, QByteArray()));
+        ASSERT_LE(int(scan.links.size()), scan.linkElements);
+    }
+}
+
 // The html5lib encoding tests: the encoding a page is read in, windows-1252 (the suite's default) where ours
 // is a guess.
 TEST(PageDecoding, Html5libEncodingSuite) {
