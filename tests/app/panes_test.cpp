@@ -274,10 +274,12 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     EXPECT_FALSE(find<QPushButton>("bUStop")->isVisible());
     EXPECT_FALSE(db.tbLink.controlsDisabled());
     EXPECT_EQ(find<app::DataGrid>("grdLink")->model()->rowCount(), db.tbLink.recordCount());
-    // Every listed page has its anchor already: none is added.
+    // The listed pages without anchors get the project's site address, once.
     ui.clear();
     form->findChild<QAction*>("mnAddSiteAnchors")->trigger();
-    EXPECT_EQ(ui.texts(), QStringList{QStringLiteral("Добавлено анкоров: 0")});
+    form->findChild<QAction*>("mnAddSiteAnchors")->trigger();
+    EXPECT_EQ(ui.texts(),
+              (QStringList{QStringLiteral("Добавлено анкоров: 2"), QStringLiteral("Добавлено анкоров: 0")}));
 }
 
 TEST_F(Panes, MenuHighlightShowsTheLongHintInTheWorkPanel) {
