@@ -74,8 +74,9 @@ bool presenceMissing(const FetchedPage& page, const QStringList& needles) {
     if (!page.body || needles.isEmpty()) return false;
     const PageScan scan = pageScanOf(page);
     if (scan.linkElements == 0) return false;
+    const LinkIndex links(scan);
     for (const QString& u : needles)
-        if (!anchorPresence(scan, u, page.info.robots).found) return true;
+        if (!links.presence(u, page.info.robots).found) return true;
     return false;
 }
 
@@ -158,8 +159,9 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     QString report;
     bool missing = false, throughRedirect = false;
     std::vector<AnchorFinding> findings;
+    const LinkIndex pageLinks(scan);
     for (const QString& stored : anchors) {
-        const AnchorPresence p = anchorPresence(scan, stored, fetched.info.robots);
+        const AnchorPresence p = pageLinks.presence(stored, fetched.info.robots);
         missing |= !p.found;
         throughRedirect |= !p.found && p.throughRedirect;
         findings.push_back({stored, p.found, p.nofollow});

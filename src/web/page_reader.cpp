@@ -501,24 +501,57 @@ bool linkMatches(const PageLink& link, const AnchorAddress& anchor) {
            atBoundary(QStringView(link.key).mid(4));
 }
 
-AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
-                              const QByteArray& robotsHeader) {
+namespace {
+
+// The host part of a key: up to its first "/", "?" or "#".
+QStringView hostPart(const QString& key) {
+    qsizetype i = 0;
+    while (i < key.size() && key[i] != u'/' && key[i] != u'?' && key[i] != u'#')
+        ++i;
+    return QStringView(key).left(i);
+}
+
+} // namespace
+
+LinkIndex::LinkIndex(const PageScan& scan) : m_scan(scan) {
+    for (int i = 0; i < int(scan.links.size()); ++i)
+        if (scan.links[size_t(i)].web())
+            m_byHost[hostPart(scan.links[size_t(i)].key).toString()].push_back(i);
+}
+
+AnchorPresence LinkIndex::presence(const QString& storedAnchor, const QByteArray& robotsHeader) const {
     AnchorPresence p;
     const AnchorAddress anchor = anchorAddress(storedAnchor);
     if (!anchor.valid) return p;
     bool allNotFollowed = true;
-    for (const PageLink& link : scan.links) {
-        if (!link.web()) continue;
-        if (linkMatches(link, anchor)) {
+    const QString host = hostPart(anchor.rest).toString();
+    auto look = [&](const QString& h) {
+        const auto it = m_byHost.constFind(h);
+        if (it == m_byHost.cend()) return;
+        for (const int i : *it) {
+            const PageLink& link = m_scan.links[size_t(i)];
+            if (!linkMatches(link, anchor)) continue;
             p.found = true;
             allNotFollowed &= link.notFollowed();
-        } else if (!p.throughRedirect && linkQuery(link).contains(anchor.rest)) {
-            p.throughRedirect = true;
         }
+    };
+    look(host);
+    if (anchor.scheme.isEmpty() && !host.startsWith(u"www.")) look(QStringLiteral("www.") + host);
+    if (!p.found) {
+        for (const PageLink& link : m_scan.links)
+            if (link.web() && linkQuery(link).contains(anchor.rest)) {
+                p.throughRedirect = true;
+                break;
+            }
     }
-    const bool pageNofollow = scan.robotsNofollow || robotsHeaderWords(robotsHeader).nofollow;
+    const bool pageNofollow = m_scan.robotsNofollow || robotsHeaderWords(robotsHeader).nofollow;
     p.nofollow = p.found && (allNotFollowed || pageNofollow);
     return p;
+}
+
+AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
+                              const QByteArray& robotsHeader) {
+    return LinkIndex(scan).presence(storedAnchor, robotsHeader);
 }
 
 QString siteOfHost(const QString& host) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -106,6 +107,16 @@ struct AnchorPresence {
 };
 AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
                               const QByteArray& robotsHeader);
+// The same for many anchors of one page: the links indexed once by host.
+class LinkIndex {
+public:
+    explicit LinkIndex(const PageScan& scan);
+    AnchorPresence presence(const QString& storedAnchor, const QByteArray& robotsHeader) const;
+
+private:
+    const PageScan& m_scan;
+    QHash<QString, std::vector<int>> m_byHost;
+};
 
 // The site part of a host as the external count compares it: lower-case, ASCII form, without "www.".
 QString siteOfHost(const QString& host);
