@@ -136,30 +136,6 @@ QString normalizeNewlines(const QString& text) {
     return out;
 }
 
-namespace {
-
-class ValueSink : public HtmlSink {
-public:
-    QString value;
-    void tag(const HtmlTag& t) override {
-        if (!t.attributes.empty()) value = t.attributes.front().value;
-    }
-};
-
-} // namespace
-
-QString decodeHtmlReferences(QStringView text) {
-    if (!text.contains(u'&')) return text.toString();
-    // The text as the value of an attribute of a made-up tag, read by the tokenizer itself.
-    QString wrapped = QStringLiteral("<x v=\"");
-    for (const QChar c : text)
-        wrapped += c == u'"' ? QStringLiteral("&quot;") : QString(c);
-    wrapped += QStringLiteral("\">");
-    ValueSink sink;
-    HtmlTokenizer(wrapped, sink).run();
-    return sink.value;
-}
-
 HtmlTokenizer::HtmlTokenizer(QStringView input, HtmlSink& sink)
     : m_in(input), m_d(reinterpret_cast<const char16_t*>(input.utf16())), m_n(input.size()), m_sink(sink) {}
 

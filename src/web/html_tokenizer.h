@@ -175,7 +175,4 @@ private:
 // CR LF and lone CR become LF, as the input stream of HTML has them.
 QString normalizeNewlines(const QString& text);
 
-// Decodes the character references of a text as an attribute value would have them.
-QString decodeHtmlReferences(QStringView text);
-
 } // namespace zentaro::web
