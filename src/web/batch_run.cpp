@@ -9,10 +9,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
 #include <QThreadPool>
-#include <QThreadStorage>
 #include <QTimer>
 #include <QUrl>
 
@@ -45,6 +42,14 @@ void setUpdateMessages(RunMember& m) {
 } // namespace
 
 QString RunTally::text() const {
+    const QString counts = countsText();
+    return quickRetries > 0
+               ? counts +
+                     QStringLiteral(", запросов повторено после короткого ожидания: %1").arg(quickRetries)
+               : counts;
+}
+
+QString RunTally::countsText() const {
     switch (kind) {
     case Presence:
         return QStringLiteral("Проверено страниц: %1, ссылки на месте: %2, пропали: %3, не загружено: %4, "
@@ -98,13 +103,6 @@ void RunPanel::waitForEvents() {
 
 namespace {
 
-// The client of a worker thread, kept while the thread lives so that its connections are reused.
-QNetworkAccessManager* workerClient() {
-    static QThreadStorage<QNetworkAccessManager*> clients;
-    if (!clients.hasLocalData()) clients.setLocalData(new QNetworkAccessManager);
-    return clients.localData();
-}
-
 // Fetches the records ahead of the one in hand while it is awaited, within the fetcher's limits: in all, per
 // host (the run's host book: each hop counted at the host it goes to, pauses and down hosts), and the memory
 // that the pages waiting to be applied and the requests in flight may take. A slow or retried page holds
@@ -116,17 +114,12 @@ public:
           m_share(std::min(settings.maxReplyBytes,
                            std::max<qint64>(64 * 1024, kBudget / (kTextFactor * settings.maxInFlight)))) {
         m_pool.setMaxThreadCount(settings.maxInFlight);
-        // The page requests share one client and the run's cookie store, as one-at-a-time requests do.
-        QObject* owner = settings.cookieJar()->parent();
-        m_client.setCookieJar(settings.cookieJar());
-        settings.cookieJar()->setParent(owner);
     }
     ~Prefetcher() {
         // Requests in flight are abandoned; their threads end before the run's objects go.
         m_cancel = true;
         m_pool.waitForDone();
         qDeleteAll(m_waker.children());
-        m_client.setCookieJar(nullptr);
     }
     Prefetcher(const Prefetcher&) = delete;
     Prefetcher& operator=(const Prefetcher&) = delete;
@@ -252,7 +245,6 @@ private:
                 PageFetcher fetcher;
                 fetcher.copySettings(*settings);
                 fetcher.cancel = cancel;
-                fetcher.client = workerClient();
                 apply = run(fetcher);
             } catch (...) {
                 apply = [e = std::current_exception()] { std::rethrow_exception(e); };
@@ -273,7 +265,7 @@ private:
     // A page request on the window's thread, through the run's host book; the page is scanned when it comes.
     void startPage(const std::shared_ptr<Slot>& slot, const NetStep& step, int row) {
         if (step.page->isEmpty()) return finishPage(slot, step, row, FetchedPage{});
-        auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+        auto* call = new PageCall(m_settings, nullptr, *step.page, true, &m_waker);
         call->setHostBook(&m_book);
         call->setReserved(slot->reserved / kTextFactor);
         // Beyond its share a reply asks for more; past the budget it is given up and fetched again later,
@@ -323,7 +315,7 @@ private:
             slot->confirming = true;
             QTimer::singleShot(m_settings.confirmPauseMs, &m_waker, [this, slot, step, row] {
                 if (slot->dropped) return finishPage(slot, step, row, FetchedPage{});
-                auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+                auto* call = new PageCall(m_settings, nullptr, *step.page, true, &m_waker);
                 call->setHostBook(&m_book);
                 call->setReserved(slot->reserved / kTextFactor);
                 QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
@@ -365,7 +357,6 @@ private:
     int m_head = -1;
     qint64 m_used = 0;
     std::atomic<bool> m_cancel{false};
-    QNetworkAccessManager m_client;
     QObject m_waker; // receives the workers' reports on the window's thread; parent of the page requests
     QThreadPool m_pool;
 };
@@ -445,6 +436,7 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
         m.fetcher->hostBook = nullptr;
         m.fetcher->stop = nullptr;
     }
+    if (m.tally && book) m.tally->quickRetries += book->quickRetries();
     if (m.tally) panel.showSummary(m.tally->text());
     if (!failed && !quiet) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);

@@ -44,11 +44,14 @@ struct RunTally {
     enum Kind { Presence, ExtLinks, Metrics } kind = Presence;
     int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
     int nofollow = 0; // found, but not followed or on a page closed to indexing
+    // Requests sent again at once after a host's short first-try read timeout cut them (not pages).
+    int quickRetries = 0;
     // With keepPages the addresses (sites) of each outcome are listed too.
     bool keepPages = false;
     QStringList foundPages, missingPages, notFetchedPages, noLinksPages, nofollowPages;
-    // One line of counts in Russian.
+    // One line of counts in Russian (the requests sent again named only when there were any).
     QString text() const;
+    QString countsText() const;
     // The lists, one outcome after another (empty lists left out).
     QString pagesText() const;
 };

@@ -6,16 +6,17 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSslConfiguration>
 #include <QStringDecoder>
 #include <QTimer>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
 
 #include "db/table.h"
 #include "web/url_forms.h"
@@ -26,14 +27,19 @@ namespace {
 
 // The cookies of the run, kept in memory only. A cookie is kept when its domain covers the host that set it
 // (the jar's own rule, public suffixes refused), so that one site cannot steer the requests to another; each
-// host keeps a bounded number of cookies of bounded size.
+// host reaches a bounded number of cookies of bounded size, whatever their paths. Kept by domain, so that
+// storing and finding a host's cookies costs the same however many other hosts the run met.
 class RunCookieJar : public QNetworkCookieJar {
 public:
     static constexpr int kMaxPerHost = 50;
     static constexpr int kMaxCookieBytes = 4096;
+    // Set-Cookie headers read from one answer.
+    static constexpr int kMaxPerReply = 100;
     using QNetworkCookieJar::QNetworkCookieJar;
+
     bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
         bool any = false;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
         for (const QNetworkCookie& c : cookies) {
             if (c.name().size() + c.value().size() > kMaxCookieBytes) continue;
             QNetworkCookie cookie = c;
@@ -44,16 +50,72 @@ public:
                 cookie.setDomain(u'.' + cookie.domain());
             if (cookie.path().isEmpty()) cookie.setPath(QStringLiteral("/"));
             if (!validateCookie(cookie, url)) continue;
-            if (updateCookie(cookie)) {
+            QList<QNetworkCookie>& list = m_byDomain[cookie.domain()];
+            const bool expired = !cookie.isSessionCookie() && cookie.expirationDate() < now;
+            auto same = std::find_if(list.begin(), list.end(), [&cookie](const QNetworkCookie& o) {
+                return o.name() == cookie.name() && o.path() == cookie.path();
+            });
+            if (same != list.end()) {
+                if (expired)
+                    list.erase(same);
+                else
+                    *same = cookie;
                 any = true;
                 continue;
             }
-            if (cookiesForUrl(url).size() >= kMaxPerHost) continue;
-            any |= insertCookie(cookie);
+            if (expired || reaching(url.host()) >= kMaxPerHost) continue;
+            list.append(cookie);
+            any = true;
         }
         return any;
     }
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl& url) const override {
+        QList<QNetworkCookie> out;
+        const bool secure = url.scheme() == QLatin1String("https");
+        QString path = url.path();
+        if (path.isEmpty()) path = QStringLiteral("/");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (const QString& key : domainsOf(url.host())) {
+            const auto it = m_byDomain.constFind(key);
+            if (it == m_byDomain.cend()) continue;
+            for (const QNetworkCookie& c : *it) {
+                if (c.isSecure() && !secure) continue;
+                if (!c.isSessionCookie() && c.expirationDate() < now) continue;
+                const QString& p = c.path();
+                if (!path.startsWith(p) ||
+                    (path.size() > p.size() && !p.endsWith(u'/') && path.at(p.size()) != u'/'))
+                    continue;
+                out << c;
+                if (out.size() >= kMaxPerHost) return out;
+            }
+        }
+        return out;
+    }
+
+private:
+    // The domains whose cookies reach the host: itself, and each domain above it.
+    static QStringList domainsOf(const QString& hostText) {
+        const QString host = hostText.toLower();
+        QStringList keys = {host};
+        if (!QHostAddress(host).isNull()) return keys;
+        keys << u'.' + host;
+        for (qsizetype dot = host.indexOf(u'.'); dot >= 0; dot = host.indexOf(u'.', dot + 1))
+            keys << host.mid(dot);
+        return keys;
+    }
+    int reaching(const QString& host) const {
+        int n = 0;
+        for (const QString& key : domainsOf(host))
+            n += int(m_byDomain.value(key).size());
+        return n;
+    }
+
+    QHash<QString, QList<QNetworkCookie>> m_byDomain;
 };
+
+// The start of an error page that is read (a bot challenge shows there).
+constexpr qsizetype kErrorBodyBytes = 64 * 1024;
 
 qint64 monotonicMs() {
     static const QElapsedTimer clock = [] {
@@ -207,6 +269,18 @@ void HostBook::markDown(const QString& key, FetchFailure failure, const QString&
     emit changed(); // those waiting for the host fail at once
 }
 
+int HostBook::firstTryTimeoutMs(const QString& key, int fullMs, int floorMs) const {
+    const auto it = m_hosts.constFind(key);
+    if (it == m_hosts.cend() || it->answers < kSettleAnswers) return fullMs;
+    return int(std::min<qint64>(fullMs, std::max<qint64>(floorMs, 10 * it->slowestMs)));
+}
+
+void HostBook::answered(const QString& key, qint64 waitedMs) {
+    Host& h = m_hosts[key];
+    ++h.answers;
+    h.slowestMs = std::max(h.slowestMs, waitedMs);
+}
+
 QString decodeReply(const QByteArray& body, const QByteArray& contentType) {
     QByteArray charset = charsetOf(contentType);
     if (charset.isEmpty()) {
@@ -298,26 +372,35 @@ void PageFetcher::copySettings(const PageFetcher& other) {
     retryPauseMs = other.retryPauseMs;
     retryAfterMaxSec = other.retryAfterMaxSec;
     confirmPauseMs = other.confirmPauseMs;
+    quickTimeoutFloorMs = other.quickTimeoutFloorMs;
+    resolve = other.resolve;
+    internalAddress = other.internalAddress;
 }
 
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new RunCookieJar(this)) {}
 
 PageFetcher::~PageFetcher() = default;
 
-PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
-                   const QString& url, bool tls, QObject* parent)
-    : QObject(parent), m_jar(jar), m_client(client), m_book(settings.hostBook), m_tls(tls),
-      m_timeoutMs(settings.readTimeoutMs), m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
+PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, const QString& url, bool tls,
+                   QObject* parent)
+    : QObject(parent), m_jar(jar ? jar : settings.cookieJar()), m_client(CurlClient::forThread()),
+      m_resolve(settings.resolve), m_internalAddress(settings.internalAddress), m_book(settings.hostBook),
+      m_quickFloorMs(settings.quickTimeoutFloorMs), m_tls(tls), m_timeoutMs(settings.readTimeoutMs),
+      m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
       m_retryPauseMs(settings.retryPauseMs), m_retryAfterMaxSec(settings.retryAfterMaxSec),
       m_maxRedirects(settings.maxRedirects), m_hopsLeft(settings.maxRedirects + 1),
-      m_cap(settings.maxReplyBytes), m_url(url) {}
+      m_cap(settings.maxReplyBytes), m_url(url) {
+    // The application's proxy (tests stand their server in for other hosts so); none otherwise, whatever the
+    // environment says, as before.
+    const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
+    if (proxy.type() == QNetworkProxy::HttpProxy)
+        m_proxy = QStringLiteral("http://%1:%2").arg(proxy.hostName()).arg(proxy.port());
+    else if (proxy.type() == QNetworkProxy::Socks5Proxy)
+        m_proxy = QStringLiteral("socks5h://%1:%2").arg(proxy.hostName()).arg(proxy.port());
+}
 
 PageCall::~PageCall() {
-    if (m_reply) {
-        disconnect(m_reply, nullptr, this, nullptr);
-        m_reply->abort();
-        if (m_client) m_reply->deleteLater(); // an own client takes its replies along
-    }
+    if (m_easy) m_client.release(std::exchange(m_easy, nullptr));
     if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey, m_hopEpoch);
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(m_probeKey, this);
 }
@@ -331,13 +414,26 @@ void PageCall::start() {
     hop();
 }
 
+// Ends the hop's transfer now and reports it as its flags say (aborted, deferred, past the deadline, cut by
+// the read timeout).
+void PageCall::stopTransfer() {
+    if (!m_easy) return;
+    m_client.release(std::exchange(m_easy, nullptr));
+    if (!m_client.busy()) return hopEnded(CURLE_ABORTED_BY_CALLBACK);
+    // Asked from inside libcurl (a callback of this very call): told once libcurl has returned, so that
+    // whoever hears of the end may delete the call or start another request.
+    m_stopping = true;
+    QTimer::singleShot(0, this, [this] {
+        m_stopping = false;
+        hopEnded(CURLE_ABORTED_BY_CALLBACK);
+    });
+}
+
 void PageCall::abort() {
     if (m_done) return;
     m_aborted = true;
-    if (m_reply) {
-        m_reply->abort(); // finishes the hop at once, as failed
-        return;
-    }
+    if (m_stopping) return;
+    if (m_easy) return stopTransfer(); // finishes the hop at once, as failed
     // Waiting for a pause or for the host's turn.
     finishWith(QStringLiteral("Прервано"), FetchFailure::Cancelled, false);
 }
@@ -347,6 +443,7 @@ void PageCall::fail(const QString& error, FetchFailure why) {
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (m_pause) m_pause->stop();
     if (m_deadline) m_deadline->stop();
+    if (m_idle) m_idle->stop();
     if (m_waitingForHost && m_book) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
     m_waitingForHost = false;
     m_error = error;
@@ -367,15 +464,14 @@ void PageCall::finishWith(const QString& error, FetchFailure why, bool noAnswer)
 void PageCall::deadlineHit() {
     if (m_done) return;
     m_deadlinePassed = true;
-    if (m_reply) {
-        m_reply->abort();
-        return;
-    }
+    if (m_stopping) return;
+    if (m_easy) return stopTransfer();
     fail(QStringLiteral("Запрос не закончен за %1 с").arg(m_deadlineMs / 1000), FetchFailure::Timeout);
 }
 
 bool PageCall::retryLater(const QString& reason, qint64 pauseMs) {
     m_info.attempts << reason;
+    m_info.hops.clear();
     m_target = m_start;
     m_hopsLeft = m_maxRedirects + 1;
     m_redirected = false;
@@ -391,18 +487,21 @@ bool PageCall::retryLater(const QString& reason, qint64 pauseMs) {
 
 // Redirects are followed here, one request each: also from https to http, up to the limit; never to another
 // scheme (a local file, data), which a page could use to make the program read local files, and never from
-// a public address into this machine or a private network.
+// a public address into this machine or a private network (by the address's form, and by the address
+// actually connected to).
 void PageCall::hop() {
-    if (m_done || m_reply) return;
+    if (m_done || m_easy || m_stopping) return;
     const QString scheme = m_target.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)),
                     m_redirected ? FetchFailure::BadRedirect : FetchFailure::BadAddress);
-    if (!m_tls && m_target.scheme() == QLatin1String("https"))
+    if (!m_tls && scheme == QLatin1String("https"))
         return fail(QStringLiteral("Адрес https без TLS"), FetchFailure::BadAddress);
     if (m_redirected && !m_internalStart && isInternalHost(m_target.host()))
         return fail(QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200)),
                     FetchFailure::BadRedirect);
+    m_hopTimeoutMs = m_timeoutMs;
+    m_quick = false;
     if (m_book) {
         // Each hop waits for its own host's turn: the limits count the host a request really goes to.
         const QString key = HostBook::keyOf(m_target);
@@ -419,6 +518,11 @@ void PageCall::hop() {
         m_waitingForHost = false;
         m_hopEpoch = m_book->started(key);
         m_hopKey = key;
+        // A first try waits only as long as the host has shown it needs; a retry waits the full time.
+        if (m_info.attempts.isEmpty() && m_timeoutMs > 0) {
+            m_hopTimeoutMs = m_book->firstTryTimeoutMs(key, m_timeoutMs, m_quickFloorMs);
+            m_quick = m_hopTimeoutMs < m_timeoutMs;
+        }
     }
     if (m_hopsLeft-- <= 0) {
         if (m_book) m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch);
@@ -433,106 +537,194 @@ void PageCall::hop() {
         m_deadline->start(m_deadlineMs);
     }
 
-    // A client for this request only (unless the call was given one), on the fetcher's cookie store.
-    QNetworkAccessManager* client = m_client;
-    if (!client) {
-        // The clients of earlier hops stay until the call goes: this may run inside their reply's signal.
-        m_ownClients.push_back(std::make_unique<QNetworkAccessManager>());
-        client = m_ownClients.back().get();
-    }
+    QList<QByteArray> headers = {"Accept: " + PageFetcher::kAccept,
+                                 // A fixed language, so that the search engines answer (and their markers
+                                 // read) alike on every system.
+                                 "Accept-Language: " + PageFetcher::kAcceptLanguage};
     if (m_jar) {
-        QObject* owner = m_jar->parent();
-        client->setCookieJar(m_jar);
-        m_jar->setParent(owner);
+        const QList<QNetworkCookie> cookies = m_jar->cookiesForUrl(m_target);
+        if (!cookies.isEmpty()) {
+            QByteArray line = "Cookie: ";
+            for (qsizetype i = 0; i < cookies.size(); ++i)
+                line += (i ? "; " : "") + cookies[i].toRawForm(QNetworkCookie::NameAndValueOnly);
+            headers << line;
+        }
     }
-    client->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    m_status = 0;
+    m_headersDone = m_errorBodyFull = m_internalRefused = m_checkedPeer = false;
+    m_idleCut = m_tooLarge = false;
+    m_location.clear();
+    m_retryAfter.clear();
+    m_robots.clear();
+    m_contentType.clear();
+    m_setCookies.clear();
+    m_data.clear();
+    m_longestWait = 0;
 
-    QNetworkRequest request(m_target);
-    request.setHeader(QNetworkRequest::UserAgentHeader, PageFetcher::kUserAgent);
-    request.setRawHeader("Accept", PageFetcher::kAccept);
-    // A fixed language, so that the search engines answer (and their markers read) alike on every system.
-    request.setRawHeader("Accept-Language", PageFetcher::kAcceptLanguage);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    if (m_tls && m_target.scheme() == QLatin1String("https")) {
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-        ssl.setPeerVerifyDepth(0);
-        request.setSslConfiguration(ssl);
-    }
-    m_tooLarge = false;
-    m_reply = client->get(request);
+    m_easy = m_client.newHandle(this, headers, m_resolve);
+    CURL* e = static_cast<CURL*>(m_easy);
+    curl_easy_setopt(e, CURLOPT_URL, m_target.toEncoded().constData());
+    curl_easy_setopt(e, CURLOPT_USERAGENT, PageFetcher::kUserAgent.constData());
+    curl_easy_setopt(e, CURLOPT_PROXY, m_proxy.toUtf8().constData());
     m_sentAt = monotonicMs();
-    // The read timeout: nothing came for this long. A precise timer of its own, since the client's own
-    // timeout is a coarse one that may come half a second late.
-    if (m_timeoutMs > 0) {
+    m_lastRead = m_sentAt;
+    // The read timeout: nothing came for this long. A precise timer of its own, moved on by data as it comes.
+    if (m_hopTimeoutMs > 0) {
         if (!m_idle) {
             m_idle = new QTimer(this);
             m_idle->setSingleShot(true);
             m_idle->setTimerType(Qt::PreciseTimer);
-            // Data that came meanwhile moves the end on; otherwise the reply ends as the client's own
-            // timeout ended it.
             connect(m_idle, &QTimer::timeout, this, [this] {
-                if (!m_reply) return;
+                if (!m_easy) return;
                 const qint64 quiet = monotonicMs() - m_lastRead;
-                if (quiet < m_timeoutMs) return m_idle->start(int(m_timeoutMs - quiet));
-                m_reply->abort();
+                if (quiet < m_hopTimeoutMs) return m_idle->start(int(m_hopTimeoutMs - quiet));
+                m_idleCut = true;
+                stopTransfer();
             });
         }
-        m_lastRead = m_sentAt;
-        m_idle->start(m_timeoutMs);
+        m_idle->start(m_hopTimeoutMs);
     }
-    QNetworkReply* reply = m_reply;
-    if (m_tls)
-        connect(reply, &QNetworkReply::sslErrors, reply,
-                [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
-    // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64, qint64) {
-        m_lastRead = monotonicMs();
-        checkSize(reply->bytesAvailable());
-    });
-    connect(reply, &QNetworkReply::readyRead, this, [this] { m_lastRead = monotonicMs(); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        m_lastRead = monotonicMs();
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid()) checkSize(length.toLongLong());
-    });
-    connect(reply, &QNetworkReply::finished, this, &PageCall::hopDone);
+    m_client.start(m_easy);
 }
 
-void PageCall::checkSize(qint64 size) {
-    if (m_tooLarge || m_deferred || !m_reply) return;
+// A reply beyond the cap (as announced, or as it comes, decompressed) is cut off and fails; beyond the memory
+// given so far the call asks for more, and is given up when refused. False ends the transfer.
+bool PageCall::checkSize(qint64 size) {
     if (size > m_cap) {
         m_tooLarge = true;
-        m_reply->abort();
-        return;
+        return false;
     }
-    if (!reserve || size <= m_reserved) return;
+    if (!reserve || size <= m_reserved) return true;
     if (reserve(size)) {
         m_reserved = size;
-        return;
+        return true;
     }
     m_deferred = true;
-    m_reply->abort();
+    return false;
 }
 
-void PageCall::hopDone() {
-    QNetworkReply* reply = m_reply;
-    if (!reply) return;
-    if (!m_tooLarge) checkSize(reply->bytesAvailable());
-    m_reply = nullptr;
+bool PageCall::connectedTo(const QString& address) {
+    if (!m_proxy.isEmpty()) return true; // the connection is the proxy's, the address its to find
+    if (!m_redirected) {
+        // A start whose name leads inside (an intranet site) may redirect within.
+        if (m_internalAddress(address)) m_internalStart = true;
+        return true;
+    }
+    if (m_internalStart || !m_internalAddress(address)) return true;
+    m_internalRefused = true;
+    return false;
+}
+
+bool PageCall::mayConnect(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    else if (address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    else
+        return m_proxy.isEmpty() ? false : true;
+    m_checkedPeer = true;
+    return connectedTo(QString::fromLatin1(text));
+}
+
+bool PageCall::onHeader(const char* line, size_t size) {
+    const qint64 now = monotonicMs();
+    m_longestWait = std::max(m_longestWait, now - m_lastRead);
+    m_lastRead = now;
+    QByteArray h = QByteArray(line, qsizetype(size)).trimmed();
+    if (h.startsWith("HTTP/")) {
+        // A new answer (after a 1xx, or a proxy's): its headers replace the last ones.
+        m_status = h.split(' ').value(1).toInt();
+        m_headersDone = false;
+        m_location.clear();
+        m_retryAfter.clear();
+        m_robots.clear();
+        m_contentType.clear();
+        m_setCookies.clear();
+        if (!m_checkedPeer) {
+            // A connection reused from an earlier request was not looked at when it was made.
+            char* ip = nullptr;
+            curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_PRIMARY_IP, &ip);
+            m_checkedPeer = true;
+            if (ip && *ip && !connectedTo(QString::fromLatin1(ip))) return false;
+        }
+        return true;
+    }
+    if (h.isEmpty()) {
+        if (m_status >= 100 && m_status < 200) return true;
+        m_headersDone = true;
+        if (m_jar && !m_setCookies.isEmpty()) {
+            QList<QNetworkCookie> cookies;
+            for (const QByteArray& c : std::as_const(m_setCookies))
+                cookies << QNetworkCookie::parseCookies(c);
+            m_jar->setCookiesFromUrl(cookies, m_target);
+        }
+        curl_off_t length = -1;
+        curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (m_status >= 200 && m_status < 300 && length > 0) return checkSize(length);
+        return true;
+    }
+    const qsizetype colon = h.indexOf(':');
+    if (colon <= 0) return true;
+    const QByteArray name = h.left(colon).trimmed().toLower();
+    const QByteArray value = h.mid(colon + 1).trimmed();
+    if (name == "content-type")
+        m_contentType = value.left(1024);
+    else if (name == "location")
+        m_location = value.left(8192);
+    else if (name == "retry-after")
+        m_retryAfter = value.left(128);
+    else if (name == "x-robots-tag")
+        m_robots = (m_robots.isEmpty() ? value : m_robots + ", " + value).left(1024);
+    else if (name == "set-cookie" && m_setCookies.size() < RunCookieJar::kMaxPerReply)
+        m_setCookies << value.left(RunCookieJar::kMaxCookieBytes + 1024);
+    return true;
+}
+
+bool PageCall::onData(const char* data, size_t size) {
+    const qint64 now = monotonicMs();
+    m_longestWait = std::max(m_longestWait, now - m_lastRead);
+    m_lastRead = now;
+    if (m_status < 200 || m_status >= 300) {
+        // Only the start of an error page is read (a bot challenge shows there); redirects need no body.
+        const qsizetype room = kErrorBodyBytes - m_data.size();
+        m_data.append(data, std::min<qsizetype>(room, qsizetype(size)));
+        if (m_data.size() < kErrorBodyBytes) return true;
+        m_errorBodyFull = true;
+        return false;
+    }
+    const qint64 total = m_data.size() + qint64(size);
+    if (!checkSize(total)) return false;
+    m_data.append(data, qsizetype(size));
+    return true;
+}
+
+void PageCall::onDone(void* easy, int code) {
+    if (easy != m_easy) return;
+    m_easy = nullptr;
+    hopEnded(code);
+}
+
+void PageCall::hopEnded(int code) {
     if (m_idle) m_idle->stop();
     m_hopKeyOfFailure = m_hopKey;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = m_headersDone ? m_status : 0;
     QString error;
     FetchFailure why = FetchFailure::None;
     bool passing = false;  // usually passes when tried again
     bool noAnswer = false; // the host never answered
     std::optional<qint64> waitSec;
     bool challenge = false;
-    QUrl location;
+    bool quickCut = false;
     m_info.status = status;
     m_info.finalUrl = m_target.toString();
-    m_info.robots = reply->rawHeader("X-Robots-Tag").left(1024);
+    m_info.robots = m_robots;
+    m_info.contentType = m_contentType;
+    const auto connectionLost = [status](int c) {
+        return c == CURLE_RECV_ERROR || c == CURLE_SEND_ERROR || c == CURLE_GOT_NOTHING ||
+               c == CURLE_PARTIAL_FILE || c == CURLE_HTTP2 || c == CURLE_HTTP2_STREAM ||
+               (c == CURLE_WRITE_ERROR && status == 0);
+    };
     if (m_aborted) {
         error = QStringLiteral("Прервано");
         why = FetchFailure::Cancelled;
@@ -545,63 +737,95 @@ void PageCall::hopDone() {
     } else if (m_tooLarge) {
         error = QStringLiteral("Ответ больше %1 МБ").arg(m_cap / (1024 * 1024));
         why = FetchFailure::TooLarge;
-    } else if (status >= 400) {
+    } else if (m_internalRefused) {
+        error = QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200));
+        why = FetchFailure::BadRedirect;
+    } else if (m_idleCut) {
+        quickCut = m_quick;
+        error = QStringLiteral("нет ответа за %1 с").arg(QString::number(m_hopTimeoutMs / 1000.0, 'g', 3));
+        why = FetchFailure::Timeout;
+        passing = true;
+        noAnswer = status == 0;
+    } else if (status >= 400 && (code == CURLE_OK || m_errorBodyFull)) {
         error = QStringLiteral("ответ сервера %1").arg(status);
         why = FetchFailure::Http;
         passing = passingStatus(status);
-        if (status == 429 || status == 503) waitSec = retryAfterSec(reply->rawHeader("Retry-After"));
-        if ((status == 403 || status == 503) && isChallengePage(reply->read(64 * 1024))) {
+        if (status == 429 || status == 503) waitSec = retryAfterSec(m_retryAfter);
+        if ((status == 403 || status == 503) && isChallengePage(m_data)) {
             challenge = true;
             error = QStringLiteral("проверка заблокирована защитой сайта (ответ %1)").arg(status);
             why = FetchFailure::Blocked;
         }
-    } else if (reply->error() != QNetworkReply::NoError && !(status >= 300 && status < 400)) {
-        error = reply->errorString();
+    } else if (code != CURLE_OK && !(status >= 300 && status < 400 && m_errorBodyFull)) {
         noAnswer = status == 0;
-        switch (reply->error()) {
-        case QNetworkReply::TimeoutError:
-        case QNetworkReply::OperationCanceledError: // the read timeout
+        switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            error = QStringLiteral("нет ответа");
             why = FetchFailure::Timeout;
             passing = true;
             break;
-        case QNetworkReply::ConnectionRefusedError:
-        case QNetworkReply::RemoteHostClosedError: // a reset connection
+        case CURLE_COULDNT_CONNECT:
+            error = QStringLiteral("соединение не принято");
             why = FetchFailure::Refused;
             passing = true;
             break;
-        case QNetworkReply::HostNotFoundError:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            error = QStringLiteral("адрес сайта не найден");
             why = FetchFailure::Refused;
             break;
-        case QNetworkReply::SslHandshakeFailedError:
-        case QNetworkReply::UnknownNetworkError:
-            why = reply->url().scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_USE_SSL_FAILED:
+            error = QStringLiteral("ошибка TLS");
+            why = m_target.scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+            noAnswer = false;
+            break;
+        case CURLE_BAD_CONTENT_ENCODING:
+            error = QStringLiteral("ответ не распаковать");
+            why = FetchFailure::Network;
             noAnswer = false;
             break;
         default:
-            why = FetchFailure::Network;
-            noAnswer = false;
+            if (connectionLost(code) && status == 0) {
+                // A reset connection, or one closed before any answer.
+                error = QStringLiteral("соединение сброшено");
+                why = FetchFailure::Refused;
+                passing = true;
+            } else if (connectionLost(code)) {
+                // The body was cut (the connection closed early, a chunk that cannot be read): the part that
+                // came is not the page.
+                error = QStringLiteral("ответ оборван");
+                why = FetchFailure::Network;
+                passing = true;
+            } else {
+                error = QStringLiteral("ошибка сети (%1)").arg(code);
+                why = FetchFailure::Network;
+                noAnswer = false;
+            }
         }
-    } else {
-        m_body = reply->readAll();
-        location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-        // A chunk size that cannot be read ends the body early without an error from the client: a
-        // chunked reply that came to nothing is taken as broken.
-        if (m_body->isEmpty() && status >= 200 && status < 300 &&
-            reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
-            error = QStringLiteral("Неверный размер части ответа");
-            why = FetchFailure::Network;
-        }
+    } else if (status < 300 || status >= 400) {
+        m_body = std::move(m_data);
     }
-    if (m_book && !m_hopKey.isEmpty())
-        m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch,
-                      status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked);
-    if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
-    // A kept client lets go of the store: the store goes with its fetcher.
-    if (m_jar && m_client) m_client->setCookieJar(nullptr);
+    m_data = QByteArray();
+    if (m_book && !m_hopKey.isEmpty()) {
+        const bool answered = status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked;
+        if (answered && error.isEmpty()) m_book->answered(m_hopKey, m_longestWait);
+        m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch, answered);
+    }
     if (!error.isEmpty()) {
         m_body.reset();
         if (why == FetchFailure::Cancelled || why == FetchFailure::Deferred) return fail(error, why);
+        if (quickCut && !m_deadlinePassed) {
+            // Cut by the host's short first-try timeout: asked again at once, with the full one; no try
+            // spent.
+            ++m_info.quickRetries;
+            if (m_book) m_book->countQuickRetry();
+            return (void)retryLater(error, 0);
+        }
         if (waitSec && *waitSec > m_retryAfterMaxSec) {
             // Longer than a run waits: the host's other pages end with the same answer.
             const QString wait = QStringLiteral("сервер просит подождать %1 с").arg(*waitSec);
@@ -643,9 +867,13 @@ void PageCall::hopDone() {
         return;
     }
     m_body.reset();
-    if (!location.isValid() || location.isEmpty())
+    if (m_location.isEmpty())
+        return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
+    const QUrl location = QUrl(QString::fromUtf8(m_location));
+    if (!location.isValid())
         return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
     m_target = m_target.resolved(location);
+    m_info.hops.append({status, m_target.toString().left(2048)});
     m_redirected = true;
     hop();
 }
@@ -669,7 +897,7 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
         m_lastInfo.failure = FetchFailure::Cancelled;
         return std::nullopt;
     }
-    PageCall call(*this, m_jar, client, url, tls);
+    PageCall call(*this, m_jar, url, tls);
     QEventLoop loop;
     connect(&call, &PageCall::finished, &loop, &QEventLoop::quit);
     // A run that is abandoned cancels its requests from the window's thread; this one looks at the flag.

@@ -1,0 +1,226 @@
+#include "web/curl_client.h"
+
+#include <mutex>
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+
+#include <QSocketNotifier>
+#include <QThreadStorage>
+#include <QTimer>
+
+namespace zentaro::web {
+
+struct CurlClient::Socket {
+    QSocketNotifier* read = nullptr;
+    QSocketNotifier* write = nullptr;
+};
+
+struct CurlClient::Transfer {
+    CURL* easy = nullptr;
+    CurlSink* sink = nullptr; // none once let go: callbacks still under way end the transfer
+    curl_slist* headers = nullptr;
+    curl_slist* resolve = nullptr;
+    bool started = false;
+};
+
+namespace {
+
+CURLM* multiOf(void* m) {
+    return static_cast<CURLM*>(m);
+}
+
+size_t headerCallback(char* data, size_t size, size_t count, void* user) {
+    auto* sink = *static_cast<CurlSink**>(user);
+    const size_t n = size * count;
+    return sink && sink->onHeader(data, n) ? n : 0;
+}
+
+size_t writeCallback(char* data, size_t size, size_t count, void* user) {
+    auto* sink = *static_cast<CurlSink**>(user);
+    const size_t n = size * count;
+    return sink && sink->onData(data, n) ? n : 0;
+}
+
+curl_socket_t openSocket(void* user, curlsocktype, curl_sockaddr* address) {
+    auto* sink = *static_cast<CurlSink**>(user);
+    if (!sink || !sink->mayConnect(&address->addr)) return CURL_SOCKET_BAD;
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+void drop(QSocketNotifier*& n) {
+    if (!n) return;
+    // It may be the notifier whose signal is being handled.
+    n->setEnabled(false);
+    n->deleteLater();
+    n = nullptr;
+}
+
+} // namespace
+
+CurlClient& CurlClient::forThread() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    static QThreadStorage<CurlClient*> clients;
+    if (!clients.hasLocalData()) clients.setLocalData(new CurlClient);
+    return *clients.localData();
+}
+
+CurlClient::CurlClient(QObject* parent)
+    : QObject(parent), m_multi(curl_multi_init()), m_timer(new QTimer(this)) {
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &CurlClient::socketCallback);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &CurlClient::timerCallback);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
+}
+
+CurlClient::~CurlClient() {
+    for (Transfer* t : std::as_const(m_transfers)) {
+        if (t->started) curl_multi_remove_handle(multiOf(m_multi), t->easy);
+        curl_easy_cleanup(t->easy);
+        curl_slist_free_all(t->headers);
+        curl_slist_free_all(t->resolve);
+        delete t;
+    }
+    m_transfers.clear();
+    curl_multi_cleanup(multiOf(m_multi));
+}
+
+void* CurlClient::newHandle(CurlSink* sink, const QList<QByteArray>& headers, const QStringList& resolve) {
+    auto* t = new Transfer;
+    t->easy = curl_easy_init();
+    t->sink = sink;
+    for (const QByteArray& h : headers)
+        t->headers = curl_slist_append(t->headers, h.constData());
+    for (const QString& r : resolve)
+        t->resolve = curl_slist_append(t->resolve, r.toUtf8().constData());
+    CURL* e = t->easy;
+    if (t->resolve) curl_easy_setopt(e, CURLOPT_RESOLVE, t->resolve);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &headerCallback);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t->sink);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &writeCallback);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t->sink);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t->sink);
+    // Redirects are followed by the caller, hop by hop; only http and https are spoken.
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Every encoding this libcurl decodes (gzip, deflate, br, zstd as built); HTTP/2 where TLS offers it.
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
+    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+    // Sites are checked, not trusted: their certificates are not verified.
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+    m_transfers.insert(e, t);
+    return e;
+}
+
+void CurlClient::start(void* easy) {
+    Transfer* t = m_transfers.value(easy);
+    if (!t || t->started) return;
+    if (m_depth > 0) {
+        m_starting << easy;
+        return;
+    }
+    t->started = true;
+    // Adding only asks for a timer; the transfer begins from the event loop.
+    curl_multi_add_handle(multiOf(m_multi), t->easy);
+}
+
+void CurlClient::release(void* easy) {
+    m_starting.removeOne(easy);
+    Transfer* t = m_transfers.take(easy);
+    if (!t) return;
+    t->sink = nullptr;
+    if (m_depth > 0) {
+        m_released << t;
+        return;
+    }
+    removeNow(t);
+}
+
+void CurlClient::removeNow(Transfer* t) {
+    if (t->started) curl_multi_remove_handle(multiOf(m_multi), t->easy);
+    curl_easy_cleanup(t->easy);
+    curl_slist_free_all(t->headers);
+    curl_slist_free_all(t->resolve);
+    delete t;
+}
+
+int CurlClient::socketCallback(void*, int fd, int what, void* client, void* socketData) {
+    auto* self = static_cast<CurlClient*>(client);
+    auto* s = static_cast<Socket*>(socketData);
+    if (what == CURL_POLL_REMOVE) {
+        if (s) {
+            drop(s->read);
+            drop(s->write);
+            delete s;
+            curl_multi_assign(multiOf(self->m_multi), fd, nullptr);
+        }
+        return 0;
+    }
+    if (!s) {
+        s = new Socket;
+        curl_multi_assign(multiOf(self->m_multi), fd, s);
+    }
+    const bool in = what & CURL_POLL_IN, out = what & CURL_POLL_OUT;
+    if (in && !s->read) {
+        s->read = new QSocketNotifier(fd, QSocketNotifier::Read, self);
+        connect(s->read, &QSocketNotifier::activated, self, [self, fd] { self->act(fd, CURL_CSELECT_IN); });
+    }
+    if (out && !s->write) {
+        s->write = new QSocketNotifier(fd, QSocketNotifier::Write, self);
+        connect(s->write, &QSocketNotifier::activated, self, [self, fd] { self->act(fd, CURL_CSELECT_OUT); });
+    }
+    if (s->read) s->read->setEnabled(in);
+    if (s->write) s->write->setEnabled(out);
+    return 0;
+}
+
+int CurlClient::timerCallback(void*, long timeoutMs, void* client) {
+    auto* self = static_cast<CurlClient*>(client);
+    if (timeoutMs < 0)
+        self->m_timer->stop();
+    else
+        self->m_timer->start(int(std::min<long>(timeoutMs, 24L * 3600 * 1000)));
+    return 0;
+}
+
+void CurlClient::act(int fd, int flags) {
+    int running = 0;
+    ++m_depth;
+    curl_multi_socket_action(multiOf(m_multi), curl_socket_t(fd), flags, &running);
+    --m_depth;
+    if (m_depth > 0) return;
+    for (Transfer* t : std::exchange(m_released, {}))
+        removeNow(t);
+    for (void* easy : std::exchange(m_starting, {}))
+        start(easy);
+    collect();
+}
+
+// Ended transfers are told after libcurl has returned, each removed before its sink hears of it, so that
+// the sink may start the next request (or let this one go) at once.
+void CurlClient::collect() {
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multiOf(m_multi), &left)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        CURL* easy = msg->easy_handle;
+        const CURLcode code = msg->data.result;
+        Transfer* t = m_transfers.take(easy);
+        if (!t) continue;
+        curl_multi_remove_handle(multiOf(m_multi), easy);
+        t->started = false;
+        CurlSink* sink = std::exchange(t->sink, nullptr);
+        if (sink) sink->onDone(easy, int(code));
+        removeNow(t);
+    }
+}
+
+} // namespace zentaro::web
