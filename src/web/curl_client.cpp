@@ -113,7 +113,6 @@ void* CurlClient::newHandle(CurlSink* sink, const QList<QByteArray>& headers, co
     // Every encoding this libcurl decodes (gzip, deflate, br, zstd as built); HTTP/2 where TLS offers it.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_2TLS));
-    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
     // Sites are checked, not trusted: their certificates are not verified.
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
