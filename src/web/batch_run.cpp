@@ -126,22 +126,25 @@ public:
 
     // The apply step of the record in hand, fetched ahead or now; the panel turns the event loop meanwhile.
     // Nothing when the stop came while waiting: the record keeps what it had.
-    std::function<void()> applyFor(int row, RunPanel& panel, const bool& stop) {
+    // key: what the record's inputs are now.
+    std::function<void()> applyFor(int row, const QString& key, RunPanel& panel, const bool& stop) {
         m_head = row;
-        const NetStep step = m_member.prepare(row);
+        std::optional<NetStep> read; // made when the record was read ahead, still for these inputs
         for (auto q = m_queue.begin(); q != m_queue.end(); ++q)
             if (q->row == row) {
+                if (q->step.key == key) read = std::move(q->step);
                 m_queue.erase(q);
                 break;
             }
         auto it = m_slots.find(row);
-        if (it != m_slots.end() && it->second->key != step.key) {
+        if (it != m_slots.end() && it->second->key != key) {
             // Fetched for inputs the record no longer has.
             drop(*it->second);
             m_slots.erase(it);
             it = m_slots.end();
         }
-        if (it == m_slots.end()) it = m_slots.emplace(row, start(step, row, false)).first;
+        if (it == m_slots.end())
+            it = m_slots.emplace(row, start(read ? *read : m_member.prepare(row), row, 0)).first;
         const std::shared_ptr<Slot> slot = it->second;
         topUp();
         while (!slot->ready) {
@@ -389,6 +392,7 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
         if (t.currentPos() != pos) t.moveTo(pos);
         return t.currentRow() == row;
     };
+    const auto keyOf = [&m](int row) { return m.key ? m.key(row) : m.prepare(row).key; };
     // Closing the window abandons the run: requests in flight end, their results are not applied.
     auto abandoned = [&m] { return m.fetcher && m.fetcher->cancel && m.fetcher->cancel->load(); };
     panel.showRun(true);
@@ -415,14 +419,23 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
                 } else if (m.skip && m.skip(row)) {
                     if (!m.skipTurnsEventLoop) continue;
                 } else {
-                    const NetStep step = m.prepare(row);
-                    const std::function<void()> apply =
-                        ahead ? ahead->applyFor(row, panel, db.isStop) : step.run(*m.fetcher);
+                    // Fetched ahead, the record was prepared when it was read; its key tells whether its
+                    // inputs changed since.
+                    QString key;
+                    std::function<void()> apply;
+                    if (ahead) {
+                        key = keyOf(row);
+                        apply = ahead->applyFor(row, key, panel, db.isStop);
+                    } else {
+                        const NetStep step = m.prepare(row);
+                        key = step.key;
+                        apply = step.run(*m.fetcher);
+                    }
                     // A stop while the record was fetched leaves it as it was.
                     if (db.isStop || abandoned()) break;
                     // The wait handled events: the result goes only to the record it was fetched for, with
                     // the inputs it was fetched for.
-                    if (apply && reach(record) && m.prepare(row).key == step.key) apply();
+                    if (apply && reach(record) && keyOf(row) == key) apply();
                 }
                 panel.processEvents();
                 if (db.isStop || abandoned()) break;
@@ -456,9 +469,12 @@ QString rowText(const db::Table& t, int row, const char* field) {
     return t.rowValue(row, t.fieldIndex(QString::fromLatin1(field))).toString();
 }
 
-// The host (and port) a page address asks first, for the per-host limit.
+// The host (and port) a page address asks first, for the per-host limit. An address with its scheme is read
+// as it stands (the user-input reading also looks for a local file of that name).
 QString hostOf(const QString& url) {
-    return HostBook::keyOf(QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())));
+    const QString address = DelLabelsBeginEnd(url.toLower()).trimmed();
+    return HostBook::keyOf(address.contains(QLatin1String("://")) ? QUrl(address, QUrl::TolerantMode)
+                                                                  : QUrl::fromUserInput(address));
 }
 
 // One presence verdict in the run's counts (and lists).
@@ -505,12 +521,23 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
     m.table = &db.tbLink;
     m.switchedOff = {&db.tbLink, &db.tbAncor};
     m.fetcher = &fetcher;
-    m.prepare = [&db, &ui, tally](int row) {
-        const QString url = rowText(db.tbLink, row, "PageURL");
-        const int id = db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt();
-        const bool needed = presenceNeedsRequest(db, id, url);
+    const auto presenceKey = [&db](int row, QString* url = nullptr, int* id = nullptr,
+                                   bool* needed = nullptr) {
+        const QString u = rowText(db.tbLink, row, "PageURL");
+        const int i = db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt();
+        const bool n = presenceNeedsRequest(db, i, u);
+        if (url) *url = u;
+        if (id) *id = i;
+        if (needed) *needed = n;
+        return u + (n ? u'+' : u'-');
+    };
+    m.key = [presenceKey](int row) { return presenceKey(row); };
+    m.prepare = [&db, &ui, tally, presenceKey](int row) {
+        QString url;
+        int id = 0;
+        bool needed = false;
         NetStep step;
-        step.key = url + (needed ? u'+' : u'-');
+        step.key = presenceKey(row, &url, &id, &needed);
         step.host = hostOf(url);
         if (needed && foundAtLastVerdict(db, row)) step.confirm = presenceNeedles(db, id);
         step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
@@ -548,6 +575,7 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
                     links.rowValue(row, links.fieldIndex(QStringLiteral("ProjectID"))).toInt() !=
                         onlyProject);
         };
+    m.key = [&links](int row) { return rowText(links, row, "PageURL"); };
     m.prepare = [&db, &links, &fetcher, &ui, tally](int row) {
         const QString url = rowText(links, row, "PageURL");
         NetStep step;

@@ -81,6 +81,9 @@ struct RunMember {
     std::function<bool(int row)> skip;   // the record (engine row) needs no work
     bool skipTurnsEventLoop = true;      // a skipped record still handles events and the stop request
     std::function<NetStep(int row)> prepare;
+    // The key of the record's inputs alone, as prepare gives it but cheaper (none: prepare's): asked again
+    // before a result fetched ahead is applied, so that each record is prepared once.
+    std::function<QString(int row)> key;
     // Makes the requests of a one-at-a-time run; its limits decide how many run at once otherwise.
     PageFetcher* fetcher = nullptr;
     RunTally* tally = nullptr;         // counted by the work; shown by the panel at the end
