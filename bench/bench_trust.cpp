@@ -268,13 +268,19 @@ struct CommandRun {
     double afterSignalMs = 0; // from the SIGTERM sent at signalAfterMs to the exit
 };
 
-CommandRun runCheckCommand(const QString& program, int signalAfterMs = -1) {
+CommandRun runCheckCommand(const QString& program, int signalAfterMs = -1,
+                           const QStringList& args = {QStringLiteral("--check"), QStringLiteral("links")}) {
     CommandRun out;
     const QByteArray path = program.toLocal8Bit();
-    char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--check"),
-                    const_cast<char*>("links"), nullptr};
+    QByteArrayList argBytes;
+    for (const QString& a : args)
+        argBytes << a.toLocal8Bit();
+    std::vector<char*> argv{const_cast<char*>(path.constData())};
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0) return out;
+    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv.data(), environ) != 0) return out;
     QElapsedTimer clock;
     if (signalAfterMs >= 0) {
         QThread::msleep(unsigned(signalAfterMs));
@@ -404,6 +410,16 @@ void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
     state.counters["exit_code"] = check.exitCode;
     state.counters["peak_rss_MB"] = check.peakRssMB;
     state.counters["found"] = foundPages(root.path());
+    if (pages > 0) {
+        // The floor beside it: the same pages through the same client and limits in a process that only
+        // fetches them.
+        QStringList args{QStringLiteral("--fetch-floor"), QString::number(pages)};
+        for (const QByteArray& p : ports)
+            args << QString::fromLatin1(p);
+        const CommandRun floor = runCheckCommand(QCoreApplication::applicationFilePath(), -1, args);
+        state.counters["floor_cpu_s"] = floor.cpuS;
+        state.counters["floor_exit_code"] = floor.exitCode;
+    }
     server.kill();
     server.waitForFinished();
 }
@@ -441,6 +457,41 @@ void BM_StalledFirstThen99PagesOf7MB(benchmark::State& state) {
     server.waitForFinished();
 }
 BENCHMARK(BM_StalledFirstThen99PagesOf7MB)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The child of the floor measure: the pages of the command-line run fetched with its limits (100 in flight,
+// the default per host) through the page calls, nothing scanned or stored. Exit status 0 when every page
+// came.
+int fetchFloor(int pages, const QList<QByteArray>& ports) {
+    web::PageFetcher settings;
+    settings.maxInFlight = 100;
+    web::HostBook book(settings.perHost);
+    settings.hostBook = &book;
+    int next = 0, done = 0, fetched = 0, inFlight = 0;
+    const auto urlOf = [&](int i) {
+        return QStringLiteral("http://127.0.0.%1:%2/page?n=%3")
+            .arg(2 + i % 100)
+            .arg(QString::fromLatin1(ports[i % 100]))
+            .arg(i);
+    };
+    std::function<void()> more = [&] {
+        while (inFlight < settings.maxInFlight && next < pages) {
+            auto* call = new web::PageCall(settings, nullptr, urlOf(next++), true);
+            ++inFlight;
+            QObject::connect(call, &web::PageCall::finished, call, [&, call] {
+                ++done;
+                fetched += call->body().has_value();
+                --inFlight;
+                call->deleteLater();
+                more();
+            });
+            call->start();
+        }
+    };
+    more();
+    while (done < pages)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return fetched == pages ? 0 : 1;
+}
 
 } // namespace
 
@@ -489,6 +540,13 @@ int main(int argc, char** argv) {
         big.body = pageBody(7 * 1024 * 1024);
         return serve(
             17, [&](test::HttpServer& s, int i) { s.on(i == 0 ? "/stall" : "/big", i == 0 ? stall : big); });
+    }
+    if (argc > 2 && QByteArray(argv[1]) == "--fetch-floor") {
+        QList<QByteArray> ports;
+        for (int i = 3; i < argc; ++i)
+            ports << QByteArray(argv[i]);
+        if (ports.size() != 100) return 2;
+        return fetchFloor(QByteArray(argv[2]).toInt(), ports);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

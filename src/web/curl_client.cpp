@@ -11,11 +11,6 @@
 
 namespace zentaro::web {
 
-struct CurlClient::Socket {
-    QSocketNotifier* read = nullptr;
-    QSocketNotifier* write = nullptr;
-};
-
 struct CurlClient::Transfer {
     CURL* easy = nullptr;
     CurlSink* sink = nullptr; // none once let go: callbacks still under way end the transfer
@@ -46,14 +41,6 @@ curl_socket_t openSocket(void* user, curlsocktype, curl_sockaddr* address) {
     auto* sink = *static_cast<CurlSink**>(user);
     if (!sink || !sink->mayConnect(&address->addr)) return CURL_SOCKET_BAD;
     return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-}
-
-void drop(QSocketNotifier*& n) {
-    if (!n) return;
-    // It may be the notifier whose signal is being handled.
-    n->setEnabled(false);
-    n->deleteLater();
-    n = nullptr;
 }
 
 } // namespace
@@ -152,21 +139,15 @@ void CurlClient::removeNow(Transfer* t) {
     delete t;
 }
 
-int CurlClient::socketCallback(void*, int fd, int what, void* client, void* socketData) {
+// The notifiers of a socket number are kept once made, only switched off while libcurl does not watch it: a
+// kept connection is let go and watched again for every request it carries.
+int CurlClient::socketCallback(void*, int fd, int what, void* client, void*) {
     auto* self = static_cast<CurlClient*>(client);
-    auto* s = static_cast<Socket*>(socketData);
+    Socket* s = &self->m_sockets[fd];
     if (what == CURL_POLL_REMOVE) {
-        if (s) {
-            drop(s->read);
-            drop(s->write);
-            delete s;
-            curl_multi_assign(multiOf(self->m_multi), fd, nullptr);
-        }
+        if (s->read) s->read->setEnabled(false);
+        if (s->write) s->write->setEnabled(false);
         return 0;
-    }
-    if (!s) {
-        s = new Socket;
-        curl_multi_assign(multiOf(self->m_multi), fd, s);
     }
     const bool in = what & CURL_POLL_IN, out = what & CURL_POLL_OUT;
     if (in && !s->read) {

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 struct sockaddr;
+class QSocketNotifier;
 class QTimer;
 
 namespace zentaro::web {
@@ -35,6 +36,11 @@ public:
 // libcurl returns.
 class CurlClient : public QObject {
     Q_OBJECT
+    struct Socket {
+        QSocketNotifier* read = nullptr;
+        QSocketNotifier* write = nullptr;
+    };
+
 public:
     // The calling thread's client, made on first use and kept until the thread ends.
     static CurlClient& forThread();
@@ -55,7 +61,6 @@ public:
 
 private:
     explicit CurlClient(QObject* parent = nullptr);
-    struct Socket;
     struct Transfer;
     static int socketCallback(void* easy, int fd, int what, void* client, void* socketData);
     static int timerCallback(void* multi, long timeoutMs, void* client);
@@ -67,8 +72,9 @@ private:
     QTimer* m_timer = nullptr;
     int m_depth = 0; // inside curl_multi_socket_action
     QHash<void*, Transfer*> m_transfers;
-    QList<Transfer*> m_released; // let go while inside libcurl
-    QList<void*> m_starting;     // started while inside libcurl
+    QHash<int, Socket> m_sockets; // by socket number
+    QList<Transfer*> m_released;  // let go while inside libcurl
+    QList<void*> m_starting;      // started while inside libcurl
 };
 
 } // namespace zentaro::web

@@ -114,6 +114,42 @@ private:
     QHash<QString, QList<QNetworkCookie>> m_byDomain;
 };
 
+qint64 monotonicMs();
+
+QByteArray proxyText(const QNetworkProxy& proxy) {
+    if (proxy.type() == QNetworkProxy::HttpProxy)
+        return "http://" + proxy.hostName().toUtf8() + ':' + QByteArray::number(proxy.port());
+    if (proxy.type() == QNetworkProxy::Socks5Proxy)
+        return "socks5h://" + proxy.hostName().toUtf8() + ':' + QByteArray::number(proxy.port());
+    return QByteArray();
+}
+
+// The proxy a request to the address goes through, as the application's network settings say (empty:
+// none; the environment's proxy variables count only through them). The system's settings are slow to ask
+// (a thread of their own), so their answer is kept a minute per scheme and host; a proxy the program sets
+// itself is read each time.
+QByteArray proxyFor(const QUrl& url) {
+    const QString host = url.host();
+    QHostAddress address;
+    if (host == QLatin1String("localhost") || (address.setAddress(host) && address.isLoopback()))
+        return QByteArray();
+    if (!QNetworkProxyFactory::usesSystemConfiguration()) return proxyText(QNetworkProxy::applicationProxy());
+    struct Kept {
+        QByteArray proxy;
+        qint64 at = 0;
+    };
+    thread_local QHash<QString, Kept> kept;
+    const QString key = url.scheme() + u':' + host;
+    const qint64 now = monotonicMs();
+    auto it = kept.find(key);
+    if (it == kept.end() || now - it->at > 60000) {
+        if (kept.size() > 4096) kept.clear();
+        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+        it = kept.insert(key, {proxies.isEmpty() ? QByteArray() : proxyText(proxies.first()), now});
+    }
+    return it->proxy;
+}
+
 // The start of an error page that is read (a bot challenge shows there).
 constexpr qsizetype kErrorBodyBytes = 64 * 1024;
 
@@ -389,15 +425,7 @@ PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, const QS
       m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
       m_retryPauseMs(settings.retryPauseMs), m_retryAfterMaxSec(settings.retryAfterMaxSec),
       m_maxRedirects(settings.maxRedirects), m_hopsLeft(settings.maxRedirects + 1),
-      m_cap(settings.maxReplyBytes), m_url(url) {
-    // The application's proxy (tests stand their server in for other hosts so); none otherwise, whatever the
-    // environment says, as before.
-    const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
-    if (proxy.type() == QNetworkProxy::HttpProxy)
-        m_proxy = QStringLiteral("http://%1:%2").arg(proxy.hostName()).arg(proxy.port());
-    else if (proxy.type() == QNetworkProxy::Socks5Proxy)
-        m_proxy = QStringLiteral("socks5h://%1:%2").arg(proxy.hostName()).arg(proxy.port());
-}
+      m_cap(settings.maxReplyBytes), m_url(url) {}
 
 PageCall::~PageCall() {
     if (m_easy) m_client.release(std::exchange(m_easy, nullptr));
@@ -565,7 +593,8 @@ void PageCall::hop() {
     CURL* e = static_cast<CURL*>(m_easy);
     curl_easy_setopt(e, CURLOPT_URL, m_target.toEncoded().constData());
     curl_easy_setopt(e, CURLOPT_USERAGENT, PageFetcher::kUserAgent.constData());
-    curl_easy_setopt(e, CURLOPT_PROXY, m_proxy.toUtf8().constData());
+    m_proxy = proxyFor(m_target);
+    curl_easy_setopt(e, CURLOPT_PROXY, m_proxy.constData());
     m_sentAt = monotonicMs();
     m_lastRead = m_sentAt;
     // The read timeout: nothing came for this long. A precise timer of its own, moved on by data as it comes.
@@ -661,7 +690,10 @@ bool PageCall::onHeader(const char* line, size_t size) {
         }
         curl_off_t length = -1;
         curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (m_status >= 200 && m_status < 300 && length > 0) return checkSize(length);
+        if (m_status < 200 || m_status >= 300 || length <= 0) return true;
+        if (!checkSize(length)) return false;
+        // Room for the announced body at once (within the cap), not grown piece by piece.
+        m_data.reserve(qsizetype(length));
         return true;
     }
     const qsizetype colon = h.indexOf(':');

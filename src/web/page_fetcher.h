@@ -277,7 +277,7 @@ private:
     QNetworkCookieJar* m_jar;
     CurlClient& m_client;
     void* m_easy = nullptr; // the hop's transfer
-    QString m_proxy;
+    QByteArray m_proxy;
     QStringList m_resolve;
     bool (*m_internalAddress)(const QString&);
     HostBook* m_book = nullptr;
