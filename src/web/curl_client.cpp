@@ -73,12 +73,15 @@ CurlClient::~CurlClient() {
         delete t;
     }
     m_transfers.clear();
+    for (void* easy : std::as_const(m_spare))
+        curl_easy_cleanup(easy);
     curl_multi_cleanup(multiOf(m_multi));
 }
 
 void* CurlClient::newHandle(CurlSink* sink, const QList<QByteArray>& headers, const QStringList& resolve) {
     auto* t = new Transfer;
-    t->easy = curl_easy_init();
+    // A handle of an ended transfer is used again (its options reset): making one costs more than a request.
+    t->easy = m_spare.isEmpty() ? curl_easy_init() : m_spare.takeLast();
     t->sink = sink;
     for (const QByteArray& h : headers)
         t->headers = curl_slist_append(t->headers, h.constData());
@@ -133,7 +136,12 @@ void CurlClient::release(void* easy) {
 
 void CurlClient::removeNow(Transfer* t) {
     if (t->started) curl_multi_remove_handle(multiOf(m_multi), t->easy);
-    curl_easy_cleanup(t->easy);
+    if (m_spare.size() < kSpareHandles) {
+        curl_easy_reset(t->easy);
+        m_spare << t->easy;
+    } else {
+        curl_easy_cleanup(t->easy);
+    }
     curl_slist_free_all(t->headers);
     curl_slist_free_all(t->resolve);
     delete t;

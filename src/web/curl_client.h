@@ -75,6 +75,8 @@ private:
     QHash<int, Socket> m_sockets; // by socket number
     QList<Transfer*> m_released;  // let go while inside libcurl
     QList<void*> m_starting;      // started while inside libcurl
+    QList<void*> m_spare;         // handles of ended transfers, reset for the next
+    static constexpr int kSpareHandles = 256;
 };
 
 } // namespace zentaro::web

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QTimerEvent>
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -469,9 +470,9 @@ void PageCall::abort() {
 void PageCall::fail(const QString& error, FetchFailure why) {
     if (m_done) return;
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
-    if (m_pause) m_pause->stop();
-    if (m_deadline) m_deadline->stop();
-    if (m_idle) m_idle->stop();
+    m_pause.stop();
+    m_deadline.stop();
+    m_idle.stop();
     if (m_waitingForHost && m_book) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
     m_waitingForHost = false;
     m_error = error;
@@ -503,13 +504,7 @@ bool PageCall::retryLater(const QString& reason, qint64 pauseMs) {
     m_target = m_start;
     m_hopsLeft = m_maxRedirects + 1;
     m_redirected = false;
-    if (!m_pause) {
-        m_pause = new QTimer(this);
-        m_pause->setSingleShot(true);
-        m_pause->setTimerType(Qt::PreciseTimer);
-        connect(m_pause, &QTimer::timeout, this, &PageCall::hop);
-    }
-    m_pause->start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())));
+    m_pause.start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())), Qt::PreciseTimer, this);
     return true;
 }
 
@@ -557,12 +552,9 @@ void PageCall::hop() {
         return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
     }
     // The whole request has one deadline from its first send, redirects and retries included.
-    if (m_deadlineMs > 0 && !m_deadline) {
-        m_deadline = new QTimer(this);
-        m_deadline->setSingleShot(true);
-        m_deadline->setTimerType(Qt::PreciseTimer);
-        connect(m_deadline, &QTimer::timeout, this, &PageCall::deadlineHit);
-        m_deadline->start(m_deadlineMs);
+    if (m_deadlineMs > 0 && !m_deadlineStarted) {
+        m_deadlineStarted = true;
+        m_deadline.start(m_deadlineMs, Qt::PreciseTimer, this);
     }
 
     QList<QByteArray> headers = {"Accept: " + PageFetcher::kAccept,
@@ -598,22 +590,28 @@ void PageCall::hop() {
     m_sentAt = monotonicMs();
     m_lastRead = m_sentAt;
     // The read timeout: nothing came for this long. A precise timer of its own, moved on by data as it comes.
-    if (m_hopTimeoutMs > 0) {
-        if (!m_idle) {
-            m_idle = new QTimer(this);
-            m_idle->setSingleShot(true);
-            m_idle->setTimerType(Qt::PreciseTimer);
-            connect(m_idle, &QTimer::timeout, this, [this] {
-                if (!m_easy) return;
-                const qint64 quiet = monotonicMs() - m_lastRead;
-                if (quiet < m_hopTimeoutMs) return m_idle->start(int(m_hopTimeoutMs - quiet));
-                m_idleCut = true;
-                stopTransfer();
-            });
-        }
-        m_idle->start(m_hopTimeoutMs);
-    }
+    if (m_hopTimeoutMs > 0) m_idle.start(m_hopTimeoutMs, Qt::PreciseTimer, this);
     m_client.start(m_easy);
+}
+
+void PageCall::timerEvent(QTimerEvent* event) {
+    const int id = event->timerId();
+    if (id == m_pause.timerId()) {
+        m_pause.stop();
+        hop();
+    } else if (id == m_deadline.timerId()) {
+        m_deadline.stop();
+        deadlineHit();
+    } else if (id == m_idle.timerId()) {
+        m_idle.stop();
+        if (!m_easy) return;
+        const qint64 quiet = monotonicMs() - m_lastRead;
+        if (quiet < m_hopTimeoutMs) return m_idle.start(int(m_hopTimeoutMs - quiet), Qt::PreciseTimer, this);
+        m_idleCut = true;
+        stopTransfer();
+    } else {
+        QObject::timerEvent(event);
+    }
 }
 
 // A reply beyond the cap (as announced, or as it comes, decompressed) is cut off and fails; beyond the memory
@@ -738,7 +736,7 @@ void PageCall::onDone(void* easy, int code) {
 }
 
 void PageCall::hopEnded(int code) {
-    if (m_idle) m_idle->stop();
+    m_idle.stop();
     m_hopKeyOfFailure = m_hopKey;
     const int status = m_headersDone ? m_status : 0;
     QString error;
@@ -893,7 +891,7 @@ void PageCall::hopEnded(int code) {
     }
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (status < 300 || status >= 400) {
-        if (m_deadline) m_deadline->stop();
+        m_deadline.stop();
         m_done = true;
         emit finished();
         return;

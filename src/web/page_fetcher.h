@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QHash>
 #include <QStringList>
@@ -267,6 +268,7 @@ private:
     void hopEnded(int code);
     bool connectedTo(const QString& address);
     void hop();
+    void timerEvent(QTimerEvent* event) override;
     bool checkSize(qint64 size);
     void stopTransfer();
     void fail(const QString& error, FetchFailure why);
@@ -281,9 +283,9 @@ private:
     QStringList m_resolve;
     bool (*m_internalAddress)(const QString&);
     HostBook* m_book = nullptr;
-    QTimer* m_deadline = nullptr;
-    QTimer* m_pause = nullptr;
-    QTimer* m_idle = nullptr;
+    // Timers without objects of their own: a run makes thousands of calls.
+    QBasicTimer m_deadline, m_pause, m_idle;
+    bool m_deadlineStarted = false;
     qint64 m_sentAt = 0;   // monotonic ms of the last hop's send
     qint64 m_lastRead = 0; // and of the last data of its reply
     qint64 m_longestWait = 0;
