@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -117,6 +118,7 @@ void report(benchmark::State& state, const web::RunTally& t, double wallMs) {
     state.counters["found"] = t.found;
     state.counters["false_missing"] = t.missing;
     state.counters["false_not_fetched"] = t.notFetched;
+    state.counters["quick_retries"] = t.quickRetries;
 }
 
 QStringList spread(const Site& site, int pages, int hosts) {
@@ -136,7 +138,9 @@ void BM_FlakySite1000Pages(benchmark::State& state) {
     ok.body = pageBody(10 * 1024);
     ok.delayMs = 50;
     auto seen = std::make_shared<std::set<QByteArray>>();
+    auto requests = std::make_shared<std::atomic<int>>(0);
     Site site(20, [=](const test::HttpServer::Request& r) {
+        ++*requests;
         const int n = r.target.mid(r.target.indexOf("n=") + 2).toInt();
         // One page in ten, five on each host, of every kind.
         if (!flaky || (n / 20) % 10 != 3 || !seen->insert(r.target).second) return ok;
@@ -165,6 +169,8 @@ void BM_FlakySite1000Pages(benchmark::State& state) {
     for (auto _ : state)
         wall = run.go(tally);
     report(state, tally, wall);
+    // Requests beyond one a page: the retries of the failing pages and the pages asked twice.
+    state.counters["extra_requests"] = *requests - 1000;
 }
 BENCHMARK(BM_FlakySite1000Pages)
     ->Args({1, 64})

@@ -524,7 +524,7 @@ void PageCall::hop() {
         return fail(QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200)),
                     FetchFailure::BadRedirect);
     m_hopTimeoutMs = m_timeoutMs;
-    m_quick = false;
+    m_quick = m_firstTry = false;
     if (m_book) {
         // Each hop waits for its own host's turn: the limits count the host a request really goes to.
         const QString key = HostBook::keyOf(m_target);
@@ -541,8 +541,10 @@ void PageCall::hop() {
         m_waitingForHost = false;
         m_hopEpoch = m_book->started(key);
         m_hopKey = key;
-        // A first try waits only as long as the host has shown it needs; a retry waits the full time.
-        if (m_info.attempts.isEmpty() && m_timeoutMs > 0) {
+        // A first try waits only as long as the host has shown it needs (looked at again while it waits, as
+        // the host's other requests answer); a retry waits the full time.
+        m_firstTry = m_info.attempts.isEmpty() && m_timeoutMs > 0;
+        if (m_firstTry) {
             m_hopTimeoutMs = m_book->firstTryTimeoutMs(key, m_timeoutMs, m_quickFloorMs);
             m_quick = m_hopTimeoutMs < m_timeoutMs;
         }
@@ -590,8 +592,15 @@ void PageCall::hop() {
     m_sentAt = monotonicMs();
     m_lastRead = m_sentAt;
     // The read timeout: nothing came for this long. A precise timer of its own, moved on by data as it comes.
-    if (m_hopTimeoutMs > 0) m_idle.start(m_hopTimeoutMs, Qt::PreciseTimer, this);
+    if (m_hopTimeoutMs > 0) m_idle.start(nextIdleCheck(0), Qt::PreciseTimer, this);
     m_client.start(m_easy);
+}
+
+// When the read timeout is next looked at: at its end, or within a second for a first try, whose timeout
+// may shorten meanwhile.
+int PageCall::nextIdleCheck(qint64 quiet) const {
+    const qint64 left = m_hopTimeoutMs - quiet;
+    return int(m_firstTry && m_book ? std::min<qint64>(left, kFirstTryRecheckMs) : left);
 }
 
 void PageCall::timerEvent(QTimerEvent* event) {
@@ -605,8 +614,13 @@ void PageCall::timerEvent(QTimerEvent* event) {
     } else if (id == m_idle.timerId()) {
         m_idle.stop();
         if (!m_easy) return;
+        if (m_firstTry && m_book && !m_hopKey.isEmpty()) {
+            m_hopTimeoutMs =
+                std::min(m_hopTimeoutMs, m_book->firstTryTimeoutMs(m_hopKey, m_timeoutMs, m_quickFloorMs));
+            m_quick = m_hopTimeoutMs < m_timeoutMs;
+        }
         const qint64 quiet = monotonicMs() - m_lastRead;
-        if (quiet < m_hopTimeoutMs) return m_idle.start(int(m_hopTimeoutMs - quiet), Qt::PreciseTimer, this);
+        if (quiet < m_hopTimeoutMs) return m_idle.start(nextIdleCheck(quiet), Qt::PreciseTimer, this);
         m_idleCut = true;
         stopTransfer();
     } else {

@@ -269,6 +269,8 @@ private:
     bool connectedTo(const QString& address);
     void hop();
     void timerEvent(QTimerEvent* event) override;
+    int nextIdleCheck(qint64 quiet) const;
+    static constexpr qint64 kFirstTryRecheckMs = 500;
     bool checkSize(qint64 size);
     void stopTransfer();
     void fail(const QString& error, FetchFailure why);
@@ -290,7 +292,7 @@ private:
     qint64 m_lastRead = 0; // and of the last data of its reply
     qint64 m_longestWait = 0;
     int m_hopTimeoutMs = 0, m_quickFloorMs = 0;
-    bool m_quick = false, m_idleCut = false;
+    bool m_quick = false, m_idleCut = false, m_firstTry = false;
     bool m_stopping = false; // the transfer was ended from inside libcurl; its end is told shortly
     // The reply of the hop as it comes.
     int m_status = 0;

@@ -270,6 +270,35 @@ TEST(AdaptiveFirstTry, ASlowPageIsAskedTwiceAndFoundAndAStalledOneRetriedSoon) {
     fetcher.hostBook = nullptr;
 }
 
+// A first try sent before the host had shown anything is cut as soon as the host's other answers show it
+// waits far too long.
+TEST(AdaptiveFirstTry, AStallSentFirstIsCutOnceTheHostsOtherAnswersCome) {
+    HttpServer server;
+    server.on("/fast", page("fast"));
+    auto stalls = std::make_shared<int>(0);
+    server.on("/stall", [stalls](const HttpServer::Request&) {
+        HttpServer::Reply r = page("<a href=x>ok</a>");
+        r.stall = (*stalls)++ == 0;
+        return r;
+    });
+    QuickFetcher fetcher;
+    fetcher.readTimeoutMs = 8000;
+    fetcher.quickTimeoutFloorMs = 100;
+    web::HostBook book(4);
+    fetcher.hostBook = &book;
+    QElapsedTimer clock;
+    clock.start();
+    web::PageCall stalled(fetcher, nullptr, server.url("/stall"), true);
+    stalled.start();
+    for (int i = 0; i < web::HostBook::kSettleAnswers; ++i)
+        ASSERT_TRUE(fetcher.FetchPage(server.url("/fast"), true));
+    ASSERT_TRUE(finishes(stalled, 8000));
+    EXPECT_TRUE(stalled.body().has_value());
+    EXPECT_EQ(stalled.info().quickRetries, 1);
+    EXPECT_LT(clock.elapsed(), 4000) << "the full read timeout was not waited out";
+    fetcher.hostBook = nullptr;
+}
+
 // Damaged answers of every kind end (as a page or a failure) and leave the client serving.
 TEST(CurlBridge, DamagedAnswersEndAndLeaveTheClientServing) {
     const QByteArray valid = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nSet-Cookie: a=b; Path=/\r\n"
