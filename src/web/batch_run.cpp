@@ -378,16 +378,22 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     // The records to visit, taken once by engine row and ID: what the user does between records (or a
     // record deleted meanwhile) cannot move the run onto another record or make it skip one.
     const int idField = t.fieldIndex(QStringLiteral("ID"));
-    std::vector<std::pair<int, QVariant>> records;
+    struct Record {
+        int row;
+        QVariant id;
+        int pos; // where it stood in the list when the run began
+    };
+    std::vector<Record> records;
     records.reserve(size_t(n));
     for (int pos = 0; pos < n; ++pos)
-        records.emplace_back(t.rowAt(pos), t.rowValue(t.rowAt(pos), idField));
+        records.push_back({t.rowAt(pos), t.rowValue(t.rowAt(pos), idField), pos});
     // Makes the record current again; false when it is gone, has another ID or the view no longer shows it.
-    auto reach = [&t, idField](const std::pair<int, QVariant>& r) {
-        const auto& [row, id] = r;
-        if (row < 0 || row >= t.rowCapacity() || !t.rowAlive(row) || t.rowValue(row, idField) != id)
+    // Looked for where it stood first: the list seldom changes during a run, and a search is linear.
+    auto reach = [&t, idField](const Record& r) {
+        const int row = r.row;
+        if (row < 0 || row >= t.rowCapacity() || !t.rowAlive(row) || t.rowValue(row, idField) != r.id)
             return false;
-        const int pos = t.positionOfRow(row);
+        const int pos = t.rowAt(r.pos) == row ? r.pos : t.positionOfRow(row);
         if (pos < 0) return false;
         if (t.currentPos() != pos) t.moveTo(pos);
         return t.currentRow() == row;
@@ -413,7 +419,7 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
             int i = 0;
             for (const auto& record : records) {
                 panel.setProgress(progressPercent(++i, n));
-                const int row = record.first;
+                const int row = record.row;
                 if (!reach(record)) {
                     // Gone or hidden since the run began: nothing to check.
                 } else if (m.skip && m.skip(row)) {
