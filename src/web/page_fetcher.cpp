@@ -672,10 +672,11 @@ bool PageCall::onHeader(const char* line, size_t size) {
     const qint64 now = monotonicMs();
     m_longestWait = std::max(m_longestWait, now - m_lastRead);
     m_lastRead = now;
-    QByteArray h = QByteArray(line, qsizetype(size)).trimmed();
+    const QByteArrayView h = QByteArrayView(line, qsizetype(size)).trimmed();
     if (h.startsWith("HTTP/")) {
         // A new answer (after a 1xx, or a proxy's): its headers replace the last ones.
-        m_status = h.split(' ').value(1).toInt();
+        const qsizetype space = h.indexOf(' ');
+        m_status = space < 0 ? 0 : h.sliced(space + 1, std::min<qsizetype>(3, h.size() - space - 1)).toInt();
         m_headersDone = false;
         m_location.clear();
         m_retryAfter.clear();
@@ -708,20 +709,23 @@ bool PageCall::onHeader(const char* line, size_t size) {
         m_data.reserve(qsizetype(length));
         return true;
     }
+    // Only the few headers read are copied: a real site's answer carries many more.
     const qsizetype colon = h.indexOf(':');
     if (colon <= 0) return true;
-    const QByteArray name = h.left(colon).trimmed().toLower();
-    const QByteArray value = h.mid(colon + 1).trimmed();
-    if (name == "content-type")
-        m_contentType = value.left(1024);
-    else if (name == "location")
-        m_location = value.left(8192);
-    else if (name == "retry-after")
-        m_retryAfter = value.left(128);
-    else if (name == "x-robots-tag")
-        m_robots = (m_robots.isEmpty() ? value : m_robots + ", " + value).left(1024);
-    else if (name == "set-cookie" && m_setCookies.size() < RunCookieJar::kMaxPerReply)
-        m_setCookies << value.left(RunCookieJar::kMaxCookieBytes + 1024);
+    const QByteArrayView name = h.first(colon).trimmed();
+    const QByteArrayView value = h.sliced(colon + 1).trimmed();
+    const auto head = [value](qsizetype n) { return value.first(std::min(n, value.size())).toByteArray(); };
+    const auto is = [name](QByteArrayView n) { return name.compare(n, Qt::CaseInsensitive) == 0; };
+    if (is("content-type"))
+        m_contentType = head(1024);
+    else if (is("location"))
+        m_location = head(8192);
+    else if (is("retry-after"))
+        m_retryAfter = head(128);
+    else if (is("x-robots-tag"))
+        m_robots = (m_robots.isEmpty() ? head(1024) : m_robots + ", " + head(1024)).left(1024);
+    else if (is("set-cookie") && m_setCookies.size() < RunCookieJar::kMaxPerReply)
+        m_setCookies << head(RunCookieJar::kMaxCookieBytes + 1024);
     return true;
 }
 
