@@ -45,6 +45,7 @@ public:
             if (c.name().size() + c.value().size() > kMaxCookieBytes) continue;
             QNetworkCookie cookie = c;
             cookie.normalize(url);
+            cookie.setDomain(cookie.domain().toLower()); // kept and found by its domain
             // A cookie for a domain reaches every host of that domain, as in a browser.
             if (!cookie.domain().startsWith(u'.') && cookie.domain() != url.host() &&
                 QHostAddress(cookie.domain()).isNull())
