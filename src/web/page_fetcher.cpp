@@ -436,7 +436,11 @@ PageCall::~PageCall() {
 }
 
 void PageCall::start() {
-    m_target = QUrl::fromUserInput(m_url);
+    // An address with its scheme is read as it stands; the user-input reading (which also looks for a local
+    // file of that name) only for one without.
+    const QString address = m_url.trimmed();
+    m_target = address.contains(QLatin1String("://")) ? QUrl(address, QUrl::TolerantMode)
+                                                      : QUrl::fromUserInput(address);
     if (!m_target.isValid() || m_target.host().isEmpty())
         return fail(QStringLiteral("Неверный адрес: %1").arg(m_url), FetchFailure::BadAddress);
     m_start = m_target;
