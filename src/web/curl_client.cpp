@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QSocketNotifier>
 #include <QThreadStorage>
@@ -14,6 +15,7 @@ namespace zentaro::web {
 struct CurlClient::Transfer {
     CURL* easy = nullptr;
     CurlSink* sink = nullptr; // none once let go: callbacks still under way end the transfer
+    CurlClient* client = nullptr;
     curl_slist* headers = nullptr;
     curl_slist* resolve = nullptr;
     bool started = false;
@@ -37,13 +39,29 @@ size_t writeCallback(char* data, size_t size, size_t count, void* user) {
     return sink && sink->onData(data, n) ? n : 0;
 }
 
-curl_socket_t openSocket(void* user, curlsocktype, curl_sockaddr* address) {
-    auto* sink = *static_cast<CurlSink**>(user);
-    if (!sink || !sink->mayConnect(&address->addr)) return CURL_SOCKET_BAD;
-    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+} // namespace
+
+int CurlClient::openSocket(void* user, int, void* addressData) {
+    auto* t = static_cast<Transfer*>(user);
+    auto* address = static_cast<curl_sockaddr*>(addressData);
+    if (!t->sink || !t->sink->mayConnect(&address->addr)) return int(CURL_SOCKET_BAD);
+    const int fd = socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd >= 0) t->client->m_sockets[fd].connection = true;
+    return fd;
 }
 
-} // namespace
+int CurlClient::closeSocket(void* client, int fd) {
+    auto* self = static_cast<CurlClient*>(client);
+    const auto it = self->m_sockets.find(fd);
+    if (it != self->m_sockets.end()) {
+        if (it->read) it->read->setEnabled(false);
+        if (it->write) it->write->setEnabled(false);
+        it->connection = it->watched = false;
+    }
+    return ::close(fd);
+}
+
+namespace {} // namespace
 
 CurlClient& CurlClient::forThread() {
     static std::once_flag once;
@@ -95,8 +113,18 @@ void* CurlClient::newHandle(CurlSink* sink, const QList<QByteArray>& headers, co
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &t->sink);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &writeCallback);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &t->sink);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t->sink);
+    t->client = this;
+    // Trampolines with libcurl's own signatures (made here, where the client's private parts are in reach).
+    const curl_opensocket_callback open = [](void* user, curlsocktype purpose, curl_sockaddr* address) {
+        return curl_socket_t(CurlClient::openSocket(user, int(purpose), address));
+    };
+    const curl_closesocket_callback close = [](void* client, curl_socket_t fd) {
+        return CurlClient::closeSocket(client, int(fd));
+    };
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, open);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, t);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, close);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, this);
     // Redirects are followed by the caller, hop by hop; only http and https are spoken.
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -147,20 +175,29 @@ void CurlClient::removeNow(Transfer* t) {
     delete t;
 }
 
-// The notifiers of a socket number are kept once made, only switched off while libcurl does not watch it: a
-// kept connection is let go and watched again for every request it carries.
+// The notifiers of a socket number are kept once made. A kept connection is let go and watched again for
+// every request it carries: its read notifier stays on meanwhile (switching notifiers costs the event loop a
+// wake-up each), and is switched off when the socket is closed or becomes readable while nobody watches it
+// (the server closed it; libcurl finds out when it would use it again). Other sockets (the resolver's) are
+// switched off when libcurl lets them go, since they are closed without telling.
 int CurlClient::socketCallback(void*, int fd, int what, void* client, void*) {
     auto* self = static_cast<CurlClient*>(client);
     Socket* s = &self->m_sockets[fd];
     if (what == CURL_POLL_REMOVE) {
-        if (s->read) s->read->setEnabled(false);
+        s->watched = false;
+        if (s->read && !s->connection) s->read->setEnabled(false);
         if (s->write) s->write->setEnabled(false);
         return 0;
     }
+    s->watched = true;
     const bool in = what & CURL_POLL_IN, out = what & CURL_POLL_OUT;
     if (in && !s->read) {
         s->read = new QSocketNotifier(fd, QSocketNotifier::Read, self);
-        connect(s->read, &QSocketNotifier::activated, self, [self, fd] { self->act(fd, CURL_CSELECT_IN); });
+        connect(s->read, &QSocketNotifier::activated, self, [self, fd] {
+            Socket& watched = self->m_sockets[fd];
+            if (!watched.watched) return watched.read->setEnabled(false);
+            self->act(fd, CURL_CSELECT_IN);
+        });
     }
     if (out && !s->write) {
         s->write = new QSocketNotifier(fd, QSocketNotifier::Write, self);

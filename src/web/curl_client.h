@@ -39,6 +39,8 @@ class CurlClient : public QObject {
     struct Socket {
         QSocketNotifier* read = nullptr;
         QSocketNotifier* write = nullptr;
+        bool watched = false;    // libcurl watches it now
+        bool connection = false; // a connection opened here, closed through closeSocket
     };
 
 public:
@@ -64,6 +66,8 @@ private:
     struct Transfer;
     static int socketCallback(void* easy, int fd, int what, void* client, void* socketData);
     static int timerCallback(void* multi, long timeoutMs, void* client);
+    static int openSocket(void* transfer, int purpose, void* address);
+    static int closeSocket(void* client, int fd);
     void act(int fd, int flags);
     void collect();
     void removeNow(Transfer* t);

@@ -270,8 +270,17 @@ void HostBook::ended(const QString& key, int epoch, bool answered) {
     h.inFlight = std::max(0, h.inFlight - 1);
     if (epoch == h.epoch) h.sincePause = std::max(0, h.sincePause - 1);
     if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
-    // Told after the current signal handler returns, so that a waiting request does not start inside it.
-    QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
+    // Told after the current signal handler returns, so that a waiting request does not start inside it; the
+    // ends of one turn of the event loop are told once.
+    if (m_changePending) return;
+    m_changePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_changePending = false;
+            emit changed();
+        },
+        Qt::QueuedConnection);
 }
 
 void HostBook::pause(const QString& key, qint64 ms, int epoch) {

@@ -143,6 +143,7 @@ private:
     };
     int m_perHost;
     int m_quickRetries = 0;
+    bool m_changePending = false;
     QHash<QString, Host> m_hosts;
 };
 
