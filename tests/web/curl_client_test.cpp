@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
@@ -64,6 +65,21 @@ TEST(CurlBridge, ManySocketsAtOnceOnSeveralHostsAllFinish) {
     for (int n = 0; n < 60; ++n)
         EXPECT_EQ(calls[n]->body().value_or("-"), "page " + QByteArray::number(n % 4 + 1)) << n;
     calls.clear();
+    EXPECT_EQ(web::CurlClient::forThread().running(), 0);
+}
+
+// Kept connections that the server closes meanwhile are not used again, and their sockets leave the loop.
+TEST(CurlBridge, ConnectionsTheServerClosesAfterEachAnswerServeEveryRequest) {
+    HttpServer server;
+    HttpServer::Reply once = page("once");
+    once.close = true;
+    server.on("/once", once);
+    QuickFetcher fetcher;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(fetcher.FetchPage(server.url("/once"), true).value_or("-"), QStringLiteral("once")) << i;
+        // The close may reach the client's kept socket while nobody watches it.
+        QCoreApplication::processEvents();
+    }
     EXPECT_EQ(web::CurlClient::forThread().running(), 0);
 }
 
