@@ -34,8 +34,9 @@ class RunCookieJar : public QNetworkCookieJar {
 public:
     static constexpr int kMaxPerHost = 50;
     static constexpr int kMaxCookieBytes = 4096;
-    // Set-Cookie headers read from one answer.
+    // Set-Cookie headers read from one answer, and cookies kept in all (a run over many hosts).
     static constexpr int kMaxPerReply = 100;
+    static constexpr int kMaxInAll = 10000;
     using QNetworkCookieJar::QNetworkCookieJar;
 
     bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
@@ -58,15 +59,17 @@ public:
                 return o.name() == cookie.name() && o.path() == cookie.path();
             });
             if (same != list.end()) {
-                if (expired)
+                if (expired) {
                     list.erase(same);
-                else
+                    --m_count;
+                } else
                     *same = cookie;
                 any = true;
                 continue;
             }
-            if (expired || reaching(url.host()) >= kMaxPerHost) continue;
+            if (expired || m_count >= kMaxInAll || reaching(url.host()) >= kMaxPerHost) continue;
             list.append(cookie);
+            ++m_count;
             any = true;
         }
         return any;
@@ -114,6 +117,7 @@ private:
     }
 
     QHash<QString, QList<QNetworkCookie>> m_byDomain;
+    int m_count = 0;
 };
 
 qint64 monotonicMs();
