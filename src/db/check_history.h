@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "db/sqlite_util.h"
 #include "db/store.h"
 
 namespace zentaro::db {
@@ -162,6 +163,14 @@ private:
         bool forgotten = false; // deleted in this run: what the file still holds does not count
     };
     const Known& known(CheckSubject subject, int id) const;
+    // A statement asked for every page of a run, prepared once on the connection it was made for and
+    // finalized when the file is let go.
+    struct Cached {
+        sqlite3* db = nullptr;
+        sql::StmtPtr stmt;
+    };
+    sqlite3_stmt* cached(Cached& c, const char* sql) const;
+    mutable Cached m_lastOf, m_verdictOf;
 
     std::vector<Queued> m_queue;
     bool m_allForgotten = false; // until written, what the file holds does not count
