@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "db/check_history.h"
 #include "db/database.h"
 #include "db/reserve_copy.h"
 #include "db/session.h"
@@ -151,6 +152,39 @@ TEST(DamagedFiles, FieldsThatDoNotDescribeTheRecordsAreALoadFailureAndTheFileSta
         addRecord(r.db.tbLink, {{"PageURL", QStringLiteral("http://new.ru/")}});
         EXPECT_TRUE(r.session.close(nullptr));
         EXPECT_EQ(checksum(dir.file("link.adb")), before);
+    }
+}
+
+// A table file rewritten in the table's own layout (a field name in other letter case, an older layout) keeps
+// the mark that ties the check history to the tables: without it the next start would set the history aside.
+TEST(DamagedFiles, ALayoutRewriteKeepsTheHistoryWithItsTables) {
+    TempFolder dir;
+    makeBase(dir.base(), 2);
+    const CheckSubject page = CheckSubject::LinkPage;
+    {
+        ProgramRun r(dir.base());
+        ASSERT_TRUE(r.session.acquireInstanceLock());
+        r.session.start();
+        for (int i = 0; i < 7; ++i)
+            r.ui.answer(true);
+        QString error;
+        ASSERT_TRUE(AllTbExport(r.db, dir.path() + "export", r.ui, &error)) << error.toStdString();
+        ASSERT_TRUE(AllTbImport(r.db, dir.path() + "export", &error)) << error.toStdString();
+        r.db.checks.record(page, 1,
+                           {QDateTime::currentDateTime(), CheckKind::Presence, CheckReason::Found, {}});
+        ASSERT_TRUE(r.session.close(nullptr));
+    }
+    ASSERT_TRUE(QFile::remove(dir.file("checks.adb.previous"))); // the one the import set aside
+    ASSERT_TRUE(sqlExec(dir.file("link.adb"), "UPDATE fields SET name = lower(name) WHERE pos = 1"));
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start);
+        ProgramRun r(dir.base());
+        ASSERT_TRUE(r.session.acquireInstanceLock());
+        r.session.start();
+        ASSERT_FALSE(r.db.BaseLoadError) << r.ui.texts().join("|").toStdString();
+        EXPECT_EQ(r.db.checks.history(page, 1).size(), 1u);
+        EXPECT_FALSE(QFileInfo::exists(dir.file("checks.adb.previous")));
+        ASSERT_TRUE(r.session.close(nullptr));
     }
 }
 
