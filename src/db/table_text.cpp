@@ -47,7 +47,9 @@ public:
     bool readFloat(QStringView text, double& out) const {
         bool ok = false;
         out = m_locale.toDouble(text.trimmed(), &ok);
-        return ok;
+        // "inf" and "nan" read as numbers, but no field holds them: the grid refuses them, and a sum with
+        // one is no sum.
+        return ok && std::isfinite(out);
     }
     static bool readDate(QStringView text, qint64& julianDay) {
         // A stored date of an early year (a slip read in before) must not refuse the whole file.
@@ -126,8 +128,10 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
                               QStringLiteral("второй раздел [data] (первый в строке %1)").arg(dataStart + 1));
             dataStart = i;
             inStructure = false;
-        } else if (dataStart >= 0 && dataEnd < 0 &&
-                   isMarker(line, QLatin1String("[/data]"), Qt::CaseSensitive)) {
+        } else if (dataEnd >= 0 && !line.trimmed().isEmpty()) {
+            // A record after the end of the section would be left out without a word.
+            return refuse(i, QStringLiteral("текст после строки [/data] (строка %1)").arg(dataEnd + 1));
+        } else if (dataStart >= 0 && isMarker(line, QLatin1String("[/data]"), Qt::CaseSensitive)) {
             dataEnd = i;
         } else if (dataStart < 0 && isMarker(line, QLatin1String("[structure]"), Qt::CaseInsensitive)) {
             inStructure = true;

@@ -196,6 +196,11 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
     idless.remove(0, 1);          // "1|…" → "|…"
     negative.replace(0, 1, "-7"); // "1|…" → "-7|…"
     barred.replace("http://a.ru/0", "http://a.ru/|0");
+    auto priced = [&](const QByteArray& price) {
+        QList<QByteArray> values = lines[data + 1].split('|');
+        values[db.tbLink.fieldIndex(QStringLiteral("Price"))] = price;
+        return with(data + 1, values.join('|').chopped(1));
+    };
     struct Case {
         const char* what;
         QByteArray bytes;
@@ -217,6 +222,10 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
         {"ID -7", with(data + 1, negative), "строка 26: номер записи (ID) -7 не больше нуля"},
         {"a second [data]", with(data + 4, "[data]"), "строка 29: второй раздел [data] (первый в строке 25)"},
         {"a \"|\" inside a value", with(data + 1, barred), "строка 26: в записи 24 полей вместо 23"},
+        {"a record after [/data]", good + "4|1|||||http://a.ru/4|\r\n",
+         "строка 30: текст после строки [/data]"},
+        {"Price inf", priced("inf"), "строка 26: недопустимое значение поля Price: \"inf\""},
+        {"Price nan", priced("nan"), "строка 26: недопустимое значение поля Price: \"nan\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
