@@ -158,8 +158,11 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     // about to be written, until they are. Without one in the copy the current history is set aside.
     const int mark = newHistoryMark();
     const QString baseDir = db.store.folderOf(db.tbLink);
+    // A history in the copy that does not read (damaged bytes) never keeps its tables from coming back: it
+    // counts as none.
     const QString copied = folder + QStringLiteral("/checks.adb");
-    if (db.checks.isOpen() && !baseDir.isEmpty() && QFileInfo::exists(copied) &&
+    int copiedMark = 0;
+    if (db.checks.isOpen() && !baseDir.isEmpty() && readHistoryMark(copied, copiedMark) &&
         !prepareHistory(copied, nextHistoryPath(baseDir), mark, error))
         return false;
     {
@@ -217,7 +220,8 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
             return false;
         }
     }
-    if (QFileInfo::exists(folder + QStringLiteral("/checks.adb")) &&
+    int copiedMark = 0;
+    if (readHistoryMark(folder + QStringLiteral("/checks.adb"), copiedMark) &&
         !CopyFile(folder + QStringLiteral("/checks.adb"), historyPath(base))) {
         if (error)
             *error = QStringLiteral(

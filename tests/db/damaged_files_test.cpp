@@ -274,9 +274,15 @@ TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAnd
             for (const QString& f : kDataFiles)
                 ASSERT_TRUE(QFile::copy(other.file(f), copy + "/" + f));
         }
-        const QByteArray oldHistory = "the current outcomes", copiedHistory = "the copy's outcomes";
+        const QByteArray oldHistory = "the current outcomes";
         TempFolder::write(dir.file("checks.adb"), oldHistory);
-        if (copyHasHistory) TempFolder::write(copy + "/checks.adb", copiedHistory);
+        // The copy's history is a database; one that does not read is left out like none.
+        TempFolder::write(copy + "/checks.adb", "the copy's damaged outcomes");
+        if (copyHasHistory) {
+            QFile::remove(copy + "/checks.adb");
+            ASSERT_TRUE(sqlExec(copy + "/checks.adb", "CREATE TABLE outcomes(x); PRAGMA application_id = 5"));
+        }
+        const QByteArray copiedHistory = TempFolder::read(copy + "/checks.adb");
         // cat2.adb is damaged; link.adb, after it, has a journal left by a crash, which the failed load
         // never played back.
         const QByteArray damaged = "damaged bytes";

@@ -228,8 +228,15 @@ TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
         std::function<bool()> replace;
         size_t kept; // outcomes of the page afterwards
     };
+    // A history in the copy that does not read never keeps the tables from coming back.
+    const QString damaged = dir.path() + "damaged";
+    QDir().mkpath(damaged);
+    for (const QString& f : QDir(without).entryList(QDir::Files))
+        QFile::copy(without + u'/' + f, damaged + u'/' + f);
+    test::TempFolder::write(damaged + "/checks.adb", "not a database, not even close to one");
     const Case cases[] = {
         {"restore of a copy with its history", [&] { return RestoreFrom(db, withHistory, &error); }, 1},
+        {"restore of a copy with a damaged one", [&] { return RestoreFrom(db, damaged, &error); }, 0},
         {"restore of a copy without one", [&] { return RestoreFrom(db, without, &error); }, 0},
         {"text import", [&] { return AllTbImport(db, dir.path() + "export", &error); }, 0},
     };
