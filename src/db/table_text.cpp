@@ -305,6 +305,14 @@ QString textFileName(const Table& table) {
 
 bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
                  QStringList* unreadable) {
+    // Tables that did not load whole would go out as their first part (or empty), over the files of an
+    // earlier whole export.
+    if (db.BaseLoadError) {
+        if (error)
+            *error = db.baseLoadFailure +
+                     QStringLiteral(".\r\nЭкспорт невозможен: таблицы загружены не полностью.");
+        return false;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     // A first export makes its folder (owner-only, as the data).
     if (!QDir().mkpath(folder)) {

@@ -299,6 +299,14 @@ TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAnd
         EXPECT_FALSE(AllTbImport(r->db, dir.path() + "nowhere", &error));
         EXPECT_TRUE(error.contains(QStringLiteral("\"cat2.adb\""))) << error.toStdString();
         EXPECT_TRUE(error.contains(QStringLiteral("Импорт невозможен"))) << error.toStdString();
+        // Nor is an export made by hand: it would put the loaded part over an earlier whole export. Nothing
+        // is written.
+        const QString exported = dir.path() + "export/project.txt";
+        QDir().mkpath(dir.path() + "export");
+        TempFolder::write(exported, "an earlier whole export");
+        EXPECT_FALSE(AllTbExport(r->db, dir.path() + "export", r->ui, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("Экспорт невозможен"))) << error.toStdString();
+        EXPECT_EQ(TempFolder::read(exported), "an earlier whole export");
 
         const QString keep = dir.path() + "RCopy/kept";
         ASSERT_TRUE(RestoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();
