@@ -34,9 +34,12 @@ QString ReserveCopyState::lastText() const {
     return last ? formatDate(*last) : QString();
 }
 
-void ReserveCopyState::setLastText(const QString& text, const QDate&) {
-    // A date that is missing or cannot be read leaves the copy due: postponing it could lose a copy.
+void ReserveCopyState::setLastText(const QString& text, const QDate& today) {
+    // A date that is missing or cannot be read leaves the copy due: postponing it could lose a copy. So does
+    // one after today (a clock set back, a date written under other regional settings read day for month),
+    // which would put every copy off until that day.
     last = readDate(text);
+    if (last && *last > today) last.reset();
 }
 
 bool ReserveCopyState::due(const QDate& today) const {

@@ -21,7 +21,8 @@ struct ReserveCopyState {
 
     // The last copy's date as the settings keep it: the regional short date form with a four-digit year.
     QString lastText() const;
-    // From the settings: an empty text or one that is no date leaves the date unset, so a copy is due.
+    // From the settings: an empty text, one that is no date or a date after today leaves the date unset, so
+    // a copy is due.
     void setLastText(const QString& text, const QDate& today);
     // Whether an automatic copy is due today.
     bool due(const QDate& today) const;

@@ -275,8 +275,8 @@ TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
     }
 }
 
-// The last copy's day is kept with four digits whatever the regional format; one that is missing or cannot
-// be read leaves the copy due rather than putting it off.
+// The last copy's day is kept with four digits whatever the regional format; one that is missing, cannot
+// be read or lies after today leaves the copy due rather than putting it off.
 TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
     const QLocale old;
     const QDate today(2014, 12, 8);
@@ -290,7 +290,7 @@ TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
         read.setLastText(state.lastText(), today);
         EXPECT_EQ(read.last, today) << state.lastText().toStdString();
         EXPECT_FALSE(read.due(today));
-        for (const char* bad : {"", "никогда", "12/8/0014"}) {
+        for (const char* bad : {"", "никогда", "12/8/0014", "31.12.2099"}) {
             read.setLastText(QString::fromUtf8(bad), today);
             EXPECT_TRUE(read.due(today)) << bad;
         }
