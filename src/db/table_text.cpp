@@ -120,6 +120,7 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
 
     qsizetype dataStart = -1, dataEnd = -1;
     bool inStructure = false;
+    std::vector<std::pair<qsizetype, QString>> structure; // line and field name
     for (qsizetype i = header + 1; i < lines.size(); ++i) {
         const QString& line = lines[i];
         if (isMarker(line, QLatin1String("[data]"), Qt::CaseInsensitive)) {
@@ -135,6 +136,7 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
             dataEnd = i;
         } else if (dataStart < 0 && isMarker(line, QLatin1String("[structure]"), Qt::CaseInsensitive)) {
             inStructure = true;
+            structure.clear();
         } else if (inStructure && isMarker(line, QLatin1String("[/structure]"), Qt::CaseSensitive)) {
             inStructure = false;
         } else if (inStructure && !line.trimmed().isEmpty()) {
@@ -142,7 +144,19 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
             int size = 0;
             if (!InsertTableField(line, field, cls, size))
                 return refuse(i, QStringLiteral("неверная строка структуры \"%1\"").arg(line.left(100)));
+            structure.emplace_back(i, field);
         }
+    }
+    // The values of a record follow the table's fields: a structure naming other fields, or the same in
+    // another order, is a file whose values would land under the wrong fields.
+    const std::vector<int> stored = table.storedFields();
+    for (size_t k = 0; k < structure.size() || (!structure.empty() && k < stored.size()); ++k) {
+        const QString expected = k < stored.size() ? table.field(stored[k]).name : QString();
+        if (k < structure.size() && structure[k].second.compare(expected, Qt::CaseInsensitive) == 0) continue;
+        const qsizetype at = k < structure.size() ? structure[k].first : structure.back().first + 1;
+        return refuse(at, expected.isEmpty()
+                              ? QStringLiteral("в структуре лишнее поле %1").arg(structure[k].second)
+                              : QStringLiteral("в структуре ожидалось поле %1").arg(expected));
     }
     if (dataStart < 0) return refuseFile(QStringLiteral("нет раздела [data]"));
     if (dataEnd < 0)

@@ -196,6 +196,9 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
     idless.remove(0, 1);          // "1|…" → "|…"
     negative.replace(0, 1, "-7"); // "1|…" → "-7|…"
     barred.replace("http://a.ru/0", "http://a.ru/|0");
+    QList<QByteArray> swappedLines = lines;
+    swappedLines.swapItemsAt(7, 8); // PageURL and Name (a file of another field order)
+    const QByteArray swapped = swappedLines.join('\n');
     auto priced = [&](const QByteArray& price) {
         QList<QByteArray> values = lines[data + 1].split('|');
         values[db.tbLink.fieldIndex(QStringLiteral("Price"))] = price;
@@ -224,6 +227,9 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
         {"a \"|\" inside a value", with(data + 1, barred), "строка 26: в записи 24 полей вместо 23"},
         {"a record after [/data]", good + "4|1|||||http://a.ru/4|\r\n",
          "строка 30: текст после строки [/data]"},
+        {"two fields swapped in the structure", swapped, "строка 8: в структуре ожидалось поле Name"},
+        {"a field missing from the structure", without(data - 3),
+         "строка 22: в структуре ожидалось поле AFN"},
         {"Price inf", priced("inf"), "строка 26: недопустимое значение поля Price: \"inf\""},
         {"Price nan", priced("nan"), "строка 26: недопустимое значение поля Price: \"nan\""},
     };
