@@ -1,3 +1,4 @@
+#include <limits>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -285,6 +286,14 @@ TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
     EXPECT_EQ(db.tbLink.asFloat("Price"), 150.5);
     EXPECT_EQ(db.tbLink.asDate("PublicDate"), QDate(2014, 2, 1));
     EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
+    // After the highest number (as a text import may bring) the free numbers are given, never an overflow.
+    test::addRecord(db.tbLink, {{"ID", std::numeric_limits<int>::max()}, {"PageURL", "http://top.ru/"}});
+    ASSERT_EQ(exchange::ImportLinks(db, {"http://d.ru/", "http://e.ru/"}, choice, panel), 2);
+    db.tbLink.setFiltered(false);
+    for (const char* url : {"http://d.ru/", "http://e.ru/"}) {
+        ASSERT_TRUE(db.tbLink.locate("PageURL", url));
+        EXPECT_EQ(db.tbLink.asInteger("ID"), url[7] == 'd' ? 4 : 5) << url;
+    }
     // Blank lines are no sites; a domain already listed (in any letter case) or listed twice is added once.
     EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", "", "   ", "NEW.ru"}), 1);
     db.tbSite.setFiltered(false);
