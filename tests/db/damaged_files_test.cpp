@@ -176,16 +176,12 @@ TEST(DamagedFiles, ALayoutRewriteKeepsTheHistoryWithItsTables) {
     }
     ASSERT_TRUE(QFile::remove(dir.file("checks.adb.previous"))); // the one the import set aside
     ASSERT_TRUE(sqlExec(dir.file("link.adb"), "UPDATE fields SET name = lower(name) WHERE pos = 1"));
-    for (int start = 0; start < 2; ++start) {
-        SCOPED_TRACE(start);
-        ProgramRun r(dir.base());
-        ASSERT_TRUE(r.session.acquireInstanceLock());
-        r.session.start();
-        ASSERT_FALSE(r.db.BaseLoadError) << r.ui.texts().join("|").toStdString();
-        EXPECT_EQ(r.db.checks.history(page, 1).size(), 1u);
-        EXPECT_FALSE(QFileInfo::exists(dir.file("checks.adb.previous")));
-        ASSERT_TRUE(r.session.close(nullptr));
-    }
+    ProgramRun r(dir.base());
+    ASSERT_TRUE(r.session.acquireInstanceLock());
+    r.session.start();
+    ASSERT_FALSE(r.db.BaseLoadError) << r.ui.texts().join("|").toStdString();
+    EXPECT_EQ(r.db.checks.history(page, 1).size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(dir.file("checks.adb.previous")));
 }
 
 TEST(DamagedFiles, ADamagedOrForeignHistoryNeverStopsATableWrite) {
