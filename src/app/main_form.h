@@ -44,6 +44,29 @@ class SitesPane;
 
 inline const QString kMainCaption = QStringLiteral("Zentaro - учет внешних ссылок");
 
+// The web checks and list commands the panes ask the window to run.
+enum class Command {
+    checkAllPageLink,
+    checkExtLinksAll,
+    checkExtLinksNew,
+    updateSitePrcyAll,
+    updateSitePrcyNew,
+    exportLinks, // N18Click
+    exportSites, // N19Click
+    importLinks,
+    importSites,
+    checkPageLink,
+    extLinksOfPage,
+    linkPrcy,
+    sitePrcy,
+    projectPrcy,
+    pageIndex,
+    allPagesIndex,
+};
+
+// The command a pane's operation name stands for; nothing for a name no command has.
+std::optional<Command> commandNamed(const QString& operation);
+
 // The main window: the frame of page controls, panels and splitters; it composes the panes and runs the
 // start and closing sequences of the session.
 class TMainForm : public QMainWindow {
@@ -71,8 +94,9 @@ public:
 
     // Adds a link for the current project on the current site and shows its properties.
     void LinkHere();
-    // Runs a web check or list command of a pane by its operation name.
+    // Runs a web check or list command of a pane by its operation name; an unknown name is refused.
     void runCommand(const QString& operation);
+    void runCommand(Command command);
 
     // The closing sequence without questions (a signal, the end of the desktop session): open dialogs are
     // dismissed, the operation in hand ends, then everything is stored and the window closes. Returns at
@@ -103,7 +127,7 @@ private:
     void commandNotAvailable();
     void importList(int GlobalCallMode);
     QString captchaImagePath() const;
-    void AppHintChanged(const QString& text);
+    void appHintChanged(const QString& text);
     // A close during a run or import: stop it and close when it has returned.
     void stopRunForClosing();
     void closeAfterRun();

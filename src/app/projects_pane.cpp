@@ -12,10 +12,10 @@
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "util/shell.h"
 

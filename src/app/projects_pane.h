@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 class QLabel;
 class QLineEdit;

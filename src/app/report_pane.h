@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 class QComboBox;
 class QPrinter;

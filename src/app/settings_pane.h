@@ -4,7 +4,7 @@
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 #include "db/reserve_copy.h"
 #include "db/settings.h"
 #include "util/check_timer.h"

@@ -15,10 +15,10 @@
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/navigator_bar.h"
 #include "app/split_panel.h"
 #include "db/database.h"
 #include "db/site_view.h"
@@ -144,7 +144,6 @@ void SitesPane::buildList(QWidget* page) {
     m_splitter3->setCollapsible(0, false);
     m_splitter3->setStretchFactor(0, 1);
     m_splitter3->setSizes({400, 69});
-    m_pSiteHelp = notes;
     layout->addWidget(m_splitter3, 1);
 }
 

@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 class QCheckBox;
 class QFrame;
@@ -21,7 +21,6 @@ public:
 
     DataGrid* grid() const { return m_grid; }
     QMenu* popup() const { return m_pumSite; }
-    QWidget* notesPanel() const { return m_pSiteHelp; }
 
     void cbSiteCatClick();
     void sbShowSiteClick();
@@ -52,7 +51,6 @@ private:
     QToolButton* m_menuButton = nullptr;
     QMenu* m_pumSite = nullptr;
     QFrame* m_pHelpShow = nullptr;
-    QWidget* m_pSiteHelp = nullptr;
     QSplitter* m_splitter3 = nullptr;
 };
 

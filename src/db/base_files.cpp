@@ -106,7 +106,6 @@ BaseResult SaveBase(Database& db, const QString& baseDir) {
     // Whole new files: for making a base (tools, benchmarks), never while the store writes into them.
     for (Table* t : db.dataTables()) {
         t->checkBrowseMode();
-        t->mergeChangeLog();
         QString err;
         if (!TableFile::save(*t, baseDir + tableFileName(*t), &err)) return {false, tableFileName(*t), err};
     }

@@ -54,7 +54,6 @@ public:
         m_siteCatEnabled = on;
         emit siteCatChanged();
     }
-    bool siteLinkPageShown() const { return m_siteLinkPage; }
     void setSiteLinkPageShown(bool on) { m_siteLinkPage = on; }
 
     // Texts the rules set on the window

@@ -149,7 +149,7 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     return CopyOutcome::Done;
 }
 
-bool RestoreFrom(Database& db, const QString& folder, QString* error) {
+bool restoreFrom(Database& db, const QString& folder, QString* error) {
     // Every file is read and checked before anything changes.
     Database scratch;
     for (Table* t : scratch.dataTables())
@@ -175,7 +175,7 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     return true;
 }
 
-bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
+bool restoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
                                   QString* error) {
     const QString base = QDir(baseDir).absolutePath() + u'/';
     const QString shownKeep = QDir::toNativeSeparators(keepFolder);

@@ -26,7 +26,6 @@ public:
     db::Table& table() const;
     // The least width a column is restored to: record numbers of seven digits show whole in "#" columns.
     int leastWidth(int column) const;
-    int hoveredSection() const { return m_hovered; }
 
     // Rows for which the cell at the first visual column is painted light red with its stored value.
     std::function<bool(int row)> highlightFirstColumn;

@@ -31,7 +31,7 @@
 #include "db/link_losses.h"
 #include "db/record_rules.h"
 #include "reports/money_reports.h"
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 #include "support/http_server.h"
 #include "support/main_window.h"
 #include "support/records.h"

@@ -23,7 +23,7 @@
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
 #include "app/main_form.h"
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "db/settings.h"

@@ -21,7 +21,7 @@
 
 #include "widgets/data_grid.h"
 #include "app/main_form.h"
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 #include "app/settings_pane.h"
 #include "app/widget_ui.h"
 #include "db/database.h"

@@ -11,7 +11,7 @@
 #include <QToolButton>
 
 #include "app/main_form.h"
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "support/scripted_ui.h"

@@ -1,4 +1,4 @@
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 
 #include <QEvent>
 #include <QKeyEvent>

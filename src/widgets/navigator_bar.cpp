@@ -1,4 +1,4 @@
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 
 #include <algorithm>
 
@@ -8,7 +8,7 @@
 
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
+#include "widgets/icons.h"
 #include "db/table.h"
 
 namespace zentaro::app {

@@ -26,7 +26,6 @@ public:
 
     int elevation() const { return m_elevation; }
     int rotation() const { return m_rotation; }
-    bool showsPercent() const { return m_percent; }
 
     // Tilt by delta degrees; applied only while 280 < elevation < 380.
     void tilt(int delta);

@@ -1,4 +1,4 @@
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/lookup_box.h"
+#include "widgets/lookup_box.h"
 
 #include "db/table.h"
 

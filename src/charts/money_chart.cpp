@@ -1,4 +1,4 @@
-#include "reports/money_chart.h"
+#include "charts/money_chart.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +26,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 
 namespace zentaro::reports {
 
