@@ -1,3 +1,4 @@
+// The category panes: link categories of the current project and trust-site categories.
 #include "app/categories_pane.h"
 
 #include <QFrame>

@@ -1,3 +1,5 @@
+// The main window: builds the frame, composes the panes, runs the commands they ask for and the
+// start and closing sequences.
 #include "app/main_form.h"
 
 #include <QApplication>

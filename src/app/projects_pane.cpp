@@ -1,3 +1,4 @@
+// The projects pane: the project list and the properties of the current project.
 #include "app/projects_pane.h"
 
 #include <QEvent>

@@ -1,3 +1,4 @@
+// The projects pane: the project list and the properties of the current project.
 #pragma once
 
 #include <QObject>

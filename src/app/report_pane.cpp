@@ -1,3 +1,4 @@
+// The report tab: chooses a report, builds it and shows it as a pie or as bars with their table.
 #include "app/report_pane.h"
 
 #include <functional>

@@ -1,3 +1,4 @@
+// The report tab: chooses a report, builds it and shows it as a pie or as bars with their table.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// The settings tab: reserve copies and restore, the daily check, and the remembered window layout.
 #include "app/settings_pane.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The trust-sites pane: the site list with its notes, its menu and the properties of the current site.
 #include "app/sites_pane.h"
 
 #include <QAction>

@@ -1,3 +1,4 @@
+// The 3D pie chart of the reports, painted here, for screen, printer and image.
 #include "charts/pie_chart.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The rules every table follows as records are added, deleted or made current: IDs, cascades, filters.
 #pragma once
 
 #include <unordered_set>

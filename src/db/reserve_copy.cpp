@@ -1,3 +1,4 @@
+// Reserve copies of the data folder: when to make one, making it, and restoring from one.
 #include "db/reserve_copy.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Reserve copies of the data folder: when to make one, making it, and restoring from one.
 #pragma once
 
 #include <optional>

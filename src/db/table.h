@@ -1,3 +1,4 @@
+// The table engine: records in memory, the current record, views, filters, indexes and edit states.
 #pragma once
 
 #include <functional>

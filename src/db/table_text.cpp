@@ -1,3 +1,4 @@
+// The text form of a table and of the whole base, as the export of all tables writes and its import reads.
 #include "db/table_text.h"
 
 #include <algorithm>

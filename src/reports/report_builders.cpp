@@ -1,3 +1,4 @@
+// Builders of the pie reports: their slices and title from the tables.
 #include "reports/report_builders.h"
 
 #include <cmath>

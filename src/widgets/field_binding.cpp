@@ -1,3 +1,4 @@
+// Binds an edit or memo to one field of a table's current record.
 #include "widgets/field_binding.h"
 
 #include <QEvent>

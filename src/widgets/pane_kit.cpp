@@ -1,3 +1,4 @@
+// What every pane is built from: its context, the toolbar strip and the find button.
 #include "widgets/pane_kit.h"
 
 #include <QApplication>
