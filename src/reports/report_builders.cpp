@@ -107,7 +107,6 @@ Report RunRep1(const db::Database& db, const QString& reportName) {
             return sum;
         },
         &total);
-    // Thousands grouped as in the slices' marks.
     // Two decimals and the locale's decimal separator, but no thousands separators: the total is read as one
     // number (a total beyond 15 digits before the point goes to exponent form, as the precision allows).
     QLocale plain;
