@@ -98,7 +98,9 @@ TEST(StrToNormalFloat, ReadsEitherSeparatorInEveryLocaleAndNothingElse) {
         LocaleGuard g(c.locale);
         const std::optional<double> got = StrToNormalFloat(QString::fromUtf8(c.text));
         ASSERT_EQ(got.has_value(), c.number.has_value()) << c.locale.name().toStdString() << " " << c.text;
-        if (got) EXPECT_DOUBLE_EQ(*got, *c.number) << c.text;
+        if (got) {
+            EXPECT_DOUBLE_EQ(*got, *c.number) << c.text;
+        }
     }
 }
 
