@@ -400,12 +400,8 @@ TEST(WindowState, MaximisedIsKeptAndThePanelsDoNotCreep) {
     QDir().mkpath(dir.path() + "help");
     test::ScriptedUi ui;
     auto start = [&](const std::function<void(app::TMainForm&)>& during) {
-        db::Database db;
-        db::Session session(db, dir.base(), ui);
-        EXPECT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui, dir.path());
-        form.FormCreate();
-        form.show();
+        test::OpenWindow w(dir, ui);
+        app::TMainForm& form = *w.form;
         QApplication::processEvents();
         during(form);
         EXPECT_TRUE(form.close());
