@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -279,7 +278,7 @@ void TMainForm::buildFrame() {
     m_sites = new SitesPane(ctx, siteList, siteMore);
     connect(m_links, &LinksPane::showAccountsRequested, this, [this] { m_pcTrust->setCurrentIndex(2); });
     connect(m_links, &LinksPane::commandRequested, this, qOverload<const QString&>(&TMainForm::runCommand));
-    connect(m_sites, &SitesPane::commandRequested, this, qOverload<const QString&>(&TMainForm::runCommand));
+    connect(m_sites, &SitesPane::commandRequested, this, qOverload<Command>(&TMainForm::runCommand));
     connect(m_sites, &SitesPane::linkHereRequested, this, &TMainForm::LinkHere);
 
     m_reports = new ReportPane(PaneContext{m_db, *m_rules, m_ui}, report);
@@ -433,31 +432,6 @@ void TMainForm::LinkHere() {
     show();
     raise();
     activateWindow();
-}
-
-std::optional<Command> commandNamed(const QString& operation) {
-    // The names the panes' buttons and menu items send.
-    static const QHash<QString, Command> names{
-        {QStringLiteral("CheckAllPageLink"), Command::checkAllPageLink},
-        {QStringLiteral("CheckExtLinksAll"), Command::checkExtLinksAll},
-        {QStringLiteral("CheckExtLinksNew"), Command::checkExtLinksNew},
-        {QStringLiteral("UpdateSitePRCYAll"), Command::updateSitePrcyAll},
-        {QStringLiteral("UpdateSitePRCYNew"), Command::updateSitePrcyNew},
-        {QStringLiteral("N18Click"), Command::exportLinks},
-        {QStringLiteral("N19Click"), Command::exportSites},
-        {QStringLiteral("ImportLinks"), Command::importLinks},
-        {QStringLiteral("ImportSite"), Command::importSites},
-        {QStringLiteral("CheckPageLink"), Command::checkPageLink},
-        {QStringLiteral("sbExtLinksClick"), Command::extLinksOfPage},
-        {QStringLiteral("UpDateLinkPRCY"), Command::linkPrcy},
-        {QStringLiteral("UpDatePRCY"), Command::sitePrcy},
-        {QStringLiteral("sbPRCYProjectUpdateClick"), Command::projectPrcy},
-        {QStringLiteral("sbPageCheckIndexClick"), Command::pageIndex},
-        {QStringLiteral("mnCheckLinkAllClick"), Command::allPagesIndex},
-    };
-    const auto it = names.constFind(operation);
-    if (it == names.constEnd()) return std::nullopt;
-    return *it;
 }
 
 void TMainForm::runCommand(const QString& operation) {

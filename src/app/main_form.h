@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 
+#include "app/command.h"
 #include "exchange/list_import.h"
 
 namespace zentaro {
@@ -46,29 +47,6 @@ class SitesPane;
 
 inline const QString kMainCaption = QStringLiteral("Zentaro - учет внешних ссылок");
 
-// The web checks and list commands the panes ask the window to run.
-enum class Command {
-    checkAllPageLink,
-    checkExtLinksAll,
-    checkExtLinksNew,
-    updateSitePrcyAll,
-    updateSitePrcyNew,
-    exportLinks, // N18Click
-    exportSites, // N19Click
-    importLinks,
-    importSites,
-    checkPageLink,
-    extLinksOfPage,
-    linkPrcy,
-    sitePrcy,
-    projectPrcy,
-    pageIndex,
-    allPagesIndex,
-};
-
-// The command a pane's operation name stands for; nothing for a name no command has.
-std::optional<Command> commandNamed(const QString& operation);
-
 // The main window: the frame of page controls, panels and splitters; it composes the panes and runs the
 // start and closing sequences of the session.
 class TMainForm : public QMainWindow {
@@ -96,9 +74,10 @@ public:
 
     // Adds a link for the current project on the current site and shows its properties.
     void LinkHere();
-    // Runs a web check or list command of a pane by its operation name; an unknown name is refused.
-    void runCommand(const QString& operation);
+    // Runs a web check or list command a pane asks for. The links pane still names its commands; an unknown
+    // name is refused with a message.
     void runCommand(Command command);
+    void runCommand(const QString& operation);
 
     // The closing sequence without questions (a signal, the end of the desktop session): open dialogs are
     // dismissed, the operation in hand ends, then everything is stored and the window closes. Returns at

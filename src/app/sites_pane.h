@@ -3,6 +3,7 @@
 
 #include <QObject>
 
+#include "app/command.h"
 #include "widgets/pane_kit.h"
 
 class QCheckBox;
@@ -32,9 +33,8 @@ public:
 
 signals:
     void linkHereRequested();
-    // Site metrics and list exchange started from the toolbar and the menu: "UpDatePRCY",
-    // "UpdateSitePRCYAll", "UpdateSitePRCYNew", "N19Click", "ImportSite".
-    void commandRequested(const QString& operation);
+    // Site metrics and list exchange started from the toolbar and the menu.
+    void commandRequested(Command command);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
