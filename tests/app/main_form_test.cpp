@@ -30,9 +30,18 @@
 
 using namespace zentaro;
 
-TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
+namespace {
+
+// A data folder and the scripted answers; each test opens its windows on them.
+class MainForm : public ::testing::Test {
+protected:
     test::TempFolder dir;
     test::ScriptedUi ui;
+};
+
+} // namespace
+
+TEST_F(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
     {
         test::OpenWindow w(dir, ui);
         auto& db = w.db;
@@ -52,9 +61,7 @@ TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
     EXPECT_TRUE(ui.shown().empty());
 }
 
-TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     test::OpenWindow w(dir, ui);
     auto& db = w.db;
     auto& form = *w.form;
@@ -74,9 +81,7 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     EXPECT_TRUE(form.close());
 }
 
-TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLast) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLast) {
     {
         db::Database db;
         db::Session session(db, dir.base(), ui);
@@ -101,9 +106,7 @@ TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLas
     EXPECT_EQ(form.findChild<QComboBox*>("DBLookupComboBox1")->currentText(), QStringLiteral("Блог"));
 }
 
-TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     {
         test::OpenWindow w(dir, ui);
         auto& db = w.db;
@@ -125,9 +128,7 @@ TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Не дописан"));
 }
 
-TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClosing) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClosing) {
     {
         test::OpenWindow w(dir, ui);
         auto& db = w.db;
@@ -161,12 +162,10 @@ TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClos
     EXPECT_EQ(ui.shown().size(), 1u);
 }
 
-TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
-    test::TempFolder dir;
+TEST_F(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     const QString copy = dir.path() + "copy";
     {
         // Seven projects in the base; a copy of it with one.
-        test::ScriptedUi ui;
         db::Database db;
         db::Session session(db, dir.base(), ui);
         ASSERT_TRUE(session.acquireInstanceLock());
@@ -182,7 +181,6 @@ TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     }
     test::TempFolder::write(dir.file("cat2.adb"), "damaged");
     test::TempFolder::write(dir.file("link.adb-journal"), QByteArray(512, '\1'));
-    test::ScriptedUi ui;
     test::OpenWindow w(dir, ui);
     auto& db = w.db;
     auto& form = *w.form;
@@ -206,9 +204,7 @@ TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     EXPECT_EQ(restored.tbProject.recordCount(), 1);
 }
 
-TEST(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
     test::OpenWindow w(dir, ui);
     auto& db = w.db;
     auto& form = *w.form;

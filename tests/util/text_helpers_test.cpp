@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "db/value.h"
+#include "support/locale_guard.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 #include "util/regional.h"
@@ -22,14 +23,7 @@ using namespace zentaro;
 
 namespace {
 
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const QLocale& l) : m_old(QLocale()) { QLocale::setDefault(l); }
-    ~LocaleGuard() { QLocale::setDefault(m_old); }
-
-private:
-    QLocale m_old;
-};
+using test::LocaleGuard;
 
 class OpenRecorder {
 public:
