@@ -250,7 +250,9 @@ QString inertPage(const QString& pageText) {
     page.remove(active).remove(refresh).remove(handlers);
     page.replace(QStringLiteral("javascript:"), QStringLiteral("no-script:"), Qt::CaseInsensitive);
     // A policy that forbids every script, whatever the cuts above missed.
-    return QStringLiteral("<meta http-equiv=\"Content-Security-Policy\" content=\"script-src 'none'; "
+    // The file is written in UTF-8: the first charset a browser meets wins over the page's own.
+    return QStringLiteral("<meta charset=\"utf-8\">\n<meta http-equiv=\"Content-Security-Policy\" "
+                          "content=\"script-src 'none'; "
                           "object-src 'none'; frame-src 'none'\">\n") +
            page;
 }
