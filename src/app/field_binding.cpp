@@ -1,6 +1,7 @@
 #include "app/field_binding.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextCursor>
@@ -16,6 +17,7 @@ FieldBinding::FieldBinding(db::Table& table, const QString& field, QLineEdit* ed
     // A record keeps its ID for life.
     if (m_table.field(m_field).name == QLatin1String("ID")) edit->setReadOnly(true);
     connect(edit, &QLineEdit::editingFinished, this, &FieldBinding::commitPending);
+    edit->installEventFilter(this);
     connectTable();
 }
 
@@ -43,6 +45,16 @@ FieldBinding::FieldBinding(db::Table& table, const QString& field, QPlainTextEdi
 }
 
 bool FieldBinding::eventFilter(QObject* watched, QEvent* event) {
+    // Esc gives up what was typed, a refused value included: the edit shows the stored value again.
+    if (watched == m_edit && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && (m_edit->isModified() || m_refused)) {
+        m_edit->setText(m_table.currentPos() >= 0 && !m_table.controlsBlank() ? m_table.displayText(m_field)
+                                                                              : QString());
+        m_edit->setModified(false);
+        showRefused(false);
+        emit refused(QString()); // nothing refused stands any more
+        return true;
+    }
     if (watched == m_memo && event->type() == QEvent::FocusOut && m_table.modified()) m_table.post();
     return QObject::eventFilter(watched, event);
 }
@@ -71,6 +83,7 @@ void FieldBinding::refresh() {
         m_edit->setText(text);
         m_edit->setModified(false);
     }
+    if (m_edit && m_edit->text() == text) showRefused(false);
     if (m_memo && m_memo->toPlainText() != text) {
         m_memo->setPlainText(text);
         m_memo->document()->setModified(false);
@@ -90,11 +103,27 @@ bool FieldBinding::commit(const QString& text, bool postNow) {
     if (ok && postNow) m_table.post();
     m_updating = false;
     if (!ok) {
+        if (m_edit) showRefused(true);
         emit refused(db::refusedValueText(m_table.field(m_field).type, text));
         return false;
     }
     if (postNow) refresh();
     return true;
+}
+
+void FieldBinding::showRefused(bool on) {
+    if (!m_edit || on == m_refused) return;
+    m_refused = on;
+    // A value the record did not take stands out until it is corrected or given up with Esc.
+    m_edit->setProperty("refused", on);
+    if (on) {
+        m_normalPalette = m_edit->palette();
+        QPalette pal = m_normalPalette;
+        pal.setColor(QPalette::Base, QColor(255, 210, 210));
+        m_edit->setPalette(pal);
+    } else {
+        m_edit->setPalette(m_normalPalette);
+    }
 }
 
 } // namespace zentaro::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPalette>
 #include <QString>
 
 class QLineEdit;
@@ -26,7 +27,7 @@ public:
     void commitPending();
 
 signals:
-    // Why a typed value was not stored.
+    // Why a typed value was not stored; empty when the user gave the value up.
     void refused(const QString& reason);
 
 protected:
@@ -35,6 +36,7 @@ protected:
 private:
     void connectTable();
     bool commit(const QString& text, bool postNow);
+    void showRefused(bool on);
 
     db::Table& m_table;
     int m_field;
@@ -42,6 +44,8 @@ private:
     QPlainTextEdit* m_memo = nullptr;
     int m_maxChars = 0;
     bool m_updating = false;
+    bool m_refused = false; // the edit shows a value the record refused
+    QPalette m_normalPalette;
 };
 
 } // namespace zentaro::app

@@ -31,6 +31,7 @@
 #include "app/lookup_box.h"
 #include "app/navigator_bar.h"
 #include "db/database.h"
+#include "db/link_removal.h"
 #include "db/site_view.h"
 #include "util/shell.h"
 #include "util/user_interface.h"
@@ -168,7 +169,15 @@ void LinksPane::buildList(QWidget* page) {
     layout->addWidget(m_filterBox);
 
     QFrame* strip = toolbarStrip(page, QStringLiteral("Panel9"));
-    navigator(m_ctx, strip, QStringLiteral("DBNavigator5"), t, kEditNavigator);
+    NavigatorBar* nav = navigator(m_ctx, strip, QStringLiteral("DBNavigator5"), t, kEditNavigator);
+    // Several rows selected: one question and one transaction for all of them, instead of one each.
+    nav->beforeAction = [this, single = nav->beforeAction](const QString& n, db::NavButton b) {
+        if (b == db::NavButton::Delete && m_grid->selectedPositions().size() > 1) {
+            if (!m_ctx.db.refuseDuringRun()) deleteSelectedLinks();
+            return false;
+        }
+        return single(n, b);
+    };
     auto* bar = static_cast<QHBoxLayout*>(strip->layout());
     auto* spacer = new QFrame(strip);
     spacer->setObjectName(QStringLiteral("Panel6"));
@@ -225,7 +234,7 @@ void LinksPane::buildList(QWidget* page) {
          {QStringLiteral("PageIndexG"), QStringLiteral("GP"), 34, kYesNo, kTeal, true, kTeal},
          {QStringLiteral("PageIndexM"), QStringLiteral("Mail"), 38, kYesNo, kMaroon, true, kMaroon},
          {QStringLiteral("UrlCount"), QStringLiteral("Внеш."), 40, QStringList(), kPurple, true, kPurple},
-         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 74},
+         {QStringLiteral("PublicDate"), QStringLiteral("Добавлено"), 86},
          {QStringLiteral("PageStatus"), QStringLiteral("Статус"), 80, kStatus},
          {QStringLiteral("Price"), QStringLiteral("Цена"), 80, QStringList(), kPurple},
          {QStringLiteral("Name"), QStringLiteral("Примечание"), 176},
@@ -236,10 +245,65 @@ void LinksPane::buildList(QWidget* page) {
     m_grid->horizontalHeader()->moveSection(13, 11);
     m_grid->setLookupColumn(2, m_ctx.db.tbCat2, QStringLiteral("Name"), QStringLiteral("LinkCat"));
     m_grid->highlightFirstColumn = [&links = t](int row) { return db::isLostLinkRow(links, row); };
+    m_grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_grid->deleteSelection = [this] {
+        if (m_grid->selectedPositions().size() < 2) return false;
+        deleteSelectedLinks();
+        return true;
+    };
+    // The address takes the room a wide window leaves.
+    m_grid->setSpareWidthColumn(1, 180);
+    m_grid->emptyText = [this] {
+        if (m_ctx.db.tbProject.currentPos() < 0)
+            return QStringLiteral("Добавьте проект: слева, кнопка «Добавить» (+) над списком проектов; "
+                                  "здесь появятся страницы с его ссылками.");
+        if (m_ctx.rules.checkFilter() != db::CheckFilter::None)
+            return QStringLiteral("Нет страниц с таким итогом проверки.");
+        if (m_ctx.rules.linkFilterMode() != db::LinkFilterMode::AllUrl)
+            return QStringLiteral("Нет ссылок по выбранному фильтру.");
+        // A page added by hand belongs to a trust site: without one the insert does nothing.
+        if (m_ctx.db.tbSite.recordCount() == 0 && !m_ctx.db.tbSite.filtered())
+            return QStringLiteral(
+                "Импортируйте список: «Команды» → «Импорт ссылок из файла». Чтобы добавлять "
+                "страницы по одной, сначала добавьте трастовый сайт (вкладка «Трастовые "
+                "сайты»).");
+        return QStringLiteral("Импортируйте список: «Команды» → «Импорт ссылок из файла», или добавьте "
+                              "страницу кнопкой «Добавить» (+).");
+    };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { m_pumLink->popup(m_grid->viewport()->mapToGlobal(p)); });
     layout->addWidget(m_grid, 1);
+
+    // The pane's own status line: how many pages the list shows and what they cost together.
+    m_linkSum = new QLabel(page);
+    m_linkSum->setObjectName(QStringLiteral("lLinkSum"));
+    m_linkSum->setContentsMargins(4, 1, 4, 1);
+    layout->addWidget(m_linkSum);
+    auto* later = new QTimer(this);
+    later->setSingleShot(true);
+    later->setInterval(0);
+    connect(later, &QTimer::timeout, this, &LinksPane::showLinkSum);
+    for (auto signal : {&db::Table::rowChanged, &db::Table::rowInserted, &db::Table::rowRemoved})
+        connect(&t, signal, later, qOverload<>(&QTimer::start));
+    connect(&t, &db::Table::viewReset, later, qOverload<>(&QTimer::start));
+    showLinkSum();
+}
+
+void LinksPane::showLinkSum() {
+    const db::Table& t = m_ctx.db.tbLink;
+    if (t.controlsBlank()) {
+        m_linkSum->clear();
+        return;
+    }
+    const int price = t.fieldIndex(QStringLiteral("Price"));
+    qint64 kopecks = 0;
+    const int n = t.recordCount();
+    for (int pos = 0; pos < n; ++pos)
+        kopecks += qRound64(t.valueAt(pos, price).toDouble() * 100);
+    m_linkSum->setText(QStringLiteral("Страниц в списке: %1, сумма цен: %2")
+                           .arg(n)
+                           .arg(cli::moneyText(double(kopecks) / 100.0)));
 }
 
 void LinksPane::buildInfo(QWidget* page) {
@@ -269,15 +333,13 @@ void LinksPane::buildInfo(QWidget* page) {
     auto* g3 = new QGroupBox(QStringLiteral("Страница, содержащая ссылку:"), page);
     g3->setObjectName(QStringLiteral("GroupBox3"));
     auto* g3l = new QHBoxLayout(g3);
+    g3l->setContentsMargins(6, 2, 6, 2);
     g3l->addWidget(bound(t, QStringLiteral("PageURL"), QStringLiteral("eLinkPageURL"), g3), 1);
     QToolButton* out = plainButton(g3, QStringLiteral("sbLinkOut"), QStringLiteral("Открыть веб-страницу"),
                                    "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(out, &QToolButton::clicked, this, &LinksPane::sbLinkOutClick);
     g3l->addWidget(out);
-    // The page address and the article file share a row, leaving height to the anchors and the history.
-    auto* files = new QHBoxLayout;
-    files->addWidget(g3, 3);
-    layout->addLayout(files);
+    layout->addWidget(g3);
 
     auto* g4 = new QGroupBox(QStringLiteral("Мои ссылки на странице: "), page);
     g4->setObjectName(QStringLiteral("GroupBox4"));
@@ -299,10 +361,18 @@ void LinksPane::buildInfo(QWidget* page) {
     rows->setChildrenCollapsible(false);
     rows->addWidget(g4);
     layout->addWidget(rows, 1);
+    // Below the anchors, in this order: the article file, the account and trust site, the index date and
+    // the check history.
+    auto* lower = new QWidget(rows);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->setSpacing(2);
+    rows->addWidget(lower);
 
     auto* g8 = new QGroupBox(QStringLiteral("Файл со статьей: "), page);
     g8->setObjectName(QStringLiteral("GroupBox8"));
     auto* g8l = new QHBoxLayout(g8);
+    g8l->setContentsMargins(6, 2, 6, 2);
     QLineEdit* afn = bound(t, QStringLiteral("AFN"), QStringLiteral("eLinkAFN"), g8);
     setHint(afn, QStringLiteral("Статья с вашими ссылками, которая публикуется на сайте"));
     g8l->addWidget(afn, 1);
@@ -314,12 +384,13 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(openFile, &QToolButton::clicked, this, &LinksPane::SpeedButton10Click);
     g8l->addWidget(assign);
     g8l->addWidget(openFile);
-    files->addWidget(g8, 2);
+    lowerLayout->addWidget(g8);
 
     auto* side = new QHBoxLayout;
     auto* g5 = new QGroupBox(QStringLiteral("Логин и пароль для редактирования:"), page);
     g5->setObjectName(QStringLiteral("GroupBox5"));
     auto* g5l = new QGridLayout(g5);
+    g5l->setVerticalSpacing(2);
     g5l->addWidget(new QLabel(QStringLiteral("Аккаунт:"), g5), 0, 0);
     m_account = new LookupBox(t, QStringLiteral("AccountID"), m_ctx.db.tbAccount, QStringLiteral("ID"),
                               QStringLiteral("info"), g5);
@@ -358,7 +429,7 @@ void LinksPane::buildInfo(QWidget* page) {
     g6l->addWidget(m_site);
     g6l->addStretch();
     side->addWidget(g6, 1);
-    layout->addLayout(side);
+    lowerLayout->addLayout(side);
     for (LookupBox* box : {m_account, m_site}) {
         connect(box, &LookupBox::closedUp, this, &LinksPane::ShowAccountData);
         connect(box, &LookupBox::chosen, this, &LinksPane::ShowAccountData);
@@ -391,16 +462,16 @@ void LinksPane::buildInfo(QWidget* page) {
     m_history->setColumnWidth(1, 120);
     m_history->setColumnWidth(2, 160);
     m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A title row and three rows at least, the rest by scrolling.
-    m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 4 + 4);
+    // A title row and two rows at least, the rest by scrolling (the window's least height allows no more).
+    m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 3 + 4);
     m_lostSince->hide();
     g9l->addWidget(m_history);
-    rows->addWidget(g9);
     anchors->setMinimumHeight(anchors->fontMetrics().height() * 3 + 16);
-    rows->setStretchFactor(0, 1);
-    rows->setStretchFactor(1, 1);
     dateRow->addStretch();
-    layout->addLayout(dateRow);
+    lowerLayout->addLayout(dateRow);
+    lowerLayout->addWidget(g9, 1);
+    rows->setStretchFactor(0, 1);
+    rows->setStretchFactor(1, 2);
 }
 
 QAction* LinksPane::menuItem(QMenu* menu, const QString& name, const QString& caption,
@@ -475,7 +546,8 @@ void LinksPane::buildMenu() {
     for (int i = 0; i < 4; ++i) {
         m_fc[i] = filters->addAction(checkCaptions[i]);
         m_fc[i]->setObjectName(checkNames[i]);
-        m_fc[i]->setCheckable(true);
+        // Commands, not ticks: the one tick under "Фильтры" is the link filter's; the outcome chosen is
+        // named in the filter box.
         connect(m_fc[i], &QAction::triggered, this,
                 [this, f = checkFilters[i]] { m_ctx.rules.setCheckFilter(f); });
     }
@@ -483,6 +555,15 @@ void LinksPane::buildMenu() {
              QStringLiteral("N18Click"));
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
              QStringLiteral("ImportLinks"));
+    // Shown only while there is something to take back.
+    m_undoImport = m_pumLink->addAction(QStringLiteral("Отменить импорт"));
+    m_undoImport->setObjectName(QStringLiteral("mnUndoImport"));
+    m_undoImport->setVisible(false);
+    connect(m_undoImport, &QAction::triggered, this, &LinksPane::undoImport);
+    m_undoDelete = m_pumLink->addAction(QStringLiteral("Отменить удаление"));
+    m_undoDelete->setObjectName(QStringLiteral("mnUndoDelete"));
+    m_undoDelete->setVisible(false);
+    connect(m_undoDelete, &QAction::triggered, this, &LinksPane::undoDelete);
     connect(m_pumLink, &QMenu::aboutToShow, this, &LinksPane::pumLinkPopup);
     m_menuButton->setMenu(m_pumLink);
 }
@@ -492,7 +573,8 @@ void LinksPane::showCheckFilter() {
     const std::pair<db::CheckFilter, QString> texts[] = {
         {db::CheckFilter::Missing, QStringLiteral("Проверка: ссылка пропала")},
         {db::CheckFilter::NotFetched, QStringLiteral("Проверка: страница не загружена")},
-        {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")}};
+        {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")},
+        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")}};
     QString text;
     for (const auto& [filter, caption] : texts)
         if (filter == f) text = caption;
@@ -512,11 +594,6 @@ void LinksPane::pumLinkPopup() {
     const int mode = int(m_ctx.rules.linkFilterMode());
     for (int i = 0; i < 3; ++i)
         m_fl[i]->setChecked(i == mode);
-    const db::CheckFilter shown = m_ctx.rules.checkFilter();
-    const db::CheckFilter order[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
-                                      db::CheckFilter::Nofollow, db::CheckFilter::None};
-    for (int i = 0; i < 4; ++i)
-        m_fc[i]->setChecked(order[i] == shown);
 }
 
 void LinksPane::showHistory() {
@@ -633,17 +710,69 @@ void LinksPane::showCheckBar(const cli::WatchNote& note) {
 }
 
 void LinksPane::bCheckBarShowClick() {
-    // Across projects: the project's filter goes, the check's filter stays.
+    // Across projects: the project's filter goes; exactly the pages the bar counted are listed.
     m_ctx.db.tbLink.setFilter(QString());
     m_ctx.db.tbLink.setFiltered(true);
-    m_ctx.rules.setCheckFilter(m_note.lostLinks ? db::CheckFilter::Missing : db::CheckFilter::NotFetched);
+    m_ctx.rules.setListedPages(m_note.pages);
 }
 
 void LinksPane::bCheckBarCheckClick() {
+    if (m_ctx.db.runGoing) return; // the run in hand says so when asked again
     m_checkBar->hide();
     m_ctx.rules.setCheckFilter(db::CheckFilter::None);
+    // Every project's pages are checked; afterwards the list shows the current project's again.
     m_ctx.db.tbLink.setFiltered(false);
     emit commandRequested(QStringLiteral("CheckAllPageLink"));
+    m_ctx.rules.SetLinkFilter();
+}
+
+std::vector<int> LinksPane::selectedLinkIds() const {
+    const db::Table& t = m_ctx.db.tbLink;
+    const int idField = t.fieldIndex(QStringLiteral("ID"));
+    std::vector<int> ids;
+    for (const int pos : m_grid->selectedPositions()) {
+        const QVariant id = t.valueAt(pos, idField);
+        if (id.isValid()) ids.push_back(id.toInt());
+    }
+    return ids;
+}
+
+void LinksPane::deleteSelectedLinks() {
+    const std::vector<int> ids = selectedLinkIds();
+    if (ids.empty() || m_ctx.db.tbLink.controlsDisabled()) return;
+    if (!m_ctx.ui.askYesNo(QStringLiteral("Удалить выбранные записи (%1)?").arg(ids.size()),
+                           QStringLiteral("Удаление")))
+        return;
+    m_removed = db::deleteLinks(m_ctx.db, ids);
+    m_ctx.rules.SetLinkFilter();
+    m_undoDelete->setText(QStringLiteral("Отменить удаление (%1)").arg(m_removed.links.size()));
+    m_undoDelete->setVisible(!m_removed.empty());
+}
+
+void LinksPane::undoDelete() {
+    if (m_removed.empty() || m_ctx.db.refuseDuringRun()) return;
+    if (!db::restoreLinks(m_ctx.db, m_removed)) {
+        Msg(m_ctx.ui,
+            QStringLiteral("Удаление отменить нельзя: номера удаленных записей уже заняты новыми."));
+    }
+    m_removed = {};
+    m_undoDelete->setVisible(false);
+    m_ctx.rules.SetLinkFilter();
+}
+
+void LinksPane::offerUndoImport(std::vector<int> ids) {
+    m_imported = std::move(ids);
+    m_undoImport->setText(QStringLiteral("Отменить импорт (%1)").arg(m_imported.size()));
+    m_undoImport->setVisible(!m_imported.empty());
+}
+
+void LinksPane::undoImport() {
+    if (m_imported.empty() || m_ctx.db.refuseDuringRun()) return;
+    // The whole import goes in one transaction; what it added is not asked about record by record.
+    db::deleteLinks(m_ctx.db, m_imported);
+    m_imported.clear();
+    m_undoImport->setVisible(false);
+    m_ctx.rules.SetLinkFilter();
 }
 
 } // namespace zentaro::app

@@ -4,6 +4,7 @@
 
 #include "app/pane_kit.h"
 #include "cli/check_report.h"
+#include "db/link_removal.h"
 
 class QAction;
 class QFileSystemWatcher;
@@ -47,6 +48,15 @@ public:
     void bCheckBarShowClick();
     void bCheckBarCheckClick();
     void takeSkippedCheck();
+
+    // Several link pages deleted with one question, and the import or deletion taken back as a whole.
+    std::vector<int> selectedLinkIds() const;
+    void deleteSelectedLinks();
+    void undoDelete();
+    void offerUndoImport(std::vector<int> ids);
+    void undoImport();
+    // The count and the summed prices of the pages the list shows, under the grid.
+    void showLinkSum();
 
 signals:
     // The account page should be shown (sbShowAccount).
@@ -94,6 +104,11 @@ private:
     cli::WatchNote m_note;
     QString m_baseDir;
     QFileSystemWatcher* m_skipWatch = nullptr;
+    QLabel* m_linkSum = nullptr;
+    QAction* m_undoImport = nullptr;
+    QAction* m_undoDelete = nullptr;
+    std::vector<int> m_imported;
+    db::RemovedLinks m_removed;
 };
 
 } // namespace zentaro::app

@@ -4,6 +4,7 @@
 #include <QScopeGuard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -33,7 +34,9 @@
 #include "app/split_panel.h"
 #include "app/widget_ui.h"
 #include "app/window_place.h"
+#include "cli/check_report.h"
 #include "db/base_files.h"
+#include "db/link_removal.h"
 #include "db/site_view.h"
 #include "util/shell.h"
 #include "dialogs/import_dialog.h"
@@ -58,6 +61,10 @@ namespace {
 
 const QString kCatLinks = QStringLiteral("Категории ссылок проекта");
 const QString kCatSites = QStringLiteral("Категории трастовых сайтов");
+// Settings row: the window was maximised when it closed.
+const QString kMaximizedKey = QStringLiteral("Window.Maximized");
+// The status line when nothing goes on and nothing is pointed at.
+const QString kIdleText = QStringLiteral("Готово");
 
 QWidget* page(QTabWidget* tabs, const QString& name, const QString& caption, const QIcon& icon = {}) {
     auto* w = new QWidget(tabs);
@@ -94,20 +101,66 @@ public:
         m_pb->setValue(0);
         m_pb->setVisible(on);
         m_stop->setVisible(on);
-        if (on) setProgress(0);
+        if (on) {
+            m_summarised = false;
+            setProgress(0);
+        } else if (!m_summarised) {
+            // The progress of a finished operation would read as if it were still going.
+            m_text->setText(kIdleText);
+        }
     }
     void setProgress(int percent) override {
         m_pb->setValue(percent);
         m_text->setText(QStringLiteral("Выполнено: %1 %").arg(percent));
     }
     void processEvents() override { QApplication::processEvents(); }
-    void showSummary(const QString& text) override { m_text->setText(text); }
+    void showSummary(const QString& text) override {
+        m_summarised = true;
+        const QString tail = summaryTail ? summaryTail() : QString();
+        m_text->setText(tail.isEmpty() ? text : text + QStringLiteral(". ") + tail);
+    }
+    // Added to the run's counts in the status line (the money lost by a presence run).
+    std::function<QString()> summaryTail;
 
 private:
+    bool m_summarised = false;
     QProgressBar* m_pb;
     QPushButton* m_stop;
     QLabel* m_text;
     bool& m_running;
+};
+
+// The voice of a presence run: its closing message also says what it lost and what it could not read.
+class LossNoteUi final : public UserInterface {
+public:
+    LossNoteUi(UserInterface& ui, std::function<QString()> note) : m_ui(ui), m_note(std::move(note)) {}
+    void showMessage(const QString& text, const QString& caption) override {
+        const QString note = m_note();
+        m_ui.showMessage(note.isEmpty() ? text : text + QStringLiteral("\n\n") + note, caption);
+    }
+    void showError(const QString& text, const QString& caption) override { m_ui.showError(text, caption); }
+    bool askYesNo(const QString& text, const QString& caption) override {
+        return m_ui.askYesNo(text, caption);
+    }
+    bool inputQuery(const QString& caption, const QString& prompt, QString& value) override {
+        return m_ui.inputQuery(caption, prompt, value);
+    }
+    bool chooseOpenFile(const QString& preset, QString& fileName) override {
+        return m_ui.chooseOpenFile(preset, fileName);
+    }
+    bool chooseFolder(const QString& startDir, QString& folder) override {
+        return m_ui.chooseFolder(startDir, folder);
+    }
+    bool chooseSaveFile(const QString& preset, QString& fileName) override {
+        return m_ui.chooseSaveFile(preset, fileName);
+    }
+    QString ShowCaptcha(const QString& imageFile, bool& cancelled) override {
+        return m_ui.ShowCaptcha(imageFile, cancelled);
+    }
+
+private:
+    UserInterface& m_ui;
+    std::function<QString()> m_note;
 };
 
 QSplitter* splitter(Qt::Orientation o, const QString& name, QWidget* parent) {
@@ -185,7 +238,7 @@ void TMainForm::buildFrame() {
     m_pb->setObjectName(QStringLiteral("pb"));
     m_pb->setRange(0, 0);
     m_pb->hide();
-    m_psbText = new QLabel(QStringLiteral("Работаем..."), psb);
+    m_psbText = new QLabel(kIdleText, psb);
     m_psbText->setObjectName(QStringLiteral("psbText"));
     pl->addWidget(m_bUStop);
     pl->addWidget(m_pb, 1);
@@ -239,7 +292,11 @@ void TMainForm::buildFrame() {
     // The remembered layout and options, and the reserve copy at closing.
     const db::OptionAccess options = m_settings->optionAccess(this);
     m_session.applySettings = [this, options] { db::SetPrgOptions(m_db.tbSets, options); };
-    m_session.storeSettings = [this, options] { db::SaveAllOptions(m_db.tbSets, options); };
+    m_session.storeSettings = [this, options] {
+        db::SaveAllOptions(m_db.tbSets, options);
+        // The normal size is kept above; whether the window was maximised is kept beside it.
+        db::SetOption(m_db.tbSets, kMaximizedKey, QString(), isMaximized() ? 1 : 0);
+    };
     m_session.runReserveCopy = [this] { m_settings->runAtClosing(); };
     m_session.exportAll = [this] { m_settings->exportAtClosing(); };
     m_wb = new QTextBrowser(help);
@@ -318,6 +375,12 @@ void TMainForm::FormCreate() {
     m_session.start();
     // Placed once the remembered size is known, so that the whole window is on its screen.
     placeOnScreen(this);
+    {
+        QString text;
+        int maximized = 0;
+        if (db::GetOption(m_db.tbSets, kMaximizedKey, text, maximized) && maximized == 1)
+            setWindowState(windowState() | Qt::WindowMaximized);
+    }
     web::applyFetchSettings(*m_fetcher, m_db.tbSets);
     // The accounts load after the links: show the current link's account now that both are there.
     emit m_rules->accountDataChanged();
@@ -376,8 +439,19 @@ void TMainForm::runCommand(const QString& operation) {
     // Batch runs keep the window working between records and leave the cursor alone.
     // Their counts stand in the status bar beside the closing message.
     web::RunTally tally;
-    if (operation == QLatin1String("CheckAllPageLink"))
-        return web::CheckAllPageLink(m_db, *m_fetcher, m_ui, *m_runPanel, &tally);
+    if (operation == QLatin1String("CheckAllPageLink")) {
+        // What this run lost, and what it could not read, as the bar and the command line count them.
+        const cli::LossSnapshot before = cli::snapshotLosses(m_db);
+        const QDateTime started = QDateTime::currentDateTime();
+        const auto note = [this, &before, started] {
+            return cli::noticeText(cli::lossesSince(m_db, started, &before));
+        };
+        auto* panel = static_cast<WorkPanel*>(m_runPanel.get());
+        panel->summaryTail = [note] { return QString(note()).replace(u'\n', QStringLiteral(". ")); };
+        const auto untie = qScopeGuard([panel] { panel->summaryTail = nullptr; });
+        LossNoteUi ui(m_ui, note);
+        return web::CheckAllPageLink(m_db, *m_fetcher, ui, *m_runPanel, &tally);
+    }
     if (operation == QLatin1String("CheckExtLinksAll"))
         return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, false, &tally);
     if (operation == QLatin1String("CheckExtLinksNew"))
@@ -432,11 +506,18 @@ void TMainForm::importList(int GlobalCallMode) {
         return;
     }
     exchange::ImportReport report;
+    const int highest = db::highestLinkId(m_db);
+    m_importing = true;
+    const auto imported = qScopeGuard([this] { m_importing = false; });
     if (GlobalCallMode == 0)
         exchange::ImportLinks(m_db, *lines, *choice, *m_runPanel, &report);
     else
         exchange::ImportSite(m_db, *lines, &report);
     if (m_closeAfterRun) return; // the window is closing: no box any more
+    if (GlobalCallMode == 0 && report.added > 0) {
+        m_links->offerUndoImport(db::linksAbove(m_db, highest));
+        m_psbText->setText(QStringLiteral("Импорт можно отменить целиком: «Команды» → «Отменить импорт»"));
+    }
     Msg(m_ui, exchange::importSummary(report));
 }
 
@@ -524,6 +605,14 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     // What the user sees typed is what is stored.
     commitTypedText();
     if (m_db.runGoing) {
+        // The user is asked first (a closing by signal is not); No lets the run go on.
+        if (!m_quietClose && !m_closeAfterRun &&
+            !m_ui.askYesNo(m_importing ? QStringLiteral("Идёт импорт. Прервать его и выйти?")
+                                       : QStringLiteral("Идёт проверка. Прервать её и выйти?"),
+                           kMainCaption)) {
+            event->ignore();
+            return;
+        }
         // The run returns after the record in hand; the window closes then, with its results stored.
         stopRunForClosing();
         event->ignore();

@@ -120,6 +120,7 @@ private:
     std::atomic<bool> m_abandon{false};
     std::unique_ptr<StderrUi> m_stderrUi;
     bool m_running = false;
+    bool m_importing = false; // a list import goes (the closing question names it)
     std::unique_ptr<db::RecordRules> m_rules;
     AppHint* m_appHint = nullptr;
     web::PageFetcher* m_fetcher = nullptr;

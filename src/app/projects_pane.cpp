@@ -49,6 +49,11 @@ ProjectsPane::ProjectsPane(const PaneContext& ctx, QWidget* listPage, QWidget* i
         m_grid = app::grid(ctx, listPage, QStringLiteral("grdProject"), t,
                            {{QStringLiteral("ID"), QStringLiteral("#"), 37},
                             {QStringLiteral("Name"), QStringLiteral("Название"), 236}});
+        // A first start shows what to do first instead of an empty grid.
+        m_grid->emptyText = [] {
+            return QStringLiteral("Добавьте проект: кнопка «Добавить» (+) на панели над списком, затем "
+                                  "впишите название сайта, который продвигаете.");
+        };
         layout->addWidget(m_grid);
     }
     {

@@ -100,11 +100,11 @@ ReportPane::ReportPane(const PaneContext& ctx, QWidget* page) : QObject(page), m
                {
                    {"sbRepPrint", "Печатать диаграмму", "document-print", QStyle::SP_FileDialogDetailedView,
                     [this] { sbRepPrintClick(); }},
-                   {"SpeedButton23", "Поворот диаграммы вверх", "go-up", QStyle::SP_ArrowUp,
+                   {"SpeedButton23", "Поворот диаграммы", "go-up", QStyle::SP_ArrowUp,
                     [this] { m_chart->tilt(-10); }},
                    {"SpeedButton26", "Вращение диаграммы", "object-rotate-right", QStyle::SP_BrowserReload,
                     [this] { m_chart->spin(); }},
-                   {"SpeedButton24", "Поворот диаграммы вниз", "go-down", QStyle::SP_ArrowDown,
+                   {"SpeedButton24", "Поворот диаграммы", "go-down", QStyle::SP_ArrowDown,
                     [this] { m_chart->tilt(10); }},
                    {"SpeedButton7", "Показывать проценты или числа", nullptr, QStyle::SP_CustomBase,
                     [this] { m_chart->togglePercent(); }},

@@ -146,7 +146,12 @@ db::OptionAccess SettingsPane::optionAccess(QMainWindow* window) {
         }
         if (key.endsWith(QLatin1String(".Width")) || key.endsWith(QLatin1String(".Height"))) {
             SplitPanel* panel = SplitPanel::of(widget(key));
-            return panel ? panel->size() : -1;
+            if (!panel) return -1;
+            // The category panel takes the height a maximised window adds; it is kept as it stands in the
+            // normal window, which a maximised start lays out first, or it would grow at every start.
+            if (full && key == QLatin1String("pCat.Height"))
+                return std::max(30, panel->size() - (window->height() - window->normalGeometry().height()));
+            return panel->size();
         }
         int i = 0;
         QHeaderView* h = column(key, &i);
@@ -335,6 +340,7 @@ void SettingsPane::buildAutoCheck(QWidget* page) {
     row->addStretch();
     m_lAutoCheckState = new QLabel(m_gbAutoCheck);
     m_lAutoCheckState->setObjectName(QStringLiteral("lAutoCheckState"));
+    m_lAutoCheckState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     box->addLayout(row);
     box->addWidget(m_lAutoCheckState);
     connect(m_cbAutoCheck, &QCheckBox::clicked, this, &SettingsPane::cbAutoCheckClick);
@@ -357,6 +363,24 @@ void SettingsPane::buildAutoCheck(QWidget* page) {
         SettingsPane* m_pane;
     };
     m_gbAutoCheck->installEventFilter(new ShowWatch(this));
+}
+
+QString timerUnavailableText(const QString& why, int hour, const QString& program) {
+    QString reason;
+    if (why.contains(QLatin1String("connect to bus"), Qt::CaseInsensitive) ||
+        why.contains(QLatin1String("DBUS"), Qt::CaseInsensitive))
+        reason = QStringLiteral("нет связи с пользовательским сеансом systemd");
+    else if (why.contains(QLatin1String("not found"), Qt::CaseInsensitive) ||
+             why.contains(QLatin1String("No such file"), Qt::CaseInsensitive) || why.isEmpty())
+        reason = QStringLiteral("программа systemctl не найдена");
+    else
+        reason = QStringLiteral("systemctl ответил ошибкой");
+    return QStringLiteral(
+               "Автоматическая проверка недоступна: %1. Вместо нее можно добавить строку в "
+               "crontab (crontab -e):\n0 %2 * * * %3 --check links >> $HOME/zentaro-check.log 2>&1")
+        .arg(reason)
+        .arg(hour)
+        .arg(program);
 }
 
 CheckTimer& SettingsPane::checkTimer() {
@@ -384,9 +408,10 @@ void SettingsPane::showAutoCheckState() {
     m_seAutoCheckHour->setEnabled(state.usable);
     m_cbAutoCheck->setChecked(state.usable && state.enabled);
     m_lAutoCheckState->setText(state.usable ? timerStateText(state)
-                                            : QStringLiteral("Нельзя включить без пользовательского сеанса "
-                                                             "systemd: %1")
-                                                  .arg(state.why));
+                                            : timerUnavailableText(state.why, autoCheckHour(),
+                                                                   QCoreApplication::applicationFilePath()));
+    // What systemctl said word for word, for whoever wants to look further.
+    m_lAutoCheckState->setToolTip(state.usable ? QString() : state.why);
 }
 
 void SettingsPane::cbAutoCheckClick(bool on) {

@@ -17,6 +17,10 @@ class QSpinBox;
 
 namespace zentaro::app {
 
+// The settings tab's words when the daily check cannot be switched on: the reason in Russian and the cron
+// line that does the same.
+QString timerUnavailableText(const QString& why, int hour, const QString& program);
+
 // The settings tab: the reserve-copy group with its options, copy, folder and restore buttons, and the
 // database group; and the remembered layout of the whole window (sizes, panels, grid columns, options).
 class SettingsPane : public QObject {

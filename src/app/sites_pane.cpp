@@ -111,6 +111,12 @@ void SitesPane::buildList(QWidget* page) {
          {QStringLiteral("BackURL"), QStringLiteral("Об.URL"), 64, kYesNo, 0x0000ff, false},
          {QStringLiteral("ID"), QStringLiteral("#"), 40, QStringList(), 0x0000ff, false}});
     m_grid->setLookupColumn(4, m_ctx.db.tbCat, QStringLiteral("Name"), QStringLiteral("CatID"));
+    m_grid->emptyText = [this] {
+        return m_ctx.db.tbSite.filtered()
+                   ? QStringLiteral("Нет сайтов по выбранному отбору.")
+                   : QStringLiteral("Добавьте трастовый сайт: кнопка «Добавить» (+) над списком, или "
+                                    "«Команды» → «Импорт сайтов из файла».");
+    };
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { m_pumSite->popup(m_grid->viewport()->mapToGlobal(p)); });

@@ -4,11 +4,13 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QTranslator>
 
 #include "dialogs/captcha_dialog.h"
@@ -42,17 +44,29 @@ private:
     bool m_active;
 };
 
+// A short text makes a narrow box whose caption the window manager cuts ("Инф…ация"): the box is made wide
+// enough for its caption and the title bar's buttons.
+void fitCaption(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) return;
+    const int width = box.fontMetrics().horizontalAdvance(box.windowTitle()) * 3 / 2 + 140;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
 } // namespace
 
 void WidgetUi::showMessage(const QString& text, const QString& caption) {
     NormalCursor normal;
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, m_owner);
+    fitCaption(box);
     box.exec();
 }
 
 void WidgetUi::showError(const QString& text, const QString& caption) {
     NormalCursor normal;
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, m_owner);
+    fitCaption(box);
     box.exec();
 }
 
@@ -61,6 +75,7 @@ bool WidgetUi::askYesNo(const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, m_owner);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    fitCaption(box);
     return box.exec() == QMessageBox::Yes;
 }
 

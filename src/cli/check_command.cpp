@@ -86,8 +86,8 @@ QString checkUsage() {
         "  --notify              уведомление на рабочем столе, если ссылки пропали или страницы недоступны\n"
         "Параметры со значением пишутся и так: --check=links, --project=ИМЯ.\n"
         "Проверка идет без окна; если программа открыта на тех же данных, она не начинается.\n"
-        "Код выхода: 0 — проверка завершена, 1 — ошибка или прервана, 2 — неверные параметры,\n"
-        "3 — данные заняты или не загружены.\n");
+        "Код выхода: 0 — проверка завершена, 1 — ошибка, проверка прервана или не запущена (база не\n"
+        "загружена), 2 — неверные параметры, 3 — данные заняты открытой программой.\n");
 }
 
 namespace {
@@ -159,6 +159,23 @@ std::optional<CheckRequest> parseCheckArguments(const QStringList& args, QString
     return r;
 }
 
+namespace {
+
+// A run that could not start says so on stderr and, for a scheduled run, on the desktop: silence would read
+// as a night without losses.
+int notRun(const CheckRequest& request, const QString& why, FILE* err) {
+    print(err, QStringLiteral("Проверка не запущена: %1\n").arg(why));
+    if (request.notify) {
+        QString failed;
+        if (!showDesktopNotice(QStringLiteral("Zentaro: проверка ссылок"),
+                               QStringLiteral("Проверка не выполнена: %1").arg(why), &failed))
+            print(err, QStringLiteral("Уведомление не показано: %1\n").arg(failed));
+    }
+    return kCheckFailed;
+}
+
+} // namespace
+
 int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* out, FILE* err) {
     db::Database db;
     ConsoleUi ui(err);
@@ -181,20 +198,21 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         return kCheckDataBusy;
     case db::Session::LockState::ReadOnly:
         // The outcomes of a run could not be kept: it is not started.
-        print(err, QStringLiteral("Папка базы данных %1 недоступна для записи: проверка не запущена\n")
-                       .arg(baseDir));
-        return kCheckFailed;
+        return notRun(request, QStringLiteral("папка базы данных %1 недоступна для записи").arg(baseDir),
+                      err);
     case db::Session::LockState::Failed:
-        print(err, session.lockError() + u'\n');
-        return kCheckFailed;
+        return notRun(request, session.lockError(), err);
     }
     if (!locked) return kCheckFailed;
     db::RecordRules rules(db, ui);
     session.start();
-    if (db.BaseLoadError) {
-        print(err, QStringLiteral("Базу данных в папке %1 загрузить не удалось\n").arg(baseDir));
-        return kCheckDataBusy;
-    }
+    // A base that did not load is a failure of its own (status 1), never "the window holds the data" (3),
+    // which a scheduled run counts as success.
+    if (db.BaseLoadError)
+        return notRun(request,
+                      QStringLiteral("базу данных в папке %1 загрузить не удалось. %2")
+                          .arg(baseDir, db.baseLoadFailure),
+                      err);
     web::PageFetcher fetcher;
     web::applyFetchSettings(fetcher, db.tbSets);
 
@@ -220,7 +238,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     });
     const bool presence = request.kind == QLatin1String("links");
     // What was lost before, so that the notification tells only what this run found.
-    const LossSnapshot before = request.notify && presence ? snapshotLosses(db) : LossSnapshot();
+    const LossSnapshot before = presence ? snapshotLosses(db) : LossSnapshot();
     QDateTime started = QDateTime::currentDateTime();
     started.setTime(QTime(started.time().hour(), started.time().minute(), started.time().second()));
     // The run's last message says whether it finished, stopped or failed.
@@ -245,8 +263,9 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         kind = db::CheckKind::Metrics;
     }
     const bool finished = !interrupted && said.last == doneText;
-    const Losses losses =
-        request.notify && presence && finished ? lossesSince(db, started, &before) : Losses();
+    // The summary says what the run lost (links found before, missing now) and could not read, with the
+    // money, as the window's bar counts them.
+    const Losses losses = presence ? lossesSince(db, started, &before) : Losses();
     std::vector<CheckedPage> pages;
     if (request.listPages && request.format != OutputFormat::Text)
         pages = checkedPages(db, kind, started, project);
@@ -261,6 +280,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
     switch (request.format) {
     case OutputFormat::Text:
         print(out, tally.text() + u'\n');
+        if (losses.any()) print(out, noticeText(losses) + u'\n');
         if (request.listPages) print(out, tally.pagesText());
         break;
     case OutputFormat::Json:
@@ -274,7 +294,7 @@ int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* o
         print(out, QString::fromUtf8(summaryCsv(tally, request.listPages ? &pages : nullptr)));
         break;
     }
-    if (losses.any()) {
+    if (request.notify && finished && losses.any()) {
         QString why;
         if (!showDesktopNotice(QStringLiteral("Zentaro: проверка ссылок"), noticeText(losses), &why))
             print(err, QStringLiteral("Уведомление не показано: %1\n").arg(why));

@@ -36,8 +36,9 @@ QString checkUsage();
 
 // Runs the check on the data folder without a window: progress as one updating line and the closing
 // messages on err, the summary on out. The status is kCheckDone only when the run finished without error;
-// the instance lock held by an open window gives kCheckDataBusy; a data folder that cannot be written or
-// locked gives kCheckFailed.
+// the instance lock held by an open window gives kCheckDataBusy, and nothing else does; a data folder that
+// cannot be written or locked, or a base that does not load, gives kCheckFailed with the reason on err (and,
+// with notify, a desktop notification that the check did not run).
 int runCheckCommand(const CheckRequest& request, const QString& baseDir, FILE* out, FILE* err);
 
 } // namespace zentaro::cli

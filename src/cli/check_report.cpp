@@ -9,8 +9,10 @@
 #include <QJsonObject>
 
 #include "db/database.h"
+#include "db/link_losses.h"
 #include "db/settings.h"
 #include "web/batch_run.h"
+#include "util/text_helpers.h"
 
 namespace zentaro::cli {
 
@@ -56,7 +58,9 @@ int pluralForm(int n) {
     return 2;
 }
 
-QString csvField(const QString& text) {
+QString csvField(const QString& raw) {
+    // A cell is never read as a formula by the spreadsheet it is opened in.
+    const QString text = csvSafeText(raw);
     if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
         return text;
     QString quoted = text;
@@ -87,7 +91,7 @@ bool isLost(const db::LastCheck& last) {
 }
 
 bool isUnreachable(const db::LastCheck& last) {
-    return last.outcome.kind == db::CheckKind::Presence && db::isNotFetched(last.outcome.reason);
+    return last.outcome.kind == db::CheckKind::Presence && db::isUnreachable(last.outcome.reason);
 }
 
 // The record row and number of every link page whose last presence check did not find its links: only
@@ -216,17 +220,27 @@ LossSnapshot snapshotLosses(const db::Database& db) {
 
 Losses lossesSince(const db::Database& db, const QDateTime& since, const LossSnapshot* before) {
     Losses l;
-    if (!db.checks.isOpen()) return l;
-    const int priceField = db.tbLink.fieldIndex(QStringLiteral("Price"));
-    forEachNotFoundPage(db, [&](int row, int id) {
-        const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
-        if (!last || last->outcome.at < since) return;
-        if (isLost(*last) && last->lostSince >= since.date() && !(before && before->lost.count(id))) {
-            ++l.lost;
-            l.lostPrice += db.tbLink.rowValue(row, priceField).toDouble();
+    const db::LinkLosses found = db::linkLossesSince(db, since);
+    for (const int id : found.lost)
+        if (!(before && before->lost.count(id))) ++l.lost;
+    for (const int id : found.unreachable)
+        if (!(before && before->unreachable.count(id))) ++l.unreachable;
+    // The prices are summed once, over the pages counted.
+    if (!before) {
+        l.lostPrice = double(found.lostKopecks) / 100.0;
+    } else if (l.lost > 0) {
+        const db::Table& t = db.tbLink;
+        const int idField = t.fieldIndex(QStringLiteral("ID")),
+                  priceField = t.fieldIndex(QStringLiteral("Price"));
+        qint64 kopecks = 0;
+        for (int row = 0; row < t.rowCapacity(); ++row) {
+            if (!t.rowAlive(row)) continue;
+            const int id = t.rowValue(row, idField).toInt();
+            if (found.lost.count(id) && !before->lost.count(id))
+                kopecks += qRound64(t.rowValue(row, priceField).toDouble() * 100);
         }
-        if (isUnreachable(*last) && !(before && before->unreachable.count(id))) ++l.unreachable;
-    });
+        l.lostPrice = double(kopecks) / 100.0;
+    }
     return l;
 }
 
@@ -285,11 +299,18 @@ WatchNote watchNote(const db::Database& db, const QDateTime& lastStart, bool tim
     WatchNote note;
     QStringList parts;
     if (lastStart.isValid()) {
-        const Losses losses = lossesSince(db, lastStart);
-        if (losses.any()) {
+        const db::LinkLosses found = db::linkLossesSince(db, lastStart);
+        if (found.any()) {
+            Losses losses;
+            losses.lost = int(found.lost.size());
+            losses.unreachable = int(found.unreachable.size());
+            losses.lostPrice = double(found.lostKopecks) / 100.0;
             parts << barText(losses, lastStart.date());
             note.offerShow = true;
             note.lostLinks = losses.lost > 0;
+            // "Показать" lists exactly the pages the bar counts.
+            note.pages = found.lost;
+            note.pages.insert(found.unreachable.begin(), found.unreachable.end());
         }
     }
     if (timerOn && (!lastRun.isValid() || lastRun < now.addDays(-2))) {

@@ -87,10 +87,11 @@ QString skippedCheckFile(const QString& baseDir);
 
 // What the bar over the links grid says at start.
 struct WatchNote {
-    QString text;            // empty: no bar
-    bool offerShow = false;  // there are lost or unreachable pages to show
-    bool lostLinks = false;  // ... and lost links among them
-    bool offerCheck = false; // the daily check is overdue
+    QString text;                  // empty: no bar
+    bool offerShow = false;        // there are lost or unreachable pages to show
+    bool lostLinks = false;        // ... and lost links among them
+    bool offerCheck = false;       // the daily check is overdue
+    std::unordered_set<int> pages; // the link pages counted: lost and unreachable
 };
 // Losses found by checks since the window last started, and a daily check that is on but has not run for
 // more than two days.

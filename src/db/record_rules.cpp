@@ -4,6 +4,7 @@
 #include <QScopeGuard>
 
 #include "db/database.h"
+#include "db/link_losses.h"
 #include "db/table.h"
 #include "util/user_interface.h"
 
@@ -312,20 +313,32 @@ void RecordRules::setCheckFilter(CheckFilter filter) {
         return;
     }
     std::vector<CheckReason> reasons;
+    // The links are not seen there: missing, no anchors to look for, or a page that was read but holds no
+    // link at all (read, so not among the pages that could not be loaded).
     if (filter == CheckFilter::Missing)
-        reasons = {CheckReason::Missing, CheckReason::NoAnchors};
+        reasons = {CheckReason::Missing, CheckReason::NoAnchors, CheckReason::NoLinks};
     else if (filter == CheckFilter::Nofollow)
         reasons = {CheckReason::FoundNofollow, CheckReason::FoundNoindex};
     else
-        reasons = {CheckReason::Timeout,    CheckReason::Refused,     CheckReason::Tls,
-                   CheckReason::HttpError,  CheckReason::BadRedirect, CheckReason::TooLarge,
-                   CheckReason::NotFetched, CheckReason::NoLinks};
+        for (int r = 0; r < 64; ++r)
+            if (isUnreachable(CheckReason(r))) reasons.push_back(CheckReason(r));
     const std::unordered_set<int> ids = m_db.checks.withLast(CheckSubject::LinkPage, reasons);
     const int idField = links.fieldIndex(QStringLiteral("ID"));
     links.setRowFilter([&links, ids, idField](int row) {
         const QVariant id = links.rowValue(row, idField);
         return id.isValid() && ids.count(id.toInt()) > 0;
     });
+}
+
+void RecordRules::setListedPages(std::unordered_set<int> ids) {
+    m_checkFilter = CheckFilter::Listed;
+    Table& links = m_db.tbLink;
+    const int idField = links.fieldIndex(QStringLiteral("ID"));
+    links.setRowFilter([&links, ids = std::move(ids), idField](int row) {
+        const QVariant id = links.rowValue(row, idField);
+        return id.isValid() && ids.count(id.toInt()) > 0;
+    });
+    emit checkFilterChanged(m_checkFilter);
 }
 
 } // namespace zentaro::db

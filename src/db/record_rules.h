@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unordered_set>
+
 #include <QObject>
 #include <QString>
 
@@ -15,7 +17,8 @@ class Table;
 // Which links the links pane shows: the radio buttons rbListAllUrl, rbListCat and rbListUrlSite.
 enum class LinkFilterMode { AllUrl, Cat, UrlSite };
 // Link pages shown by the last check's outcome, on top of the link filter.
-enum class CheckFilter { None, Missing, NotFetched, Nofollow };
+// Listed: the pages a note over the list named (lost or unreachable since the last start).
+enum class CheckFilter { None, Missing, NotFetched, Nofollow, Listed };
 
 // The navigator buttons a before-action rule can see.
 enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };
@@ -36,6 +39,8 @@ public:
     void setLinkFilterMode(LinkFilterMode mode);
     // Shows only the link pages whose last presence check came to the outcome (as known now), or all.
     void setCheckFilter(CheckFilter filter);
+    // Shows only the given link pages (CheckFilter::Listed), on top of the link filter.
+    void setListedPages(std::unordered_set<int> ids);
     CheckFilter checkFilter() const { return m_checkFilter; }
     bool siteCatChecked() const { return m_siteCat; }
     void setSiteCatChecked(bool on) {

@@ -10,6 +10,7 @@
 #include <QLocale>
 
 #include "db/database.h"
+#include "db/history_file.h"
 #include "db/table_file.h"
 #include "util/regional.h"
 #include "util/user_interface.h"
@@ -19,6 +20,8 @@ namespace zentaro::db {
 namespace {
 
 QString g_lastFolder;
+// Copy folders of one day beyond which something other than copies is wrong (a folder that cannot be made).
+constexpr int kMaxCopiesADay = 1000;
 
 bool writeAll(int fd, const char* data, qint64 size) {
     // A write that stores fewer bytes than asked is not retried: the disk is full or the file is cut.
@@ -96,22 +99,40 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     if (!base.exists()) return CopyOutcome::Skipped;
     const QStringList files = base.entryList(QDir::Files, QDir::Name);
     const QString root = copyRoot(baseDir);
-    const QString folder = root + u'/' + (folderName.isEmpty() ? dayFolderName(today) : folderName);
     QDir().mkdir(root);
-    QDir().mkdir(folder);
+    // A copy never goes into a folder that exists already: it would replace an earlier copy's files (a copy
+    // the user made by hand, then a copy at closing after a delete). A later copy of the same day takes the
+    // first free name "<day>-2", "<day>-3", …; making the folder is what claims the name.
+    const QString name = folderName.isEmpty() ? dayFolderName(today) : folderName;
+    QString folder = root + u'/' + name;
+    for (int n = 2; !QDir().mkdir(folder); ++n) {
+        if (n > kMaxCopiesADay || !QFileInfo(root).isDir()) {
+            ui.showError(
+                QStringLiteral("Не удалось создать резервную копию базы!\r\nНе удалось создать папку "
+                               "\"%1\".")
+                    .arg(QDir::toNativeSeparators(folder)),
+                QStringLiteral("Ошибка"));
+            return CopyOutcome::Failed;
+        }
+        folder = root + u'/' + name + u'-' + QString::number(n);
+    }
     const QStringList stored = db.store.fileNames();
     for (const QString& name : files) {
         if (name.size() <= 4) continue;
         // The lock and a transaction's journal are not data; a journal is never left once a write ends. The
-        // check outcomes are no part of a copy: a restore starts them afresh, and their write-ahead log and
-        // its index are never consistent bytes while the file is open.
+        // check history is copied by SQLite from its open file (its bytes, log and index are never consistent
+        // while it is open), marked as the copied tables are; a history set aside or waiting is left out.
         if (name == QLatin1String("zentaro.lock") || name.endsWith(QLatin1String("-journal")) ||
-            name.endsWith(QLatin1String(".tmp")) || name.startsWith(QLatin1String("checks.adb")))
+            name.endsWith(QLatin1String(".tmp")) ||
+            (name.startsWith(QLatin1String("checks.adb")) &&
+             (name != QLatin1String("checks.adb") || !db.checks.isOpen())))
             continue;
         const QString target = folder + u'/' + name;
         QString error;
-        const bool ok = stored.contains(name) ? db.store.copyFileTo(name, target, &error)
-                                              : CopyFile(base.filePath(name), target, &error);
+        const bool ok = name == QLatin1String("checks.adb")
+                            ? db.store.copySchemaTo(QStringLiteral("checks"), target, &error)
+                        : stored.contains(name) ? db.store.copyFileTo(name, target, &error)
+                                                : CopyFile(base.filePath(name), target, &error);
         if (!ok) {
             ui.showError(QStringLiteral("Не удалось создать резервную копию базы!\r\n") + error,
                          QStringLiteral("Ошибка"));
@@ -120,6 +141,8 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     }
     TableFile::syncPath(folder, true);
     g_lastFolder = folder;
+    // The copy asked for exists: closing makes another only when one is due.
+    db.StartRCopyNow = false;
     if (!db.isAuto)
         Msg(ui, QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
                     QDir::toNativeSeparators(folder));
@@ -131,14 +154,24 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     Database scratch;
     for (Table* t : scratch.dataTables())
         if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
-    const Change change(db.store);
-    // The copy holds no check outcomes; those kept under the old numbers would belong to other records.
-    db.checks.forgetAll();
-    for (Table* t : db.dataTables()) {
-        t->checkBrowseMode();
-        if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
-        db.store.rewrite(*t);
+    // The copy's history comes back with its tables: it waits beside the current one, marked for the tables
+    // about to be written, until they are. Without one in the copy the current history is set aside.
+    const int mark = newHistoryMark();
+    const QString baseDir = db.store.folderOf(db.tbLink);
+    const QString copied = folder + QStringLiteral("/checks.adb");
+    if (db.checks.isOpen() && !baseDir.isEmpty() && QFileInfo::exists(copied) &&
+        !prepareHistory(copied, nextHistoryPath(baseDir), mark, error))
+        return false;
+    {
+        const Change change(db.store);
+        for (Table* t : db.dataTables()) {
+            t->checkBrowseMode();
+            if (!TableFile::load(*t, folder + u'/' + tableFileName(*t), error)) return false;
+            db.store.rewrite(*t);
+        }
+        markTables(db, mark);
     }
+    finishReplacement(db, baseDir);
     return true;
 }
 
@@ -165,6 +198,13 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
         }
     }
     TableFile::syncPath(keepFolder, true);
+    // The current history goes aside before any table is replaced, so that it never meets the restored
+    // tables; the copy's own history (marked as its tables) follows them.
+    if (!setHistoryAside(base)) {
+        if (error)
+            *error = QStringLiteral("Не удалось убрать историю проверок \"checks.adb\". Ничего не изменено.");
+        return false;
+    }
     for (Table* t : scratch.dataTables()) {
         const QString name = tableFileName(*t);
         const QString journal = base + name + QStringLiteral("-journal");
@@ -176,6 +216,14 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
                              .arg(name, shownKeep);
             return false;
         }
+    }
+    if (QFileInfo::exists(folder + QStringLiteral("/checks.adb")) &&
+        !CopyFile(folder + QStringLiteral("/checks.adb"), historyPath(base))) {
+        if (error)
+            *error = QStringLiteral(
+                         "Не удалось восстановить историю проверок. Прежние файлы сохранены в папке: %1")
+                         .arg(shownKeep);
+        return false;
     }
     TableFile::syncPath(base, true);
     // The restore counts only when what is now in the folder loads.

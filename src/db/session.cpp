@@ -13,6 +13,7 @@
 
 #include "db/base_files.h"
 #include "db/database.h"
+#include "db/history_file.h"
 #include "db/table_file.h"
 #include "util/user_interface.h"
 
@@ -120,7 +121,8 @@ void Session::start() {
     if (!loaded.ok) {
         m_ui.showError(loaded.error +
                            QStringLiteral(".\nТаблицы, начиная с этой, открыты пустыми. Изменения, "
-                                          "сделанные в этом сеансе, не будут сохранены."),
+                                          "сделанные в этом сеансе, не будут сохранены; резервная копия и "
+                                          "выгрузка таблиц при выходе не делаются."),
                        QStringLiteral("Ошибка"));
     } else if (!m_readOnly) {
         // The check history lives beside the tables; without it the checks work as before.
@@ -128,7 +130,7 @@ void Session::start() {
         m_db.checks.onTrouble = [this](const QString& text) {
             m_ui.showError(text, QStringLiteral("Ошибка"));
         };
-        if (!m_db.checks.open(m_baseDir + QStringLiteral("checks.adb"), &err))
+        if (!openHistoryFor(m_db, m_baseDir, &err))
             m_ui.showError(QStringLiteral("История проверок недоступна: ") + err, QStringLiteral("Ошибка"));
     }
     m_db.tbSite.first();
@@ -158,7 +160,8 @@ bool Session::close(QString* error) {
     if (storeSettings) storeSettings();
     m_db.tbSets.checkBrowseMode();
     if (!store.flush(&err)) return failed(err);
-    if (exportAll && !m_exported) {
+    // Tables that did not load whole would be exported as their first part, over the files of a whole export.
+    if (exportAll && !m_exported && !m_db.BaseLoadError) {
         m_exported = true;
         exportAll();
     }

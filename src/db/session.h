@@ -43,9 +43,10 @@ public:
     // file that cannot be read is reported once; so is a data folder that cannot be written.
     void start();
 
-    // Writes what is still pending of the data tables (unless a load failed), makes the reserve copy, stores
-    // and writes the settings and runs the export. False with the error text when a write failed; the
-    // steps after it do not run. A retried closing runs the copy and the export once.
+    // Writes what is still pending of the data tables, makes the reserve copy (neither after a failed load),
+    // stores and writes the settings and runs the export (not after a failed load either). False with the
+    // error text when a write failed; the steps after it do not run. A retried closing runs the copy and the
+    // export once.
     bool close(QString* error);
     // The error of the last closing when it failed to write; empty when it wrote everything.
     const QString& closeError() const { return m_closeError; }

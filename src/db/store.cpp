@@ -24,13 +24,14 @@ struct Store::Entry {
     std::unordered_set<int> dirty;
     std::vector<qint64> deleted;
     bool rewriteAll = false;
+    std::vector<std::pair<QString, QString>> notes;
     sql::StmtPtr insert, update, remove;
 
     qint64& rowidOf(int row) {
         if (size_t(row) >= rowids.size()) rowids.resize(size_t(table->rowCapacity()) + 1, 0);
         return rowids[size_t(row)];
     }
-    bool pending() const { return rewriteAll || !dirty.empty() || !deleted.empty(); }
+    bool pending() const { return rewriteAll || !dirty.empty() || !deleted.empty() || !notes.empty(); }
 };
 
 namespace {
@@ -218,6 +219,11 @@ void Store::detachAll() {
     }
 }
 
+QString Store::folderOf(const Table& table) const {
+    const Entry* e = entryOf(table);
+    return e ? QFileInfo(e->path).absolutePath() + u'/' : QString();
+}
+
 QStringList Store::fileNames() const {
     QStringList out;
     for (const auto& e : m_entries)
@@ -310,6 +316,19 @@ bool Store::writeEntry(Entry& e, QString* error) {
         if (error) *error = sql::errorText(m_db);
         return false;
     };
+    for (const auto& [key, value] : e.notes) {
+        sql::StmtPtr s = sql::prepare(
+            m_db,
+            QStringLiteral("INSERT OR REPLACE INTO %1.zentaro_table(key, value) VALUES(?, ?)").arg(e.schema));
+        if (!s) {
+            if (error) *error = sql::errorText(m_db);
+            return false;
+        }
+        const QByteArray k = key.toUtf8(), v = value.toUtf8();
+        sqlite3_bind_text(s.get(), 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(s.get(), 2, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+        if (!step(s.get())) return false;
+    }
     if (e.rewriteAll) {
         if (!sql::exec(m_db, QStringLiteral("DELETE FROM %1.records").arg(e.schema), error)) return false;
         for (int row = 0; row < e.table->rowCapacity(); ++row)
@@ -363,6 +382,7 @@ bool Store::flush(QString* error) {
     for (auto& e : m_entries) {
         e->dirty.clear();
         e->deleted.clear();
+        e->notes.clear();
         e->rewriteAll = false;
     }
     // Each extra on its own: a damaged or full history file drops its rows, never the tables' changes.
@@ -384,12 +404,38 @@ bool Store::flush(QString* error) {
     return true;
 }
 
+void Store::setNote(Table& table, const QString& key, const QString& value) {
+    Entry* e = entryOf(table);
+    if (!e) return;
+    e->notes.emplace_back(key, value);
+    scheduleFlush();
+}
+
+QString Store::note(const Table& table, const QString& key) const {
+    const Entry* e = entryOf(table);
+    if (!e || !m_db) return {};
+    sql::StmtPtr s =
+        sql::prepare(m_db, QStringLiteral("SELECT value FROM %1.zentaro_table WHERE key = ?").arg(e->schema));
+    if (!s) return {};
+    const QByteArray k = key.toUtf8();
+    sqlite3_bind_text(s.get(), 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return {};
+    const void* p = sqlite3_column_text16(s.get(), 0);
+    return p ? QString(reinterpret_cast<const QChar*>(p), sqlite3_column_bytes16(s.get(), 0) / 2) : QString();
+}
+
 bool Store::copyFileTo(const QString& fileName, const QString& target, QString* error) {
     if (!m_db || !flush(error)) return false;
     const Entry* entry = nullptr;
     for (const auto& e : m_entries)
         if (QFileInfo(e->path).fileName() == fileName) entry = e.get();
     if (!entry) return false;
+    return copySchemaTo(entry->schema, target, error);
+}
+
+bool Store::copySchemaTo(const QString& schema, const QString& target, QString* error) {
+    if (!m_db || !flush(error)) return false;
+    const QString fileName = QFileInfo(target).fileName();
     const QString tmp = target + QStringLiteral(".tmp");
     auto fail = [&](const QString& why) {
         QFile::remove(tmp);
@@ -402,7 +448,7 @@ bool Store::copyFileTo(const QString& fileName, const QString& target, QString* 
     if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
     ::close(fd);
     QString err;
-    if (!sql::exec(m_db, QStringLiteral("VACUUM %1 INTO %2").arg(entry->schema, quoted(tmp)), &err))
+    if (!sql::exec(m_db, QStringLiteral("VACUUM %1 INTO %2").arg(schema, quoted(tmp)), &err))
         return fail(err);
     if (!TableFile::syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0)

@@ -78,6 +78,16 @@ public:
     // Marks every record of the table to be written anew (after its records were replaced wholesale).
     void rewrite(Table& table);
 
+    // A note kept in a table file beside its records (key and value in its header table), written with the
+    // next write of the tables, in the same transaction as their changes.
+    void setNote(Table& table, const QString& key, const QString& value);
+    // The note as the file holds it (empty when none).
+    QString note(const Table& table, const QString& key) const;
+    // A consistent copy of a file attached under the schema name (one that is no table's, as the history).
+    bool copySchemaTo(const QString& schema, const QString& target, QString* error);
+
+    // The data folder of the table's file, with a trailing separator (empty when it is not attached).
+    QString folderOf(const Table& table) const;
     // The file names of the attached tables, main first.
     QStringList fileNames() const;
     // A consistent copy of one attached file (by its name), made by SQLite whatever edits go on, written

@@ -427,11 +427,15 @@ bool TableFile::loadFrom(sqlite3* raw, const char* schema, Table& table, std::ve
             table.addFieldDef(f.name, f.type, f.size);
     }
     if (!table.isActive()) table.createDataSet();
-    // File columns map to the table's stored fields by name; a column of another type is a foreign file.
+    // File columns map to the table's stored fields by name; a column of another type is a foreign file. A
+    // name the table does not know (renamed, blank) leaves a column that nothing would read: loading without
+    // it and storing the table again would erase that column, so the file is refused as damaged.
     std::vector<int> target(fileFields.size(), -1);
     for (size_t i = 0; i < fileFields.size(); ++i) {
         const int f = table.fieldIndex(fileFields[i].name);
-        if (f < 0 || table.field(f).kind != FieldKind::Stored) continue;
+        if (f < 0 || table.field(f).kind != FieldKind::Stored)
+            return fail(QStringLiteral("%1 (неизвестное поле \"%2\")")
+                            .arg(damagedFields, fileFields[i].name.left(64)));
         if (table.field(f).type != fileFields[i].type) return fail(foreign);
         target[i] = f;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_set>
 
 #include <QDateTime>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLocale>
 
 #include "db/database.h"
+#include "db/history_file.h"
 #include "util/text_file.h"
 #include "util/regional.h"
 #include "util/text_helpers.h"
@@ -72,6 +74,15 @@ struct TextTable {
     int rows = 0;
 };
 
+// A marker counts as a whole line, blanks around it aside: a record line always ends in "|", so no value
+// can pass for one.
+bool isMarker(const QString& line, QLatin1String marker, Qt::CaseSensitivity cs) {
+    return line.trimmed().compare(marker, cs) == 0;
+}
+
+// Reads one table's text and checks all of it before anything changes: one header naming the table, one data
+// section that is closed (a file cut short never reads as fewer records), every record with the table's field
+// count, and an ID that is present, positive and unique. The error names the file, the line and why.
 bool readTextTable(const Table& table, const QString& path, TextTable& out, QString* error) {
     const QString name = QFileInfo(path).fileName();
     // A file left unwritten (an empty table answered "No" at export) is named with what to do about it.
@@ -82,33 +93,79 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
                          .arg(name, table.tableName(), QDir::toNativeSeparators(QFileInfo(path).path()));
         return false;
     }
-    const std::optional<QStringList> lines = readTextFile(path, error);
-    if (!lines) {
+    // The export writes Windows-1251, or UTF-8 after its mark: text in the code page that happens to be valid
+    // UTF-8 must not be read as UTF-8.
+    const std::optional<QStringList> read = readTextFile(path, error, kMaxTextFileBytes, Unmarked::CodePage);
+    if (!read) {
         if (error) *error = QStringLiteral("\"%1\": %2").arg(name, *error);
         return false;
     }
-    for (const QString& s :
-         sectionLines(*lines, QStringLiteral("[structure]"), QStringLiteral("[/structure]"))) {
-        QString field, cls;
-        int size = 0;
-        if (!InsertTableField(s, field, cls, size)) {
-            if (error)
-                *error = QStringLiteral("\"%1\": неверная строка структуры \"%2\"").arg(name, s.left(100));
-            return false;
+    const QStringList& lines = *read;
+    const auto refuse = [&](qsizetype line, const QString& why) {
+        if (error) *error = QStringLiteral("\"%1\", строка %2: %3").arg(name).arg(line + 1).arg(why);
+        return false;
+    };
+    const auto refuseFile = [&](const QString& why) {
+        if (error) *error = QStringLiteral("\"%1\": %2").arg(name, why);
+        return false;
+    };
+    qsizetype header = 0;
+    while (header < lines.size() && lines[header].trimmed().isEmpty())
+        ++header;
+    if (header == lines.size()) return refuseFile(QStringLiteral("файл пуст"));
+    if (!lines[header].startsWith(table.tableName() + u','))
+        return refuse(header, QStringLiteral("файл не является выгрузкой таблицы %1").arg(table.tableName()));
+
+    qsizetype dataStart = -1, dataEnd = -1;
+    bool inStructure = false;
+    for (qsizetype i = header + 1; i < lines.size(); ++i) {
+        const QString& line = lines[i];
+        if (isMarker(line, QLatin1String("[data]"), Qt::CaseInsensitive)) {
+            if (dataStart >= 0)
+                return refuse(i,
+                              QStringLiteral("второй раздел [data] (первый в строке %1)").arg(dataStart + 1));
+            dataStart = i;
+            inStructure = false;
+        } else if (dataStart >= 0 && dataEnd < 0 &&
+                   isMarker(line, QLatin1String("[/data]"), Qt::CaseSensitive)) {
+            dataEnd = i;
+        } else if (dataStart < 0 && isMarker(line, QLatin1String("[structure]"), Qt::CaseInsensitive)) {
+            inStructure = true;
+        } else if (inStructure && isMarker(line, QLatin1String("[/structure]"), Qt::CaseSensitive)) {
+            inStructure = false;
+        } else if (inStructure && !line.trimmed().isEmpty()) {
+            QString field, cls;
+            int size = 0;
+            if (!InsertTableField(line, field, cls, size))
+                return refuse(i, QStringLiteral("неверная строка структуры \"%1\"").arg(line.left(100)));
         }
     }
+    if (dataStart < 0) return refuseFile(QStringLiteral("нет раздела [data]"));
+    if (dataEnd < 0)
+        return refuseFile(QStringLiteral("файл обрезан: раздел [data] из строки %1 не закрыт строкой [/data]")
+                              .arg(dataStart + 1));
+
     // The records of the whole file are read and checked before any table changes.
     const ValueReader reader;
     const int fields = table.fieldCount();
+    const int idField = table.fieldIndex(QStringLiteral("ID"));
+    std::unordered_set<qint64> ids;
     out.columns.assign(size_t(fields), {});
-    for (const QString& s : sectionLines(*lines, QStringLiteral("[data]"), QStringLiteral("[/data]"))) {
-        if (!s.contains(u'|')) continue;
-        // The values before each "|", by field-list position; the text after the last one is not a value.
-        int f = 0;
+    for (qsizetype i = dataStart + 1; i < dataEnd; ++i) {
+        const QString& s = lines[i];
+        if (s.trimmed().isEmpty()) continue;
+        // One "|" after every field and nothing beyond the last: a record cut short, one with a "|" inside a
+        // value or one of another table would put values under the wrong fields.
+        const qsizetype lastBar = s.lastIndexOf(u'|');
+        const qsizetype bars = s.count(u'|');
+        if (bars != fields || !QStringView(s).mid(lastBar + 1).trimmed().isEmpty())
+            return refuse(
+                i, QStringLiteral("в записи %1 полей вместо %2").arg(lastBar < 0 ? 0 : bars).arg(fields));
         qsizetype start = 0;
-        for (qsizetype bar = s.indexOf(u'|'); f < fields; bar = s.indexOf(u'|', start), ++f) {
-            const QStringView value = bar < 0 ? QStringView() : QStringView(s).mid(start, bar - start);
-            if (bar >= 0) start = bar + 1;
+        for (int f = 0; f < fields; ++f) {
+            const qsizetype bar = s.indexOf(u'|', start);
+            const QStringView value = QStringView(s).mid(start, bar - start);
+            start = bar + 1;
             const FieldDef& def = table.field(f);
             if (def.kind != FieldKind::Stored) continue;
             TextTable::Column& col = out.columns[size_t(f)];
@@ -134,12 +191,16 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
                 col.strings.push_back(value.toString());
                 break;
             }
-            if (!ok) {
-                if (error)
-                    *error = QStringLiteral("\"%1\": недопустимое значение поля %2: \"%3\"")
-                                 .arg(name, def.name, value.left(100).toString());
-                return false;
-            }
+            if (!ok)
+                return refuse(i, QStringLiteral("недопустимое значение поля %1: \"%2\"")
+                                     .arg(def.name, value.left(100).toString()));
+            if (f != idField) continue;
+            // Records are known by their ID: a missing, negative or repeated one would lose or merge records.
+            const qint64 id = col.ints.back();
+            if (id == TextTable::kNone) return refuse(i, QStringLiteral("нет номера записи (ID)"));
+            if (id <= 0) return refuse(i, QStringLiteral("номер записи (ID) %1 не больше нуля").arg(id));
+            if (!ids.insert(id).second)
+                return refuse(i, QStringLiteral("номер записи (ID) %1 повторяется").arg(id));
         }
         ++out.rows;
     }
@@ -294,45 +355,51 @@ bool AllTbImport(Database& db, const QString& folder, QString* error) {
     for (size_t i = 0; i < tables.size(); ++i)
         if (!readTextTable(*tables[i], QDir(folder).filePath(textFileName(*tables[i])), texts[i], error))
             return false;
-    // Every file is good: the tables are replaced, as one change of the files.
-    const Change change(db.store);
-    // Outcomes kept under the old numbers would belong to whatever the file gives those numbers now.
-    db.checks.forgetAll();
-    db.InsFlag = true;
-    db.isAuto = true;
-    for (size_t i = 0; i < tables.size(); ++i) {
-        Table& t = *tables[i];
-        t.checkBrowseMode();
-        TableObserver* observer = t.observer();
-        t.setObserver(nullptr);
-        t.clearRecords();
-        const TextTable& text = texts[i];
-        for (int r = 0; r < text.rows; ++r) {
-            const int row = t.appendRawRow();
-            for (int f = 0; f < t.fieldCount(); ++f) {
-                if (t.field(f).kind != FieldKind::Stored) continue;
-                const TextTable::Column& col = text.columns[size_t(f)];
-                switch (t.field(f).type) {
-                case FieldType::Integer:
-                case FieldType::Date:
-                    if (col.ints[size_t(r)] != TextTable::kNone) t.setRawInt(row, f, col.ints[size_t(r)]);
-                    break;
-                case FieldType::Float:
-                    if (!std::isnan(col.floats[size_t(r)])) t.setRawFloat(row, f, col.floats[size_t(r)]);
-                    break;
-                case FieldType::String:
-                    if (!col.strings[size_t(r)].isEmpty()) t.setRawString(row, f, col.strings[size_t(r)]);
-                    break;
+    // Every file is good: the tables are replaced, as one change of the files, together with the new mark
+    // that tells their history from the old one (outcomes kept under the old numbers would belong to whatever
+    // the files give those numbers now).
+    const int mark = newHistoryMark();
+    const QString baseDir = db.store.folderOf(db.tbLink);
+    {
+        const Change change(db.store);
+        db.InsFlag = true;
+        db.isAuto = true;
+        for (size_t i = 0; i < tables.size(); ++i) {
+            Table& t = *tables[i];
+            t.checkBrowseMode();
+            TableObserver* observer = t.observer();
+            t.setObserver(nullptr);
+            t.clearRecords();
+            const TextTable& text = texts[i];
+            for (int r = 0; r < text.rows; ++r) {
+                const int row = t.appendRawRow();
+                for (int f = 0; f < t.fieldCount(); ++f) {
+                    if (t.field(f).kind != FieldKind::Stored) continue;
+                    const TextTable::Column& col = text.columns[size_t(f)];
+                    switch (t.field(f).type) {
+                    case FieldType::Integer:
+                    case FieldType::Date:
+                        if (col.ints[size_t(r)] != TextTable::kNone) t.setRawInt(row, f, col.ints[size_t(r)]);
+                        break;
+                    case FieldType::Float:
+                        if (!std::isnan(col.floats[size_t(r)])) t.setRawFloat(row, f, col.floats[size_t(r)]);
+                        break;
+                    case FieldType::String:
+                        if (!col.strings[size_t(r)].isEmpty()) t.setRawString(row, f, col.strings[size_t(r)]);
+                        break;
+                    }
                 }
             }
+            t.setObserver(observer);
+            t.setIndexFieldNames(QStringLiteral("ID"));
+            t.finishLoad();
+            db.store.rewrite(t);
         }
-        t.setObserver(observer);
-        t.setIndexFieldNames(QStringLiteral("ID"));
-        t.finishLoad();
-        db.store.rewrite(t);
+        markTables(db, mark);
+        db.InsFlag = false;
+        db.isAuto = false;
     }
-    db.InsFlag = false;
-    db.isAuto = false;
+    finishReplacement(db, baseDir);
     return true;
 }
 

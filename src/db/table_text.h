@@ -36,8 +36,10 @@ QString textFileName(const Table& table);
 // unreadable receives "table ID" of every record holding "|" or a line break, which will not read back.
 bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
                  QStringList* unreadable = nullptr);
-// Reads and checks all seven files first; only when every one is good are the tables replaced, as one change
-// of the store. False with the error text otherwise, every table as it was; refused after a failed load.
+// Reads and checks all seven files first (one closed data section each, every record of the table's width,
+// IDs present, positive and unique); only when every one is good are the tables replaced, as one change of
+// the store, and written at once; the check history then starts afresh (the old one set aside). False with
+// the error text (file, line, why) otherwise, every table as it was; refused after a failed load.
 bool AllTbImport(Database& db, const QString& folder, QString* error);
 
 } // namespace zentaro::db

@@ -37,7 +37,11 @@ void PrepareLinkString(const QString& SText, const QString& SRule, const QString
     SURL = column("URL ссылки");
     SPrice = column("Цена");
     SDate = column("Дата");
-    if (!SURL.toLower().contains(QStringLiteral("http"))) SURL.clear();
+    // Only a web address is a link page: one that merely holds "http" somewhere (or begins with "=") is not.
+    SURL = SURL.trimmed();
+    if (!SURL.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) &&
+        !SURL.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        SURL.clear();
 }
 
 namespace {

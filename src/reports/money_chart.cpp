@@ -154,7 +154,12 @@ QChart* MoneyChart::makeChart(const MoneyReport& r, const QLocale& locale) {
     titleFont.setBold(true);
     titleFont.setPixelSize(20);
     chart->setTitleFont(titleFont);
-    chart->setTitle(r.title);
+    // The title's second, smaller line says what the report counts.
+    chart->setTitle(r.subtitle.isEmpty() ? r.title.toHtmlEscaped()
+                                         : r.title.toHtmlEscaped() +
+                                               QStringLiteral("<br><span style=\"font-size:12px; "
+                                                              "font-weight:normal\">") +
+                                               r.subtitle.toHtmlEscaped() + QStringLiteral("</span>"));
 
     const bool vertical = r.byMonth();
     QAbstractBarSeries* bars = newSeries(r);

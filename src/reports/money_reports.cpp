@@ -8,6 +8,7 @@
 
 #include "db/check_history.h"
 #include "db/database.h"
+#include "util/text_helpers.h"
 
 namespace zentaro::reports {
 
@@ -154,6 +155,14 @@ MoneyReport startReport(MoneyKind kind, const Scope& s, const MoneyOptions& o) {
         r.title = name + QStringLiteral(": нет проекта");
         return r;
     }
+    static const QString subtitles[] = {
+        QStringLiteral("Цены ссылок по месяцу даты размещения"),
+        QStringLiteral("Размещено: страницы по дате размещения. Пропало: ссылки, которые проверка находила, "
+                       "а затем не нашла (ссылки, не найденные ни разу, не входят)"),
+        QStringLiteral("Пропали: ссылки, которые проверка находила, а затем не нашла. Отдельно: ссылки, не "
+                       "найденные ни разу"),
+        QStringLiteral("Бюджет, деленный на число страниц, где последняя проверка нашла ссылку")};
+    r.subtitle = subtitles[int(kind)];
     r.title = name + QStringLiteral(": ") + scopeText(s, o);
     if (byMonth) r.title += QStringLiteral(", ") + periodNames()[int(o.period)].toLower();
     return r;
@@ -258,7 +267,8 @@ struct ProjectRow {
     QString name;
     qint64 money = 0; // kopecks
     qint64 count = 0;
-    qint64 links = 0; // link pages of the project in the report's scope
+    qint64 links = 0;                      // link pages of the project in the report's scope
+    qint64 moneyNever = 0, countNever = 0; // links never found, kept apart from the lost ones
 };
 
 std::vector<ProjectRow> largestAndOthers(std::vector<ProjectRow> rows) {
@@ -270,6 +280,8 @@ std::vector<ProjectRow> largestAndOthers(std::vector<ProjectRow> rows) {
         others.money += rows[i].money;
         others.count += rows[i].count;
         others.links += rows[i].links;
+        others.moneyNever += rows[i].moneyNever;
+        others.countNever += rows[i].countNever;
     }
     rows.resize(kLargestProjects);
     rows.push_back(others);
@@ -299,22 +311,32 @@ MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
     MoneyReport r = startReport(MoneyKind::LostMoney, s, o);
     if (s.noProject) return r;
     const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
+    // Lost: found once, missing since and not found again. Never found: missing at every verdict so far —
+    // money that may never have bought a link, which is another matter than a link that went.
     const auto lost = [&](ProjectRow& p, int row) {
         const auto it = presence.find(s.id(row));
         if (it == presence.end()) return;
-        // Missing at the last check, or lost since and not found again.
-        if (it->second.reason != db::CheckReason::Missing && !it->second.lostSince.isValid()) return;
-        p.money += s.price(row);
-        ++p.count;
+        if (it->second.lostSince.isValid()) {
+            p.money += s.price(row);
+            ++p.count;
+        } else if (it->second.reason == db::CheckReason::Missing) {
+            p.moneyNever += s.price(row);
+            ++p.countNever;
+        }
     };
-    MoneySeries sum{QStringLiteral("Сумма"), true, true, {}},
-        count{QStringLiteral("Ссылок"), false, false, {}};
-    for (const ProjectRow& row : rowsByProject(s, lost, [](const ProjectRow& p) { return p.count > 0; })) {
+    MoneySeries sum{QStringLiteral("Пропали, сумма"), true, true, {}},
+        count{QStringLiteral("Пропали, ссылок"), false, false, {}},
+        sumNever{QStringLiteral("Не найдены ни разу, сумма"), true, true, {}},
+        countNever{QStringLiteral("Не найдены ни разу, ссылок"), false, false, {}};
+    for (const ProjectRow& row :
+         rowsByProject(s, lost, [](const ProjectRow& p) { return p.count > 0 || p.countNever > 0; })) {
         r.categories << row.name;
         sum.values.push_back(roubles(row.money));
         count.values.push_back(double(row.count));
+        sumNever.values.push_back(roubles(row.moneyNever));
+        countNever.values.push_back(double(row.countNever));
     }
-    r.series = {std::move(sum), std::move(count)};
+    r.series = {std::move(sum), std::move(count), std::move(sumNever), std::move(countNever)};
     return r;
 }
 
@@ -345,7 +367,9 @@ MoneyReport liveLinkPrice(const db::Database& db, const MoneyOptions& o) {
     return r;
 }
 
-QString csvField(const QString& text) {
+QString csvField(const QString& raw) {
+    // A cell is never read as a formula by the spreadsheet it is opened in.
+    const QString text = csvSafeText(raw);
     if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
         return text;
     QString quoted = text;

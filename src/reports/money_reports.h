@@ -44,6 +44,7 @@ struct MoneySeries {
 struct MoneyReport {
     MoneyKind kind = MoneyKind::Spending;
     QString title;
+    QString subtitle; // what the numbers count, in a line under the title
     QString categoryTitle;
     QStringList categories;
     std::vector<MoneySeries> series;

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <numbers>
 
+#include <QHelpEvent>
 #include <QImageWriter>
 #include <QLinearGradient>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPrinter>
+#include <QToolTip>
 
 namespace zentaro::reports {
 
@@ -40,31 +42,6 @@ QString percentText(double share) {
         s.chop(1);
     if (s.endsWith(dot)) s.chop(1);
     return s + QStringLiteral(" %");
-}
-
-// Slices under the small share are joined into one at the end, so that a report over many projects stays
-// readable; a single small slice keeps its own place. When nothing is positive (no pie to share), the
-// slices are joined only when there are too many to mark.
-std::vector<Slice> joinSmallSlices(const std::vector<Slice>& slices, double smallShare) {
-    constexpr size_t kMostMarks = 50;
-    double sum = 0;
-    for (const Slice& s : slices)
-        sum += std::max(0.0, s.value);
-    auto small = [&](const Slice& s) {
-        return sum > 0 ? std::max(0.0, s.value) / sum < smallShare : slices.size() > kMostMarks;
-    };
-    const auto count = std::count_if(slices.begin(), slices.end(), small);
-    if (count < 2) return slices;
-    std::vector<Slice> shown;
-    Slice rest{0, QStringLiteral("Прочие (%1): ").arg(count), 0xC8C8C8};
-    for (const Slice& s : slices) {
-        if (small(s))
-            rest.value += s.value;
-        else
-            shown.push_back(s);
-    }
-    shown.push_back(rest);
-    return shown;
 }
 
 } // namespace
@@ -100,7 +77,7 @@ PieChart::PieChart(QWidget* parent) : QWidget(parent) {
 
 void PieChart::setReport(Report report) {
     m_report = std::move(report);
-    m_shown = joinSmallSlices(m_report.slices, kSmallShare);
+    m_shown = m_report.slices;
     update();
     emit changed();
 }
@@ -283,6 +260,41 @@ void PieChart::paintChart(QPainter& p, const QRect& area) const {
         p.drawText(m.box, Qt::AlignCenter, m.text);
     }
     p.restore();
+}
+
+int PieChart::sliceAt(const QRect& area, const QPointF& point) const {
+    const Layout l = layout(area);
+    if (!l.pie) return -1;
+    // Marks first: a pointer on a mark means its slice.
+    for (size_t i = 0; i < l.marks.size(); ++i)
+        if (l.marks[i].shown && l.marks[i].box.contains(point)) return int(i);
+    // On the top face: the angle from the centre, as the slices were laid out (counter-clockwise, y down).
+    const QPointF c = l.ellipse.center();
+    const double rx = l.ellipse.width() / 2, ry = l.ellipse.height() / 2;
+    if (rx <= 0 || ry <= 0) return -1;
+    const double dx = (point.x() - c.x()) / rx, dy = (point.y() - c.y()) / ry;
+    if (dx * dx + dy * dy > 1) return -1;
+    double angle = std::atan2(-dy, dx) * 180.0 / std::numbers::pi;
+    for (size_t i = 0; i < l.drawn.size(); ++i) {
+        const double from = std::fmod(l.drawn[i].start, 360.0);
+        const double offset = std::fmod(angle - from + 720.0, 360.0);
+        if (l.drawn[i].span > 0 && offset < l.drawn[i].span) return int(i);
+    }
+    return -1;
+}
+
+bool PieChart::event(QEvent* e) {
+    // A slice whose mark had no room still tells its label and value under the pointer.
+    if (e->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(e);
+        const int slice = sliceAt(rect(), help->pos());
+        if (slice >= 0)
+            QToolTip::showText(help->globalPos(), markText(size_t(slice)), this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QWidget::event(e);
 }
 
 void PieChart::paintEvent(QPaintEvent*) {

@@ -18,12 +18,10 @@ public:
 
     explicit PieChart(QWidget* parent = nullptr);
 
-    // Slices under this share of the whole are drawn joined into one "Прочие (N)" slice.
-    static constexpr double kSmallShare = 0.02;
-
     void setReport(Report report);
     const Report& report() const { return m_report; }
-    // The slices as drawn: the report's, with the small ones joined at the end.
+    // The slices as drawn: every slice of the report, however small (marks that find no room are left out;
+    // the slice's hint still says its label and value).
     const std::vector<Slice>& shownSlices() const { return m_shown; }
 
     int elevation() const { return m_elevation; }
@@ -42,6 +40,8 @@ public:
     // Where the marks of the shown slices are drawn in the area (an empty box for a mark left out because
     // the chart has no room for it).
     std::vector<QRectF> markBoxes(const QRect& area) const;
+    // The slice under a point of the area (its top face or its mark); -1 for none.
+    int sliceAt(const QRect& area, const QPointF& point) const;
     // The colour a slice is drawn in: its own, or the palette's in turn over the palette slices.
     static unsigned paletteColour(int index);
 
@@ -57,6 +57,7 @@ signals:
     void changed();
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

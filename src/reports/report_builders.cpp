@@ -1,5 +1,6 @@
 #include "reports/report_builders.h"
 
+#include <cmath>
 #include <unordered_map>
 
 #include <QLocale>
@@ -106,7 +107,12 @@ Report RunRep1(const db::Database& db, const QString& reportName) {
         },
         &total);
     // Thousands grouped as in the slices' marks.
-    r.title = reportName + QStringLiteral(". Общие расходы: ") + QLocale().toString(total, 'f', 2);
+    // Two decimals and the locale's decimal separator, but no thousands separators: the total is read as one
+    // number (a total beyond 15 digits before the point goes to exponent form, as the precision allows).
+    QLocale plain;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    r.title = reportName + QStringLiteral(". Общие расходы: ") +
+              (std::abs(total) < 1e15 ? plain.toString(total, 'f', 2) : plain.toString(total, 'g', 15));
     return r;
 }
 

@@ -1,5 +1,7 @@
 #include "util/check_timer.h"
 
+#include <optional>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,7 +38,48 @@ QString when(const QDateTime& t) {
 
 } // namespace
 
+QString execWord(const QString& path) {
+    QString out;
+    for (const QChar c : path) {
+        const char16_t u = c.unicode();
+        // systemd refuses a program whose name holds quotes or a backslash, whatever the escaping.
+        if (u < 0x20 || u == 0x7f || u == u'"' || u == u'\'' || u == u'\\') return {};
+        // The program's name is not subject to "$" variables, only to "%" specifiers.
+        if ((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u >= 0x80 ||
+            QStringView(u"/._-+,:@~$").contains(c))
+            out += c;
+        else if (u == u'%')
+            out += QStringLiteral("%%");
+        else
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
+QString pathFromExecWord(const QString& word) {
+    QString out;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        const QChar c = word[i];
+        const QChar next = i + 1 < word.size() ? word[i + 1] : QChar();
+        if (c == u'%' && next == c) {
+            out += c;
+            ++i;
+        } else if (c == u'\\' && next == u'x' && i + 3 < word.size()) {
+            bool ok = false;
+            const int v = word.mid(i + 2, 2).toInt(&ok, 16);
+            if (!ok) return {};
+            out += QChar(char16_t(v));
+            i += 3;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 QString checkServiceText(const QString& program) {
+    const QString word = execWord(program);
+    if (word.isEmpty()) return {};
     return QStringLiteral("[Unit]\n"
                           "Description=Zentaro: daily check of the placed links\n"
                           "\n"
@@ -47,7 +90,7 @@ QString checkServiceText(const QString& program) {
                           "IOSchedulingClass=idle\n"
                           // 3: the window holds the data and offers the check itself.
                           "SuccessExitStatus=3\n")
-        .arg(program);
+        .arg(word);
 }
 
 QString checkTimerText(int hour) {
@@ -118,7 +161,7 @@ QString timerStateText(const TimerState& s) {
             result = s.lastStatus == 3 ? QStringLiteral("данные были заняты открытой программой")
                                        : QStringLiteral("успешно");
         else if (s.lastResult == QLatin1String("exit-code"))
-            result = QStringLiteral("ошибка, код %1").arg(s.lastStatus);
+            result = QStringLiteral("проверка не выполнена, код %1").arg(s.lastStatus);
         else if (!s.lastResult.isEmpty())
             result = QStringLiteral("ошибка: %1").arg(s.lastResult);
         parts << QStringLiteral("последняя %1").arg(when(s.last)) +
@@ -143,7 +186,7 @@ bool CheckTimer::packaged() const {
     if (unit.size() > 64 * 1024 || !unit.open(QIODevice::ReadOnly)) return false;
     for (const QString& line : QString::fromUtf8(unit.readAll()).split(u'\n')) {
         if (!line.startsWith(QLatin1String("ExecStart="))) continue;
-        const QString exe = line.mid(10).section(u' ', 0, 0);
+        const QString exe = pathFromExecWord(line.mid(10).section(u' ', 0, 0));
         const QString mine = QFileInfo(m_program).canonicalFilePath();
         return !mine.isEmpty() && QFileInfo(exe).canonicalFilePath() == mine;
     }
@@ -200,16 +243,49 @@ bool CheckTimer::writeFile(const QString& path, const QString& text, QString* er
 
 bool CheckTimer::enable(int hour, QString* error) {
     hour = std::clamp(hour, 0, 23);
+    QList<QPair<QString, QString>> files;
     if (!packaged()) {
-        if (!writeFile(m_userUnitDir + u'/' + kCheckService, checkServiceText(m_program), error) ||
-            !writeFile(m_userUnitDir + u'/' + kCheckTimer, checkTimerText(hour), error))
+        const QString service = checkServiceText(m_program);
+        if (service.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("Путь к программе содержит перевод строки или другой управляющий "
+                                        "символ: такой путь нельзя записать в задание systemd.");
             return false;
+        }
+        files << qMakePair(m_userUnitDir + u'/' + kCheckService, service)
+              << qMakePair(m_userUnitDir + u'/' + kCheckTimer, checkTimerText(hour));
     }
-    if (!writeFile(m_userUnitDir + u'/' + kCheckTimer + QStringLiteral(".d/hour.conf"), timerHourText(hour),
-                   error))
-        return false;
-    return systemctl({QStringLiteral("daemon-reload")}, nullptr, error) &&
-           systemctl({QStringLiteral("enable"), QStringLiteral("--now"), kCheckTimer}, nullptr, error);
+    files << qMakePair(m_userUnitDir + u'/' + kCheckTimer + QStringLiteral(".d/hour.conf"),
+                       timerHourText(hour));
+    // What each file held before, to put back if systemd does not take the new ones.
+    QList<std::optional<QByteArray>> before;
+    for (const auto& f : files) {
+        QFile old(f.first);
+        before << (old.open(QIODevice::ReadOnly) ? std::optional<QByteArray>(old.read(64 * 1024))
+                                                 : std::nullopt);
+    }
+    const auto putBack = [&](qsizetype written) {
+        for (qsizetype i = 0; i < written; ++i) {
+            if (!before[i]) {
+                QFile::remove(files[i].first);
+                continue;
+            }
+            QSaveFile f(files[i].first);
+            if (f.open(QIODevice::WriteOnly) && f.write(*before[i]) == before[i]->size()) f.commit();
+        }
+    };
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        if (!writeFile(files[i].first, files[i].second, error)) {
+            putBack(i);
+            return false;
+        }
+    }
+    if (systemctl({QStringLiteral("daemon-reload")}, nullptr, error) &&
+        systemctl({QStringLiteral("enable"), QStringLiteral("--now"), kCheckTimer}, nullptr, error))
+        return true;
+    putBack(files.size());
+    systemctl({QStringLiteral("daemon-reload")}, nullptr, nullptr);
+    return false;
 }
 
 bool CheckTimer::disable(QString* error) {

@@ -10,7 +10,15 @@ namespace zentaro {
 inline const QString kCheckService = QStringLiteral("zentaro-check.service");
 inline const QString kCheckTimer = QStringLiteral("zentaro-check.timer");
 
+// The program's path as the first word of a systemd command line: "%" doubled, ASCII other than letters,
+// digits and "/._-+,:@~$" written as \xNN (systemd reads the escapes back; a blank would split the word).
+// Empty for a path holding a line break or another control character, a quote or a backslash, which
+// systemd does not take as a program's name.
+QString execWord(const QString& path);
+// The path back from such a word (as a unit file holds it).
+QString pathFromExecWord(const QString& word);
 // The service: the presence check of every link page with a notification, at low CPU and I/O priority.
+// Empty when the program's path cannot be written into a unit (execWord).
 QString checkServiceText(const QString& program);
 // The timer: daily at the hour, caught up after the machine was off, spread by a random delay.
 QString checkTimerText(int hour);
@@ -48,6 +56,9 @@ public:
     static QString defaultUserUnitDir();
 
     TimerState state() const;
+    // Writes the units (unless the package's serve) and the hour, and enables the timer. When systemctl
+    // refuses, every file written is put back as it was (or removed), so no unit is left that systemd
+    // did not take.
     bool enable(int hour, QString* error);
     bool disable(QString* error);
     // The package's units start this program.

@@ -133,7 +133,7 @@ bool writeTextFile(const QString& path, const QStringList& lines, QString* error
     return true;
 }
 
-QStringList decodeLines(const QByteArray& bytes) {
+QStringList decodeLines(const QByteArray& bytes, Unmarked unmarked) {
     QString text;
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         text = QString::fromUtf8(bytes.mid(3));
@@ -141,7 +141,7 @@ QStringList decodeLines(const QByteArray& bytes) {
         QStringDecoder utf16(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE
                                                           : QStringDecoder::Utf16BE);
         text = utf16.decode(bytes.mid(2));
-    } else if (looksUtf8(bytes)) {
+    } else if (unmarked == Unmarked::GuessUtf8 && looksUtf8(bytes)) {
         text = QString::fromUtf8(bytes);
     } else {
         const Cp1251& cp = cp1251();
@@ -162,7 +162,8 @@ QStringList decodeLines(const QByteArray& bytes) {
     return lines;
 }
 
-std::optional<QStringList> readTextFile(const QString& path, QString* error, qint64 maxBytes) {
+std::optional<QStringList> readTextFile(const QString& path, QString* error, qint64 maxBytes,
+                                        Unmarked unmarked) {
     if (!QFileInfo(path).isFile()) {
         if (error) *error = QStringLiteral("\"%1\" не является файлом").arg(path);
         return std::nullopt;
@@ -187,7 +188,7 @@ std::optional<QStringList> readTextFile(const QString& path, QString* error, qin
         bytes += piece;
         if (bytes.size() > maxBytes) return tooLarge();
     }
-    return decodeLines(bytes);
+    return decodeLines(bytes, unmarked);
 }
 
 } // namespace zentaro

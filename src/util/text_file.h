@@ -19,11 +19,17 @@ QByteArray encodeLines(const QStringList& lines);
 // file would be larger than maxBytes.
 bool writeTextFile(const QString& path, const QStringList& lines, QString* error,
                    qint64 maxBytes = kMaxTextFileBytes);
-// Decodes a text file: UTF-8 or UTF-16 by byte-order mark, UTF-8 without one when the bytes are valid UTF-8
-// holding more than ASCII, else Windows-1251; lines end at CR LF, LF or CR.
-QStringList decodeLines(const QByteArray& bytes);
+// How a file without a byte-order mark is read.
+enum class Unmarked {
+    GuessUtf8, // lists people write: UTF-8 when the bytes are valid UTF-8 holding more than ASCII
+    CodePage   // files the program wrote: always Windows-1251, as encodeLines wrote them
+};
+// Decodes a text file: UTF-8 or UTF-16 by byte-order mark, otherwise as unmarked says; lines end at CR LF,
+// LF or CR.
+QStringList decodeLines(const QByteArray& bytes, Unmarked unmarked = Unmarked::GuessUtf8);
 // Reads a text file of at most maxBytes into lines; no value (and the error text) when it cannot be read.
 std::optional<QStringList> readTextFile(const QString& path, QString* error,
-                                        qint64 maxBytes = kMaxTextFileBytes);
+                                        qint64 maxBytes = kMaxTextFileBytes,
+                                        Unmarked unmarked = Unmarked::GuessUtf8);
 
 } // namespace zentaro

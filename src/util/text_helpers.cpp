@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace zentaro {
 
@@ -73,6 +74,16 @@ std::optional<double> StrToNormalFloat(const QString& S) {
     const double v = QLocale::c().toDouble(s, &ok);
     if (!ok || !std::isfinite(v)) return std::nullopt;
     return v;
+}
+
+QString csvSafeText(const QString& text) {
+    if (text.isEmpty()) return text;
+    const QChar c = text[0];
+    if (c != u'=' && c != u'+' && c != u'-' && c != u'@' && c != u'\t' && c != u'\r') return text;
+    // A negative number is data, not a formula.
+    static const QRegularExpression number(QStringLiteral("^-\\d+([.,]\\d+)?$"));
+    if (number.match(text).hasMatch()) return text;
+    return u'\'' + text;
 }
 
 } // namespace zentaro

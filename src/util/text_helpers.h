@@ -13,4 +13,8 @@ QString DelLabelsBeginEnd(const QString& S);
 // Empty (after trimming) gives 0; text that is not a number gives no value.
 std::optional<double> StrToNormalFloat(const QString& S);
 
+// A text for a CSV cell that a spreadsheet will not run as a formula: one beginning with "=", "+", "-", "@",
+// a tab or a carriage return gets a leading apostrophe. A plain number ("-5", "-12,50") stays as it is.
+QString csvSafeText(const QString& text);
+
 } // namespace zentaro

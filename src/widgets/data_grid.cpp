@@ -1,5 +1,7 @@
 #include "widgets/data_grid.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -7,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QMetaProperty>
+#include <QResizeEvent>
 #include <QStyleOptionHeader>
 #include <QTimer>
 
@@ -194,8 +197,14 @@ db::Table& DataGrid::table() const {
 
 int DataGrid::leastWidth(int column) const {
     const auto& cols = m_model->columns();
-    if (column < 0 || column >= cols.size() || cols[column].title != QLatin1String("#")) return 0;
-    return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
+    if (column < 0 || column >= cols.size()) return 0;
+    if (cols[column].title == QLatin1String("#"))
+        return fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12;
+    // A date shows whole, also where an earlier version kept a narrower column.
+    const int field = table().fieldIndex(cols[column].field);
+    if (field >= 0 && table().field(field).type == db::FieldType::Date)
+        return fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000")) + 12;
+    return 0;
 }
 
 void DataGrid::setLookupColumn(int column, db::Table& list, const QString& shownField,
@@ -254,7 +263,9 @@ void DataGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint h
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::ControlModifier) {
-        if (!(refuseChange && refuseChange()) && !table().controlsDisabled()) table().deleteRecord();
+        if (refuseChange && refuseChange()) return;
+        if (deleteSelection && deleteSelection()) return;
+        if (!table().controlsDisabled()) table().deleteRecord();
         return;
     }
     QTableView::keyPressEvent(event);
@@ -301,6 +312,49 @@ bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QTableView::eventFilter(watched, event);
+}
+
+void DataGrid::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (!emptyText || model()->rowCount() > 0) return;
+    const QString text = emptyText();
+    if (text.isEmpty()) return;
+    QPainter p(viewport());
+    p.setPen(palette().color(QPalette::PlaceholderText));
+    const QRect room = viewport()->rect().adjusted(16, 16, -16, -16);
+    p.drawText(room, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
+}
+
+void DataGrid::setSpareWidthColumn(int column, int leastWidth) {
+    m_spareColumn = column;
+    m_spareLeast = leastWidth;
+    fitSpareWidth();
+}
+
+void DataGrid::fitSpareWidth() {
+    QHeaderView* h = horizontalHeader();
+    if (m_spareColumn < 0 || m_spareColumn >= h->count() || h->isSectionHidden(m_spareColumn)) return;
+    int used = 0;
+    for (int i = 0; i < h->count(); ++i)
+        if (!h->isSectionHidden(i)) used += h->sectionSize(i);
+    const int spare = viewport()->width() - used;
+    if (spare == 0) return;
+    const int width = std::max(m_spareLeast, h->sectionSize(m_spareColumn) + spare);
+    if (width != h->sectionSize(m_spareColumn)) h->resizeSection(m_spareColumn, width);
+}
+
+void DataGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    fitSpareWidth();
+}
+
+std::vector<int> DataGrid::selectedPositions() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : selectionModel()->selectedIndexes())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 } // namespace zentaro::app

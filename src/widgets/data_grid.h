@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -33,10 +34,22 @@ public:
     void setLookupColumn(int column, db::Table& list, const QString& shownField, const QString& dataField);
     // True when no edit or delete may start now (a run is going); the grid then leaves the record alone.
     std::function<bool()> refuseChange;
+    // Deletes the rows selected together, when there are several; false leaves Ctrl+Del to the current
+    // record.
+    std::function<bool()> deleteSelection;
+    // The view positions of the rows that have a selected cell, in order.
+    std::vector<int> selectedPositions() const;
     // Writes what the open cell editor holds into the record, as leaving the cell would.
     void commitOpenEditor();
     // The first column, in the order shown, whose cells the user can edit; -1 when none.
     int firstEditableColumn() const;
+
+    // What an empty grid says in its middle: how to fill it (none: nothing is said).
+    std::function<QString()> emptyText;
+    // The column that takes the room the others leave (a wide window), and gives it back down to its
+    // least width when the grid narrows; -1 for none.
+    void setSpareWidthColumn(int column, int leastWidth);
+    void fitSpareWidth();
 
     // A typed text the table refused: the editor stays open on its cell, and the reason is told.
     void refuseEdit(QWidget* editor, const QModelIndex& index, const QString& text);
@@ -52,12 +65,16 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void followTable(int row);
     db::TableModel* m_model;
     int m_hovered = -1;
     bool m_syncing = false;
+    int m_spareColumn = -1;
+    int m_spareLeast = 0;
     QPointer<QWidget> m_refusedEditor;
     QPersistentModelIndex m_refusedIndex;
 };

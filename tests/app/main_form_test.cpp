@@ -140,7 +140,7 @@ TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Не дописан"));
 }
 
-TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsMadeAgainAtClosing) {
+TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClosing) {
     test::TempFolder dir;
     test::ScriptedUi ui;
     {
@@ -161,11 +161,12 @@ TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsMadeAgainAtClosin
         test::addRecord(db.tbProject, {{"Name", QStringLiteral("После нажатия")}});
         EXPECT_TRUE(form.close());
     }
-    // The copy at closing went into the day's folder although automatic copies are off.
+    // The copy made by the press holds the tables as they were then; closing made none over it.
     db::Database copy;
     const QString day = dir.path() + "RCopy/" + QDate::currentDate().toString("yyyy-MM-dd");
     ASSERT_TRUE(db::TableFile::load(copy.tbProject, day + "/project.adb", nullptr));
-    EXPECT_EQ(copy.tbProject.recordCount(), 1);
+    EXPECT_EQ(copy.tbProject.recordCount(), 0);
+    EXPECT_FALSE(QFileInfo::exists(day + "-2"));
 
     db::Database db;
     db::Session session(db, dir.base(), ui);

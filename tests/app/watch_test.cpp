@@ -173,6 +173,9 @@ TEST_F(Watch, TheSettingsBoxTurnsTheDailyCheckOnAndOffThroughSystemctl) {
     systemctl.refuse();
     w.form->settings().showAutoCheckState();
     EXPECT_FALSE(box->isEnabled());
-    EXPECT_EQ(state->text(), QStringLiteral("Нельзя включить без пользовательского сеанса systemd: Failed to "
-                                            "connect to bus: No medium found"));
+    EXPECT_EQ(state->text(), app::timerUnavailableText("Failed to connect to bus: No medium found", 3,
+                                                       QCoreApplication::applicationFilePath()));
+    EXPECT_TRUE(state->text().startsWith(QStringLiteral(
+        "Автоматическая проверка недоступна: нет связи с пользовательским сеансом systemd. ")));
+    EXPECT_TRUE(state->text().contains(QStringLiteral(" --check links")));
 }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFile>
 
@@ -114,6 +116,14 @@ int firstField(Table& t, FieldType type) {
     return -1;
 }
 
+// Runs a statement on a table file as the sqlite3 shell would.
+void updateFields(const QString& path, const char* statement) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
 } // namespace
 
 TEST(BaseLoad, TablesLoadedAsABaseEqualTablesReadOneByOne) {
@@ -194,6 +204,15 @@ TEST(BaseLoad, AFailureNamesItsFileAndLeavesThatTableAndTheLaterOnesEmpty) {
              QFile::remove(base + "site.adb");
              QFile::copy(base + "project.adb", base + "site.adb");
          }},
+        // A field list naming a field the table does not have: its column would be dropped at the next write.
+        {"a renamed field", "link.adb",
+         [](const QString& base) {
+             updateFields(base + "link.adb", "UPDATE fields SET name='PageURX' WHERE pos=6");
+         }},
+        {"a blank field name", "ancor.adb",
+         [](const QString& base) {
+             updateFields(base + "ancor.adb", "UPDATE fields SET name='' WHERE pos=1");
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -206,6 +225,8 @@ TEST(BaseLoad, AFailureNamesItsFileAndLeavesThatTableAndTheLaterOnesEmpty) {
                 ASSERT_TRUE(SaveBase(gen, dir.base()).ok);
             }
             c.spoil(dir.base());
+            const QByteArray spoiled =
+                QFile::exists(dir.file(c.file)) ? TempFolder::read(dir.file(c.file)) : QByteArray();
             Database db;
             if (withStore) {
                 ASSERT_TRUE(openStore(db, dir.base()));
@@ -226,6 +247,9 @@ TEST(BaseLoad, AFailureNamesItsFileAndLeavesThatTableAndTheLaterOnesEmpty) {
                 EXPECT_TRUE(db.store.fileNames().isEmpty());
             }
             EXPECT_EQ(QFile::exists(dir.file(c.file)), QString(c.what) != "missing");
+            if (QFile::exists(dir.file(c.file))) {
+                EXPECT_EQ(TempFolder::read(dir.file(c.file)), spoiled);
+            }
         }
     }
 }

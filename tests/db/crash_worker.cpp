@@ -2,6 +2,10 @@
 // one line per action once the action is in the files.
 //   crash_worker <base> work   endless actions, each written at its end; killed by the test
 //   crash_worker <base> serve  twenty actions through the event loop, then waits for a signal to close
+//   crash_worker <base> replace <copy> <export> [die-restore|die-import]  endless restores of the copy and
+//                              text imports of the export, one after the other, killed by the test; or one of
+//                              them that kills itself the moment the tables' transaction is committed
+#include <csignal>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -9,6 +13,8 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/reserve_copy.h"
+#include "db/table_text.h"
 #include "db/session.h"
 #include "util/termination.h"
 #include "util/user_interface.h"
@@ -16,6 +22,20 @@
 using namespace zentaro;
 
 namespace {
+
+// Ends the process by SIGKILL at the first write of the store after it is armed: the extras are written after
+// the tables' transaction commits, and this one comes before any other.
+class KillAfterTables final : public db::StoreExtra {
+public:
+    bool armed = false;
+    bool pending() const override { return armed; }
+    bool write(sqlite3*, QString*) override {
+        std::raise(SIGKILL);
+        return false;
+    }
+    void written() override {}
+    void failed(int, const QString&) override {}
+};
 
 class YesUi final : public UserInterface {
 public:
@@ -95,9 +115,33 @@ int main(int argc, char** argv) {
     db::Database db;
     db::RecordRules rules(db, ui);
     db::Session session(db, base, ui);
+    KillAfterTables killer;
+    db.store.addExtra(&killer);
     if (!session.acquireInstanceLock()) return 4;
     session.start();
     if (db.BaseLoadError) return 5;
+    if (qstrcmp(argv[2], "replace") == 0 && argc >= 5) {
+        const QString copy = QString::fromLocal8Bit(argv[3]), exported = QString::fromLocal8Bit(argv[4]);
+        std::printf("ready\n");
+        std::fflush(stdout);
+        if (argc == 6) {
+            QString err;
+            killer.armed = true;
+            if (qstrcmp(argv[5], "die-restore") == 0)
+                db::RestoreFrom(db, copy, &err);
+            else
+                db::AllTbImport(db, exported, &err);
+            std::fprintf(stderr, "error: still alive: %s\n", err.toUtf8().constData());
+            return 6;
+        }
+        for (int n = 0;; ++n) {
+            QString err;
+            const bool ok =
+                n % 2 == 0 ? db::RestoreFrom(db, copy, &err) : db::AllTbImport(db, exported, &err);
+            if (!ok) std::fprintf(stderr, "error: %s\n", err.toUtf8().constData());
+            ack("R %d", ok ? n : -1);
+        }
+    }
     // Link pages need a trust site.
     if (db.tbSite.recordCount() == 0) add(db.tbSite, QStringLiteral("Site"), QStringLiteral("trust.ru"));
     db.tbSite.first();

@@ -224,51 +224,66 @@ TEST(DamagedFiles, ADamagedOrForeignHistoryNeverStopsATableWrite) {
     }
 }
 
+// The check history goes with the tables: the copy's comes back when it has one; otherwise the current one is
+// set aside (and kept with the other files), so that old outcomes never land on the restored records.
 TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAndLoads) {
-    TempFolder dir;
-    makeBase(dir.base(), 7);
-    const QString copy = dir.path() + "copy";
-    {
-        // The copy to restore from holds 3 projects.
-        TempFolder other;
-        makeBase(other.base(), 3);
-        QDir().mkpath(copy);
-        for (const QString& f : kDataFiles)
-            ASSERT_TRUE(QFile::copy(other.file(f), copy + "/" + f));
+    for (const bool copyHasHistory : {false, true}) {
+        SCOPED_TRACE(copyHasHistory ? "the copy has a history" : "the copy has none");
+        TempFolder dir;
+        makeBase(dir.base(), 7);
+        const QString copy = dir.path() + "copy";
+        {
+            // The copy to restore from holds 3 projects.
+            TempFolder other;
+            makeBase(other.base(), 3);
+            QDir().mkpath(copy);
+            for (const QString& f : kDataFiles)
+                ASSERT_TRUE(QFile::copy(other.file(f), copy + "/" + f));
+        }
+        const QByteArray oldHistory = "the current outcomes", copiedHistory = "the copy's outcomes";
+        TempFolder::write(dir.file("checks.adb"), oldHistory);
+        if (copyHasHistory) TempFolder::write(copy + "/checks.adb", copiedHistory);
+        // cat2.adb is damaged; link.adb, after it, has a journal left by a crash, which the failed load
+        // never played back.
+        const QByteArray damaged = "damaged bytes";
+        TempFolder::write(dir.file("cat2.adb"), damaged);
+        const QByteArray journal = QByteArray("\xd9\xd5\x05\xf9\x20\xa1\x63\xd7", 8) + QByteArray(1016, '\1');
+        TempFolder::write(dir.file("link.adb-journal"), journal);
+
+        auto r = std::make_unique<ProgramRun>(dir.base());
+        ASSERT_TRUE(r->session.acquireInstanceLock());
+        r->session.start();
+        ASSERT_TRUE(r->db.BaseLoadError);
+        // Nothing of a table text import can be stored now: it is refused with the damaged table's name.
+        QString error;
+        EXPECT_FALSE(AllTbImport(r->db, dir.path() + "nowhere", &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("\"cat2.adb\""))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("Импорт невозможен"))) << error.toStdString();
+
+        const QString keep = dir.path() + "RCopy/kept";
+        ASSERT_TRUE(RestoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();
+        // Every current file is kept as it was, the journal with it.
+        EXPECT_EQ(projectsIn(keep + "/project.adb"), 7);
+        EXPECT_EQ(TempFolder::read(keep + "/cat2.adb"), damaged);
+        EXPECT_EQ(TempFolder::read(keep + "/link.adb-journal"), journal);
+        EXPECT_FALSE(QFileInfo::exists(dir.file("link.adb-journal")));
+        EXPECT_EQ(TempFolder::read(keep + "/checks.adb"), oldHistory);
+        EXPECT_EQ(TempFolder::read(dir.file("checks.adb.previous")), oldHistory);
+        EXPECT_EQ(QFileInfo::exists(dir.file("checks.adb")), copyHasHistory);
+        if (copyHasHistory) {
+            EXPECT_EQ(TempFolder::read(dir.file("checks.adb")), copiedHistory);
+            QFile::remove(dir.file("checks.adb")); // not a history file: the next start would set it aside
+        }
+        r->session.close(nullptr);
+        r.reset();
+
+        ProgramRun next(dir.base());
+        ASSERT_TRUE(next.session.acquireInstanceLock());
+        next.session.start();
+        EXPECT_FALSE(next.db.BaseLoadError) << next.ui.texts().join("|").toStdString();
+        EXPECT_EQ(next.db.tbProject.recordCount(), 3);
+        EXPECT_EQ(next.db.tbLink.recordCount(), 1);
     }
-    // cat2.adb is damaged; link.adb, after it, has a journal left by a crash, which the failed load
-    // never played back.
-    const QByteArray damaged = "damaged bytes";
-    TempFolder::write(dir.file("cat2.adb"), damaged);
-    const QByteArray journal = QByteArray("\xd9\xd5\x05\xf9\x20\xa1\x63\xd7", 8) + QByteArray(1016, '\1');
-    TempFolder::write(dir.file("link.adb-journal"), journal);
-
-    auto r = std::make_unique<ProgramRun>(dir.base());
-    ASSERT_TRUE(r->session.acquireInstanceLock());
-    r->session.start();
-    ASSERT_TRUE(r->db.BaseLoadError);
-    // Nothing of a table text import can be stored now: it is refused with the damaged table's name.
-    QString error;
-    EXPECT_FALSE(AllTbImport(r->db, dir.path() + "nowhere", &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("\"cat2.adb\""))) << error.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("Импорт невозможен"))) << error.toStdString();
-
-    const QString keep = dir.path() + "RCopy/kept";
-    ASSERT_TRUE(RestoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();
-    // Every current file is kept as it was, the journal with it.
-    EXPECT_EQ(projectsIn(keep + "/project.adb"), 7);
-    EXPECT_EQ(TempFolder::read(keep + "/cat2.adb"), damaged);
-    EXPECT_EQ(TempFolder::read(keep + "/link.adb-journal"), journal);
-    EXPECT_FALSE(QFileInfo::exists(dir.file("link.adb-journal")));
-    r->session.close(nullptr);
-    r.reset();
-
-    ProgramRun next(dir.base());
-    ASSERT_TRUE(next.session.acquireInstanceLock());
-    next.session.start();
-    EXPECT_FALSE(next.db.BaseLoadError) << next.ui.texts().join("|").toStdString();
-    EXPECT_EQ(next.db.tbProject.recordCount(), 3);
-    EXPECT_EQ(next.db.tbLink.recordCount(), 1);
 }
 
 TEST(DamagedFiles, ARestoreThatCannotKeepTheCurrentFilesChangesNothing) {

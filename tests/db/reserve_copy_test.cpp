@@ -1,4 +1,5 @@
 #include <csignal>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 
 #include "db/check_history.h"
 #include "db/database.h"
+#include "db/history_file.h"
 #include "db/record_rules.h"
 #include "db/reserve_copy.h"
 #include "db/session.h"
@@ -66,22 +68,46 @@ TEST_F(ReserveCopy, AnAutomaticCopyIsDueWhenTheIntervalHasPassed) {
     EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, QDate(2014, 12, 9)), CopyOutcome::Skipped);
 }
 
-TEST_F(ReserveCopy, TwoPressesOnOneDayShareTheFolderAndEachSaysWhere) {
+// A copy made by hand is never replaced: a second press the same day goes into a folder of its own, and
+// closing after a delete (copying off, or not yet due) makes no copy over it.
+TEST_F(ReserveCopy, EachCopyOfADayHasItsOwnFolderAndAManualOneIsNotRepeatedAtClosing) {
     db.StartRCopyNow = true;
     state.enabled = false;
     state.last = kDec5;
     ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
+    EXPECT_FALSE(db.StartRCopyNow);
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("Второй")}}); // not yet written: the copy flushes
+    db.StartRCopyNow = true;
     ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
-    const QString expected = QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ") +
-                             QDir::toNativeSeparators(folder("2014-12-05"));
-    EXPECT_EQ(ui.texts(), (QStringList{expected, expected}));
-    EXPECT_EQ(projectsIn(folder("2014-12-05")), 2);
+    const QString said = QStringLiteral("Создана резервная копия базы.\r\nКопия находится в папке: ");
+    EXPECT_EQ(ui.texts(), (QStringList{said + QDir::toNativeSeparators(folder("2014-12-05")),
+                                       said + QDir::toNativeSeparators(folder("2014-12-05-2"))}));
+    EXPECT_EQ(projectsIn(folder("2014-12-05")), 1);
+    EXPECT_EQ(projectsIn(folder("2014-12-05-2")), 2);
     // Copies are owner-only, as the data files; the lock is no data; short names are skipped.
     struct stat st {};
     ::stat(QFile::encodeName(folder("2014-12-05") + "/account.adb").constData(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + "/zentaro.lock"));
+
+    struct Closing {
+        bool enabled;
+        int interval;
+    };
+    for (const Closing c : {Closing{false, 3}, Closing{true, 3}}) {
+        state.enabled = c.enabled;
+        state.intervalDays = c.interval;
+        db.tbProject.last();
+        ui.answer(true); // "Удаление": yes
+        ASSERT_TRUE(db.tbProject.deleteRecord());
+        ASSERT_TRUE(db.store.flush());
+        db.isAuto = true;
+        EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Skipped);
+        db.isAuto = false;
+        EXPECT_EQ(projectsIn(folder("2014-12-05-2")), 2);
+        EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05-3")));
+        test::addRecord(db.tbProject, {{"Name", QStringLiteral("Снова")}});
+    }
 }
 
 TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
@@ -95,11 +121,13 @@ TEST_F(ReserveCopy, ShortNamesAreSkippedOtherFilesCopiedAndAFailureStops) {
     QDir(dir.path() + "RCopy").removeRecursively();
     test::TempFolder::write(dir.path() + "RCopy", "in the way");
     ui.clear();
+    db.StartRCopyNow = true;
     EXPECT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Failed);
+    EXPECT_TRUE(db.StartRCopyNow); // a copy asked for and not made is tried again at closing
     ASSERT_EQ(ui.shown().size(), 1u);
     // The reason follows the message: here the folder that could not be made.
     EXPECT_TRUE(ui.shown()[0].text.startsWith(QStringLiteral("Не удалось создать резервную копию базы!\r\n"
-                                                             "Не удалось скопировать \"")))
+                                                             "Не удалось создать папку \"")))
         << ui.shown()[0].text.toStdString();
     EXPECT_EQ(ui.shown()[0].caption, QStringLiteral("Ошибка"));
 }
@@ -165,46 +193,79 @@ TEST_F(ReserveCopy, ARestoreBringsBackTheCopyAndARefusedOneChangesNothing) {
     EXPECT_EQ(projectsIn(dir.path() + "base"), 2);
 }
 
-// A restore or a text import replaces every record: the check outcomes kept under the old numbers go, so a
-// page that now has such a number shows none, also after the program starts again. The copies hold no
-// outcomes, and none of the outcome file's bytes.
-TEST_F(ReserveCopy, ImportAndRestoreLeaveNoOutcomesOnTheReplacedNumbers) {
+// A restore or a text import replaces every record, and the check history with them: a copy brings back
+// the outcomes it was made with (copied by SQLite, with no log beside it), a copy without any and a text
+// import leave none, and the history in use is set aside as checks.adb.previous. So does a start that finds
+// the tables marked for another history (a crash after the tables were written); a history prepared for them
+// takes its place.
+TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
     ASSERT_TRUE(db.checks.isOpen());
     test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
     const int id = test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/"}});
     const CheckSubject page = CheckSubject::LinkPage;
-    auto check = [&] {
-        db.checks.record(page, id,
-                         {QDateTime::currentDateTime(), CheckKind::Presence, CheckReason::Missing, {}});
+    auto check = [&](CheckReason r) {
+        db.checks.record(page, id, {QDateTime::currentDateTime(), CheckKind::Presence, r, {}});
         ASSERT_TRUE(db.store.flush());
-        ASSERT_EQ(db.checks.history(page, id).size(), 1u);
     };
-    auto noneLeft = [&](const char* after) {
-        EXPECT_TRUE(db.checks.history(page, id).empty()) << after;
-        EXPECT_FALSE(db.checks.last(page, id).has_value()) << after;
-        EXPECT_TRUE(db.checks.withLast(page, {CheckReason::Missing}).empty()) << after;
-        ASSERT_TRUE(db.store.flush());
-        db.checks.close();
-        QString err;
-        ASSERT_TRUE(db.checks.open(dir.base() + "checks.adb", &err)) << err.toStdString();
-        EXPECT_TRUE(db.checks.history(page, id).empty()) << after;
-        EXPECT_FALSE(db.checks.last(page, id).has_value()) << after;
-    };
-    check();
+    check(CheckReason::Found);
     db.StartRCopyNow = true;
     ASSERT_EQ(RunRCopy(db, state, dir.base(), ui, kDec5), CopyOutcome::Done);
-    for (const char* f : {"checks.adb", "checks.adb-wal", "checks.adb-shm"})
-        EXPECT_FALSE(QFileInfo::exists(folder("2014-12-05") + u'/' + QString::fromLatin1(f))) << f;
-    QString error;
-    ASSERT_TRUE(RestoreFrom(db, folder("2014-12-05"), &error)) << error.toStdString();
-    noneLeft("restore");
-
-    check();
+    const QString withHistory = folder("2014-12-05");
+    for (const char* f : {"checks.adb-wal", "checks.adb-shm", "checks.adb.previous"})
+        EXPECT_FALSE(QFileInfo::exists(withHistory + u'/' + QString::fromLatin1(f))) << f;
+    ASSERT_TRUE(QFileInfo::exists(withHistory + "/checks.adb"));
+    const QString without = dir.path() + "without";
+    QDir().mkpath(without);
+    for (const QString& f : QDir(withHistory).entryList({"*.adb"}, QDir::Files))
+        if (f != QLatin1String("checks.adb")) QFile::copy(withHistory + u'/' + f, without + u'/' + f);
     for (int i = 0; i < 7; ++i)
         ui.answer(true);
+    QString error;
     ASSERT_TRUE(AllTbExport(db, dir.path() + "export", ui, &error)) << error.toStdString();
-    ASSERT_TRUE(AllTbImport(db, dir.path() + "export", &error)) << error.toStdString();
-    noneLeft("import");
+
+    struct Case {
+        const char* what;
+        std::function<bool()> replace;
+        size_t kept; // outcomes of the page afterwards
+    };
+    const Case cases[] = {
+        {"restore of a copy with its history", [&] { return RestoreFrom(db, withHistory, &error); }, 1},
+        {"restore of a copy without one", [&] { return RestoreFrom(db, without, &error); }, 0},
+        {"text import", [&] { return AllTbImport(db, dir.path() + "export", &error); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(dir.base() + "checks.adb.previous");
+        check(CheckReason::Missing);
+        ASSERT_TRUE(c.replace()) << error.toStdString();
+        EXPECT_EQ(db.checks.history(page, id).size(), c.kept);
+        EXPECT_EQ(db.checks.withLast(page, {CheckReason::Missing}).empty(), true);
+        EXPECT_TRUE(QFileInfo::exists(dir.base() + "checks.adb.previous"));
+        EXPECT_FALSE(QFileInfo::exists(dir.base() + "checks.adb.next"));
+        // The same after the next start.
+        db.checks.close();
+        ASSERT_TRUE(openHistoryFor(db, dir.base(), &error)) << error.toStdString();
+        EXPECT_EQ(db.checks.history(page, id).size(), c.kept);
+    }
+
+    // Tables written with a new mark while the history kept the old one: the next start sets it aside, or
+    // puts the history prepared for them in its place.
+    for (const bool prepared : {false, true}) {
+        SCOPED_TRACE(prepared ? "prepared" : "none prepared");
+        check(CheckReason::Missing);
+        const int mark = newHistoryMark();
+        if (prepared) {
+            ASSERT_TRUE(
+                prepareHistory(withHistory + "/checks.adb", nextHistoryPath(dir.base()), mark, &error));
+        }
+        markTables(db, mark);
+        ASSERT_TRUE(db.store.flush());
+        db.checks.close();
+        ASSERT_TRUE(openHistoryFor(db, dir.base(), &error)) << error.toStdString();
+        EXPECT_EQ(db.checks.history(page, id).size(), prepared ? 1u : 0u);
+        EXPECT_FALSE(db.checks.last(page, id).has_value() &&
+                     db.checks.last(page, id)->outcome.reason == CheckReason::Missing);
+    }
 }
 
 // The last copy's day is kept with four digits whatever the regional format; one that is missing or cannot
@@ -213,7 +274,8 @@ TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
     const QLocale old;
     const QDate today(2014, 12, 8);
     for (const QLocale& l : {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German),
-                             QLocale(QLocale::Russian)}) {
+                             QLocale(QStringLiteral("bg_BG")), QLocale(QStringLiteral("sk_SK")),
+                             QLocale(QStringLiteral("ar_SA")), QLocale(QLocale::Russian)}) {
         QLocale::setDefault(l);
         ReserveCopyState state;
         state.last = today;

@@ -53,6 +53,12 @@ TEST(PrepareLinkString, ColumnsByOrderAndDivider) {
         {"a.ru;1;2", "|URL ссылки|Цена|Дата|", ";", "", "1", "2"},
         {"http://a.ru;1;2;extra;more", "|URL ссылки|Цена|Дата|", ";", "http://a.ru", "1", "2"},
         {"", "|URL ссылки|Цена|Дата|", ";", "", "", ""},
+        // Only an address beginning with http:// or https:// (blanks around it aside) is taken.
+        {"=HYPERLINK(\"http://e.vil\");1;2", "|URL ссылки|Цена|Дата|", ";", "", "1", "2"},
+        {"see http://a.ru", "|URL ссылки|Цена|Дата|", "tab", "", "", ""},
+        {"ftp://http.ru/", "|URL ссылки|Цена|Дата|", "tab", "", "", ""},
+        {"  https://a.ru/x  ;5", "|URL ссылки|Цена|Дата|", ";", "https://a.ru/x", "5", ""},
+        {"HTTP://A.RU/", "|URL ссылки|Цена|Дата|", "tab", "HTTP://A.RU/", "", ""},
     };
     for (const Case& c : cases) {
         QString url, date, price;
@@ -123,7 +129,7 @@ TEST_F(Exchange, ListExportWritesStoredCodesAndRegionalForms) {
 
 TEST_F(Exchange, TablesGoToTextAndBackWholeOrNotAtAll) {
     test::addRecord(db.tbLink, {{"PageURL", "http://a.ru/p"}, {"Price", 99.5}, {"PageStatus", "2"}});
-    test::addRecord(db.tbAncor, {{"URL", "x|y"}});
+    test::addRecord(db.tbAncor, {{"URL", "x"}});
     const QString folder = dir.path() + "export/";
     ui.answer(true);
     ui.answer(true);
@@ -155,7 +161,84 @@ TEST_F(Exchange, TablesGoToTextAndBackWholeOrNotAtAll) {
               QStringLiteral("Статьи")); // recomputed from the imported categories
     db.tbAncor.setFiltered(false);
     db.tbAncor.first();
-    EXPECT_EQ(db.tbAncor.asString("URL"), QStringLiteral("x")); // "|" inside a value shifts the rest
+    EXPECT_EQ(db.tbAncor.asString("URL"), QStringLiteral("x"));
+}
+
+// A table text that is empty, foreign, cut short, repeats or lacks record numbers, or holds a record of
+// another width is refused whole: the error names the file, the line and why, and no table changes. Marker
+// lines with blanks around them still count, and text in the code page is read in the code page even where
+// its bytes happen to be valid UTF-8.
+TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
+    const QString cp1251AsUtf8 = QStringLiteral("РџСЂРёРІРµС‚"); // the bytes of "Привет" in UTF-8
+    for (int i = 0; i < 3; ++i)
+        test::addRecord(db.tbLink,
+                        {{"PageURL", QStringLiteral("http://a.ru/%1").arg(i)}, {"Name", cp1251AsUtf8}});
+    const QString folder = dir.path() + "export/";
+    for (int i = 0; i < 4; ++i)
+        ui.answer(true);
+    ASSERT_TRUE(db::AllTbExport(db, folder, ui, nullptr));
+    const QByteArray good = test::TempFolder::read(folder + "link.txt");
+    const QList<QByteArray> lines = good.split('\n');
+    const int data = int(lines.indexOf("[data]\r"));
+    ASSERT_GT(data, 0);
+    auto with = [&](int at, const QByteArray& line) {
+        QList<QByteArray> l = lines;
+        l[at] = line + '\r';
+        return l.join('\n');
+    };
+    auto without = [&](int at) {
+        QList<QByteArray> l = lines;
+        l.removeAt(at);
+        return l.join('\n');
+    };
+    QByteArray repeated = lines.mid(0, data + 2).join('\n') + '\n' + lines.mid(data + 1).join('\n');
+    QByteArray idless = lines[data + 1], negative = lines[data + 1], barred = lines[data + 1];
+    idless.remove(0, 1);          // "1|…" → "|…"
+    negative.replace(0, 1, "-7"); // "1|…" → "-7|…"
+    barred.replace("http://a.ru/0", "http://a.ru/|0");
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        const char* error; // empty when the import goes through with three links
+    };
+    const Case cases[] = {
+        {"0 bytes", "", "\"link.txt\": файл пуст"},
+        {"binary", QByteArray("\x00\x01SQLite format 3\x00\xff\xfe", 22),
+         "строка 1: файл не является выгрузкой"},
+        {"no [data]", without(data), "нет раздела [data]"},
+        {"[data] with a trailing blank", with(data, "[data] "), ""},
+        {"[data] with a leading blank", with(data, " [data]"), ""},
+        {"[data] with a tab", with(data, "[data]\t"), ""},
+        {"the first half", lines.mid(0, data + 3).join('\n'), "файл обрезан"},
+        {"a record cut mid-way", with(data + 2, lines[data + 2].left(20)),
+         "строка 27: в записи 6 полей вместо 23"},
+        {"a repeated record", repeated, "строка 27: номер записи (ID) 1 повторяется"},
+        {"an empty ID", with(data + 1, idless), "строка 26: нет номера записи (ID)"},
+        {"ID -7", with(data + 1, negative), "строка 26: номер записи (ID) -7 не больше нуля"},
+        {"a second [data]", with(data + 4, "[data]"), "строка 29: второй раздел [data] (первый в строке 25)"},
+        {"a \"|\" inside a value", with(data + 1, barred), "строка 26: в записи 24 полей вместо 23"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempFolder::write(folder + "link.txt", c.bytes);
+        test::addRecord(db.tbLink, {{"PageURL", "http://before.ru/"}});
+        const int before = db.tbLink.recordCount();
+        QString error;
+        const bool ok = db::AllTbImport(db, folder, &error);
+        if (*c.error) {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(error.startsWith(QStringLiteral("\"link.txt\"")) &&
+                        error.contains(QString::fromUtf8(c.error)))
+                << error.toStdString();
+            EXPECT_EQ(db.tbLink.recordCount(), before);
+            continue;
+        }
+        ASSERT_TRUE(ok) << error.toStdString();
+        db.tbLink.setFiltered(false);
+        ASSERT_EQ(db.tbLink.recordCount(), 3);
+        db.tbLink.first();
+        EXPECT_EQ(db.tbLink.asString("Name"), cp1251AsUtf8);
+    }
 }
 
 TEST(TableText, StructureAndDataLinesAsWritten) {
@@ -311,6 +394,9 @@ TEST_F(Exchange, EverySevenTablesComeBackExactlyWithMarkersForeignCharactersAndD
     };
     for (const Locale l :
          {Locale{QLocale::English, QLocale::UnitedStates}, Locale{QLocale::German, QLocale::Germany},
+          Locale{QLocale::Slovak, QLocale::Slovakia}, Locale{QLocale::Hungarian, QLocale::Hungary},
+          Locale{QLocale::Bulgarian, QLocale::Bulgaria}, Locale{QLocale::Korean, QLocale::SouthKorea},
+          Locale{QLocale::Serbian, QLocale::Serbia}, Locale{QLocale::Arabic, QLocale::SaudiArabia},
           Locale{QLocale::Russian, QLocale::Russia}}) {
         LocaleGuard g(QLocale(l.language, l.territory));
         const QString folder = dir.path() + QLocale().name() + u'/';

@@ -159,8 +159,10 @@ TEST_F(MoneyReports, MoneyInLostLinksAndPriceOfALiveLink) {
     check(4, "2026-03-06", CheckReason::Refused);
     EXPECT_EQ(db.checks.last(db::CheckSubject::LinkPage, 4)->lostSince, QDate(2026, 2, 28));
     const MoneyReport lost = build(MoneyKind::LostMoney);
-    EXPECT_EQ(names(lost), (QStringList{"Сумма", "Ссылок"}));
-    EXPECT_EQ(lines(lost), (QStringList{"Бета: 1010 | 2", "Альфа: 100.1 | 1"}));
+    // Lost (found, then missing) apart from never found.
+    EXPECT_EQ(names(lost), (QStringList{"Пропали, сумма", "Пропали, ссылок", "Не найдены ни разу, сумма",
+                                        "Не найдены ни разу, ссылок"}));
+    EXPECT_EQ(lines(lost), (QStringList{"Бета: 1000 | 1 | 10 | 1", "Альфа: 100.1 | 1 | 0 | 0"}));
 
     const MoneyReport live = build(MoneyKind::LiveLinkPrice);
     EXPECT_EQ(names(live), (QStringList{"Цена живой ссылки", "Бюджет", "Живых ссылок"}));
@@ -262,4 +264,19 @@ TEST_F(MoneyReports, TableAndCsvShowTheSeriesNumberForNumber) {
             EXPECT_TRUE(ok);
         }
     }
+}
+
+// Project names that a spreadsheet would run as formulas are written behind an apostrophe in the CSV.
+TEST(MoneyCsv, FormulaCellsGetAnApostrophe) {
+    reports::MoneyReport r;
+    r.categoryTitle = QStringLiteral("Проект");
+    r.categories = {QStringLiteral("=HYPERLINK(\"http://e.vil\";\"x\")"), QStringLiteral("@x"),
+                    QStringLiteral("-x"), QStringLiteral("Обычный")};
+    const QStringList lines =
+        QString::fromUtf8(reports::toCsv(r).mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[1], QStringLiteral("\"'=HYPERLINK(\"\"http://e.vil\"\";\"\"x\"\")\""));
+    EXPECT_EQ(lines[2], QStringLiteral("'@x"));
+    EXPECT_EQ(lines[3], QStringLiteral("'-x"));
+    EXPECT_EQ(lines[4], QStringLiteral("Обычный"));
 }

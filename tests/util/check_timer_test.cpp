@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -57,7 +58,7 @@ TEST(CheckTimerState, SystemctlShowOutputReads) {
         {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
          "LastTriggerUSec=@1796785440\n\nResult=exit-code\nExecMainStatus=1\n",
          true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
-         "Включено: следующая проверка %1; последняя %2, ошибка, код 1"},
+         "Включено: следующая проверка %1; последняя %2, проверка не выполнена, код 1"},
         {"LoadState=loaded\nUnitFileState=enabled\nActiveState=active\nNextElapseUSecRealtime=@1796871600\n"
          "LastTriggerUSec=@1796785440\n\nResult=success\nExecMainStatus=3\n",
          true, QDateTime::fromSecsSinceEpoch(1796871600), QDateTime::fromSecsSinceEpoch(1796785440),
@@ -132,4 +133,75 @@ TEST(CheckTimerControl, WithoutAUserSessionTheBoxSaysWhy) {
     QString error;
     EXPECT_FALSE(timer.disable(&error));
     EXPECT_EQ(error, QStringLiteral("Failed to connect to bus: No medium found"));
+}
+
+// A program path with blanks, ";" or "%" (a specifier to systemd) stays one word of ExecStart and systemd
+// finds the program under it; a path with a line break (which would write a line of its own), another
+// control character, a quote or a backslash is refused, and so is enabling the timer for it.
+TEST(CheckTimerUnits, TheProgramPathIsEscapedAsSystemdReadsIt) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        const char* word; // how the unit writes dir + name
+    } cases[] = {
+        {"/plain/zentaro", "/plain/zentaro"},
+        {"/my programs/zentaro", "/my\\x20programs/zentaro"},
+        {"/100%h/zentaro", "/100%%h/zentaro"},
+        {"/$HOME/zentaro", "/$HOME/zentaro"},
+        {"/a;b (c)/zentaro", "/a\\x3bb\\x20\\x28c\\x29/zentaro"},
+        {"/Программы/zentaro", "/Программы/zentaro"},
+    };
+    const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.path() + QString::fromUtf8(c.name);
+        const QString word = execWord(path);
+        EXPECT_EQ(word, execWord(dir.path()) + QString::fromUtf8(c.word));
+        EXPECT_EQ(pathFromExecWord(word), path);
+        const QString unit = checkServiceText(path);
+        EXPECT_EQ(unit.count(QStringLiteral("\nExecStart=")), 1);
+        EXPECT_TRUE(unit.contains(QStringLiteral("\nExecStart=") + word + QStringLiteral(" --check links")));
+        if (analyze.isEmpty()) continue;
+        // systemd finds the program under that path.
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ASSERT_TRUE(QFile::link(QCoreApplication::applicationFilePath(), path));
+        QTemporaryDir units;
+        test::TempFolder::write(units.path() + u'/' + kCheckService, unit.toUtf8());
+        QProcess p;
+        p.start(analyze,
+                {QStringLiteral("verify"), QStringLiteral("--man=no"), units.path() + u'/' + kCheckService});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
+    for (const char* bad : {"/a\nExecStartPre=/bin/rm/zentaro", "/a\rb/zentaro", "/a\tb/zentaro",
+                            "/\"q\"/zentaro", "/a'b/zentaro", "/a\\b/zentaro"}) {
+        EXPECT_TRUE(execWord(QString::fromUtf8(bad)).isEmpty()) << bad;
+        EXPECT_TRUE(checkServiceText(QString::fromUtf8(bad)).isEmpty()) << bad;
+    }
+    test::FakeSystemctl systemctl;
+    QTemporaryDir home, packaged;
+    CheckTimer timer(QStringLiteral("/a\nExecStartPre=/bin/false/zentaro"), home.path(), packaged.path());
+    QString error;
+    EXPECT_FALSE(timer.enable(3, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("перевод строки"))) << error.toStdString();
+    EXPECT_TRUE(QDir(home.path()).isEmpty());
+    EXPECT_TRUE(systemctl.calls().isEmpty());
+}
+
+// Units systemctl does not take are not left behind: new files go, files that were there get their text back.
+TEST(CheckTimerControl, UnitsSystemctlRefusesAreTakenBack) {
+    test::FakeSystemctl systemctl;
+    systemctl.refuse();
+    QTemporaryDir home, packaged;
+    const QString units = home.path() + "/systemd/user/";
+    CheckTimer timer(QCoreApplication::applicationFilePath(), units, packaged.path());
+    QString error;
+    EXPECT_FALSE(timer.enable(4, &error));
+    EXPECT_FALSE(QFile::exists(units + kCheckService));
+    EXPECT_FALSE(QFile::exists(units + kCheckTimer));
+    EXPECT_FALSE(QFile::exists(units + kCheckTimer + ".d/hour.conf"));
+    test::TempFolder::write(units + kCheckTimer, "older timer");
+    EXPECT_FALSE(timer.enable(5, &error));
+    EXPECT_EQ(read(units + kCheckTimer), QStringLiteral("older timer"));
+    EXPECT_FALSE(QFile::exists(units + kCheckService));
 }

@@ -1,3 +1,5 @@
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -7,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "db/value.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 #include "util/regional.h"
@@ -185,5 +188,94 @@ TEST(RegionalDates, FourDigitYearsOutAndTheCommonShortFormsIn) {
         LocaleGuard g(QLocale(r.language, r.language == QLocale::English ? QLocale::UnitedStates
                                                                          : QLocale::AnyTerritory));
         EXPECT_EQ(readDate(QStringView(r.text)), r.expected) << QString::fromUtf16(r.text).toStdString();
+    }
+}
+
+// Every locale Qt knows: the date written is read back as the same day — native digits, blanks inside, marks
+// of writing direction and literal text after the year («г.») included — with four-digit years, and with
+// blanks around it. Russian files keep their form to the byte.
+TEST(RegionalDates, EveryLocaleReadsBackWhatItWrites) {
+    const QDate days[] = {QDate(2014, 12, 8), QDate(1999, 1, 31), QDate(2026, 2, 1)};
+    const QList<QLocale> all =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    ASSERT_GT(all.size(), 300);
+    QStringList unread;
+    for (const QLocale& l : all) {
+        LocaleGuard g(l);
+        for (const QDate& day : days) {
+            const QString written = formatDate(day);
+            // The grids show a date as the field's text and take the same text back.
+            QVariant typed;
+            const bool taken =
+                db::parseValue(db::FieldType::Date, db::formatValue(db::FieldType::Date, day), typed) &&
+                typed.toDate() == day;
+            if (readDate(written) != day || readDate(u' ' + written + u' ') != day || !taken)
+                unread << l.name() + QStringLiteral(": ") + written;
+        }
+    }
+    EXPECT_TRUE(unread.isEmpty()) << unread.size()
+                                  << " unread, first: " << unread.mid(0, 20).join(u'|').toStdString();
+    struct Named {
+        const char* locale;
+        const char* written; // 8 December 2014
+    };
+    const Named named[] = {{"ru_RU", "08.12.2014"},    {"sk_SK", "8. 12. 2014"},  {"hu_HU", "2014. 12. 08."},
+                           {"bg_BG", "8.12.2014 г."},  {"ko_KR", "2014. 12. 8."}, {"sr_RS", "8.12.2014."},
+                           {"hr_HR", "08. 12. 2014."}, {"sl_SI", "8. 12. 2014"}};
+    for (const Named& n : named) {
+        LocaleGuard g{QLocale(QString::fromLatin1(n.locale))};
+        EXPECT_EQ(formatDate(QDate(2014, 12, 8)), QString::fromUtf8(n.written)) << n.locale;
+        EXPECT_EQ(readDate(QString::fromUtf8(n.written)), QDate(2014, 12, 8)) << n.locale;
+    }
+    LocaleGuard arabic{QLocale(QStringLiteral("ar_SA"))};
+    EXPECT_NE(formatDate(QDate(2014, 12, 8)).at(0).unicode(), u'0'); // native digits are written
+    EXPECT_EQ(readDate(formatDate(QDate(2014, 12, 8))), QDate(2014, 12, 8));
+    // Letters that are not the locale's literal text are no date.
+    LocaleGuard russian{QLocale(QLocale::Russian, QLocale::Russia)};
+    EXPECT_EQ(readDate(u"8.12.2014 г."), std::nullopt);
+    EXPECT_EQ(readDate(u"x08.12.2014"), std::nullopt);
+}
+
+// A cell a spreadsheet would run as a formula goes out behind an apostrophe; numbers and other text as they
+// are.
+TEST(CsvSafeText, FormulaStartsGetAnApostrophe) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"=HYPERLINK(\"http://e.vil\")", "'=HYPERLINK(\"http://e.vil\")"},
+        {"+7 999", "'+7 999"},
+        {"-x", "'-x"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tcmd", "'\tcmd"},
+        {"\rcmd", "'\rcmd"},
+        {"-5", "-5"},
+        {"-12,50", "-12,50"},
+        {"-1.5", "-1.5"},
+        {"Проект = 1", "Проект = 1"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(csvSafeText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+}
+
+// Random text from digits of several scripts, separators, marks and letters: the date reader ends on every
+// input, and what it accepts is a real day of a four-digit year.
+TEST(RegionalDates, RandomTextNeverGivesABadDay) {
+    const std::u16string pool = u"0123456789٠١٢٣٤٥٦٧٨٩۰۱۲.-/ \t\u200fг年aZ,:";
+    std::mt19937 rng(31);
+    for (const char* name : {"ru_RU", "bg_BG", "ar_SA", "ko_KR", "en_US"}) {
+        LocaleGuard g{QLocale(QString::fromLatin1(name))};
+        for (int round = 0; round < 3000; ++round) {
+            QString text;
+            for (int i = int(rng() % 24); i > 0; --i)
+                text += QChar(pool[rng() % pool.size()]);
+            if (rng() % 4 == 0) text += QChar(char16_t(0xD800 + rng() % 0x800)); // a lone surrogate
+            const std::optional<QDate> d = readDate(text);
+            if (d) {
+                ASSERT_TRUE(d->isValid()) << text.toStdString();
+                ASSERT_GE(d->year(), 1000) << text.toStdString();
+            }
+        }
     }
 }

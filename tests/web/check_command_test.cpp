@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 
 #include "cli/check_command.h"
+#include "cli/check_report.h"
 #include "db/base_files.h"
 #include "db/database.h"
 #include "db/record_rules.h"
@@ -22,6 +24,7 @@
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
+#include "web/batch_run.h"
 
 using namespace zentaro;
 
@@ -105,7 +108,8 @@ TEST_F(CheckCommand, ALinksRunStoresTheStatusesAndSumsThemUp) {
     EXPECT_EQ(run({"--check", "links"}), cli::kCheckDone);
     EXPECT_EQ(outText,
               QStringLiteral("Проверено страниц: 3, ссылки на месте: 1, пропали: 1, не загружено: 1, "
-                             "без ссылок: 0, nofollow или noindex: 0\n"));
+                             "без ссылок: 0, nofollow или noindex: 0\n"
+                             "Страницы недоступны: 1\n")); // counted as the window's bar counts them
     EXPECT_TRUE(errText.contains(QStringLiteral("\rПроверка: 100%\n")));
     EXPECT_TRUE(errText.endsWith(QStringLiteral("Проверка выполнена.\n")));
     EXPECT_EQ(statuses(), (QStringList{"1", "2", "0"}));
@@ -171,7 +175,8 @@ TEST(CheckArguments, OnlyKnownChecksAndProjectsForPages) {
 TEST_F(CheckCommand, JsonAndCsvSayWhatTheTextSummarySays) {
     ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
     QList<int> counts;
-    for (const auto& m : QRegularExpression(QStringLiteral(": (\\d+)")).globalMatch(outText))
+    for (const auto& m :
+         QRegularExpression(QStringLiteral(": (\\d+)")).globalMatch(outText.section(u'\n', 0, 0)))
         counts << m.captured(1).toInt();
     ASSERT_EQ(counts.size(), 6);
 
@@ -216,6 +221,23 @@ TEST_F(CheckCommand, JsonAndCsvSayWhatTheTextSummarySays) {
     EXPECT_TRUE(
         rows[1].startsWith(QStringLiteral("1,Первый,") + server.url("/page") + QStringLiteral(",found,")));
     EXPECT_TRUE(rows[1].endsWith(QStringLiteral(",,4500")));
+}
+
+// Texts of the records (a project named like a formula) go into the CSV list behind an apostrophe.
+TEST(CheckCsv, FormulaCellsGetAnApostrophe) {
+    web::RunTally tally;
+    cli::CheckedPage page;
+    page.id = 7;
+    page.project = QStringLiteral("=HYPERLINK(\"http://e.vil\",\"x\")");
+    page.address = QStringLiteral("http://a.ru/");
+    page.outcome = QStringLiteral("found");
+    page.detail = QStringLiteral("+1");
+    page.price = -5;
+    const std::vector<cli::CheckedPage> pages{page};
+    const QStringList rows = QString::fromUtf8(cli::summaryCsv(tally, &pages)).split(QStringLiteral("\r\n"));
+    ASSERT_GE(rows.size(), 2);
+    EXPECT_EQ(rows[1], QStringLiteral(
+                           "7,\"'=HYPERLINK(\"\"http://e.vil\"\",\"\"x\"\")\",http://a.ru/,found,,'+1,,-5"));
 }
 
 TEST_F(CheckCommand, AScheduledRunAgainstAnOpenWindowEndsQuietlyAndLeavesWordForIt) {
@@ -265,6 +287,55 @@ TEST_F(CheckCommand, ANotifiedRunTellsTheDesktopOnlyWhatItLost) {
     serve(gone);
     ASSERT_EQ(run({"--check", "links"}), cli::kCheckDone);
     EXPECT_EQ(service.calls.size(), 1);
+    if (saved.isEmpty())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", saved);
+}
+
+// A base that does not load is a failed run (1), never "the window holds the data" (3), which the service
+// counts as success: stderr names the file and why, the files stay as they were, and a scheduled run tells
+// the desktop that the check did not run.
+TEST_F(CheckCommand, ABaseThatDoesNotLoadFailsWithTheFileAndWhy) {
+    test::PrivateBus bus;
+    std::unique_ptr<test::NoticeService> service;
+    const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus.address.isEmpty()) {
+        service = std::make_unique<test::NoticeService>(bus.address);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address.toUtf8());
+    }
+    const QByteArray good = test::TempFolder::read(base() + "link.adb");
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"cut", good.left(good.size() / 2), "Не удалось загрузить таблицу \"link.adb\""},
+        {"not a table", QByteArray(4096, 'z'), "Не удалось загрузить таблицу \"link.adb\""},
+    };
+    int notices = 0;
+    for (const Case& c : cases) {
+        for (const bool notify : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (notify ? " --notify" : ""));
+            test::TempFolder::write(base() + "link.adb", c.bytes);
+            QStringList args{"--check", "links"};
+            if (notify) args << "--notify";
+            EXPECT_EQ(run(args), cli::kCheckFailed);
+            EXPECT_TRUE(errText.contains(QStringLiteral("Проверка не запущена: базу данных в папке")))
+                << errText.toStdString();
+            EXPECT_TRUE(errText.contains(QString::fromUtf8(c.why))) << errText.toStdString();
+            EXPECT_EQ(test::TempFolder::read(base() + "link.adb"), c.bytes);
+            if (notify && service) {
+                ASSERT_EQ(service->calls.size(), ++notices);
+                EXPECT_TRUE(service->calls.back()[4].toString().startsWith(
+                    QStringLiteral("Проверка не выполнена: базу данных в папке")));
+            }
+        }
+    }
+    if (service) {
+        EXPECT_EQ(service->calls.size(), 2);
+    }
     if (saved.isEmpty())
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     else
