@@ -16,7 +16,9 @@
 #include "web/batch_run.h"
 #include "web/ext_links.h"
 #include "web/link_presence.h"
+#include "web/html_tokenizer.h"
 #include "web/page_fetcher.h"
+#include "web/page_reader.h"
 #include "web/url_forms.h"
 
 using namespace zentaro;
@@ -53,8 +55,7 @@ void BM_ExtractElements2MB(benchmark::State& state) {
 }
 BENCHMARK(BM_ExtractElements2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-// A hostile page of 60 KB: one unclosed "<a " before thousands of elements, so that every element runs to
-// the same closing marker at the end.
+// A hostile page of 60 KB: one unclosed "<a " before thousands of tags, then the page read and asked.
 QString hostilePage() {
     QString page = QStringLiteral("<a ");
     while (page.size() < 60 * 1024)
@@ -67,32 +68,112 @@ void BM_HostilePage60KB(benchmark::State& state) {
     const QString page = hostilePage();
     size_t n = 0;
     for (auto _ : state) {
-        const std::vector<web::ElementRange> ranges =
-            web::ExtractElementRanges(page, web::ElementKind::Anchor);
-        n = ranges.size();
-        benchmark::DoNotOptimize(
-            web::occursInAnElement(page, ranges, QStringLiteral("http://site.example/page")));
-        benchmark::DoNotOptimize(web::countExtLinks(page, ranges, QStringLiteral("site.example")));
+        const web::PageScan scan = web::readPage(page, QStringLiteral("http://site.example/"));
+        n = scan.links.size();
+        benchmark::DoNotOptimize(web::anchorPresence(scan, QStringLiteral("http://site.example/page"), {}));
+        benchmark::DoNotOptimize(web::countExternalLinks(scan));
     }
-    state.counters["elements"] = double(n);
-    state.counters["ranges_KB"] = double(n * sizeof(web::ElementRange)) / 1024.0;
+    state.counters["links"] = double(n);
 }
 BENCHMARK(BM_HostilePage60KB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-void BM_ElementRangesAndQuestions2MB(benchmark::State& state) {
-    const QString page = QString::fromUtf8(bigPage()).toLower();
+void BM_ReadPageAndAsk2MB(benchmark::State& state) {
+    const QByteArray bytes = bigPage();
+    const QString page = QString::fromUtf8(bytes);
     for (auto _ : state) {
-        const std::vector<web::ElementRange> ranges =
-            web::ExtractElementRanges(page, web::ElementKind::Anchor);
+        const web::PageScan scan = web::readPage(page, QStringLiteral("http://site.example/"));
         benchmark::DoNotOptimize(
-            web::occursInAnElement(page, ranges, QStringLiteral("http://site9999.example/page")));
-        benchmark::DoNotOptimize(web::countExtLinks(page, ranges, QStringLiteral("site.example")));
+            web::anchorPresence(scan, QStringLiteral("http://site9999.example/page"), {}));
+        benchmark::DoNotOptimize(web::countExternalLinks(scan));
     }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
 }
-BENCHMARK(BM_ElementRangesAndQuestions2MB)
-    ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
-    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadPageAndAsk2MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// An ordinary Russian page of about the given size: a head with style and a large script, then posts of
+// Cyrillic text with entities, links and more inline scripts.
+QByteArray ordinaryPage(int size) {
+    std::mt19937 rng(size);
+    static const char* const words[] = {"новости", "сегодня", "компания", "рынок", "продажи", "город",
+                                        "погода",  "россия",  "проект",   "сайт",  "ссылка",  "текст"};
+    auto text = [&](int n) {
+        QByteArray t;
+        for (int i = 0; i < n; ++i) {
+            t += words[rng() % 12];
+            t += i % 9 == 8 ? ". " : " ";
+        }
+        return t;
+    };
+    QByteArray page = "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">"
+                      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                      "<title>Новости дня &mdash; Городской портал</title>"
+                      "<style>body{font:14px/1.4 Arial,sans-serif}.post>h2{margin:0 0 8px}a:hover{color:#c00}"
+                      "</style><script>window.dataLayer=window.dataLayer||[];function gtag(){dataLayer.push("
+                      "arguments)}var tpl='<div class=\"ad\"><a href=\"/ad\">реклама</a></div>';"
+                      "for(var i=0;i<10&&i>-1;i++){if(a<b){x='</div>'}}</script></head><body>\n";
+    int n = 0;
+    while (page.size() < size) {
+        ++n;
+        page += "<div class=\"post\" id=\"p" + QByteArray::number(n) + "\"><h2>" + text(5) + "</h2>\n<p>" +
+                text(30) + " &laquo;" + text(3) + "&raquo; <a href=\"/news/" + QByteArray::number(n) +
+                "?from=main&amp;utm=1\" class=\"more\">" + text(2) + "</a> " + text(20) +
+                " <a href=\"https://partner" + QByteArray::number(n % 7) +
+                ".example/page\" rel=\"nofollow\" target=\"_blank\">" + text(2) + "</a></p>\n";
+        if (n % 3 == 0)
+            page += "<script>(function(){var el=document.getElementById('p" + QByteArray::number(n) +
+                    "');if(el&&el.offsetTop<300){el.innerHTML+='<span class=\"new\">новое</span>';}})();"
+                    "</script>\n";
+        page += "</div>\n";
+    }
+    page += "<footer><p>&copy; 2026 Портал</p></footer></body></html>\n";
+    return page;
+}
+
+struct NoSink final : web::HtmlSink {
+    void tag(const web::HtmlTag& t) override { benchmark::DoNotOptimize(t.name.size()); }
+};
+
+// The tokenizer alone, then the whole reading of a page (links resolved, robots read), on ordinary pages
+// of 10 KB and 200 KB; bytes are the page's UTF-8 size.
+void BM_Tokenizer(benchmark::State& state) {
+    const QByteArray bytes = ordinaryPage(int(state.range(0)));
+    const QString page = QString::fromUtf8(bytes);
+    for (auto _ : state) {
+        NoSink sink;
+        web::HtmlTokenizer t(page, sink);
+        t.setWantText(false);
+        t.run();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
+}
+BENCHMARK(BM_Tokenizer)->Arg(10 * 1024)->Arg(200 * 1024)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_ReadPage(benchmark::State& state) {
+    const QByteArray bytes = ordinaryPage(int(state.range(0)));
+    const QString page = QString::fromUtf8(bytes);
+    for (auto _ : state) {
+        const web::PageScan scan = web::readPage(page, QStringLiteral("https://donor.example/news/"));
+        benchmark::DoNotOptimize(web::anchorPresence(scan, QStringLiteral("partner3.example/page"), {}));
+        benchmark::DoNotOptimize(web::countExternalLinks(scan));
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
+}
+BENCHMARK(BM_ReadPage)->Arg(10 * 1024)->Arg(200 * 1024)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Decoding as fetched (sniffing, then UTF-8) and reading, as a run does for each page.
+void BM_DecodeAndReadPage(benchmark::State& state) {
+    const QByteArray bytes = ordinaryPage(int(state.range(0)));
+    for (auto _ : state) {
+        web::FetchedPage f;
+        f.requested = true;
+        web::setPageBody(f, bytes, "text/html; charset=utf-8");
+        f.info.finalUrl = QStringLiteral("https://donor.example/news/");
+        web::scanFetchedPage(f);
+        benchmark::DoNotOptimize(f.scan->links.size());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
+}
+BENCHMARK(BM_DecodeAndReadPage)->Arg(10 * 1024)->Arg(200 * 1024)->Repetitions(5)->ReportAggregatesOnly(true);
 
 struct CheckFixture {
     CheckFixture() {

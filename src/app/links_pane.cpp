@@ -511,6 +511,9 @@ void LinksPane::buildMenu() {
              QKeySequence(Qt::CTRL | Qt::Key_L), QStringLiteral("CheckPageLink"), "zentaro-link-check");
     menuItem(presence, QStringLiteral("N11"), QStringLiteral("Для все страниц в списке"), {},
              QStringLiteral("CheckAllPageLink"));
+    menuItem(presence, QStringLiteral("mnAddSiteAnchors"),
+             QStringLiteral("Добавить анкор с адресом сайта проекта всем страницам без анкоров"), {},
+             QStringLiteral("addSiteAnchorsToPagesWithoutAnchors"));
     QMenu* ext = m_pumLink->addMenu(QStringLiteral("Проверить внешние ссылки"));
     ext->menuAction()->setObjectName(QStringLiteral("N4"));
     // The count for the current page is started by its toolbar button; this item has no action of its own.

@@ -460,6 +460,8 @@ void TMainForm::runCommand(const QString& operation) {
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0, &tally);
     if (operation == QLatin1String("UpdateSitePRCYNew"))
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1, &tally);
+    if (operation == QLatin1String("addSiteAnchorsToPagesWithoutAnchors"))
+        return (void)web::addSiteAnchorsToPagesWithoutAnchors(m_db, m_ui);
     if (operation == QLatin1String("N18Click")) return exchange::N18Click(m_db, m_ui, m_programDir);
     if (operation == QLatin1String("N19Click")) return exchange::N19Click(m_db, m_ui, m_programDir);
     if (operation == QLatin1String("ImportLinks") || operation == QLatin1String("ImportSite"))

@@ -81,9 +81,10 @@ QString plainNumber(double v) {
 }
 
 QJsonObject tallyObject(const web::RunTally& t) {
-    return {{QStringLiteral("checked"), t.checked}, {QStringLiteral("found"), t.found},
-            {QStringLiteral("missing"), t.missing}, {QStringLiteral("notFetched"), t.notFetched},
-            {QStringLiteral("noLinks"), t.noLinks}, {QStringLiteral("nofollow"), t.nofollow}};
+    return {{QStringLiteral("checked"), t.checked},    {QStringLiteral("found"), t.found},
+            {QStringLiteral("missing"), t.missing},    {QStringLiteral("notFetched"), t.notFetched},
+            {QStringLiteral("noLinks"), t.noLinks},    {QStringLiteral("nofollow"), t.nofollow},
+            {QStringLiteral("noAnchors"), t.noAnchors}};
 }
 
 bool isLost(const db::LastCheck& last) {

@@ -142,12 +142,15 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
     for (int i = 0; i < n; ++i) {
         if (links.rowCapacity() != knownRows) nextId = std::max(nextId, highestId(links));
         panel.setProgress(web::progressPercent(i, n));
-        const QString line = lines[i].toLower();
+        // The address is kept as written (a server may tell the letter case of its path and query apart);
+        // only its scheme and host are lower-cased, and letter case plays no part in finding it listed.
+        const QString& line = lines[i];
         QString url, date, price;
         if (line.contains(QChar(u'\0'))) {
             ++r.withNul;
         } else {
             PrepareLinkString(line, choice.fields, choice.symbol, url, date, price);
+            if (!url.isEmpty()) url = web::fetchAddress(url);
             if (url.isEmpty() && !line.trimmed().isEmpty()) ++r.noAddress;
         }
         // An address the field cannot hold whole is not cut: cut, it would be another address, and the
@@ -158,8 +161,8 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
         }
         // The address decides, not the whole line: a line with a price or date is not added again, nor an
         // address the file lists twice.
-        if (!url.isEmpty() && !listed.contains(url)) {
-            listed.insert(url);
+        if (!url.isEmpty() && !listed.contains(url.toLower())) {
+            listed.insert(url.toLower());
             db.InsFlag = true;
             const bool inserted = links.insert();
             db.InsFlag = false;

@@ -49,12 +49,13 @@ QString RunTally::text() const {
     case Presence:
         return QStringLiteral("Проверено страниц: %1, ссылки на месте: %2, пропали: %3, не загружено: %4, "
                               "без ссылок: %5, nofollow или noindex: %6")
-            .arg(checked)
-            .arg(found)
-            .arg(missing)
-            .arg(notFetched)
-            .arg(noLinks)
-            .arg(nofollow);
+                   .arg(checked)
+                   .arg(found)
+                   .arg(missing)
+                   .arg(notFetched)
+                   .arg(noLinks)
+                   .arg(nofollow) +
+               (noAnchors > 0 ? QStringLiteral(", без анкоров: %1").arg(noAnchors) : QString());
     case ExtLinks:
         return QStringLiteral("Проверено страниц: %1, подсчитано: %2, не загружено: %3, без ссылок: %4")
             .arg(checked)
@@ -77,6 +78,7 @@ QString RunTally::pagesText() const {
         {metrics ? QStringLiteral("Без ответа") : QStringLiteral("Не загружены"), &notFetchedPages},
         {QStringLiteral("Без ссылок"), &noLinksPages},
         {QStringLiteral("Nofollow или noindex"), &nofollowPages},
+        {QStringLiteral("Без анкоров"), &noAnchorsPages},
         {kind == Presence ? QStringLiteral("Ссылки на месте")
          : metrics        ? QStringLiteral("Обновлены")
                           : QStringLiteral("Подсчитаны"),
@@ -340,7 +342,7 @@ private:
         if (!slot->dropped) {
             m_used -= slot->reserved;
             slot->reserved = 0;
-            slot->bytes = page.scan ? page.scan->lower.size() * qint64(sizeof(QChar)) : 0;
+            slot->bytes = page.scan ? page.scan->bytes() : 0;
             m_used += slot->bytes;
         }
         try {
@@ -466,7 +468,7 @@ QString rowText(const db::Table& t, int row, const char* field) {
 
 // The host (and port) a page address asks first, for the per-host limit.
 QString hostOf(const QString& url) {
-    return HostBook::keyOf(QUrl::fromUserInput(DelLabelsBeginEnd(url.toLower())));
+    return HostBook::keyOf(QUrl::fromUserInput(fetchAddress(url)));
 }
 
 // One presence verdict in the run's counts (and lists).
@@ -487,9 +489,13 @@ void countPresence(db::Database& db, RunTally& tally, PresenceOutcome outcome, c
         break;
     }
     case PresenceOutcome::Missing:
-    case PresenceOutcome::NoAnchors:
         ++tally.missing;
         list = &tally.missingPages;
+        break;
+    case PresenceOutcome::NoAnchors:
+        // Counted apart: a page without anchor records has lost nothing.
+        ++tally.noAnchors;
+        list = &tally.noAnchorsPages;
         break;
     case PresenceOutcome::NotFetched:
         ++tally.notFetched;
@@ -527,7 +533,7 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
                 if (tally && outcome != PresenceOutcome::NoAddress) countPresence(db, *tally, outcome, url);
             };
         };
-        step.page = needed ? DelLabelsBeginEnd(url.toLower()) : QString();
+        step.page = needed ? fetchAddress(url) : QString();
         step.run = [url, needed, confirm = step.confirm, then = step.fromPage](PageFetcher& f) {
             return then(fetchPresencePage(f, url, needed, confirm));
         };
@@ -584,7 +590,7 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
                 links.post();
             };
         };
-        step.page = url.isEmpty() ? QString() : DelLabelsBeginEnd(url.toLower());
+        step.page = url.isEmpty() ? QString() : fetchAddress(url);
         step.run = [url, then = step.fromPage](PageFetcher& f) { return then(fetchPage(f, url)); };
         return step;
     };

@@ -43,10 +43,11 @@ int progressPercent(int i, int n);
 struct RunTally {
     enum Kind { Presence, ExtLinks, Metrics } kind = Presence;
     int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
-    int nofollow = 0; // found, but not followed or on a page closed to indexing
+    int nofollow = 0;  // found, but not followed or on a page closed to indexing
+    int noAnchors = 0; // link pages without anchor records (checked for the project's site, if it has one)
     // With keepPages the addresses (sites) of each outcome are listed too.
     bool keepPages = false;
-    QStringList foundPages, missingPages, notFetchedPages, noLinksPages, nofollowPages;
+    QStringList foundPages, missingPages, notFetchedPages, noLinksPages, nofollowPages, noAnchorsPages;
     // One line of counts in Russian.
     QString text() const;
     // The lists, one outcome after another (empty lists left out).

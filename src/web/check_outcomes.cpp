@@ -2,9 +2,6 @@
 
 #include "db/database.h"
 
-#include <QRegularExpression>
-#include <QStringMatcher>
-
 namespace zentaro::web {
 
 void keepOutcome(db::Database& db, db::CheckSubject subject, int id, db::CheckKind kind,
@@ -59,51 +56,6 @@ QString fetchDetail(const FetchedPage& page) {
     if (!page.info.attempts.isEmpty())
         d += QStringLiteral(" (попытки: %1)").arg(page.info.attempts.join(QStringLiteral("; ")).left(600));
     return d;
-}
-
-bool pageNoindex(const QString& lower, const QByteArray& robotsHeader) {
-    if (robotsHeader.toLower().contains("noindex")) return true;
-    if (!lower.contains(u"noindex")) return false;
-    static const QRegularExpression meta(
-        QStringLiteral("<meta[^>]{0,300}name\\s*=\\s*[\"']?(robots|googlebot|yandex)[\"']?[^>]{0,300}>"));
-    // The head is where such tags stand; the first 256 KB are looked at.
-    const QStringView head = QStringView(lower).left(256 * 1024);
-    for (auto it = meta.globalMatch(head); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        if (m.capturedView(0).contains(u"noindex")) return true;
-    }
-    return false;
-}
-
-bool onlyNotFollowed(const QString& lower, const std::vector<ElementRange>& elements, const QString& needle) {
-    if (needle.isEmpty() || elements.empty()) return false;
-    auto notFollowed = [&](const ElementRange& e) {
-        // The opening tag: up to the first ">" of the element.
-        qsizetype end = lower.indexOf(u'>', e.start);
-        if (end < 0 || end > e.end) end = e.end;
-        const QStringView tag = QStringView(lower).mid(e.start, end - e.start);
-        const qsizetype rel = tag.indexOf(u"rel");
-        if (rel < 0) return false;
-        const QStringView value = tag.mid(rel);
-        return value.contains(u"nofollow") || value.contains(u"sponsored") || value.contains(u"ugc");
-    };
-    const QStringMatcher matcher(needle, Qt::CaseSensitive);
-    bool any = false;
-    int hits = 0;
-    for (qsizetype at = matcher.indexIn(lower, 0); at >= 0 && hits < 64;
-         at = matcher.indexIn(lower, at + 1), ++hits) {
-        // Elements are in page order by start: those starting before the hit and reaching past it hold it.
-        auto past = std::upper_bound(elements.begin(), elements.end(), at,
-                                     [](qsizetype p, const ElementRange& e) { return p < e.start; });
-        int looked = 0;
-        for (auto it = past; it != elements.begin() && looked < 64; ++looked) {
-            --it;
-            if (it->end < at + needle.size()) continue;
-            if (!notFollowed(*it)) return false;
-            any = true;
-        }
-    }
-    return any;
 }
 
 db::CheckOutcome presenceOutcome(const FetchedPage& page, const std::vector<AnchorFinding>& anchors,

@@ -23,13 +23,6 @@ void keepExtCount(db::Database& db, const FetchedPage& page, int count);
 db::CheckReason failureReason(const FetchInfo& info);
 QString fetchDetail(const FetchedPage& page);
 
-// The page is closed to indexing: a robots meta tag (robots, googlebot, yandex) or the X-Robots-Tag header
-// says noindex.
-bool pageNoindex(const QString& lower, const QByteArray& robotsHeader);
-// Every element of the page holding the text carries rel nofollow, sponsored or ugc (looked at for the first
-// 64 places the text occurs, 64 elements each, so that a hostile page costs little).
-bool onlyNotFollowed(const QString& lower, const std::vector<ElementRange>& elements, const QString& needle);
-
 // One anchor's finding on the page.
 struct AnchorFinding {
     QString anchor;

@@ -5,43 +5,16 @@
 #include "util/user_interface.h"
 #include "web/check_outcomes.h"
 #include "web/page_fetcher.h"
+#include "web/page_reader.h"
 #include "web/url_forms.h"
 
 namespace zentaro::web {
-
-bool IsExtLink(const QString& SDom, const QString& S) {
-    if (S.contains(QStringLiteral("nofollow"))) return false;
-    const qsizetype href = S.indexOf(QStringLiteral("href"));
-    if (href < 0) return false;
-    const qsizetype gt = S.indexOf(u'>', href);
-    const QStringView part = QStringView(S).mid(href, gt < 0 ? -1 : gt - href);
-    const bool mentionsOwn = !SDom.isEmpty() && part.contains(SDom);
-    return !mentionsOwn && part.contains(QStringLiteral("http"));
-}
-
-int countExtLinks(const QString& lower, const std::vector<ElementRange>& elements, const QString& domain) {
-    // IsExtLink for every element at once: each marker is found once in the page and tested against the
-    // element's part of it, so a hostile page costs time and memory linear in its size.
-    const Occurrences nofollow(lower, QStringLiteral("nofollow")), href(lower, QStringLiteral("href")),
-        gt(lower, QStringLiteral(">")), own(lower, domain), http(lower, QStringLiteral("http"));
-    int count = 0;
-    for (const ElementRange& e : elements) {
-        if (nofollow.within(e.start, e.end)) continue;
-        const qsizetype h = href.firstWithin(e.start, e.end);
-        if (h < 0) continue;
-        const qsizetype g = gt.firstWithin(h, e.end);
-        const qsizetype partEnd = g < 0 ? e.end : g;
-        const bool mentionsOwn = !domain.isEmpty() && own.within(h, partEnd);
-        if (!mentionsOwn && http.within(h, partEnd)) ++count;
-    }
-    return count;
-}
 
 FetchedPage fetchPage(PageFetcher& fetcher, const QString& SURL) {
     FetchedPage f;
     if (SURL.isEmpty()) return f;
     f.requested = true;
-    f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
+    f.body = fetcher.FetchPage(fetchAddress(SURL), true);
     if (!f.body) f.error = fetcher.lastError();
     f.info = fetcher.lastInfo();
     return f;
@@ -54,11 +27,12 @@ int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, 
         fetcher.GlobalStop = true;
         return -1;
     }
-    const PageScan scan = pageScanOf(fetched);
-    const QString& lower = scan.lower;
-    const std::vector<ElementRange>& elements = scan.elements;
-    if (elements.empty()) return -1;
-    const int count = countExtLinks(lower, elements, ExtractDomain(DelLabelsBeginEnd(SURL.toLower())));
+    PageScan scan = pageScanOf(fetched);
+    if (scan.linkElements == 0) return -1;
+    // A page given without its final address is on the address asked (its relative links, unresolved,
+    // are internal all the same).
+    if (scan.finalUrl.isEmpty()) scan.finalUrl = QUrl::fromUserInput(fetchAddress(SURL)).toString();
+    const int count = countExternalLinks(scan);
     if (showmsg) Msg(ui, QStringLiteral("Число внешних ссылок на странице: ") + QString::number(count));
     return count;
 }

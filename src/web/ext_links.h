@@ -18,11 +18,6 @@ namespace zentaro::web {
 
 class PageFetcher;
 
-// Whether one lower-case anchor element links to another site than SDom: no "nofollow", an "href" whose
-// part up to ">" names an "http" address that does not mention SDom.
-bool IsExtLink(const QString& SDom, const QString& S);
-// The number of elements of the lower-case page for which IsExtLink holds, in time linear in the page.
-int countExtLinks(const QString& lower, const std::vector<ElementRange>& elements, const QString& domain);
 // The number of external links on a page, or -1 when none could be counted (no address, failed request,
 // which also sets the web stop flag, or no link element).
 int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg);

@@ -112,9 +112,14 @@ bool CheckPageIndex(db::Database& db, IndexContext& c, const QString& SURL, bool
                                      {"Go@Mail", "PageIndexM", IndexMail}};
     static const char* const words[] = {"не в индексе", "в индексе", "каптча", "ошибка"};
     int results[3] = {};
+    QString failures[3];
     c.exchangeError.clear();
     for (int i = 0; i < 3; ++i) {
         results[i] = engines[i].query(c, SURL);
+        if (results[i] == kCaptcha) failures[i] = QStringLiteral("каптча");
+        if (results[i] == kIndexError)
+            failures[i] = c.fetcher.lastError().isEmpty() ? QStringLiteral("ответ без результатов")
+                                                          : c.fetcher.lastError().left(200);
         if (!c.exchangeError.isEmpty()) {
             keepOutcome(db, db::CheckSubject::LinkPage, links.asInteger(QStringLiteral("ID")),
                         db::CheckKind::Index, db::CheckReason::NotFetched, c.exchangeError);
@@ -122,22 +127,35 @@ bool CheckPageIndex(db::Database& db, IndexContext& c, const QString& SURL, bool
             return false;
         }
     }
-    links.edit();
-    QString message;
+    // An engine that failed has not said the page is missing: without one answer nothing is learnt, and the
+    // page keeps its flags and date.
+    const bool answered =
+        std::any_of(std::begin(results), std::end(results), [](int r) { return r <= kIndexed; });
+    if (answered) links.edit();
+    QString message, detail;
     for (int i = 0; i < 3; ++i) {
         const int r = results[i];
-        message += QString::fromLatin1(engines[i].name) + QStringLiteral(": ") + QString::fromUtf8(words[r]) +
-                   QStringLiteral("\r\n");
-        links.setValue(QString::fromLatin1(engines[i].field),
-                       r <= kIndexed ? QVariant(QString::number(r)) : QVariant());
+        const QString line =
+            QString::fromLatin1(engines[i].name) + QStringLiteral(": ") + QString::fromUtf8(words[r]);
+        message += line + QStringLiteral("\r\n");
+        detail += line +
+                  (r >= kCaptcha ? QStringLiteral(" (не проверено: %1)").arg(failures[i]) : QString()) +
+                  QStringLiteral("; ");
+        if (answered)
+            links.setValue(QString::fromLatin1(engines[i].field),
+                           r <= kIndexed ? QVariant(QString::number(r)) : QVariant());
         if (r >= kCaptcha) c.fetcher.GlobalStop = true;
     }
-    links.setValue(QStringLiteral("UpdateIndexDate"), QDate::currentDate());
-    links.post();
+    if (answered) {
+        links.setValue(QStringLiteral("UpdateIndexDate"), QDate::currentDate());
+        links.post();
+    }
     const bool anyIndexed = std::find(std::begin(results), std::end(results), kIndexed) != std::end(results);
     keepOutcome(db, db::CheckSubject::LinkPage, links.asInteger(QStringLiteral("ID")), db::CheckKind::Index,
-                anyIndexed ? db::CheckReason::Indexed : db::CheckReason::NotIndexed,
-                QString(message).replace(QStringLiteral("\r\n"), QStringLiteral("; ")));
+                anyIndexed ? db::CheckReason::Indexed
+                : answered ? db::CheckReason::NotIndexed
+                           : db::CheckReason::NotFetched,
+                detail);
     if (showmsg) Msg(c.ui, message);
     return true;
 }

@@ -5,10 +5,12 @@
 
 #include "db/database.h"
 #include "db/record_rules.h"
+#include "db/store.h"
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
 #include "web/check_outcomes.h"
 #include "web/page_fetcher.h"
+#include "web/page_reader.h"
 #include "web/url_forms.h"
 
 namespace zentaro::web {
@@ -21,24 +23,31 @@ void storeStatus(db::Table& links, const char* code) {
     links.post();
 }
 
-} // namespace
-
-bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL) {
-    return !SURL.isEmpty() && db.tbAncor.findRow(QStringLiteral("LinkID"), linkId) >= 0;
+// The project's site address of a link page (engine row); empty when none.
+QString projectSite(const db::Database& db, int linkRow) {
+    if (linkRow < 0) return {};
+    const db::Table& links = db.tbLink;
+    const QVariant project = links.rowValue(linkRow, links.fieldIndex(QStringLiteral("ProjectID")));
+    if (project.isNull()) return {};
+    const int row = db.tbProject.findRow(QStringLiteral("ID"), project);
+    if (row < 0) return {};
+    return db.tbProject.rowValue(row, db.tbProject.fieldIndex(QStringLiteral("Site"))).toString().trimmed();
 }
 
-namespace {
-
-QString needleOf(const QString& stored) {
-    QString u = stored.toLower();
-    if (u.endsWith(u'/')) u.chop(1);
-    return DelLabelsBeginEnd(u);
+// The anchors' addresses of a link page, in record order, read by row: the anchors table keeps its filter
+// and current record.
+QStringList anchorUrls(const db::Database& db, int linkId) {
+    QStringList out;
+    const int urlField = db.tbAncor.fieldIndex(QStringLiteral("URL"));
+    for (const int row : db.tbAncor.findRows(QStringLiteral("LinkID"), linkId))
+        out << db.tbAncor.rowValue(row, urlField).toString();
+    return out;
 }
 
 FetchedPage fetchOnce(PageFetcher& fetcher, const QString& SURL) {
     FetchedPage f;
     f.requested = true;
-    f.body = fetcher.FetchPage(DelLabelsBeginEnd(SURL.toLower()), true);
+    f.body = fetcher.FetchPage(fetchAddress(SURL), true);
     if (!f.body) f.error = fetcher.lastError();
     f.info = fetcher.lastInfo();
     return f;
@@ -46,21 +55,28 @@ FetchedPage fetchOnce(PageFetcher& fetcher, const QString& SURL) {
 
 } // namespace
 
+bool presenceNeedsRequest(const db::Database& db, int linkId, const QString& SURL) {
+    if (SURL.isEmpty()) return false;
+    if (db.tbAncor.findRow(QStringLiteral("LinkID"), linkId) >= 0) return true;
+    return !projectSite(db, db.tbLink.findRow(QStringLiteral("ID"), linkId)).isEmpty();
+}
+
 QStringList presenceNeedles(const db::Database& db, int linkId) {
-    QStringList out;
-    const int urlField = db.tbAncor.fieldIndex(QStringLiteral("URL"));
-    for (const int row : db.tbAncor.findRows(QStringLiteral("LinkID"), linkId))
-        out << needleOf(db.tbAncor.rowValue(row, urlField).toString());
+    QStringList out = anchorUrls(db, linkId);
+    if (out.isEmpty()) {
+        const QString site = projectSite(db, db.tbLink.findRow(QStringLiteral("ID"), linkId));
+        if (!site.isEmpty()) out << site;
+    }
     return out;
 }
 
 bool presenceMissing(const FetchedPage& page, const QStringList& needles) {
     if (!page.body || needles.isEmpty()) return false;
     const PageScan scan = pageScanOf(page);
-    if (scan.elements.empty()) return false;
-    const ElementText inElements(scan.lower, scan.elements);
+    if (scan.linkElements == 0) return false;
+    const LinkIndex links(scan);
     for (const QString& u : needles)
-        if (!inElements.contains(u)) return true;
+        if (!links.presence(u, page.info.robots).found) return true;
     return false;
 }
 
@@ -114,15 +130,19 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
                               const FetchedPage& fetched, bool showmsg) {
     if (SURL.isEmpty()) return PresenceOutcome::NoAddress;
     db::Table& links = db.tbLink;
-    db::Table& anchors = db.tbAncor;
-    if (!anchors.filtered()) anchors.setFiltered(true);
-    anchors.setFilter(QStringLiteral("LinkID=") + db::idText(links));
-    if (anchors.recordCount() == 0 || !fetched.requested) {
-        if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
-        storeStatus(links, "2");
-        keep(db, db::CheckReason::NoAnchors, QString());
-        return PresenceOutcome::NoAnchors;
+    QStringList anchors = anchorUrls(db, links.asInteger(QStringLiteral("ID")));
+    // A page without anchor records (an imported list) is checked for its project's site address.
+    const bool bySite = anchors.isEmpty();
+    const QString site = bySite ? projectSite(db, links.currentRow()) : QString();
+    if (!fetched.requested || (bySite && site.isEmpty())) {
+        {
+            if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
+            storeStatus(links, "2");
+            keep(db, db::CheckReason::NoAnchors, QString());
+            return PresenceOutcome::NoAnchors;
+        }
     }
+    if (bySite) anchors << site;
     // An unreachable page or one without links is no proof that the links are gone: no verdict, but the
     // user who asked is told why.
     if (!fetched.body) {
@@ -131,53 +151,80 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         return PresenceOutcome::NotFetched;
     }
     const PageScan scan = pageScanOf(fetched);
-    const QString& lower = scan.lower;
-    const std::vector<ElementRange>& elements = scan.elements;
-    if (elements.empty()) {
+    if (scan.linkElements == 0) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
         keep(db, db::CheckReason::NoLinks, fetchDetail(fetched));
         return PresenceOutcome::NoLinks;
     }
-    const ElementText inElements(lower, elements);
     QString report;
-    bool missing = false;
+    bool missing = false, throughRedirect = false;
     std::vector<AnchorFinding> findings;
-    // Most pages carry no rel word at all: then no element needs to be looked at; one pass finds them and the
-    // word of a closed page.
-    enum : unsigned { kRelWords = 1u | 2u | 4u, kNoindexWord = 8u }; // by their places in the list below
-    const unsigned words =
-        db.checks.isOpen() ? wordsIn(lower, {u"nofollow", u"sponsored", u"ugc", u"noindex"}) : 0;
-    const bool unfollowed = words & kRelWords;
-    const int urlField = anchors.fieldIndex(QStringLiteral("URL"));
-    anchors.first();
-    while (!anchors.eof()) {
-        const QString stored = anchors.value(urlField).toString();
-        QString u = stored.toLower();
-        if (u.endsWith(u'/')) u.chop(1);
-        u = DelLabelsBeginEnd(u);
-        const bool found = inElements.contains(u);
-        missing |= !found;
-        if (db.checks.isOpen())
-            findings.push_back({stored, found, found && unfollowed && onlyNotFollowed(lower, elements, u)});
+    const LinkIndex pageLinks(scan);
+    for (const QString& stored : anchors) {
+        const AnchorPresence p = pageLinks.presence(stored, fetched.info.robots);
+        missing |= !p.found;
+        throughRedirect |= !p.found && p.throughRedirect;
+        findings.push_back({stored, p.found, p.nofollow});
         if (showmsg)
-            report += (found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored +
+            report += (p.found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored +
                       QStringLiteral("\r\n");
-        anchors.next();
     }
     storeStatus(links, missing ? "2" : "1");
     if (db.checks.isOpen()) {
-        const db::CheckOutcome o = presenceOutcome(fetched, findings,
-                                                   (words & kNoindexWord || fetched.info.robots.size()) &&
-                                                       pageNoindex(lower, fetched.info.robots));
+        const bool noindex = scan.robotsNoindex || robotsHeaderWords(fetched.info.robots).noindex;
+        db::CheckOutcome o = presenceOutcome(fetched, findings, noindex);
+        if (throughRedirect) o.detail += QStringLiteral("ссылка только через переадресацию, не засчитана; ");
+        if (bySite) {
+            o.reason = db::CheckReason::NoAnchors;
+            o.detail = QStringLiteral("без анкоров, проверен адрес сайта проекта; ") + o.detail;
+        }
         keep(db, o.reason, o.detail);
     }
     if (showmsg) Msg(ui, QStringLiteral("Наличие ссылок на странице: \r\n") + report);
+    if (bySite) return PresenceOutcome::NoAnchors;
     return missing ? PresenceOutcome::Missing : PresenceOutcome::Found;
 }
 
 void CheckPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, const QString& SURL,
                    bool showmsg) {
     applyPresence(db, ui, SURL, fetchForPresence(db, fetcher, SURL), showmsg);
+}
+
+int addSiteAnchorsToPagesWithoutAnchors(db::Database& db, UserInterface& ui) {
+    db::Table& links = db.tbLink;
+    db::Table& anchors = db.tbAncor;
+    const int linkIdField = links.fieldIndex(QStringLiteral("ID"));
+    std::vector<std::pair<int, QString>> todo;
+    for (int pos = 0; pos < links.recordCount(); ++pos) {
+        const int row = links.rowAt(pos);
+        const int id = links.rowValue(row, linkIdField).toInt();
+        if (id == 0 || anchors.findRow(QStringLiteral("LinkID"), id) >= 0) continue;
+        const QString site = projectSite(db, row);
+        if (!site.isEmpty()) todo.emplace_back(id, site);
+    }
+    int added = 0;
+    if (!todo.empty()) {
+        const int idField = anchors.fieldIndex(QStringLiteral("ID"));
+        const int urlSize = anchors.field(anchors.fieldIndex(QStringLiteral("URL"))).size;
+        int nextId = 0;
+        for (int row = 0; row < anchors.rowCapacity(); ++row)
+            if (anchors.rowAlive(row)) nextId = std::max(nextId, anchors.rowValue(row, idField).toInt());
+        const db::Change change(db.store);
+        for (const auto& [id, site] : todo) {
+            // The records get what the insert rule gives, without its walk over the whole table for each.
+            db.InsFlag = true;
+            const bool inserted = anchors.insert();
+            db.InsFlag = false;
+            if (!inserted) continue;
+            anchors.setValue(QStringLiteral("ID"), ++nextId);
+            anchors.setValue(QStringLiteral("LinkID"), id);
+            anchors.setValue(QStringLiteral("URL"), site.left(urlSize));
+            anchors.post();
+            ++added;
+        }
+    }
+    Msg(ui, QStringLiteral("Добавлено анкоров: %1").arg(added));
+    return added;
 }
 
 void SpeedButton3Click(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {

@@ -44,6 +44,10 @@ enum class PresenceOutcome { NoAddress, NoAnchors, NotFetched, NoLinks, Found, M
 PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString& SURL,
                               const FetchedPage& fetched, bool showmsg);
 
+// Gives every link page the list shows that has no anchor record one anchor with its project's site address
+// (when the project has one); says how many were added.
+int addSiteAnchorsToPagesWithoutAnchors(db::Database& db, UserInterface& ui);
+
 // The links toolbar button and menu item: the check of the current link page, with its report.
 void SpeedButton3Click(db::Database& db, PageFetcher& fetcher, UserInterface& ui);
 

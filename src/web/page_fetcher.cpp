@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "db/table.h"
+#include "web/page_decoder.h"
 #include "web/url_forms.h"
 
 namespace zentaro::web {
@@ -106,13 +107,6 @@ bool isChallengePage(const QByteArray& body) {
 // Failures that usually pass when tried again.
 bool passingStatus(int status) {
     return status == 429 || status == 502 || status == 503 || status == 504;
-}
-
-QByteArray charsetOf(const QByteArray& contentType) {
-    static const QRegularExpression re(QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_\\-:.]+)"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    const auto m = re.match(QString::fromLatin1(contentType));
-    return m.hasMatch() ? m.captured(1).toLatin1() : QByteArray();
 }
 
 } // namespace
@@ -207,26 +201,6 @@ void HostBook::markDown(const QString& key, FetchFailure failure, const QString&
     emit changed(); // those waiting for the host fail at once
 }
 
-QString decodeReply(const QByteArray& body, const QByteArray& contentType) {
-    QByteArray charset = charsetOf(contentType);
-    if (charset.isEmpty()) {
-        // <meta charset="..."> or <meta http-equiv="Content-Type" content="text/html; charset=...">
-        const QByteArray head = body.left(4096);
-        static const QRegularExpression meta(
-            QStringLiteral("<meta[^>]*charset\\s*=\\s*[\"']?([A-Za-z0-9_\\-:.]+)"),
-            QRegularExpression::CaseInsensitiveOption);
-        const auto m = meta.match(QString::fromLatin1(head));
-        if (m.hasMatch()) charset = m.captured(1).toLatin1();
-    }
-    QString text;
-    if (!charset.isEmpty() && decodeCharset(body, charset, text)) return text;
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    text = utf8.decode(body);
-    if (!utf8.hasError()) return text;
-    if (decodeCharset(body, "CP1251", text)) return text;
-    return QString::fromLatin1(body);
-}
-
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings) {
     const QList<QPair<QString, QString*>> keys = {
         {QStringLiteral("host.yandexToolbar"), &hosts.yandexToolbar},
@@ -266,24 +240,6 @@ void applyFetchSettings(PageFetcher& fetcher, const db::Table& sets) {
     for (int pos = 0; pos < sets.recordCount(); ++pos)
         settings.append({sets.valueAt(pos, 0).toString(), sets.valueAt(pos, 1).toString()});
     applyFetchSettings(fetcher, settings);
-}
-
-void scanFetchedPage(FetchedPage& page) {
-    if (!page.body || page.scan) return;
-    PageScan scan;
-    scan.lower = lowerText(*page.body);
-    scan.elements = ExtractElementRanges(scan.lower, ElementKind::Anchor);
-    page.scan = std::move(scan);
-    page.body = QString();
-}
-
-PageScan pageScanOf(const FetchedPage& page) {
-    if (page.scan) return *page.scan;
-    PageScan scan;
-    if (!page.body) return scan;
-    scan.lower = lowerText(*page.body);
-    scan.elements = ExtractElementRanges(scan.lower, ElementKind::Anchor);
-    return scan;
 }
 
 void PageFetcher::copySettings(const PageFetcher& other) {
@@ -655,7 +611,7 @@ FetchedPage PageCall::result() const {
     page.requested = true;
     page.info = m_info;
     if (m_body)
-        page.body = decodeReply(*m_body, m_contentType);
+        setPageBody(page, *m_body, m_contentType);
     else
         page.error = m_error;
     return page;

@@ -270,26 +270,6 @@ private:
     FetchInfo m_info;
 };
 
-// A page's text lower-cased and its link elements, as every question about links asks them.
-struct PageScan {
-    QString lower;
-    std::vector<ElementRange> elements;
-};
-
-// What one request of a check brought: whether it was made, the page, or why it failed. A run that fetches
-// ahead scans the page where it was fetched (scan set, body then empty), off the window's thread.
-struct FetchedPage {
-    bool requested = false;
-    std::optional<QString> body;
-    QString error;
-    FetchInfo info;
-    std::optional<PageScan> scan;
-};
-// Lower-cases and scans a fetched body in place; the body's text is then dropped.
-void scanFetchedPage(FetchedPage& page);
-// The scan of a fetched page: the one made where it was fetched, else made now.
-PageScan pageScanOf(const FetchedPage& page);
-
 // Replaces the service hosts named in the settings table: rows "host.yandexToolbar", "host.googleToolbar",
 // "host.yandexSearch", "host.yandexCaptcha", "host.googleSearch", "host.mailSearch" with the host in ParamS.
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings);
@@ -300,9 +280,8 @@ void applyFetchSettings(PageFetcher& fetcher, const QList<QPair<QString, QString
 // The same from the settings table's rows (name, text value).
 void applyFetchSettings(PageFetcher& fetcher, const db::Table& sets);
 
-// Decodes a reply body: the charset of the Content-Type header, else of the page's meta tag, else UTF-8 when
-// the bytes are valid UTF-8 and Windows-1251 otherwise (the code page of Russian pages without a
-// declaration).
-QString decodeReply(const QByteArray& body, const QByteArray& contentType);
-
 } // namespace zentaro::web
+
+// What a fetched page holds (PageCall::result()); it needs FetchInfo above, hence included last.
+#include "web/page_decoder.h"
+#include "web/page_reader.h"

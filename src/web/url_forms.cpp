@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <QStringMatcher>
-
 #include <iconv.h>
 
 namespace zentaro::web {
@@ -29,6 +27,24 @@ QString ExtractDomain(const QString& SURL) {
         if (c == u'#' || c == u'/' || c == u'?' || c == u' ') return s.left(i);
     }
     return s;
+}
+
+QString fetchAddress(const QString& stored) {
+    const QString s = stored.trimmed();
+    qsizetype hostFrom = 0;
+    const qsizetype sep = s.indexOf(QLatin1String("://"));
+    if (sep > 0 && std::all_of(s.begin(), s.begin() + sep, [](QChar c) {
+            return c.isLetterOrNumber() || c == u'+' || c == u'-' || c == u'.';
+        }))
+        hostFrom = sep + 3;
+    qsizetype hostTo = hostFrom;
+    while (hostTo < s.size() && s[hostTo] != u'/' && s[hostTo] != u'?' && s[hostTo] != u'#')
+        ++hostTo;
+    // A user name and password before the host keep their case.
+    const qsizetype at = hostTo > hostFrom ? s.lastIndexOf(u'@', hostTo - 1) : -1;
+    const qsizetype lowerFrom = at >= hostFrom ? at + 1 : hostFrom;
+    return s.left(hostFrom).toLower() + s.mid(hostFrom, lowerFrom - hostFrom) +
+           s.mid(lowerFrom, hostTo - lowerFrom).toLower() + s.mid(hostTo);
 }
 
 namespace {
@@ -108,143 +124,6 @@ QString elementText(const QString& text, const ElementRange& r) {
     element += u'<';
     element += QStringView(text).mid(r.start, r.end - r.start);
     return element;
-}
-
-Occurrences::Occurrences(const QString& text, const QString& needle) : m_size(needle.size()) {
-    if (needle.isEmpty()) return;
-    const QStringMatcher matcher(needle, Qt::CaseSensitive);
-    for (qsizetype at = matcher.indexIn(text, 0); at >= 0; at = matcher.indexIn(text, at + 1))
-        m_at.push_back(at);
-}
-
-qsizetype Occurrences::firstWithin(qsizetype from, qsizetype to) const {
-    auto it = std::lower_bound(m_at.begin(), m_at.end(), from);
-    return it != m_at.end() && *it + m_size <= to ? *it : -1;
-}
-
-ElementText::ElementText(const QString& page, const std::vector<ElementRange>& elements)
-    : m_page(page), m_elements(elements), m_maxEnd(elements.size()) {
-    qsizetype m = -1;
-    for (size_t i = 0; i < elements.size(); ++i)
-        m_maxEnd[i] = m = std::max(m, elements[i].end);
-    // Elements start in increasing order: their union is a list of disjoint spans found in one pass.
-    qsizetype from = -1, to = -1;
-    auto flush = [&] {
-        if (from < 0) return;
-        m_spans.emplace_back(m_joined.size(), from);
-        m_joined += QStringView(page).mid(from, to - from);
-        m_joined += QChar(u'\0');
-    };
-    for (const ElementRange& e : elements) {
-        if (e.start > to) {
-            flush();
-            from = e.start;
-            to = e.end;
-        } else {
-            to = std::max(to, e.end);
-        }
-    }
-    flush();
-}
-
-bool ElementText::covered(qsizetype at, qsizetype len) const {
-    auto it = std::upper_bound(m_elements.begin(), m_elements.end(), at,
-                               [](qsizetype p, const ElementRange& e) { return p < e.start; });
-    return it != m_elements.begin() && m_maxEnd[size_t(it - m_elements.begin()) - 1] >= at + len;
-}
-
-bool ElementText::contains(const QString& needle) const {
-    if (needle.isEmpty() || m_elements.empty()) return false;
-    const qsizetype len = needle.size();
-    // An element's text begins with "<" before its page characters: a needle may start there.
-    if (needle.front() == u'<') {
-        const QStringView rest = QStringView(needle).mid(1);
-        for (const ElementRange& e : m_elements)
-            if (e.start + rest.size() <= e.end && QStringView(m_page).mid(e.start).startsWith(rest))
-                return true;
-    }
-    if (needle.contains(QChar(u'\0'))) {
-        // The separator itself is sought: search the page.
-        const QStringMatcher matcher(needle, Qt::CaseSensitive);
-        for (qsizetype at = matcher.indexIn(m_page, 0); at >= 0; at = matcher.indexIn(m_page, at + 1))
-            if (covered(at, len)) return true;
-        return false;
-    }
-    const QStringMatcher matcher(needle, Qt::CaseSensitive);
-    for (qsizetype at = matcher.indexIn(m_joined, 0); at >= 0; at = matcher.indexIn(m_joined, at + 1)) {
-        auto span = std::upper_bound(m_spans.begin(), m_spans.end(), at,
-                                     [](qsizetype p, const auto& s) { return p < s.first; });
-        const qsizetype pageAt = std::prev(span)->second + (at - std::prev(span)->first);
-        if (covered(pageAt, len)) return true;
-    }
-    return false;
-}
-
-bool occursInAnElement(const QString& page, const std::vector<ElementRange>& elements,
-                       const QString& needle) {
-    return ElementText(page, elements).contains(needle);
-}
-
-unsigned wordsIn(QStringView text, std::initializer_list<QStringView> words) {
-    bool first[128] = {};
-    for (const QStringView& w : words)
-        if (!w.isEmpty() && w.front().unicode() < 128) first[w.front().unicode()] = true;
-    const unsigned all = words.size() >= 32 ? ~0u : (1u << words.size()) - 1;
-    unsigned found = 0;
-    const char16_t* d = text.utf16();
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (d[i] >= 128 || !first[d[i]]) continue;
-        const QStringView rest(d + i, n - i);
-        unsigned bit = 1;
-        for (const QStringView& w : words) {
-            if (!(found & bit) && !w.isEmpty() && rest.startsWith(w)) found |= bit;
-            bit <<= 1;
-        }
-        if (found == all) break;
-    }
-    return found;
-}
-
-QString lowerText(const QString& text) {
-    const qsizetype n = text.size();
-    QString out(n, Qt::Uninitialized);
-    const QChar* d = text.constData();
-    QChar* o = out.data();
-    qsizetype i = 0;
-    while (i < n) {
-        // A block of ASCII is lowered without branches, which the compiler turns into vector code.
-        constexpr qsizetype kBlock = 16;
-        if (i + kBlock <= n) {
-            char16_t any = 0;
-            for (qsizetype k = 0; k < kBlock; ++k)
-                any |= d[i + k].unicode();
-            if (any < 0x80) {
-                for (qsizetype k = 0; k < kBlock; ++k) {
-                    const char16_t c = d[i + k].unicode();
-                    o[i + k] = QChar(char16_t(c + (char16_t(c - u'A') < 26 ? 32 : 0)));
-                }
-                i += kBlock;
-                continue;
-            }
-        }
-        const char16_t c = d[i].unicode();
-        if (c < 0x80) {
-            o[i] = QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c);
-            ++i;
-            continue;
-        }
-        qsizetype j = i;
-        while (j < n && d[j].unicode() >= 0x80)
-            ++j;
-        const QString run = QStringView(d + i, j - i).toString().toLower();
-        if (run.size() != j - i)
-            return text
-                .toLower(); // a letter whose lower case is longer: take the slow road for the whole text
-        std::copy(run.constData(), run.constData() + run.size(), o + i);
-        i = j;
-    }
-    return out;
 }
 
 QByteArray HTTPEncode(const QByteArray& ansi) {

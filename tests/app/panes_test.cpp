@@ -274,6 +274,12 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     EXPECT_FALSE(find<QPushButton>("bUStop")->isVisible());
     EXPECT_FALSE(db.tbLink.controlsDisabled());
     EXPECT_EQ(find<app::DataGrid>("grdLink")->model()->rowCount(), db.tbLink.recordCount());
+    // The listed pages without anchors get the project's site address, once.
+    ui.clear();
+    form->findChild<QAction*>("mnAddSiteAnchors")->trigger();
+    form->findChild<QAction*>("mnAddSiteAnchors")->trigger();
+    EXPECT_EQ(ui.texts(),
+              (QStringList{QStringLiteral("Добавлено анкоров: 2"), QStringLiteral("Добавлено анкоров: 0")}));
 }
 
 TEST_F(Panes, MenuHighlightShowsTheLongHintInTheWorkPanel) {

@@ -259,11 +259,16 @@ TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
     QuietPanel panel;
     exchange::ImportChoice choice;
     choice.symbol = QStringLiteral(";");
-    const int added = exchange::ImportLinks(
-        db, {"HTTP://A.RU/1", "http://b.ru/2;150,5;01.02.2014", "bare.ru;1;2", "http://c.ru;x;y"}, choice,
-        panel);
-    EXPECT_EQ(added, 2);
+    const int added =
+        exchange::ImportLinks(db,
+                              {"HTTP://A.RU/1", "http://b.ru/2;150,5;01.02.2014", "bare.ru;1;2",
+                               "http://c.ru;x;y", "HTTP://D.RU/Case?ID=Ab", "http://d.ru/case?id=ab"},
+                              choice, panel);
+    EXPECT_EQ(added, 3);
     db.tbLink.last();
+    // Path and query as written, scheme and host lower-cased; found listed whatever the letter case.
+    EXPECT_EQ(db.tbLink.asString("PageURL"), QStringLiteral("http://d.ru/Case?ID=Ab"));
+    db.tbLink.prior();
     EXPECT_EQ(db.tbLink.asString("PageURL"), QStringLiteral("http://c.ru"));
     EXPECT_TRUE(db.tbLink.isNull("Price"));
     db.tbLink.prior();

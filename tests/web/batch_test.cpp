@@ -101,6 +101,29 @@ TEST_F(BatchRuns, StopFinishesTheRecordInHandAndLeavesTheRestUnchanged) {
     EXPECT_FALSE(db.isStop);
 }
 
+// Imported pages have no anchors: they are checked for the project's site and counted apart, never as lost;
+// the page is fetched as stored, its path's letter case kept.
+TEST_F(BatchRuns, PagesWithoutAnchorsAreCheckedForTheProjectSiteAndCountedApart) {
+    db.tbProject.edit();
+    db.tbProject.setValue("Site", QStringLiteral("mine.example"));
+    db.tbProject.post();
+    HttpServer::Reply r;
+    r.headers = {test::contentType("text/html; charset=utf-8")};
+    r.body = "<a href=http://other.example/>y</a> end";
+    server.on("/Other", r);
+    test::addRecord(db.tbLink, {{"PageURL", server.url(QStringLiteral("/page?ID=Ab"))}});
+    test::addRecord(db.tbLink, {{"PageURL", server.url(QStringLiteral("/Other"))}});
+    web::RunTally tally;
+    tally.keepPages = true;
+    web::CheckAllPageLink(db, fetcher, ui, panel, &tally);
+    EXPECT_EQ(column(db.tbLink, "PageStatus"), (QStringList{"Размещено", "Пропажа"}));
+    EXPECT_EQ(tally.text(),
+              QStringLiteral("Проверено страниц: 2, ссылки на месте: 0, пропали: 0, не загружено: 0, "
+                             "без ссылок: 0, nofollow или noindex: 0, без анкоров: 2"));
+    EXPECT_TRUE(tally.missingPages.isEmpty());
+    EXPECT_TRUE(server.targets().contains("/page?ID=Ab")) << server.targets().join(' ').toStdString();
+}
+
 TEST_F(BatchRuns, ExternalCountsOfNewPagesOnlyVisitEveryProjectAndKeepTheFilter) {
     addLinks(2);
     test::addRecord(db.tbProject, {{"Name", "Второй"}});

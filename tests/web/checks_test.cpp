@@ -68,7 +68,7 @@ TEST_F(WebChecks, PresentAnchorsAreReportedInOrderAndSetTheStatus) {
     web::CheckPageLink(db, fetcher, ui, db.tbLink.asString("PageURL"), false);
     EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
     EXPECT_EQ(ui.shown().size(), 1u);
-    EXPECT_EQ(db.tbAncor.recNo(), 3); // the anchors view ends on its last record
+    EXPECT_EQ(db.tbAncor.recNo(), 2); // the anchors are read by row: the view keeps its current record
 }
 
 TEST_F(WebChecks, SchemeMattersAndEmptyAnchorAddressesAreNeverFound) {
@@ -89,6 +89,29 @@ TEST_F(WebChecks, NoAnchorsMarksMissingWithoutARequest) {
     EXPECT_EQ(db.tbAncor.filter(), QStringLiteral("LinkID=%1").arg(db.tbLink.asInteger("ID")));
 }
 
+// A page without anchor records is checked for its project's site address; the links pane command gives
+// such pages that address as an anchor.
+TEST_F(WebChecks, PagesWithoutAnchorsAreCheckedForTheProjectSiteAndCanGetItAsAnAnchor) {
+    db.tbProject.edit();
+    db.tbProject.setValue("Site", QStringLiteral("Project.Example"));
+    db.tbProject.post();
+    page("/imported", "<a href='http://project.example/'>x</a>");
+    addLinkWithAnchors(server.url("/with"), {"mine.example"});
+    addLinkWithAnchors(server.url("/imported"), {});
+    const int id = db.tbLink.asInteger("ID");
+    web::SpeedButton3Click(db, fetcher, ui);
+    EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("1"));
+    EXPECT_EQ(ui.shown().back().text,
+              QStringLiteral("Наличие ссылок на странице: \r\n[Есть]_Project.Example\r\n"));
+    EXPECT_EQ(web::addSiteAnchorsToPagesWithoutAnchors(db, ui), 1);
+    EXPECT_EQ(ui.shown().back().text, QStringLiteral("Добавлено анкоров: 1"));
+    const int row = db.tbAncor.findRow("LinkID", id);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(db.tbAncor.rowValue(row, db.tbAncor.fieldIndex("URL")).toString(),
+              QStringLiteral("Project.Example"));
+    EXPECT_EQ(web::addSiteAnchorsToPagesWithoutAnchors(db, ui), 0);
+}
+
 TEST_F(WebChecks, FailedFetchOrPageWithoutLinksKeepsTheStatusAndSaysWhyWhenAsked) {
     page("/text", "plain text without any link element");
     addLinkWithAnchors(server.url("/gone"), {"site.example"});
@@ -102,20 +125,6 @@ TEST_F(WebChecks, FailedFetchOrPageWithoutLinksKeepsTheStatusAndSaysWhyWhenAsked
     // A run over many pages stays silent.
     web::CheckPageLink(db, fetcher, ui, server.url("/gone"), false);
     EXPECT_EQ(ui.shown().size(), 2u);
-}
-
-TEST_F(WebChecks, ExternalLinksSkipNofollowRelativeAndOwnDomainLinks) {
-    EXPECT_TRUE(web::IsExtLink("site.example", "<a href=http://other.example/>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=/b>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=https://other.example/ rel=nofollow>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://blog.site.example/>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://other.example/?from=site.example>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=http://other.example/>nofollow</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a name=top>http</a>"));
-    EXPECT_TRUE(web::IsExtLink("www.site.example", "<a href=http://site.example/x>x</a>"));
-    EXPECT_FALSE(web::IsExtLink("site.example", "<a href=//other.example/>x</a>"));
-    EXPECT_TRUE(web::IsExtLink("site.example", "<a href=/local title=http>x</a>"));
-    EXPECT_TRUE(web::IsExtLink(QString(), "<a href=http://site.example/>x</a>"));
 }
 
 TEST_F(WebChecks, ExternalLinkCountIsStoredOrReportedAsAnError) {

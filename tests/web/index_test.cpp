@@ -97,12 +97,17 @@ TEST_F(IndexChecks, CaptchaAndErrorsEmptyTheFlagsAndSetTheStopFlag) {
     EXPECT_TRUE(fetcher.GlobalStop);
 }
 
-TEST_F(IndexChecks, NoNetworkGivesThreeErrorsAndTheDateEmptyAddressNothing) {
+// No engine answered: nothing was checked, so the page keeps its flags and its date.
+TEST_F(IndexChecks, NoNetworkGivesThreeErrorsAndKeepsFlagsAndDateEmptyAddressNothing) {
     fetcher.hosts.yandexSearch = fetcher.hosts.googleSearch = fetcher.hosts.mailSearch =
         QStringLiteral("127.0.0.1:1");
+    db.tbLink.setValue("PageIndexY", QStringLiteral("1"));
+    db.tbLink.setValue("PageIndexM", QStringLiteral("0"));
+    db.tbLink.setValue("UpdateIndexDate", QDate(2026, 1, 2));
+    db.tbLink.post();
     web::CheckPageIndex(db, c, db.tbLink.asString("PageURL"), true);
-    EXPECT_EQ(flags(), (QStringList{"", "", ""}));
-    EXPECT_EQ(db.tbLink.asDate("UpdateIndexDate"), QDate::currentDate());
+    EXPECT_EQ(flags(), (QStringList{"1", "", "0"}));
+    EXPECT_EQ(db.tbLink.asDate("UpdateIndexDate"), QDate(2026, 1, 2));
     EXPECT_EQ(ui.texts().last(), QStringLiteral("Yandex: ошибка\r\nGoogle: ошибка\r\nGo@Mail: ошибка\r\n"));
     ui.clear();
     db.tbLink.setValue("PageURL", QVariant());

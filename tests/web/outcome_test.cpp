@@ -211,23 +211,24 @@ TEST_F(Outcomes, ABatchRunCountsNofollowAndListsThePages) {
     EXPECT_TRUE(tally.pagesText().startsWith(QStringLiteral("Ссылки пропали:\n  ") + server.url("/missing")));
 }
 
-// Pages made of link-like pieces at random: the rel and robots questions end quickly and answer "no" when
-// the page holds none of their words.
+// Pages made of link-like pieces at random: the reader ends, and the rel and robots questions answer "no"
+// when the page holds none of their words.
 TEST(OutcomeQuestions, RandomPagesEndAndAnswerNoWithoutTheirWords) {
-    const QStringList pieces = {"<a ",  "href=",  "mine.example", " rel=",           "nofollow", "ugc", ">",
-                                "</a>", "<meta ", "name=robots ", "content=noindex", "x",        "\"",  "'",
-                                "<",    " "};
+    const QStringList pieces = {
+        "<a ",    "href=",        "mine.example",    " rel=",    "nofollow", "ugc", ">", "</a>",
+        "<meta ", "name=robots ", "content=noindex", "x",        "\"",       "'",   "<", " ",
+        "<!--",   "-->",          "<script>",        "</script>"};
     std::mt19937 rng(23);
     for (int round = 0; round < 1000; ++round) {
         QString page;
         for (int i = int(rng() % 200); i > 0; --i)
             page += pieces[int(rng() % pieces.size())];
-        const auto elements = web::ExtractElementRanges(page, web::ElementKind::Anchor);
+        const web::PageScan scan = web::readPage(page, QStringLiteral("http://donor.example/"));
         const bool rel = page.contains(u"nofollow") || page.contains(u"ugc");
-        if (web::onlyNotFollowed(page, elements, "mine.example")) {
+        if (web::anchorPresence(scan, "mine.example", {}).nofollow) {
             EXPECT_TRUE(rel) << page.toStdString();
         }
-        if (web::pageNoindex(page, {})) {
+        if (scan.robotsNoindex) {
             EXPECT_TRUE(page.contains(u"noindex")) << page.toStdString();
         }
     }

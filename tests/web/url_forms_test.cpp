@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <random>
 
-#include "web/ext_links.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
 
@@ -103,41 +102,6 @@ TEST(ExtractElements, LinearScanGivesExactlyTheWrittenStepsOnGeneratedPages) {
     }
 }
 
-TEST(LowerText, MatchesTheFullCaseMapping) {
-    // Every ASCII character twice (a length that is no multiple of the blocks lowered at once), and other
-    // characters at the first, the last and the next place of a block.
-    QString ascii;
-    for (int round = 0; round < 2; ++round)
-        for (char16_t c = 1; c < 128; ++c)
-            ascii += QChar(c);
-    QStringList texts = {"<A HREF=X>Привет, МИР</A>", "İSTANBUL ΣΑΣ", "ABC😀DEF", "", "ÄÖÜ ẞ", ascii};
-    for (const int at : {0, 15, 16, 31})
-        texts << QString(ascii).insert(at, QStringLiteral("Ǆ"))
-              << QString(ascii).insert(at, QStringLiteral("😀"));
-    for (const QString& s : texts)
-        EXPECT_EQ(lowerText(s), s.toLower()) << s.toStdString();
-}
-
-// The one-pass search agrees with searching for each word alone, on random texts made of pieces of the
-// words, their neighbours and other characters.
-TEST(WordsIn, AgreesWithASearchForEachWord) {
-    const QStringList pieces = {"nofollow", "nofo", "sponsor", "sponsored", "ugc", "ug", "noindex", "no",
-                                "n",        "é",    "😀",       " ",         "<a ", "u",  "NOFOLLOW"};
-    std::mt19937 rng(7);
-    for (int round = 0; round < 2000; ++round) {
-        QString text;
-        for (int i = int(rng() % 12); i > 0; --i)
-            text += pieces[int(rng() % unsigned(pieces.size()))];
-        unsigned expected = 0, bit = 1;
-        for (const char16_t* w : {u"nofollow", u"sponsored", u"ugc", u"noindex"}) {
-            if (text.contains(QStringView(w))) expected |= bit;
-            bit <<= 1;
-        }
-        ASSERT_EQ(wordsIn(text, {u"nofollow", u"sponsored", u"ugc", u"noindex"}), expected)
-            << text.toStdString();
-    }
-}
-
 TEST(HTTPEncode, EncodesWindows1251Bytes) {
     EXPECT_EQ(HTTPEncode(toAnsi(QStringLiteral("a b/ё"))), QByteArray("a+b%2F%B8"));
     EXPECT_EQ(HTTPEncode("!$'()*-.@_AZaz09"), QByteArray("!$'()*-.@_AZaz09"));
@@ -154,58 +118,6 @@ TEST(Decoding, CyrillicCodePagesComeOutAsTheRightLetters) {
     ASSERT_TRUE(decodeCharset(QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4"), "koi8-r", out));
     EXPECT_EQ(out, QStringLiteral("Привет"));
     EXPECT_FALSE(decodeCharset("x", "no-such-charset", out));
-}
-
-TEST(ElementQuestions, RangeAnswersEqualTheElementTextAnswersOnGeneratedPages) {
-    // Pieces that make nested and unclosed elements, markers split by element ends, addresses starting at
-    // "<".
-    const QStringList pieces = {"<a ",     "/a>",      "href=", "http://",
-                                "site.ru", "nofollow", ">",     "<",
-                                "a",       " ",        "x",     "<a href=http://o.ru>",
-                                "</a>",    "h",        "ttp",   QString(QChar(u'\0'))};
-    const QStringList needles = {"http://site.ru",
-                                 "site.ru",
-                                 "<a h",
-                                 "a href",
-                                 "http",
-                                 ">x",
-                                 "<",
-                                 "/a>h",
-                                 QStringLiteral("a") + QChar(u'\0') + QStringLiteral("h")};
-    std::mt19937 rng(777);
-    for (int round = 0; round < 3000; ++round) {
-        QString page;
-        const int n = int(rng() % 30);
-        for (int i = 0; i < n; ++i)
-            page += pieces[int(rng() % unsigned(pieces.size()))];
-        const std::vector<ElementRange> ranges = ExtractElementRanges(page, ElementKind::Anchor);
-        const QStringList elements = ExtractElements(page, ElementKind::Anchor);
-        ASSERT_EQ(int(ranges.size()), int(elements.size()));
-        for (const QString& needle : needles) {
-            const bool expected = std::any_of(elements.begin(), elements.end(),
-                                              [&](const QString& e) { return e.contains(needle); });
-            ASSERT_EQ(occursInAnElement(page, ranges, needle), expected)
-                << page.toStdString() << " / " << needle.toStdString();
-        }
-        for (const QString& domain : {QString(), QStringLiteral("site.ru")}) {
-            int expected = 0;
-            for (const QString& e : elements)
-                expected += zentaro::web::IsExtLink(domain, e) ? 1 : 0;
-            ASSERT_EQ(countExtLinks(page, ranges, domain), expected) << page.toStdString();
-        }
-    }
-}
-
-TEST(ElementQuestions, AnUnclosedAnchorBeforeManyElementsStaysLinear) {
-    // One unclosed "<a " makes every later element run to the same end: text copies would be quadratic.
-    QString page = QStringLiteral("<a ");
-    for (int i = 0; i < 20000; ++i)
-        page += QStringLiteral("<a x");
-    page += QStringLiteral("/a> end");
-    const std::vector<ElementRange> ranges = ExtractElementRanges(page, ElementKind::Anchor);
-    EXPECT_GE(ranges.size(), 20000u);
-    EXPECT_FALSE(occursInAnElement(page, ranges, QStringLiteral("http://absent.ru")));
-    EXPECT_EQ(countExtLinks(page, ranges, QStringLiteral("site.ru")), 0);
 }
 
 TEST(Decoding, EveryCharacterSetMakesProgressOnShortRandomBodies) {
