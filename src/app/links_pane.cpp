@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -33,6 +34,8 @@
 #include "db/database.h"
 #include "db/link_removal.h"
 #include "db/site_view.h"
+#include "dialogs/claim_dialog.h"
+#include "widgets/evidence_view.h"
 #include "util/shell.h"
 #include "util/user_interface.h"
 
@@ -86,9 +89,17 @@ db::GridColumn checkColumn(db::Database& db) {
                        : db::reasonText(last->outcome.reason);
         case db::TableModel::TextRgbRole:
             return db::reasonRgb(last->outcome.reason);
-        case Qt::ToolTipRole:
-            return QLocale().toString(last->outcome.at, QLocale::ShortFormat) + u' ' +
-                   db::kindText(last->outcome.kind) + QStringLiteral(": ") + last->outcome.detail;
+        case Qt::ToolTipRole: {
+            QString tip = QLocale().toString(last->outcome.at, QLocale::ShortFormat) + u' ' +
+                          db::kindText(last->outcome.kind) + QStringLiteral(": ") + last->outcome.detail;
+            // What changed in the link lately, newest first.
+            const auto events = db.checks.evidence().events(db.checks.connection(),
+                                                            int(db::CheckSubject::LinkPage), id.toInt());
+            for (size_t i = 0; i < events.size() && i < 3; ++i)
+                tip += u'\n' + QLocale().toString(events[i].at, QLocale::ShortFormat) +
+                       QStringLiteral(" — ") + events[i].text;
+            return tip;
+        }
         default:
             return {};
         }
@@ -465,7 +476,15 @@ void LinksPane::buildInfo(QWidget* page) {
     // A title row and two rows at least, the rest by scrolling (the window's least height allows no more).
     m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 3 + 4);
     m_lostSince->hide();
-    g9l->addWidget(m_history);
+    // The outcomes and, beside them, the evidence of the last find and the first miss.
+    auto* tabs = new QTabWidget(g9);
+    tabs->setObjectName(QStringLiteral("tcCheckHistory"));
+    tabs->setDocumentMode(true);
+    tabs->addTab(m_history, QStringLiteral("Проверки"));
+    m_evidence = new widgets::EvidenceView(tabs);
+    m_evidence->setObjectName(QStringLiteral("evCheckEvidence"));
+    tabs->addTab(m_evidence, QStringLiteral("Доказательства"));
+    g9l->addWidget(tabs);
     anchors->setMinimumHeight(anchors->fontMetrics().height() * 3 + 16);
     dateRow->addStretch();
     lowerLayout->addLayout(dateRow);
@@ -539,14 +558,17 @@ void LinksPane::buildMenu() {
                 [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
     }
     filters->addSeparator();
-    const QString checkNames[4] = {QStringLiteral("mnCheckMissing"), QStringLiteral("mnCheckNotFetched"),
-                                   QStringLiteral("mnCheckNofollow"), QStringLiteral("mnCheckAny")};
-    const QString checkCaptions[4] = {
+    const QString checkNames[5] = {QStringLiteral("mnCheckMissing"), QStringLiteral("mnCheckNotFetched"),
+                                   QStringLiteral("mnCheckNofollow"), QStringLiteral("mnCheckChanged"),
+                                   QStringLiteral("mnCheckAny")};
+    const QString checkCaptions[5] = {
         QStringLiteral("Проверка: ссылка пропала"), QStringLiteral("Проверка: страница не загружена"),
-        QStringLiteral("Проверка: nofollow или noindex"), QStringLiteral("Проверка: все страницы")};
-    const db::CheckFilter checkFilters[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
-                                             db::CheckFilter::Nofollow, db::CheckFilter::None};
-    for (int i = 0; i < 4; ++i) {
+        QStringLiteral("Проверка: nofollow или noindex"), QStringLiteral("Изменились после покупки"),
+        QStringLiteral("Проверка: все страницы")};
+    const db::CheckFilter checkFilters[5] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
+                                             db::CheckFilter::Nofollow, db::CheckFilter::Changed,
+                                             db::CheckFilter::None};
+    for (int i = 0; i < 5; ++i) {
         m_fc[i] = filters->addAction(checkCaptions[i]);
         m_fc[i]->setObjectName(checkNames[i]);
         // Commands, not ticks: the one tick under "Фильтры" is the link filter's; the outcome chosen is
@@ -554,6 +576,9 @@ void LinksPane::buildMenu() {
         connect(m_fc[i], &QAction::triggered, this,
                 [this, f = checkFilters[i]] { m_ctx.rules.setCheckFilter(f); });
     }
+    QAction* claim = m_pumLink->addAction(QStringLiteral("Составить претензию по пропавшим ссылкам…"));
+    claim->setObjectName(QStringLiteral("mnClaim"));
+    connect(claim, &QAction::triggered, this, &LinksPane::makeClaim);
     menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {},
              QStringLiteral("N18Click"));
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
@@ -577,7 +602,8 @@ void LinksPane::showCheckFilter() {
         {db::CheckFilter::Missing, QStringLiteral("Проверка: ссылка пропала")},
         {db::CheckFilter::NotFetched, QStringLiteral("Проверка: страница не загружена")},
         {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")},
-        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")}};
+        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")},
+        {db::CheckFilter::Changed, QStringLiteral("Изменились после покупки")}};
     QString text;
     for (const auto& [filter, caption] : texts)
         if (filter == f) text = caption;
@@ -604,6 +630,7 @@ void LinksPane::showHistory() {
     m_history->clear();
     m_lostSince->clear();
     m_lostSince->hide();
+    m_evidence->showLink(m_ctx.db, -1);
     if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID")) || !m_ctx.db.checks.isOpen()) return;
     const int id = t.asInteger(QStringLiteral("ID"));
     if (const auto last = m_ctx.db.checks.last(db::CheckSubject::LinkPage, id);
@@ -612,13 +639,52 @@ void LinksPane::showHistory() {
                                  .arg(QLocale().toString(last->lostSince, QLocale::ShortFormat)));
         m_lostSince->show();
     }
+    // Outcomes and change events, newest first.
+    const auto events =
+        m_ctx.db.checks.evidence().events(m_ctx.db.checks.connection(), int(db::CheckSubject::LinkPage), id);
+    size_t e = 0;
+    auto addEvents = [&](const QDateTime& notBefore) {
+        for (; e < events.size() && events[e].at >= notBefore; ++e) {
+            auto* item =
+                new QTreeWidgetItem(m_history, {QLocale().toString(events[e].at, QLocale::ShortFormat),
+                                                QStringLiteral("Изменение"),
+                                                events[e].text,
+                                                {}});
+            item->setForeground(2, QColor::fromRgb(0xb06000));
+            item->setToolTip(2, events[e].text);
+        }
+    };
     for (const db::CheckOutcome& o : m_ctx.db.checks.history(db::CheckSubject::LinkPage, id)) {
+        addEvents(o.at);
         auto* item =
             new QTreeWidgetItem(m_history, {QLocale().toString(o.at, QLocale::ShortFormat),
                                             db::kindText(o.kind), db::reasonText(o.reason), o.detail});
         item->setForeground(2, QColor::fromRgb(QRgb(db::reasonRgb(o.reason))));
         item->setToolTip(3, o.detail);
     }
+    addEvents(QDateTime());
+    m_evidence->showLink(m_ctx.db, t.currentRow());
+}
+
+void LinksPane::makeClaim() {
+    db::Database& db = m_ctx.db;
+    std::vector<int> ids = selectedLinkIds();
+    if (ids.size() < 2 && db.tbLink.currentPos() >= 0 && !db.tbLink.isNull(QStringLiteral("ID")))
+        ids = {db.tbLink.asInteger(QStringLiteral("ID"))};
+    std::vector<reports::ClaimLink> links;
+    for (const int id : ids) {
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
+        if (!last || !last->lostSince.isValid()) continue;
+        const int row = db.tbLink.findRow(QStringLiteral("ID"), id);
+        if (row >= 0) links.push_back(reports::claimLinkAt(db, row));
+    }
+    if (links.empty()) {
+        Msg(m_ctx.ui,
+            QStringLiteral("Претензию составляют по пропавшим ссылкам: среди выбранных страниц их нет."));
+        return;
+    }
+    dialogs::ClaimDialog dialog(std::move(links), m_ctx.ui, m_grid->window());
+    dialog.exec();
 }
 
 void LinksPane::ShowAccountData() {

@@ -15,7 +15,12 @@ class QLineEdit;
 class QMenu;
 class QRadioButton;
 class QToolButton;
+class QTabWidget;
 class QTreeWidget;
+
+namespace zentaro::widgets {
+class EvidenceView;
+}
 
 namespace zentaro::app {
 
@@ -39,6 +44,8 @@ public:
     void pumLinkPopup();
     // The current link page's check history, newest first, and since when its link is missing.
     void showHistory();
+    // A claim for the selected lost links (or the current one), shown to print, save or copy.
+    void makeClaim();
     void copyToClipboard(QLineEdit* edit);
 
     // The bar over the grid: what checks since the last start lost, an overdue daily check, a scheduled
@@ -91,6 +98,7 @@ private:
     QToolButton* m_checkFilterClear = nullptr;
     QToolButton* m_menuButton = nullptr;
     QTreeWidget* m_history = nullptr;
+    widgets::EvidenceView* m_evidence = nullptr;
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;

@@ -290,17 +290,15 @@ std::vector<ChangeEvent> EvidenceStore::events(sqlite3* db, int subject, int id)
     return out;
 }
 
-std::vector<int> EvidenceStore::changedSince(sqlite3* db, int subject, const QDateTime& since) const {
-    std::vector<int> out;
+std::unordered_map<int, QDateTime> EvidenceStore::latestEvents(sqlite3* db, int subject) const {
+    std::unordered_map<int, QDateTime> out;
     if (!db) return out;
     sql::StmtPtr s = sql::prepare(
-        db,
-        QStringLiteral("SELECT DISTINCT rid FROM checks.events WHERE subject=?1 AND at >= ?2 ORDER BY rid"));
+        db, QStringLiteral("SELECT rid, max(at) FROM checks.events WHERE subject=?1 GROUP BY rid"));
     if (!s) return out;
     sqlite3_bind_int(s.get(), 1, subject);
-    bindText(s.get(), 2, since.isValid() ? since.toString(Qt::ISODateWithMs) : QString());
     while (sqlite3_step(s.get()) == SQLITE_ROW)
-        out.push_back(sqlite3_column_int(s.get(), 0));
+        out[sqlite3_column_int(s.get(), 0)] = timeAt(s.get(), 1);
     return out;
 }
 

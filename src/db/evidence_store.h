@@ -5,6 +5,7 @@
 // it belongs to (a deleted page, an import or a restore forget both at once).
 
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include <QDateTime>
@@ -62,8 +63,8 @@ public:
     std::vector<EvidenceRow> evidence(sqlite3* db, int subject, int id, int limit = kKeepPerSubject) const;
     std::optional<EvidenceRow> lastFound(sqlite3* db, int subject, int id) const;
     std::vector<ChangeEvent> events(sqlite3* db, int subject, int id) const;
-    // Subjects with a change event at or after since (an invalid since: any).
-    std::vector<int> changedSince(sqlite3* db, int subject, const QDateTime& since) const;
+    // The time of each subject's newest change event.
+    std::unordered_map<int, QDateTime> latestEvents(sqlite3* db, int subject) const;
     std::optional<Snapshot> snapshot(sqlite3* db, int subject, int id, bool found) const;
 
 private:
