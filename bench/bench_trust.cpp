@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -15,7 +16,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -118,6 +118,7 @@ void report(benchmark::State& state, const web::RunTally& t, double wallMs) {
     state.counters["found"] = t.found;
     state.counters["false_missing"] = t.missing;
     state.counters["false_not_fetched"] = t.notFetched;
+    state.counters["quick_retries"] = t.quickRetries;
 }
 
 QStringList spread(const Site& site, int pages, int hosts) {
@@ -137,7 +138,9 @@ void BM_FlakySite1000Pages(benchmark::State& state) {
     ok.body = pageBody(10 * 1024);
     ok.delayMs = 50;
     auto seen = std::make_shared<std::set<QByteArray>>();
+    auto requests = std::make_shared<std::atomic<int>>(0);
     Site site(20, [=](const test::HttpServer::Request& r) {
+        ++*requests;
         const int n = r.target.mid(r.target.indexOf("n=") + 2).toInt();
         // One page in ten, five on each host, of every kind.
         if (!flaky || (n / 20) % 10 != 3 || !seen->insert(r.target).second) return ok;
@@ -166,6 +169,8 @@ void BM_FlakySite1000Pages(benchmark::State& state) {
     for (auto _ : state)
         wall = run.go(tally);
     report(state, tally, wall);
+    // Requests beyond one a page: the retries of the failing pages and the pages asked twice.
+    state.counters["extra_requests"] = *requests - 1000;
 }
 BENCHMARK(BM_FlakySite1000Pages)
     ->Args({1, 64})
@@ -183,14 +188,13 @@ void BM_FetchOnly1000PagesOn20Hosts(benchmark::State& state) {
     Site site(20, [=](const test::HttpServer::Request&) { return ok; });
     const QStringList urls = spread(site, 1000, 20);
     web::PageFetcher settings;
-    QNetworkAccessManager client;
     for (auto _ : state) {
         web::HostBook book(settings.perHost);
         settings.hostBook = &book;
         int next = 0, done = 0, inFlight = 0;
         std::function<void()> more = [&] {
             while (inFlight < settings.maxInFlight && next < urls.size()) {
-                auto* call = new web::PageCall(settings, nullptr, &client, urls[next++], true);
+                auto* call = new web::PageCall(settings, nullptr, urls[next++], true);
                 ++inFlight;
                 QObject::connect(call, &web::PageCall::finished, call, [&, call] {
                     ++done;
@@ -270,13 +274,19 @@ struct CommandRun {
     double afterSignalMs = 0; // from the SIGTERM sent at signalAfterMs to the exit
 };
 
-CommandRun runCheckCommand(const QString& program, int signalAfterMs = -1) {
+CommandRun runCheckCommand(const QString& program, int signalAfterMs = -1,
+                           const QStringList& args = {QStringLiteral("--check"), QStringLiteral("links")}) {
     CommandRun out;
     const QByteArray path = program.toLocal8Bit();
-    char* argv[] = {const_cast<char*>(path.constData()), const_cast<char*>("--check"),
-                    const_cast<char*>("links"), nullptr};
+    QByteArrayList argBytes;
+    for (const QString& a : args)
+        argBytes << a.toLocal8Bit();
+    std::vector<char*> argv{const_cast<char*>(path.constData())};
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_t pid = 0;
-    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ) != 0) return out;
+    if (posix_spawn(&pid, path.constData(), nullptr, nullptr, argv.data(), environ) != 0) return out;
     QElapsedTimer clock;
     if (signalAfterMs >= 0) {
         QThread::msleep(unsigned(signalAfterMs));
@@ -372,11 +382,12 @@ BENCHMARK(BM_SigtermEndsTheCheckCommand)->Iterations(1)->Unit(benchmark::kMillis
 
 // The real command line checking 10,000 pages of about 10 KB on 100 hosts answering after 50 ms, 100 in
 // flight (the politeness limit gives 5.0 s). range(0): the pages (0: the start-up alone, to take from the
-// CPU per page).
+// CPU per page); range(1): 1 when the answers carry about 850 header bytes, as real sites send.
 void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
     const int pages = int(state.range(0));
     QProcess server;
-    const QList<QByteArray> ports = startServers(server, QStringLiteral("--serve-pages"));
+    const QList<QByteArray> ports = startServers(
+        server, state.range(1) == 1 ? QStringLiteral("--serve-pages-850") : QStringLiteral("--serve-pages"));
     if (ports.size() != 100) return state.SkipWithError("no server");
     QStringList urls;
     for (int i = 0; i < pages; ++i)
@@ -405,21 +416,36 @@ void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
     state.counters["exit_code"] = check.exitCode;
     state.counters["peak_rss_MB"] = check.peakRssMB;
     state.counters["found"] = foundPages(root.path());
+    if (pages > 0) {
+        // The floor beside it: the same pages through the same client and limits in a process that only
+        // fetches them.
+        QStringList args{QStringLiteral("--fetch-floor"), QString::number(pages)};
+        for (const QByteArray& p : ports)
+            args << QString::fromLatin1(p);
+        const CommandRun floor = runCheckCommand(QCoreApplication::applicationFilePath(), -1, args);
+        state.counters["floor_cpu_s"] = floor.cpuS;
+        state.counters["floor_exit_code"] = floor.exitCode;
+    }
     server.kill();
     server.waitForFinished();
 }
 BENCHMARK(BM_CheckCommand10000PagesOn100Hosts)
-    ->Arg(0)
-    ->Arg(10000)
+    ->Args({0, 0})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 // The first page stalls, then 99 pages of 7 MB on 16 hosts: the peak resident memory of the process (run
 // alone: --benchmark_filter=StalledFirst). The pages come from a child process, so that only the run's
 // memory is counted; the stalled page is not retried, to keep the run short.
+// range(0) 1: the pages do not say their length (sent until the connection closes), so the run's memory is
+// counted as they come.
 void BM_StalledFirstThen99PagesOf7MB(benchmark::State& state) {
     QProcess server;
-    const QList<QByteArray> ports = startServers(server, QStringLiteral("--serve-7mb"));
+    const QList<QByteArray> ports =
+        startServers(server, state.range(0) == 1 ? QStringLiteral("--serve-7mb-unannounced")
+                                                 : QStringLiteral("--serve-7mb"));
     if (ports.size() != 17) return state.SkipWithError("no server");
     QStringList urls{QStringLiteral("http://127.0.0.2:%1/stall").arg(QString::fromLatin1(ports[0]))};
     for (int i = 0; i < 99; ++i)
@@ -440,7 +466,42 @@ void BM_StalledFirstThen99PagesOf7MB(benchmark::State& state) {
     server.kill();
     server.waitForFinished();
 }
-BENCHMARK(BM_StalledFirstThen99PagesOf7MB)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StalledFirstThen99PagesOf7MB)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The child of the floor measure: the pages of the command-line run fetched with its limits (100 in flight,
+// the default per host) through the page calls, nothing scanned or stored. Exit status 0 when every page
+// came.
+int fetchFloor(int pages, const QList<QByteArray>& ports) {
+    web::PageFetcher settings;
+    settings.maxInFlight = 100;
+    web::HostBook book(settings.perHost);
+    settings.hostBook = &book;
+    int next = 0, done = 0, fetched = 0, inFlight = 0;
+    const auto urlOf = [&](int i) {
+        return QStringLiteral("http://127.0.0.%1:%2/page?n=%3")
+            .arg(2 + i % 100)
+            .arg(QString::fromLatin1(ports[i % 100]))
+            .arg(i);
+    };
+    std::function<void()> more = [&] {
+        while (inFlight < settings.maxInFlight && next < pages) {
+            auto* call = new web::PageCall(settings, nullptr, urlOf(next++), true);
+            ++inFlight;
+            QObject::connect(call, &web::PageCall::finished, call, [&, call] {
+                ++done;
+                fetched += call->body().has_value();
+                --inFlight;
+                call->deleteLater();
+                more();
+            });
+            call->start();
+        }
+    };
+    more();
+    while (done < pages)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return fetched == pages ? 0 : 1;
+}
 
 } // namespace
 
@@ -449,22 +510,59 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     // The children of the command line and memory benchmarks: 100 hosts answering after 50 ms; a stalling
     // page and 7 MB pages on 16 more hosts.
-    if (argc > 1 && QByteArray(argv[1]) == "--serve-pages") {
+    if (argc > 1 && (QByteArray(argv[1]) == "--serve-pages" || QByteArray(argv[1]) == "--serve-pages-850")) {
         test::HttpServer::Reply ok;
         ok.headers = {test::contentType("text/html; charset=utf-8")};
+        if (QByteArray(argv[1]).endsWith("-850"))
+            // Headers as a real site's answer carries them: about 850 bytes in all.
+            ok.headers
+                << QPair<QByteArray, QByteArray>{"Date", "Thu, 10 Dec 2026 02:00:00 GMT"}
+                << QPair<QByteArray, QByteArray>{"Server", "nginx/1.22.1"}
+                << QPair<QByteArray, QByteArray>{"Cache-Control",
+                                                 "private, no-cache, no-store, must-revalidate"}
+                << QPair<QByteArray, QByteArray>{"Set-Cookie", "session=" + QByteArray(48, 'a') +
+                                                                   "; Path=/; HttpOnly; SameSite=Lax"}
+                << QPair<QByteArray, QByteArray>{"Strict-Transport-Security",
+                                                 "max-age=31536000; includeSubDomains"}
+                << QPair<QByteArray, QByteArray>{"Content-Security-Policy",
+                                                 "default-src 'self'; img-src * data:; script-src 'self' "
+                                                 "'unsafe-inline' https://counter.example; style-src "
+                                                 "'self' 'unsafe-inline'"}
+                << QPair<QByteArray, QByteArray>{"X-Frame-Options", "SAMEORIGIN"}
+                << QPair<QByteArray, QByteArray>{"X-Content-Type-Options", "nosniff"}
+                << QPair<QByteArray, QByteArray>{"Referrer-Policy", "strict-origin-when-cross-origin"}
+                << QPair<QByteArray, QByteArray>{"Vary", "Accept-Encoding, Cookie, User-Agent"}
+                << QPair<QByteArray, QByteArray>{"Last-Modified", "Wed, 09 Dec 2026 18:00:00 GMT"}
+                << QPair<QByteArray, QByteArray>{"ETag", "\"" + QByteArray(32, 'e') + "\""}
+                << QPair<QByteArray, QByteArray>{"X-Request-Id", QByteArray(36, 'r')}
+                << QPair<QByteArray, QByteArray>{"Link", "<https://site.example/wp-json/>; "
+                                                         "rel=\"https://api.w.org/\""};
         ok.body = pageBody(10 * 1024);
         ok.delayMs = 50;
         return serve(100, [&](test::HttpServer& s, int) { s.on("/page", ok); });
     }
-    if (argc > 1 && QByteArray(argv[1]) == "--serve-7mb") {
+    if (argc > 1 && QByteArray(argv[1]).startsWith("--serve-7mb")) {
         test::HttpServer::Reply stall;
         stall.stall = true;
         stall.body = "<a href=";
         test::HttpServer::Reply big;
         big.headers = {test::contentType("text/html; charset=utf-8")};
         big.body = pageBody(7 * 1024 * 1024);
+        if (QByteArray(argv[1]).endsWith("-unannounced")) {
+            big.raw =
+                "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nConnection: close\r\n\r\n" +
+                big.body;
+            big.close = true;
+        }
         return serve(
             17, [&](test::HttpServer& s, int i) { s.on(i == 0 ? "/stall" : "/big", i == 0 ? stall : big); });
+    }
+    if (argc > 2 && QByteArray(argv[1]) == "--fetch-floor") {
+        QList<QByteArray> ports;
+        for (int i = 3; i < argc; ++i)
+            ports << QByteArray(argv[i]);
+        if (ports.size() != 100) return 2;
+        return fetchFloor(QByteArray(argv[2]).toInt(), ports);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -81,10 +81,12 @@ QString plainNumber(double v) {
 }
 
 QJsonObject tallyObject(const web::RunTally& t) {
-    return {{QStringLiteral("checked"), t.checked},    {QStringLiteral("found"), t.found},
-            {QStringLiteral("missing"), t.missing},    {QStringLiteral("notFetched"), t.notFetched},
-            {QStringLiteral("noLinks"), t.noLinks},    {QStringLiteral("nofollow"), t.nofollow},
-            {QStringLiteral("noAnchors"), t.noAnchors}};
+    QJsonObject o = {{QStringLiteral("checked"), t.checked},    {QStringLiteral("found"), t.found},
+                     {QStringLiteral("missing"), t.missing},    {QStringLiteral("notFetched"), t.notFetched},
+                     {QStringLiteral("noLinks"), t.noLinks},    {QStringLiteral("nofollow"), t.nofollow},
+                     {QStringLiteral("noAnchors"), t.noAnchors}};
+    if (t.quickRetries > 0) o.insert(QStringLiteral("quickRetries"), t.quickRetries);
+    return o;
 }
 
 bool isLost(const db::LastCheck& last) {

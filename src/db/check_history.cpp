@@ -188,6 +188,8 @@ bool CheckHistory::attach(QString* error) {
 }
 
 void CheckHistory::detach() {
+    m_lastOf = {};
+    m_verdictOf = {};
     sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
 }
 
@@ -273,24 +275,51 @@ void CheckHistory::failed(int code, const QString& error) {
     m_failing = true;
 }
 
+sqlite3_stmt* CheckHistory::cached(Cached& c, const char* sql) const {
+    sqlite3* db = m_store.connection();
+    if (c.stmt && c.db == db) return c.stmt.get();
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        c = {};
+        return nullptr;
+    }
+    c.db = db;
+    c.stmt.reset(s);
+    return s;
+}
+
+namespace {
+
+// Leaves a kept statement ready for its next use.
+struct ResetAfter {
+    sqlite3_stmt* s;
+    ~ResetAfter() {
+        if (!s) return;
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+    }
+};
+
+} // namespace
+
 const CheckHistory::Known& CheckHistory::known(CheckSubject subject, int id) const {
     const qint64 k = key(subject, id);
     if (auto it = m_known.find(k); it != m_known.end()) return it->second;
     Known found;
     if (m_open && !m_allForgotten) {
-        sql::StmtPtr s =
-            sql::prepare(m_store.connection(),
-                         QStringLiteral("SELECT at, kind, reason, detail, lost_since FROM checks.last "
-                                        "WHERE subject=?1 AND rid=?2 ORDER BY at DESC"));
+        sqlite3_stmt* s = cached(m_lastOf, "SELECT at, kind, reason, detail, lost_since FROM checks.last "
+                                           "WHERE subject=?1 AND rid=?2 ORDER BY at DESC");
+        const ResetAfter resetS{s};
         if (s) {
-            sqlite3_bind_int(s.get(), 1, int(subject));
-            sqlite3_bind_int(s.get(), 2, id);
-            while (sqlite3_step(s.get()) == SQLITE_ROW) {
-                const CheckOutcome o = outcomeAt(s.get(), 0);
+            sqlite3_bind_int(s, 1, int(subject));
+            sqlite3_bind_int(s, 2, id);
+            while (sqlite3_step(s) == SQLITE_ROW) {
+                const CheckOutcome o = outcomeAt(s, 0);
                 if (!found.newest) found.newest = o;
                 if (o.kind == CheckKind::Presence) {
                     found.presence = o.reason;
-                    found.lostSince = QDate::fromString(text(s.get(), 4), Qt::ISODate);
+                    found.lostSince = QDate::fromString(text(s, 4), Qt::ISODate);
                 }
             }
         }
@@ -299,20 +328,22 @@ const CheckHistory::Known& CheckHistory::known(CheckSubject subject, int id) con
         if (found.presence && (isFound(*found.presence) || *found.presence == CheckReason::Missing)) {
             found.lastVerdictFound = isFound(*found.presence);
         } else if (found.presence) {
-            sql::StmtPtr v = sql::prepare(
-                m_store.connection(),
+            static const QByteArray verdictSql =
                 QStringLiteral("SELECT reason FROM checks.outcomes WHERE subject=?1 AND rid=?2 AND kind=%1 "
                                "AND reason IN (%2, %3, %4, %5) ORDER BY id DESC LIMIT 1")
                     .arg(int(CheckKind::Presence))
                     .arg(int(CheckReason::Found))
                     .arg(int(CheckReason::FoundNofollow))
                     .arg(int(CheckReason::FoundNoindex))
-                    .arg(int(CheckReason::Missing)));
+                    .arg(int(CheckReason::Missing))
+                    .toUtf8();
+            sqlite3_stmt* v = cached(m_verdictOf, verdictSql.constData());
+            const ResetAfter resetV{v};
             if (v) {
-                sqlite3_bind_int(v.get(), 1, int(subject));
-                sqlite3_bind_int(v.get(), 2, id);
-                if (sqlite3_step(v.get()) == SQLITE_ROW)
-                    found.lastVerdictFound = isFound(reasonFrom(sqlite3_column_int(v.get(), 0)));
+                sqlite3_bind_int(v, 1, int(subject));
+                sqlite3_bind_int(v, 2, id);
+                if (sqlite3_step(v) == SQLITE_ROW)
+                    found.lastVerdictFound = isFound(reasonFrom(sqlite3_column_int(v, 0)));
             }
         }
     }

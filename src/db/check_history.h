@@ -11,6 +11,7 @@
 #include <QString>
 
 #include "db/evidence_store.h"
+#include "db/sqlite_util.h"
 #include "db/store.h"
 
 namespace zentaro::db {
@@ -173,6 +174,14 @@ private:
         bool forgotten = false; // deleted in this run: what the file still holds does not count
     };
     const Known& known(CheckSubject subject, int id) const;
+    // A statement asked for every page of a run, prepared once on the connection it was made for and
+    // finalized when the file is let go.
+    struct Cached {
+        sqlite3* db = nullptr;
+        sql::StmtPtr stmt;
+    };
+    sqlite3_stmt* cached(Cached& c, const char* sql) const;
+    mutable Cached m_lastOf, m_verdictOf;
 
     std::vector<Queued> m_queue;
     EvidenceStore m_evidence;

@@ -1,5 +1,8 @@
 #include "db/record_rules.h"
 
+#include <limits>
+#include <unordered_set>
+
 #include <QDate>
 #include <QScopeGuard>
 
@@ -124,11 +127,25 @@ void RecordRules::idRule(Table& t) {
     t.setIndexFieldNames(QStringLiteral("ID"));
     t.last();
     const int lastId = t.eof() ? 0 : t.asInteger(QStringLiteral("ID"));
+    int nextId = 0;
+    if (lastId < std::numeric_limits<int>::max()) {
+        nextId = lastId + 1;
+    } else {
+        // The highest number is taken (read in from a file): one more would overflow and repeat an ID, so
+        // the lowest number no record holds is given.
+        const int idField = t.fieldIndex(QStringLiteral("ID"));
+        std::unordered_set<int> taken;
+        for (int row = 0; row < t.rowCapacity(); ++row)
+            if (t.rowAlive(row) && row != t.insertRow()) taken.insert(t.rowValue(row, idField).toInt());
+        nextId = 1;
+        while (taken.count(nextId))
+            ++nextId;
+    }
     {
         FlagGuard ins(m_db.InsFlag);
         t.insert();
     }
-    t.setValue(QStringLiteral("ID"), lastId + 1);
+    t.setValue(QStringLiteral("ID"), nextId);
     const QDate today = QDate::currentDate();
     if (&t == &m_db.tbProject) {
         t.setValue(QStringLiteral("DateAdd"), today);
@@ -152,6 +169,8 @@ void RecordRules::idRule(Table& t) {
         t.setFiltered(true);
     }
     t.last();
+    // A number below the highest is not the last record.
+    if (nextId <= lastId) t.locate(QStringLiteral("ID"), nextId);
 }
 
 bool RecordRules::cascadeProject(Table& t) {

@@ -34,9 +34,12 @@ QString ReserveCopyState::lastText() const {
     return last ? formatDate(*last) : QString();
 }
 
-void ReserveCopyState::setLastText(const QString& text, const QDate&) {
-    // A date that is missing or cannot be read leaves the copy due: postponing it could lose a copy.
+void ReserveCopyState::setLastText(const QString& text, const QDate& today) {
+    // A date that is missing or cannot be read leaves the copy due: postponing it could lose a copy. So does
+    // one after today (a clock set back, a date written under other regional settings read day for month),
+    // which would put every copy off until that day.
     last = readDate(text);
+    if (last && *last > today) last.reset();
 }
 
 bool ReserveCopyState::due(const QDate& today) const {
@@ -158,8 +161,11 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     // about to be written, until they are. Without one in the copy the current history is set aside.
     const int mark = newHistoryMark();
     const QString baseDir = db.store.folderOf(db.tbLink);
+    // A history in the copy that does not read (damaged bytes) never keeps its tables from coming back: it
+    // counts as none.
     const QString copied = folder + QStringLiteral("/checks.adb");
-    if (db.checks.isOpen() && !baseDir.isEmpty() && QFileInfo::exists(copied) &&
+    int copiedMark = 0;
+    if (db.checks.isOpen() && !baseDir.isEmpty() && readHistoryMark(copied, copiedMark) &&
         !prepareHistory(copied, nextHistoryPath(baseDir), mark, error))
         return false;
     {
@@ -217,7 +223,8 @@ bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder,
             return false;
         }
     }
-    if (QFileInfo::exists(folder + QStringLiteral("/checks.adb")) &&
+    int copiedMark = 0;
+    if (readHistoryMark(folder + QStringLiteral("/checks.adb"), copiedMark) &&
         !CopyFile(folder + QStringLiteral("/checks.adb"), historyPath(base))) {
         if (error)
             *error = QStringLiteral(

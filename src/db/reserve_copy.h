@@ -21,7 +21,8 @@ struct ReserveCopyState {
 
     // The last copy's date as the settings keep it: the regional short date form with a four-digit year.
     QString lastText() const;
-    // From the settings: an empty text or one that is no date leaves the date unset, so a copy is due.
+    // From the settings: an empty text, one that is no date or a date after today leaves the date unset, so
+    // a copy is due.
     void setLastText(const QString& text, const QDate& today);
     // Whether an automatic copy is due today.
     bool due(const QDate& today) const;
@@ -53,16 +54,16 @@ QString lastCopyFolder();
 
 // Replaces the seven data tables with those of a copy folder, as one change of the store, written at once;
 // the copy's check history replaces the current one (set aside), or an empty one does when the copy has
-// none. The folder's files are read and checked first: a missing or damaged one refuses the whole restore
-// with its error text and nothing changes.
+// none or one that does not read. The folder's files are read and checked first: a missing or damaged one
+// refuses the whole restore with its error text and nothing changes.
 bool RestoreFrom(Database& db, const QString& folder, QString* error);
 
 // The restore after a failed load, when the data files are not the program's to write: they are replaced as
 // files. Every file of the data folder (journals included) is first copied as it is into keepFolder; a
 // journal beside a data file is removed before the file is replaced, since it would otherwise be played
 // into the restored file at the next start. The check history is set aside before any table is replaced
-// and the copy's own (if any) put in its place after them. True only when every replaced file loads; false
-// with the error text (naming keepFolder once anything was replaced).
+// and the copy's own (if any, and if it reads) put in its place after them. True only when every replaced
+// file loads; false with the error text (naming keepFolder once anything was replaced).
 bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
                                   QString* error);
 

@@ -187,12 +187,28 @@ bool Store::attach(Table& table, const QString& path, QString* error) {
         sameLayout = sameLayout && fs && i == e->stored.size();
     }
     if (!sameLayout) {
+        // The notes written beside the records (the mark of the check history) go into the new file with
+        // them: a file without its mark would part the tables from their history.
+        TableFile::Notes notes;
+        {
+            sql::StmtPtr ns =
+                sql::prepare(m_db, QStringLiteral("SELECT key, value FROM %1.zentaro_table").arg(e->schema));
+            while (ns && sqlite3_step(ns.get()) == SQLITE_ROW) {
+                const auto text = [&](int c) {
+                    const void* p = sqlite3_column_text16(ns.get(), c);
+                    return p ? QString(reinterpret_cast<const QChar*>(p),
+                                       sqlite3_column_bytes16(ns.get(), c) / 2)
+                             : QString();
+                };
+                notes.emplace_back(text(0), text(1));
+            }
+        }
         e->insert.reset();
         e->update.reset();
         e->remove.reset();
         table.setObserver(nullptr);
         detach();
-        if (!TableFile::save(table, path, error)) return false;
+        if (!TableFile::save(table, path, error, notes)) return false;
         if (!attachFile()) return false;
         if (!load(*e, error)) {
             detach();

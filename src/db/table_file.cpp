@@ -169,7 +169,7 @@ struct PendingTexts {
     }
 };
 
-bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
+bool writeDatabase(const Table& table, const QString& tmp, QString* err, const TableFile::Notes& notes) {
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -193,10 +193,13 @@ bool writeDatabase(const Table& table, const QString& tmp, QString* err) {
             *err = sqliteError(raw);
             return false;
         }
-        const QList<QPair<QString, QString>> rows = {
-            {QStringLiteral("format"), QString::fromLatin1(kFormat)},
-            {QStringLiteral("version"), QString::fromLatin1(kVersion)},
-            {QStringLiteral("name"), table.tableName()}};
+        TableFile::Notes rows = {{QStringLiteral("format"), QString::fromLatin1(kFormat)},
+                                 {QStringLiteral("version"), QString::fromLatin1(kVersion)},
+                                 {QStringLiteral("name"), table.tableName()}};
+        for (const auto& note : notes)
+            if (std::none_of(rows.begin(), rows.begin() + 3,
+                             [&](const auto& r) { return r.first == note.first; }))
+                rows.push_back(note);
         for (const auto& [k, v] : rows) {
             bindText(meta.get(), 1, k);
             bindText(meta.get(), 2, v);
@@ -329,7 +332,7 @@ void TableFile::bindRecord(sqlite3_stmt* ins, const Table& table, const std::vec
     }
 }
 
-bool TableFile::save(const Table& table, const QString& path, QString* error) {
+bool TableFile::save(const Table& table, const QString& path, QString* error, const Notes& notes) {
     QString err;
     const QString tmp = path + QStringLiteral(".tmp");
     const QString fileName = QFileInfo(path).fileName();
@@ -342,7 +345,7 @@ bool TableFile::save(const Table& table, const QString& path, QString* error) {
     const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0600);
     if (fd < 0) return fail(QString::fromLocal8Bit(strerror(errno)));
     ::close(fd);
-    if (!writeDatabase(table, tmp, &err)) return fail(err);
+    if (!writeDatabase(table, tmp, &err, notes)) return fail(err);
     if (!TableFile::syncPath(tmp, false)) return fail(QStringLiteral("не удалось записать файл на диск"));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
         return fail(QString::fromLocal8Bit(strerror(errno)));

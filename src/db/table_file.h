@@ -1,5 +1,6 @@
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -15,8 +16,10 @@ class Table;
 namespace TableFile {
 
 // Writes beside the target, syncs and renames over it, so the old file stays whole if anything fails.
-// The file is readable by its owner only. False with a Russian error text on failure.
-bool save(const Table& table, const QString& path, QString* error);
+// The file is readable by its owner only. False with a Russian error text on failure. notes are key-value
+// rows kept in the file's header beside the table's own (those a store wrote into the file it replaces).
+using Notes = std::vector<std::pair<QString, QString>>;
+bool save(const Table& table, const QString& path, QString* error, const Notes& notes = {});
 
 // Replaces the table's records with the file's. A table without fields takes the file's definition.
 // A missing, damaged or foreign file gives false, an error text and an empty table.

@@ -47,7 +47,9 @@ public:
     bool readFloat(QStringView text, double& out) const {
         bool ok = false;
         out = m_locale.toDouble(text.trimmed(), &ok);
-        return ok;
+        // "inf" and "nan" read as numbers, but no field holds them: the grid refuses them, and a sum with
+        // one is no sum.
+        return ok && std::isfinite(out);
     }
     static bool readDate(QStringView text, qint64& julianDay) {
         // A stored date of an early year (a slip read in before) must not refuse the whole file.
@@ -118,6 +120,7 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
 
     qsizetype dataStart = -1, dataEnd = -1;
     bool inStructure = false;
+    std::vector<std::pair<qsizetype, QString>> structure; // line and field name
     for (qsizetype i = header + 1; i < lines.size(); ++i) {
         const QString& line = lines[i];
         if (isMarker(line, QLatin1String("[data]"), Qt::CaseInsensitive)) {
@@ -126,11 +129,14 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
                               QStringLiteral("второй раздел [data] (первый в строке %1)").arg(dataStart + 1));
             dataStart = i;
             inStructure = false;
-        } else if (dataStart >= 0 && dataEnd < 0 &&
-                   isMarker(line, QLatin1String("[/data]"), Qt::CaseSensitive)) {
+        } else if (dataEnd >= 0 && !line.trimmed().isEmpty()) {
+            // A record after the end of the section would be left out without a word.
+            return refuse(i, QStringLiteral("текст после строки [/data] (строка %1)").arg(dataEnd + 1));
+        } else if (dataStart >= 0 && isMarker(line, QLatin1String("[/data]"), Qt::CaseSensitive)) {
             dataEnd = i;
         } else if (dataStart < 0 && isMarker(line, QLatin1String("[structure]"), Qt::CaseInsensitive)) {
             inStructure = true;
+            structure.clear();
         } else if (inStructure && isMarker(line, QLatin1String("[/structure]"), Qt::CaseSensitive)) {
             inStructure = false;
         } else if (inStructure && !line.trimmed().isEmpty()) {
@@ -138,7 +144,19 @@ bool readTextTable(const Table& table, const QString& path, TextTable& out, QStr
             int size = 0;
             if (!InsertTableField(line, field, cls, size))
                 return refuse(i, QStringLiteral("неверная строка структуры \"%1\"").arg(line.left(100)));
+            structure.emplace_back(i, field);
         }
+    }
+    // The values of a record follow the table's fields: a structure naming other fields, or the same in
+    // another order, is a file whose values would land under the wrong fields.
+    const std::vector<int> stored = table.storedFields();
+    for (size_t k = 0; k < structure.size() || (!structure.empty() && k < stored.size()); ++k) {
+        const QString expected = k < stored.size() ? table.field(stored[k]).name : QString();
+        if (k < structure.size() && structure[k].second.compare(expected, Qt::CaseInsensitive) == 0) continue;
+        const qsizetype at = k < structure.size() ? structure[k].first : structure.back().first + 1;
+        return refuse(at, expected.isEmpty()
+                              ? QStringLiteral("в структуре лишнее поле %1").arg(structure[k].second)
+                              : QStringLiteral("в структуре ожидалось поле %1").arg(expected));
     }
     if (dataStart < 0) return refuseFile(QStringLiteral("нет раздела [data]"));
     if (dataEnd < 0)
@@ -301,6 +319,14 @@ QString textFileName(const Table& table) {
 
 bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
                  QStringList* unreadable) {
+    // Tables that did not load whole would go out as their first part (or empty), over the files of an
+    // earlier whole export.
+    if (db.BaseLoadError) {
+        if (error)
+            *error = db.baseLoadFailure +
+                     QStringLiteral(".\r\nЭкспорт невозможен: таблицы загружены не полностью.");
+        return false;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     // A first export makes its folder (owner-only, as the data).
     if (!QDir().mkpath(folder)) {

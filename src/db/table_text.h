@@ -32,7 +32,8 @@ QStringList sectionLines(const QStringList& lines, const QString& start, const Q
 QString textFileName(const Table& table);
 
 // Writes every data table into folder/<table>.txt; an empty table asks "В таблице … нет записей!" first
-// (No keeps its older file). False with the error text when a file could not be written.
+// (No keeps its older file). False with the error text when a file could not be written, and after a failed
+// load (nothing written).
 // unreadable receives "table ID" of every record holding "|" or a line break, which will not read back.
 bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString* error,
                  QStringList* unreadable = nullptr);

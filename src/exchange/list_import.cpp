@@ -1,6 +1,8 @@
 #include "exchange/list_import.h"
 
 #include <algorithm>
+#include <limits>
+#include <unordered_set>
 
 #include <QSet>
 
@@ -47,6 +49,15 @@ void PrepareLinkString(const QString& SText, const QString& SRule, const QString
 namespace {
 
 // The highest ID of the whole table, its filter ignored.
+// The IDs the table's records hold.
+std::unordered_set<int> takenIds(const db::Table& t) {
+    const int id = t.fieldIndex(QStringLiteral("ID"));
+    std::unordered_set<int> taken;
+    for (int row = 0; row < t.rowCapacity(); ++row)
+        if (t.rowAlive(row) && row != t.insertRow()) taken.insert(t.rowValue(row, id).toInt());
+    return taken;
+}
+
 int highestId(const db::Table& t) {
     const int id = t.fieldIndex(QStringLiteral("ID"));
     int top = 0;
@@ -138,9 +149,31 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
     // Records are only ever appended: a table that grew by more than this import's own records had one
     // added in the event turns, whose ID the count must then pass.
     int knownRows = links.rowCapacity();
+    // Once the highest number is taken (a table read in with it), one more would overflow: the numbers no
+    // record holds are given from 1 up.
+    std::unordered_set<int> taken;
+    bool wrapped = false;
+    const auto newId = [&] {
+        if (!wrapped && nextId < std::numeric_limits<int>::max()) return ++nextId;
+        if (!wrapped) {
+            wrapped = true;
+            taken = takenIds(links);
+            nextId = 0;
+        }
+        do
+            ++nextId;
+        while (taken.count(nextId));
+        taken.insert(nextId);
+        return nextId;
+    };
     const int n = int(lines.size());
     for (int i = 0; i < n; ++i) {
-        if (links.rowCapacity() != knownRows) nextId = std::max(nextId, highestId(links));
+        if (links.rowCapacity() != knownRows) {
+            if (wrapped)
+                taken = takenIds(links);
+            else
+                nextId = std::max(nextId, highestId(links));
+        }
         panel.setProgress(web::progressPercent(i, n));
         // The address is kept as written (a server may tell the letter case of its path and query apart);
         // only its scheme and host are lower-cased, and letter case plays no part in finding it listed.
@@ -167,7 +200,7 @@ int ImportLinks(db::Database& db, const QStringList& lines, const ImportChoice& 
             const bool inserted = links.insert();
             db.InsFlag = false;
             if (inserted) {
-                links.setValue(QStringLiteral("ID"), ++nextId);
+                links.setValue(QStringLiteral("ID"), newId());
                 links.setValue(QStringLiteral("PublicDate"), today);
                 links.setValue(QStringLiteral("ProjectID"), project);
                 links.setValue(QStringLiteral("PageStatus"), QStringLiteral("0"));

@@ -9,10 +9,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
-#include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
 #include <QThreadPool>
-#include <QThreadStorage>
 #include <QTimer>
 #include <QUrl>
 
@@ -45,6 +42,14 @@ void setUpdateMessages(RunMember& m) {
 } // namespace
 
 QString RunTally::text() const {
+    const QString counts = countsText();
+    return quickRetries > 0
+               ? counts +
+                     QStringLiteral(", запросов повторено после короткого ожидания: %1").arg(quickRetries)
+               : counts;
+}
+
+QString RunTally::countsText() const {
     switch (kind) {
     case Presence:
         return QStringLiteral("Проверено страниц: %1, ссылки на месте: %2, пропали: %3, не загружено: %4, "
@@ -100,13 +105,6 @@ void RunPanel::waitForEvents() {
 
 namespace {
 
-// The client of a worker thread, kept while the thread lives so that its connections are reused.
-QNetworkAccessManager* workerClient() {
-    static QThreadStorage<QNetworkAccessManager*> clients;
-    if (!clients.hasLocalData()) clients.setLocalData(new QNetworkAccessManager);
-    return clients.localData();
-}
-
 // Fetches the records ahead of the one in hand while it is awaited, within the fetcher's limits: in all, per
 // host (the run's host book: each hop counted at the host it goes to, pauses and down hosts), and the memory
 // that the pages waiting to be applied and the requests in flight may take. A slow or retried page holds
@@ -118,39 +116,37 @@ public:
           m_share(std::min(settings.maxReplyBytes,
                            std::max<qint64>(64 * 1024, kBudget / (kTextFactor * settings.maxInFlight)))) {
         m_pool.setMaxThreadCount(settings.maxInFlight);
-        // The page requests share one client and the run's cookie store, as one-at-a-time requests do.
-        QObject* owner = settings.cookieJar()->parent();
-        m_client.setCookieJar(settings.cookieJar());
-        settings.cookieJar()->setParent(owner);
     }
     ~Prefetcher() {
         // Requests in flight are abandoned; their threads end before the run's objects go.
         m_cancel = true;
         m_pool.waitForDone();
         qDeleteAll(m_waker.children());
-        m_client.setCookieJar(nullptr);
     }
     Prefetcher(const Prefetcher&) = delete;
     Prefetcher& operator=(const Prefetcher&) = delete;
 
     // The apply step of the record in hand, fetched ahead or now; the panel turns the event loop meanwhile.
     // Nothing when the stop came while waiting: the record keeps what it had.
-    std::function<void()> applyFor(int row, RunPanel& panel, const bool& stop) {
+    // key: what the record's inputs are now.
+    std::function<void()> applyFor(int row, const QString& key, RunPanel& panel, const bool& stop) {
         m_head = row;
-        const NetStep step = m_member.prepare(row);
+        std::optional<NetStep> read; // made when the record was read ahead, still for these inputs
         for (auto q = m_queue.begin(); q != m_queue.end(); ++q)
             if (q->row == row) {
+                if (q->step.key == key) read = std::move(q->step);
                 m_queue.erase(q);
                 break;
             }
         auto it = m_slots.find(row);
-        if (it != m_slots.end() && it->second->key != step.key) {
+        if (it != m_slots.end() && it->second->key != key) {
             // Fetched for inputs the record no longer has.
             drop(*it->second);
             m_slots.erase(it);
             it = m_slots.end();
         }
-        if (it == m_slots.end()) it = m_slots.emplace(row, start(step, row, false)).first;
+        if (it == m_slots.end())
+            it = m_slots.emplace(row, start(read ? *read : m_member.prepare(row), row, 0)).first;
         const std::shared_ptr<Slot> slot = it->second;
         topUp();
         while (!slot->ready) {
@@ -254,7 +250,6 @@ private:
                 PageFetcher fetcher;
                 fetcher.copySettings(*settings);
                 fetcher.cancel = cancel;
-                fetcher.client = workerClient();
                 apply = run(fetcher);
             } catch (...) {
                 apply = [e = std::current_exception()] { std::rethrow_exception(e); };
@@ -275,7 +270,7 @@ private:
     // A page request on the window's thread, through the run's host book; the page is scanned when it comes.
     void startPage(const std::shared_ptr<Slot>& slot, const NetStep& step, int row) {
         if (step.page->isEmpty()) return finishPage(slot, step, row, FetchedPage{});
-        auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+        auto* call = new PageCall(m_settings, nullptr, *step.page, true, &m_waker);
         call->setHostBook(&m_book);
         call->setReserved(slot->reserved / kTextFactor);
         // Beyond its share a reply asks for more; past the budget it is given up and fetched again later,
@@ -325,7 +320,7 @@ private:
             slot->confirming = true;
             QTimer::singleShot(m_settings.confirmPauseMs, &m_waker, [this, slot, step, row] {
                 if (slot->dropped) return finishPage(slot, step, row, FetchedPage{});
-                auto* call = new PageCall(m_settings, nullptr, &m_client, *step.page, true, &m_waker);
+                auto* call = new PageCall(m_settings, nullptr, *step.page, true, &m_waker);
                 call->setHostBook(&m_book);
                 call->setReserved(slot->reserved / kTextFactor);
                 QObject::connect(call, &PageCall::finished, call, [this, call, slot, step, row] {
@@ -367,7 +362,6 @@ private:
     int m_head = -1;
     qint64 m_used = 0;
     std::atomic<bool> m_cancel{false};
-    QNetworkAccessManager m_client;
     QObject m_waker; // receives the workers' reports on the window's thread; parent of the page requests
     QThreadPool m_pool;
 };
@@ -386,20 +380,27 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     // The records to visit, taken once by engine row and ID: what the user does between records (or a
     // record deleted meanwhile) cannot move the run onto another record or make it skip one.
     const int idField = t.fieldIndex(QStringLiteral("ID"));
-    std::vector<std::pair<int, QVariant>> records;
+    struct Record {
+        int row;
+        QVariant id;
+        int pos; // where it stood in the list when the run began
+    };
+    std::vector<Record> records;
     records.reserve(size_t(n));
     for (int pos = 0; pos < n; ++pos)
-        records.emplace_back(t.rowAt(pos), t.rowValue(t.rowAt(pos), idField));
+        records.push_back({t.rowAt(pos), t.rowValue(t.rowAt(pos), idField), pos});
     // Makes the record current again; false when it is gone, has another ID or the view no longer shows it.
-    auto reach = [&t, idField](const std::pair<int, QVariant>& r) {
-        const auto& [row, id] = r;
-        if (row < 0 || row >= t.rowCapacity() || !t.rowAlive(row) || t.rowValue(row, idField) != id)
+    // Looked for where it stood first: the list seldom changes during a run, and a search is linear.
+    auto reach = [&t, idField](const Record& r) {
+        const int row = r.row;
+        if (row < 0 || row >= t.rowCapacity() || !t.rowAlive(row) || t.rowValue(row, idField) != r.id)
             return false;
-        const int pos = t.positionOfRow(row);
+        const int pos = t.rowAt(r.pos) == row ? r.pos : t.positionOfRow(row);
         if (pos < 0) return false;
         if (t.currentPos() != pos) t.moveTo(pos);
         return t.currentRow() == row;
     };
+    const auto keyOf = [&m](int row) { return m.key ? m.key(row) : m.prepare(row).key; };
     // Closing the window abandons the run: requests in flight end, their results are not applied.
     auto abandoned = [&m] { return m.fetcher && m.fetcher->cancel && m.fetcher->cancel->load(); };
     panel.showRun(true);
@@ -420,20 +421,29 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
             int i = 0;
             for (const auto& record : records) {
                 panel.setProgress(progressPercent(++i, n));
-                const int row = record.first;
+                const int row = record.row;
                 if (!reach(record)) {
                     // Gone or hidden since the run began: nothing to check.
                 } else if (m.skip && m.skip(row)) {
                     if (!m.skipTurnsEventLoop) continue;
                 } else {
-                    const NetStep step = m.prepare(row);
-                    const std::function<void()> apply =
-                        ahead ? ahead->applyFor(row, panel, db.isStop) : step.run(*m.fetcher);
+                    // Fetched ahead, the record was prepared when it was read; its key tells whether its
+                    // inputs changed since.
+                    QString key;
+                    std::function<void()> apply;
+                    if (ahead) {
+                        key = keyOf(row);
+                        apply = ahead->applyFor(row, key, panel, db.isStop);
+                    } else {
+                        const NetStep step = m.prepare(row);
+                        key = step.key;
+                        apply = step.run(*m.fetcher);
+                    }
                     // A stop while the record was fetched leaves it as it was.
                     if (db.isStop || abandoned()) break;
                     // The wait handled events: the result goes only to the record it was fetched for, with
                     // the inputs it was fetched for.
-                    if (apply && reach(record) && m.prepare(row).key == step.key) apply();
+                    if (apply && reach(record) && keyOf(row) == key) apply();
                 }
                 panel.processEvents();
                 if (db.isStop || abandoned()) break;
@@ -447,6 +457,7 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
         m.fetcher->hostBook = nullptr;
         m.fetcher->stop = nullptr;
     }
+    if (m.tally && book) m.tally->quickRetries += book->quickRetries();
     if (m.tally) panel.showSummary(m.tally->text());
     if (!failed && !quiet) Msg(ui, db.isStop ? m.stopped : m.finished);
     panel.showRun(false);
@@ -466,9 +477,12 @@ QString rowText(const db::Table& t, int row, const char* field) {
     return t.rowValue(row, t.fieldIndex(QString::fromLatin1(field))).toString();
 }
 
-// The host (and port) a page address asks first, for the per-host limit.
+// The host (and port) a page address asks first, for the per-host limit. An address with its scheme is read
+// as it stands (the user-input reading also looks for a local file of that name).
 QString hostOf(const QString& url) {
-    return HostBook::keyOf(QUrl::fromUserInput(fetchAddress(url)));
+    const QString address = fetchAddress(url);
+    return HostBook::keyOf(address.contains(QLatin1String("://")) ? QUrl(address, QUrl::TolerantMode)
+                                                                  : QUrl::fromUserInput(address));
 }
 
 // One presence verdict in the run's counts (and lists).
@@ -519,12 +533,23 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
     m.table = &db.tbLink;
     m.switchedOff = {&db.tbLink, &db.tbAncor};
     m.fetcher = &fetcher;
-    m.prepare = [&db, &ui, tally](int row) {
-        const QString url = rowText(db.tbLink, row, "PageURL");
-        const int id = db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt();
-        const bool needed = presenceNeedsRequest(db, id, url);
+    const auto presenceKey = [&db](int row, QString* url = nullptr, int* id = nullptr,
+                                   bool* needed = nullptr) {
+        const QString u = rowText(db.tbLink, row, "PageURL");
+        const int i = db.tbLink.rowValue(row, db.tbLink.fieldIndex(QStringLiteral("ID"))).toInt();
+        const bool n = presenceNeedsRequest(db, i, u);
+        if (url) *url = u;
+        if (id) *id = i;
+        if (needed) *needed = n;
+        return u + (n ? u'+' : u'-');
+    };
+    m.key = [presenceKey](int row) { return presenceKey(row); };
+    m.prepare = [&db, &ui, tally, presenceKey](int row) {
+        QString url;
+        int id = 0;
+        bool needed = false;
         NetStep step;
-        step.key = url + (needed ? u'+' : u'-');
+        step.key = presenceKey(row, &url, &id, &needed);
         step.host = hostOf(url);
         if (needed && foundAtLastVerdict(db, row)) step.confirm = presenceNeedles(db, id);
         step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
@@ -562,6 +587,7 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
                     links.rowValue(row, links.fieldIndex(QStringLiteral("ProjectID"))).toInt() !=
                         onlyProject);
         };
+    m.key = [&links](int row) { return rowText(links, row, "PageURL"); };
     m.prepare = [&db, &links, &fetcher, &ui, tally](int row) {
         const QString url = rowText(links, row, "PageURL");
         NetStep step;

@@ -45,11 +45,14 @@ struct RunTally {
     int checked = 0, found = 0, missing = 0, notFetched = 0, noLinks = 0;
     int nofollow = 0;  // found, but not followed or on a page closed to indexing
     int noAnchors = 0; // link pages without anchor records (checked for the project's site, if it has one)
+    // Requests sent again at once after a host's short first-try read timeout cut them (not pages).
+    int quickRetries = 0;
     // With keepPages the addresses (sites) of each outcome are listed too.
     bool keepPages = false;
     QStringList foundPages, missingPages, notFetchedPages, noLinksPages, nofollowPages, noAnchorsPages;
-    // One line of counts in Russian.
+    // One line of counts in Russian (the requests sent again named only when there were any).
     QString text() const;
+    QString countsText() const;
     // The lists, one outcome after another (empty lists left out).
     QString pagesText() const;
 };
@@ -79,6 +82,9 @@ struct RunMember {
     std::function<bool(int row)> skip;   // the record (engine row) needs no work
     bool skipTurnsEventLoop = true;      // a skipped record still handles events and the stop request
     std::function<NetStep(int row)> prepare;
+    // The key of the record's inputs alone, as prepare gives it but cheaper (none: prepare's): asked again
+    // before a result fetched ahead is applied, so that each record is prepared once.
+    std::function<QString(int row)> key;
     // Makes the requests of a one-at-a-time run; its limits decide how many run at once otherwise.
     PageFetcher* fetcher = nullptr;
     RunTally* tally = nullptr;         // counted by the work; shown by the panel at the end

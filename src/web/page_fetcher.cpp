@@ -6,16 +6,18 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QLocale>
-#include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSslConfiguration>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QTimerEvent>
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
 
 #include "db/table.h"
 #include "web/page_decoder.h"
@@ -27,34 +29,136 @@ namespace {
 
 // The cookies of the run, kept in memory only. A cookie is kept when its domain covers the host that set it
 // (the jar's own rule, public suffixes refused), so that one site cannot steer the requests to another; each
-// host keeps a bounded number of cookies of bounded size.
+// host reaches a bounded number of cookies of bounded size, whatever their paths. Kept by domain, so that
+// storing and finding a host's cookies costs the same however many other hosts the run met.
 class RunCookieJar : public QNetworkCookieJar {
 public:
     static constexpr int kMaxPerHost = 50;
     static constexpr int kMaxCookieBytes = 4096;
+    // Set-Cookie headers read from one answer, and cookies kept in all (a run over many hosts).
+    static constexpr int kMaxPerReply = 100;
+    static constexpr int kMaxInAll = 10000;
     using QNetworkCookieJar::QNetworkCookieJar;
+
     bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
         bool any = false;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
         for (const QNetworkCookie& c : cookies) {
             if (c.name().size() + c.value().size() > kMaxCookieBytes) continue;
             QNetworkCookie cookie = c;
             cookie.normalize(url);
+            cookie.setDomain(cookie.domain().toLower()); // kept and found by its domain
             // A cookie for a domain reaches every host of that domain, as in a browser.
             if (!cookie.domain().startsWith(u'.') && cookie.domain() != url.host() &&
                 QHostAddress(cookie.domain()).isNull())
                 cookie.setDomain(u'.' + cookie.domain());
             if (cookie.path().isEmpty()) cookie.setPath(QStringLiteral("/"));
             if (!validateCookie(cookie, url)) continue;
-            if (updateCookie(cookie)) {
+            QList<QNetworkCookie>& list = m_byDomain[cookie.domain()];
+            const bool expired = !cookie.isSessionCookie() && cookie.expirationDate() < now;
+            auto same = std::find_if(list.begin(), list.end(), [&cookie](const QNetworkCookie& o) {
+                return o.name() == cookie.name() && o.path() == cookie.path();
+            });
+            if (same != list.end()) {
+                if (expired) {
+                    list.erase(same);
+                    --m_count;
+                } else
+                    *same = cookie;
                 any = true;
                 continue;
             }
-            if (cookiesForUrl(url).size() >= kMaxPerHost) continue;
-            any |= insertCookie(cookie);
+            if (expired || m_count >= kMaxInAll || reaching(url.host()) >= kMaxPerHost) continue;
+            list.append(cookie);
+            ++m_count;
+            any = true;
         }
         return any;
     }
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl& url) const override {
+        QList<QNetworkCookie> out;
+        const bool secure = url.scheme() == QLatin1String("https");
+        QString path = url.path();
+        if (path.isEmpty()) path = QStringLiteral("/");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        for (const QString& key : domainsOf(url.host())) {
+            const auto it = m_byDomain.constFind(key);
+            if (it == m_byDomain.cend()) continue;
+            for (const QNetworkCookie& c : *it) {
+                if (c.isSecure() && !secure) continue;
+                if (!c.isSessionCookie() && c.expirationDate() < now) continue;
+                const QString& p = c.path();
+                if (!path.startsWith(p) ||
+                    (path.size() > p.size() && !p.endsWith(u'/') && path.at(p.size()) != u'/'))
+                    continue;
+                out << c;
+                if (out.size() >= kMaxPerHost) return out;
+            }
+        }
+        return out;
+    }
+
+private:
+    // The domains whose cookies reach the host: itself, and each domain above it.
+    static QStringList domainsOf(const QString& hostText) {
+        const QString host = hostText.toLower();
+        QStringList keys = {host};
+        if (!QHostAddress(host).isNull()) return keys;
+        keys << u'.' + host;
+        for (qsizetype dot = host.indexOf(u'.'); dot >= 0; dot = host.indexOf(u'.', dot + 1))
+            keys << host.mid(dot);
+        return keys;
+    }
+    int reaching(const QString& host) const {
+        int n = 0;
+        for (const QString& key : domainsOf(host))
+            n += int(m_byDomain.value(key).size());
+        return n;
+    }
+
+    QHash<QString, QList<QNetworkCookie>> m_byDomain;
+    int m_count = 0;
 };
+
+qint64 monotonicMs();
+
+QByteArray proxyText(const QNetworkProxy& proxy) {
+    if (proxy.type() == QNetworkProxy::HttpProxy)
+        return "http://" + proxy.hostName().toUtf8() + ':' + QByteArray::number(proxy.port());
+    if (proxy.type() == QNetworkProxy::Socks5Proxy)
+        return "socks5h://" + proxy.hostName().toUtf8() + ':' + QByteArray::number(proxy.port());
+    return QByteArray();
+}
+
+// The proxy a request to the address goes through, as the application's network settings say (empty:
+// none; the environment's proxy variables count only through them). The system's settings are slow to ask
+// (a thread of their own), so their answer is kept a minute per scheme and host; a proxy the program sets
+// itself is read each time.
+QByteArray proxyFor(const QUrl& url) {
+    const QString host = url.host();
+    QHostAddress address;
+    if (host == QLatin1String("localhost") || (address.setAddress(host) && address.isLoopback()))
+        return QByteArray();
+    if (!QNetworkProxyFactory::usesSystemConfiguration()) return proxyText(QNetworkProxy::applicationProxy());
+    struct Kept {
+        QByteArray proxy;
+        qint64 at = 0;
+    };
+    thread_local QHash<QString, Kept> kept;
+    const QString key = url.scheme() + u':' + host;
+    const qint64 now = monotonicMs();
+    auto it = kept.find(key);
+    if (it == kept.end() || now - it->at > 60000) {
+        if (kept.size() > 4096) kept.clear();
+        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
+        it = kept.insert(key, {proxies.isEmpty() ? QByteArray() : proxyText(proxies.first()), now});
+    }
+    return it->proxy;
+}
+
+// The start of an error page that is read (a bot challenge shows there).
+constexpr qsizetype kErrorBodyBytes = 64 * 1024;
 
 qint64 monotonicMs() {
     static const QElapsedTimer clock = [] {
@@ -164,8 +268,17 @@ void HostBook::ended(const QString& key, int epoch, bool answered) {
     h.inFlight = std::max(0, h.inFlight - 1);
     if (epoch == h.epoch) h.sincePause = std::max(0, h.sincePause - 1);
     if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
-    // Told after the current signal handler returns, so that a waiting request does not start inside it.
-    QMetaObject::invokeMethod(this, &HostBook::changed, Qt::QueuedConnection);
+    // Told after the current signal handler returns, so that a waiting request does not start inside it; the
+    // ends of one turn of the event loop are told once.
+    if (m_changePending) return;
+    m_changePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_changePending = false;
+            emit changed();
+        },
+        Qt::QueuedConnection);
 }
 
 void HostBook::pause(const QString& key, qint64 ms, int epoch) {
@@ -199,6 +312,18 @@ void HostBook::markDown(const QString& key, FetchFailure failure, const QString&
     Host& h = m_hosts[key];
     if (!h.down) h.down = Down{failure, error};
     emit changed(); // those waiting for the host fail at once
+}
+
+int HostBook::firstTryTimeoutMs(const QString& key, int fullMs, int floorMs) const {
+    const auto it = m_hosts.constFind(key);
+    if (it == m_hosts.cend() || it->answers < kSettleAnswers) return fullMs;
+    return int(std::min<qint64>(fullMs, std::max<qint64>(floorMs, 10 * it->slowestMs)));
+}
+
+void HostBook::answered(const QString& key, qint64 waitedMs) {
+    Host& h = m_hosts[key];
+    ++h.answers;
+    h.slowestMs = std::max(h.slowestMs, waitedMs);
 }
 
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings) {
@@ -254,32 +379,37 @@ void PageFetcher::copySettings(const PageFetcher& other) {
     retryPauseMs = other.retryPauseMs;
     retryAfterMaxSec = other.retryAfterMaxSec;
     confirmPauseMs = other.confirmPauseMs;
+    quickTimeoutFloorMs = other.quickTimeoutFloorMs;
+    resolve = other.resolve;
+    internalAddress = other.internalAddress;
 }
 
 PageFetcher::PageFetcher(QObject* parent) : QObject(parent), m_jar(new RunCookieJar(this)) {}
 
 PageFetcher::~PageFetcher() = default;
 
-PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
-                   const QString& url, bool tls, QObject* parent)
-    : QObject(parent), m_jar(jar), m_client(client), m_book(settings.hostBook), m_tls(tls),
-      m_timeoutMs(settings.readTimeoutMs), m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
+PageCall::PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, const QString& url, bool tls,
+                   QObject* parent)
+    : QObject(parent), m_jar(jar ? jar : settings.cookieJar()), m_client(CurlClient::forThread()),
+      m_resolve(settings.resolve), m_internalAddress(settings.internalAddress), m_book(settings.hostBook),
+      m_quickFloorMs(settings.quickTimeoutFloorMs), m_tls(tls), m_timeoutMs(settings.readTimeoutMs),
+      m_deadlineMs(settings.deadlineMs), m_retriesLeft(settings.retries),
       m_retryPauseMs(settings.retryPauseMs), m_retryAfterMaxSec(settings.retryAfterMaxSec),
       m_maxRedirects(settings.maxRedirects), m_hopsLeft(settings.maxRedirects + 1),
       m_cap(settings.maxReplyBytes), m_url(url) {}
 
 PageCall::~PageCall() {
-    if (m_reply) {
-        disconnect(m_reply, nullptr, this, nullptr);
-        m_reply->abort();
-        if (m_client) m_reply->deleteLater(); // an own client takes its replies along
-    }
+    if (m_easy) m_client.release(std::exchange(m_easy, nullptr));
     if (m_book && !m_hopKey.isEmpty()) m_book->ended(m_hopKey, m_hopEpoch);
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(m_probeKey, this);
 }
 
 void PageCall::start() {
-    m_target = QUrl::fromUserInput(m_url);
+    // An address with its scheme is read as it stands; the user-input reading (which also looks for a local
+    // file of that name) only for one without.
+    const QString address = m_url.trimmed();
+    m_target = address.contains(QLatin1String("://")) ? QUrl(address, QUrl::TolerantMode)
+                                                      : QUrl::fromUserInput(address);
     if (!m_target.isValid() || m_target.host().isEmpty())
         return fail(QStringLiteral("Неверный адрес: %1").arg(m_url), FetchFailure::BadAddress);
     m_start = m_target;
@@ -287,13 +417,26 @@ void PageCall::start() {
     hop();
 }
 
+// Ends the hop's transfer now and reports it as its flags say (aborted, deferred, past the deadline, cut by
+// the read timeout).
+void PageCall::stopTransfer() {
+    if (!m_easy) return;
+    m_client.release(std::exchange(m_easy, nullptr));
+    if (!m_client.busy()) return hopEnded(CURLE_ABORTED_BY_CALLBACK);
+    // Asked from inside libcurl (a callback of this very call): told once libcurl has returned, so that
+    // whoever hears of the end may delete the call or start another request.
+    m_stopping = true;
+    QTimer::singleShot(0, this, [this] {
+        m_stopping = false;
+        hopEnded(CURLE_ABORTED_BY_CALLBACK);
+    });
+}
+
 void PageCall::abort() {
     if (m_done) return;
     m_aborted = true;
-    if (m_reply) {
-        m_reply->abort(); // finishes the hop at once, as failed
-        return;
-    }
+    if (m_stopping) return;
+    if (m_easy) return stopTransfer(); // finishes the hop at once, as failed
     // Waiting for a pause or for the host's turn.
     finishWith(QStringLiteral("Прервано"), FetchFailure::Cancelled, false);
 }
@@ -301,8 +444,9 @@ void PageCall::abort() {
 void PageCall::fail(const QString& error, FetchFailure why) {
     if (m_done) return;
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
-    if (m_pause) m_pause->stop();
-    if (m_deadline) m_deadline->stop();
+    m_pause.stop();
+    m_deadline.stop();
+    m_idle.stop();
     if (m_waitingForHost && m_book) disconnect(m_book, &HostBook::changed, this, &PageCall::hop);
     m_waitingForHost = false;
     m_error = error;
@@ -323,42 +467,38 @@ void PageCall::finishWith(const QString& error, FetchFailure why, bool noAnswer)
 void PageCall::deadlineHit() {
     if (m_done) return;
     m_deadlinePassed = true;
-    if (m_reply) {
-        m_reply->abort();
-        return;
-    }
+    if (m_stopping) return;
+    if (m_easy) return stopTransfer();
     fail(QStringLiteral("Запрос не закончен за %1 с").arg(m_deadlineMs / 1000), FetchFailure::Timeout);
 }
 
 bool PageCall::retryLater(const QString& reason, qint64 pauseMs) {
     m_info.attempts << reason;
+    m_info.hops.clear();
     m_target = m_start;
     m_hopsLeft = m_maxRedirects + 1;
     m_redirected = false;
-    if (!m_pause) {
-        m_pause = new QTimer(this);
-        m_pause->setSingleShot(true);
-        m_pause->setTimerType(Qt::PreciseTimer);
-        connect(m_pause, &QTimer::timeout, this, &PageCall::hop);
-    }
-    m_pause->start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())));
+    m_pause.start(int(std::min<qint64>(pauseMs, std::numeric_limits<int>::max())), Qt::PreciseTimer, this);
     return true;
 }
 
 // Redirects are followed here, one request each: also from https to http, up to the limit; never to another
 // scheme (a local file, data), which a page could use to make the program read local files, and never from
-// a public address into this machine or a private network.
+// a public address into this machine or a private network (by the address's form, and by the address
+// actually connected to).
 void PageCall::hop() {
-    if (m_done || m_reply) return;
+    if (m_done || m_easy || m_stopping) return;
     const QString scheme = m_target.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return fail(QStringLiteral("Недопустимый адрес: %1").arg(m_target.toString().left(200)),
                     m_redirected ? FetchFailure::BadRedirect : FetchFailure::BadAddress);
-    if (!m_tls && m_target.scheme() == QLatin1String("https"))
+    if (!m_tls && scheme == QLatin1String("https"))
         return fail(QStringLiteral("Адрес https без TLS"), FetchFailure::BadAddress);
     if (m_redirected && !m_internalStart && isInternalHost(m_target.host()))
         return fail(QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200)),
                     FetchFailure::BadRedirect);
+    m_hopTimeoutMs = m_timeoutMs;
+    m_quick = m_firstTry = false;
     if (m_book) {
         // Each hop waits for its own host's turn: the limits count the host a request really goes to.
         const QString key = HostBook::keyOf(m_target);
@@ -375,120 +515,238 @@ void PageCall::hop() {
         m_waitingForHost = false;
         m_hopEpoch = m_book->started(key);
         m_hopKey = key;
+        // A first try waits only as long as the host has shown it needs (looked at again while it waits, as
+        // the host's other requests answer); a retry waits the full time.
+        m_firstTry = m_info.attempts.isEmpty() && m_timeoutMs > 0;
+        if (m_firstTry) {
+            m_hopTimeoutMs = m_book->firstTryTimeoutMs(key, m_timeoutMs, m_quickFloorMs);
+            m_quick = m_hopTimeoutMs < m_timeoutMs;
+        }
     }
     if (m_hopsLeft-- <= 0) {
         if (m_book) m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch);
         return fail(QStringLiteral("Слишком много перенаправлений"), FetchFailure::BadRedirect);
     }
     // The whole request has one deadline from its first send, redirects and retries included.
-    if (m_deadlineMs > 0 && !m_deadline) {
-        m_deadline = new QTimer(this);
-        m_deadline->setSingleShot(true);
-        m_deadline->setTimerType(Qt::PreciseTimer);
-        connect(m_deadline, &QTimer::timeout, this, &PageCall::deadlineHit);
-        m_deadline->start(m_deadlineMs);
+    if (m_deadlineMs > 0 && !m_deadlineStarted) {
+        m_deadlineStarted = true;
+        m_deadline.start(m_deadlineMs, Qt::PreciseTimer, this);
     }
 
-    // A client for this request only (unless the call was given one), on the fetcher's cookie store.
-    QNetworkAccessManager* client = m_client;
-    if (!client) {
-        // The clients of earlier hops stay until the call goes: this may run inside their reply's signal.
-        m_ownClients.push_back(std::make_unique<QNetworkAccessManager>());
-        client = m_ownClients.back().get();
-    }
+    QList<QByteArray> headers = {"Accept: " + PageFetcher::kAccept,
+                                 // A fixed language, so that the search engines answer (and their markers
+                                 // read) alike on every system.
+                                 "Accept-Language: " + PageFetcher::kAcceptLanguage};
     if (m_jar) {
-        QObject* owner = m_jar->parent();
-        client->setCookieJar(m_jar);
-        m_jar->setParent(owner);
-    }
-    client->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-
-    QNetworkRequest request(m_target);
-    request.setHeader(QNetworkRequest::UserAgentHeader, PageFetcher::kUserAgent);
-    request.setRawHeader("Accept", PageFetcher::kAccept);
-    // A fixed language, so that the search engines answer (and their markers read) alike on every system.
-    request.setRawHeader("Accept-Language", PageFetcher::kAcceptLanguage);
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    if (m_tls && m_target.scheme() == QLatin1String("https")) {
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
-        ssl.setPeerVerifyDepth(0);
-        request.setSslConfiguration(ssl);
-    }
-    m_tooLarge = false;
-    m_reply = client->get(request);
-    m_sentAt = monotonicMs();
-    // The read timeout: nothing came for this long. A precise timer of its own, since the client's own
-    // timeout is a coarse one that may come half a second late.
-    if (m_timeoutMs > 0) {
-        if (!m_idle) {
-            m_idle = new QTimer(this);
-            m_idle->setSingleShot(true);
-            m_idle->setTimerType(Qt::PreciseTimer);
-            // Data that came meanwhile moves the end on; otherwise the reply ends as the client's own
-            // timeout ended it.
-            connect(m_idle, &QTimer::timeout, this, [this] {
-                if (!m_reply) return;
-                const qint64 quiet = monotonicMs() - m_lastRead;
-                if (quiet < m_timeoutMs) return m_idle->start(int(m_timeoutMs - quiet));
-                m_reply->abort();
-            });
+        const QList<QNetworkCookie> cookies = m_jar->cookiesForUrl(m_target);
+        if (!cookies.isEmpty()) {
+            QByteArray line = "Cookie: ";
+            for (qsizetype i = 0; i < cookies.size(); ++i)
+                line += (i ? "; " : "") + cookies[i].toRawForm(QNetworkCookie::NameAndValueOnly);
+            headers << line;
         }
-        m_lastRead = m_sentAt;
-        m_idle->start(m_timeoutMs);
     }
-    QNetworkReply* reply = m_reply;
-    if (m_tls)
-        connect(reply, &QNetworkReply::sslErrors, reply,
-                [reply](const QList<QSslError>&) { reply->ignoreSslErrors(); });
-    // A reply beyond the cap (as announced, or as buffered so far, decompressed) is cut off and fails.
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64, qint64) {
-        m_lastRead = monotonicMs();
-        checkSize(reply->bytesAvailable());
-    });
-    connect(reply, &QNetworkReply::readyRead, this, [this] { m_lastRead = monotonicMs(); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        m_lastRead = monotonicMs();
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid()) checkSize(length.toLongLong());
-    });
-    connect(reply, &QNetworkReply::finished, this, &PageCall::hopDone);
+    m_status = 0;
+    m_headersDone = m_errorBodyFull = m_internalRefused = m_checkedPeer = false;
+    m_idleCut = m_tooLarge = false;
+    m_location.clear();
+    m_retryAfter.clear();
+    m_robots.clear();
+    m_contentType.clear();
+    m_setCookies.clear();
+    m_data.clear();
+    m_longestWait = 0;
+
+    m_easy = m_client.newHandle(this, headers, m_resolve);
+    CURL* e = static_cast<CURL*>(m_easy);
+    curl_easy_setopt(e, CURLOPT_URL, m_target.toEncoded().constData());
+    curl_easy_setopt(e, CURLOPT_USERAGENT, PageFetcher::kUserAgent.constData());
+    m_proxy = proxyFor(m_target);
+    curl_easy_setopt(e, CURLOPT_PROXY, m_proxy.constData());
+    m_sentAt = monotonicMs();
+    m_lastRead = m_sentAt;
+    // The read timeout: nothing came for this long. A precise timer of its own, moved on by data as it comes.
+    if (m_hopTimeoutMs > 0) m_idle.start(nextIdleCheck(0), Qt::PreciseTimer, this);
+    m_client.start(m_easy);
 }
 
-void PageCall::checkSize(qint64 size) {
-    if (m_tooLarge || m_deferred || !m_reply) return;
+// When the read timeout is next looked at: at its end, or within a second for a first try, whose timeout
+// may shorten meanwhile.
+int PageCall::nextIdleCheck(qint64 quiet) const {
+    const qint64 left = m_hopTimeoutMs - quiet;
+    return int(m_firstTry && m_book ? std::min<qint64>(left, kFirstTryRecheckMs) : left);
+}
+
+void PageCall::timerEvent(QTimerEvent* event) {
+    const int id = event->timerId();
+    if (id == m_pause.timerId()) {
+        m_pause.stop();
+        hop();
+    } else if (id == m_deadline.timerId()) {
+        m_deadline.stop();
+        deadlineHit();
+    } else if (id == m_idle.timerId()) {
+        m_idle.stop();
+        if (!m_easy) return;
+        if (m_firstTry && m_book && !m_hopKey.isEmpty()) {
+            m_hopTimeoutMs =
+                std::min(m_hopTimeoutMs, m_book->firstTryTimeoutMs(m_hopKey, m_timeoutMs, m_quickFloorMs));
+            m_quick = m_hopTimeoutMs < m_timeoutMs;
+        }
+        const qint64 quiet = monotonicMs() - m_lastRead;
+        if (quiet < m_hopTimeoutMs) return m_idle.start(nextIdleCheck(quiet), Qt::PreciseTimer, this);
+        m_idleCut = true;
+        stopTransfer();
+    } else {
+        QObject::timerEvent(event);
+    }
+}
+
+// A reply beyond the cap (as announced, or as it comes, decompressed) is cut off and fails; beyond the memory
+// given so far the call asks for more, and is given up when refused. False ends the transfer.
+bool PageCall::checkSize(qint64 size) {
     if (size > m_cap) {
         m_tooLarge = true;
-        m_reply->abort();
-        return;
+        return false;
     }
-    if (!reserve || size <= m_reserved) return;
+    if (!reserve || size <= m_reserved) return true;
     if (reserve(size)) {
         m_reserved = size;
-        return;
+        return true;
     }
     m_deferred = true;
-    m_reply->abort();
+    return false;
 }
 
-void PageCall::hopDone() {
-    QNetworkReply* reply = m_reply;
-    if (!reply) return;
-    if (!m_tooLarge) checkSize(reply->bytesAvailable());
-    m_reply = nullptr;
-    if (m_idle) m_idle->stop();
+bool PageCall::connectedTo(const QString& address) {
+    if (!m_proxy.isEmpty()) return true; // the connection is the proxy's, the address its to find
+    if (!m_redirected) {
+        // A start whose name leads inside (an intranet site) may redirect within.
+        if (m_internalAddress(address)) m_internalStart = true;
+        return true;
+    }
+    if (m_internalStart || !m_internalAddress(address)) return true;
+    m_internalRefused = true;
+    return false;
+}
+
+bool PageCall::mayConnect(const sockaddr* address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    else if (address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    else
+        return m_proxy.isEmpty() ? false : true;
+    m_checkedPeer = true;
+    return connectedTo(QString::fromLatin1(text));
+}
+
+bool PageCall::onHeader(const char* line, size_t size) {
+    const qint64 now = monotonicMs();
+    m_longestWait = std::max(m_longestWait, now - m_lastRead);
+    m_lastRead = now;
+    const QByteArrayView h = QByteArrayView(line, qsizetype(size)).trimmed();
+    if (h.startsWith("HTTP/")) {
+        // A new answer (after a 1xx, or a proxy's): its headers replace the last ones.
+        const qsizetype space = h.indexOf(' ');
+        m_status = space < 0 ? 0 : h.sliced(space + 1, std::min<qsizetype>(3, h.size() - space - 1)).toInt();
+        m_headersDone = false;
+        m_location.clear();
+        m_retryAfter.clear();
+        m_robots.clear();
+        m_contentType.clear();
+        m_setCookies.clear();
+        if (!m_checkedPeer) {
+            // A connection reused from an earlier request was not looked at when it was made.
+            char* ip = nullptr;
+            curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_PRIMARY_IP, &ip);
+            m_checkedPeer = true;
+            if (ip && *ip && !connectedTo(QString::fromLatin1(ip))) return false;
+        }
+        return true;
+    }
+    if (h.isEmpty()) {
+        if (m_status >= 100 && m_status < 200) return true;
+        m_headersDone = true;
+        if (m_jar && !m_setCookies.isEmpty()) {
+            QList<QNetworkCookie> cookies;
+            for (const QByteArray& c : std::as_const(m_setCookies))
+                cookies << QNetworkCookie::parseCookies(c);
+            m_jar->setCookiesFromUrl(cookies, m_target);
+        }
+        curl_off_t length = -1;
+        curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (m_status < 200 || m_status >= 300 || length <= 0) return true;
+        if (!checkSize(length)) return false;
+        // Room for the announced body at once (within the cap), not grown piece by piece.
+        m_data.reserve(qsizetype(length));
+        return true;
+    }
+    // Only the few headers read are copied: a real site's answer carries many more.
+    const qsizetype colon = h.indexOf(':');
+    if (colon <= 0) return true;
+    const QByteArrayView name = h.first(colon).trimmed();
+    const QByteArrayView value = h.sliced(colon + 1).trimmed();
+    const auto head = [value](qsizetype n) { return value.first(std::min(n, value.size())).toByteArray(); };
+    const auto is = [name](QByteArrayView n) { return name.compare(n, Qt::CaseInsensitive) == 0; };
+    if (is("content-type"))
+        m_contentType = head(1024);
+    else if (is("location"))
+        m_location = head(8192);
+    else if (is("retry-after"))
+        m_retryAfter = head(128);
+    else if (is("x-robots-tag"))
+        m_robots = (m_robots.isEmpty() ? head(1024) : m_robots + ", " + head(1024)).left(1024);
+    else if (is("set-cookie") && m_setCookies.size() < RunCookieJar::kMaxPerReply)
+        m_setCookies << head(RunCookieJar::kMaxCookieBytes + 1024);
+    return true;
+}
+
+bool PageCall::onData(const char* data, size_t size) {
+    const qint64 now = monotonicMs();
+    m_longestWait = std::max(m_longestWait, now - m_lastRead);
+    m_lastRead = now;
+    if (m_status < 200 || m_status >= 300) {
+        // Only the start of an error page is read (a bot challenge shows there); redirects need no body.
+        const qsizetype room = kErrorBodyBytes - m_data.size();
+        m_data.append(data, std::min<qsizetype>(room, qsizetype(size)));
+        if (m_data.size() < kErrorBodyBytes) return true;
+        m_errorBodyFull = true;
+        return false;
+    }
+    const qint64 total = m_data.size() + qint64(size);
+    if (!checkSize(total)) return false;
+    m_data.append(data, qsizetype(size));
+    return true;
+}
+
+void PageCall::onDone(void* easy, int code) {
+    if (easy != m_easy) return;
+    m_easy = nullptr;
+    hopEnded(code);
+}
+
+void PageCall::hopEnded(int code) {
+    m_idle.stop();
     m_hopKeyOfFailure = m_hopKey;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = m_headersDone ? m_status : 0;
     QString error;
     FetchFailure why = FetchFailure::None;
     bool passing = false;  // usually passes when tried again
     bool noAnswer = false; // the host never answered
     std::optional<qint64> waitSec;
     bool challenge = false;
-    QUrl location;
+    bool quickCut = false;
     m_info.status = status;
     m_info.finalUrl = m_target.toString();
-    m_info.robots = reply->rawHeader("X-Robots-Tag").left(1024);
+    m_info.robots = m_robots;
+    m_info.contentType = m_contentType;
+    const auto connectionLost = [status](int c) {
+        return c == CURLE_RECV_ERROR || c == CURLE_SEND_ERROR || c == CURLE_GOT_NOTHING ||
+               c == CURLE_PARTIAL_FILE || c == CURLE_HTTP2 || c == CURLE_HTTP2_STREAM ||
+               (c == CURLE_WRITE_ERROR && status == 0);
+    };
     if (m_aborted) {
         error = QStringLiteral("Прервано");
         why = FetchFailure::Cancelled;
@@ -501,63 +759,95 @@ void PageCall::hopDone() {
     } else if (m_tooLarge) {
         error = QStringLiteral("Ответ больше %1 МБ").arg(m_cap / (1024 * 1024));
         why = FetchFailure::TooLarge;
-    } else if (status >= 400) {
+    } else if (m_internalRefused) {
+        error = QStringLiteral("Перенаправление на внутренний адрес: %1").arg(m_target.host().left(200));
+        why = FetchFailure::BadRedirect;
+    } else if (m_idleCut) {
+        quickCut = m_quick;
+        error = QStringLiteral("нет ответа за %1 с").arg(QString::number(m_hopTimeoutMs / 1000.0, 'g', 3));
+        why = FetchFailure::Timeout;
+        passing = true;
+        noAnswer = status == 0;
+    } else if (status >= 400 && (code == CURLE_OK || m_errorBodyFull)) {
         error = QStringLiteral("ответ сервера %1").arg(status);
         why = FetchFailure::Http;
         passing = passingStatus(status);
-        if (status == 429 || status == 503) waitSec = retryAfterSec(reply->rawHeader("Retry-After"));
-        if ((status == 403 || status == 503) && isChallengePage(reply->read(64 * 1024))) {
+        if (status == 429 || status == 503) waitSec = retryAfterSec(m_retryAfter);
+        if ((status == 403 || status == 503) && isChallengePage(m_data)) {
             challenge = true;
             error = QStringLiteral("проверка заблокирована защитой сайта (ответ %1)").arg(status);
             why = FetchFailure::Blocked;
         }
-    } else if (reply->error() != QNetworkReply::NoError && !(status >= 300 && status < 400)) {
-        error = reply->errorString();
+    } else if (code != CURLE_OK && !(status >= 300 && status < 400 && m_errorBodyFull)) {
         noAnswer = status == 0;
-        switch (reply->error()) {
-        case QNetworkReply::TimeoutError:
-        case QNetworkReply::OperationCanceledError: // the read timeout
+        switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            error = QStringLiteral("нет ответа");
             why = FetchFailure::Timeout;
             passing = true;
             break;
-        case QNetworkReply::ConnectionRefusedError:
-        case QNetworkReply::RemoteHostClosedError: // a reset connection
+        case CURLE_COULDNT_CONNECT:
+            error = QStringLiteral("соединение не принято");
             why = FetchFailure::Refused;
             passing = true;
             break;
-        case QNetworkReply::HostNotFoundError:
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            error = QStringLiteral("адрес сайта не найден");
             why = FetchFailure::Refused;
             break;
-        case QNetworkReply::SslHandshakeFailedError:
-        case QNetworkReply::UnknownNetworkError:
-            why = reply->url().scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ENGINE_INITFAILED:
+        case CURLE_USE_SSL_FAILED:
+            error = QStringLiteral("ошибка TLS");
+            why = m_target.scheme() == QLatin1String("https") ? FetchFailure::Tls : FetchFailure::Network;
+            noAnswer = false;
+            break;
+        case CURLE_BAD_CONTENT_ENCODING:
+            error = QStringLiteral("ответ не распаковать");
+            why = FetchFailure::Network;
             noAnswer = false;
             break;
         default:
-            why = FetchFailure::Network;
-            noAnswer = false;
+            if (connectionLost(code) && status == 0) {
+                // A reset connection, or one closed before any answer.
+                error = QStringLiteral("соединение сброшено");
+                why = FetchFailure::Refused;
+                passing = true;
+            } else if (connectionLost(code)) {
+                // The body was cut (the connection closed early, a chunk that cannot be read): the part that
+                // came is not the page.
+                error = QStringLiteral("ответ оборван");
+                why = FetchFailure::Network;
+                passing = true;
+            } else {
+                error = QStringLiteral("ошибка сети (%1)").arg(code);
+                why = FetchFailure::Network;
+                noAnswer = false;
+            }
         }
-    } else {
-        m_body = reply->readAll();
-        location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        m_contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-        // A chunk size that cannot be read ends the body early without an error from the client: a
-        // chunked reply that came to nothing is taken as broken.
-        if (m_body->isEmpty() && status >= 200 && status < 300 &&
-            reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
-            error = QStringLiteral("Неверный размер части ответа");
-            why = FetchFailure::Network;
-        }
+    } else if (status < 300 || status >= 400) {
+        m_body = std::move(m_data);
     }
-    if (m_book && !m_hopKey.isEmpty())
-        m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch,
-                      status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked);
-    if (m_client) reply->deleteLater(); // an own client takes its replies along when the call goes
-    // A kept client lets go of the store: the store goes with its fetcher.
-    if (m_jar && m_client) m_client->setCookieJar(nullptr);
+    m_data = QByteArray();
+    if (m_book && !m_hopKey.isEmpty()) {
+        const bool answered = status > 0 && status != 429 && status != 503 && why != FetchFailure::Blocked;
+        if (answered && error.isEmpty()) m_book->answered(m_hopKey, m_longestWait);
+        m_book->ended(std::exchange(m_hopKey, QString()), m_hopEpoch, answered);
+    }
     if (!error.isEmpty()) {
         m_body.reset();
         if (why == FetchFailure::Cancelled || why == FetchFailure::Deferred) return fail(error, why);
+        if (quickCut && !m_deadlinePassed) {
+            // Cut by the host's short first-try timeout: asked again at once, with the full one; no try
+            // spent.
+            ++m_info.quickRetries;
+            if (m_book) m_book->countQuickRetry();
+            return (void)retryLater(error, 0);
+        }
         if (waitSec && *waitSec > m_retryAfterMaxSec) {
             // Longer than a run waits: the host's other pages end with the same answer.
             const QString wait = QStringLiteral("сервер просит подождать %1 с").arg(*waitSec);
@@ -593,15 +883,19 @@ void PageCall::hopDone() {
     }
     if (m_book && !m_probeKey.isEmpty()) m_book->endProbe(std::exchange(m_probeKey, QString()), this);
     if (status < 300 || status >= 400) {
-        if (m_deadline) m_deadline->stop();
+        m_deadline.stop();
         m_done = true;
         emit finished();
         return;
     }
     m_body.reset();
-    if (!location.isValid() || location.isEmpty())
+    if (m_location.isEmpty())
+        return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
+    const QUrl location = QUrl(QString::fromUtf8(m_location));
+    if (!location.isValid())
         return fail(QStringLiteral("Перенаправление без адреса"), FetchFailure::BadRedirect);
     m_target = m_target.resolved(location);
+    m_info.hops.append({status, m_target.toString().left(2048)});
     m_redirected = true;
     hop();
 }
@@ -625,7 +919,7 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
         m_lastInfo.failure = FetchFailure::Cancelled;
         return std::nullopt;
     }
-    PageCall call(*this, m_jar, client, url, tls);
+    PageCall call(*this, m_jar, url, tls);
     QEventLoop loop;
     connect(&call, &PageCall::finished, &loop, &QEventLoop::quit);
     // A run that is abandoned cancels its requests from the window's thread; this one looks at the flag.

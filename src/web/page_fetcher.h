@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QHash>
 #include <QStringList>
@@ -15,12 +16,11 @@
 #include <QString>
 #include <QUrl>
 
+#include "web/curl_client.h"
 #include "web/url_forms.h"
 
-class QNetworkAccessManager;
 class QTimer;
 class QNetworkCookieJar;
-class QNetworkReply;
 
 namespace zentaro::db {
 class Table;
@@ -64,6 +64,17 @@ struct FetchInfo {
     QByteArray robots;
     // Why each earlier attempt of a retried request failed, for the history.
     QStringList attempts;
+    // The redirects of the last try, in order: each answer's status and the address it sent the request on
+    // to.
+    struct Hop {
+        int status = 0;
+        QString target;
+    };
+    QList<Hop> hops;
+    // The Content-Type header of the last answer.
+    QByteArray contentType;
+    // Tries cut by a host's short first-try read timeout and sent again at once with the full one.
+    int quickRetries = 0;
 };
 
 // What a run knows of the hosts it asks, keyed by host and port: requests under way to each, the pause a
@@ -103,6 +114,17 @@ public:
     void markDown(const QString& key, FetchFailure failure, const QString& error);
     int limit() const { return m_perHost; }
 
+    // The read timeout of a first try to the host: the full one until the host has answered
+    // kSettleAnswers times in this run, then the larger of floorMs and ten times the longest it made an
+    // answer wait, never above the full one.
+    static constexpr int kSettleAnswers = 5;
+    int firstTryTimeoutMs(const QString& key, int fullMs, int floorMs) const;
+    // An answer came from the host; waitedMs: the longest it kept the request waiting for data.
+    void answered(const QString& key, qint64 waitedMs);
+    // Requests sent again because a short first-try timeout cut them.
+    void countQuickRetry() { ++m_quickRetries; }
+    int quickRetries() const { return m_quickRetries; }
+
 signals:
     // A request ended or a pause is over: requests waiting for a host look again.
     void changed();
@@ -116,8 +138,12 @@ private:
         int cap = 0;            // requests at once after a pause (0: the limit)
         const void* prober = nullptr;
         std::optional<Down> down;
+        int answers = 0;
+        qint64 slowestMs = 0;
     };
     int m_perHost;
+    int m_quickRetries = 0;
+    bool m_changePending = false;
     QHash<QString, Host> m_hosts;
 };
 
@@ -125,9 +151,9 @@ private:
 // (by its literal form; names other than localhost are not resolved here).
 bool isInternalHost(const QString& host);
 
-// The program's HTTP client: one new client per request on the shared cookie store (every cookie accepted,
-// kept for the run only) and the shared TLS settings (certificates not verified). The caller waits in a
-// local event loop that keeps the window painting but takes no user input.
+// The program's HTTP client: every request goes through the thread's libcurl client (connections reused per
+// host), on the fetcher's cookie store (cookies kept for the run only, within caps) with certificates not
+// verified. The caller waits in a local event loop that keeps the window painting but takes no user input.
 class PageFetcher : public QObject {
     Q_OBJECT
 public:
@@ -148,6 +174,8 @@ public:
 
     // Waiting for data from an open connection; 10000 ms unless a test shortens it.
     int readTimeoutMs = 10000;
+    // The least first-try read timeout of a host that has shown how fast it answers (see HostBook).
+    int quickTimeoutFloorMs = 2000;
     // A whole request, redirects and retries included, from its first send (settings row "net.deadlineSec").
     int deadlineMs = 60000;
     // A failure that usually passes (timeout, refused or reset connection, 429, 502, 503, 504) is tried again
@@ -175,9 +203,12 @@ public:
     int perHost = 4;
     // When set and raised, a request in flight is abandoned within a few milliseconds and fails.
     const std::atomic<bool>* cancel = nullptr;
-    // When set, requests go through this client (kept by a worker thread, its connections reused) instead
-    // of a new client each; the cookies stay this fetcher's.
-    QNetworkAccessManager* client = nullptr;
+    // Names given fixed addresses, as libcurl's resolve list takes them ("host:port:address"): tests and
+    // benchmarks give names to loopback servers.
+    QStringList resolve;
+    // Which addresses connected to count as this machine or a private network, for the redirect refusal
+    // (tests stand a loopback server in for a public one).
+    bool (*internalAddress)(const QString& address) = &isInternalHost;
     // Timeouts, limits and hosts of another fetcher (not its cookies, nor its cancel flag).
     void copySettings(const PageFetcher& other);
     // The web stop flag: set by checks that give up; cleared only by the combined check.
@@ -198,14 +229,14 @@ private:
 };
 
 // One page fetch in flight, redirects followed, without waiting: what FetchPage does, for runs that keep
-// many requests going on one thread. Each hop goes through the given client, or a new client of its own when
-// none is given; on the given cookie store (none: the client's own). finished() comes once, also when the
-// call fails before any request; deleting or aborting the call abandons its request.
-class PageCall : public QObject {
+// many requests going on one thread. Each hop goes through the thread's libcurl client, on the given cookie
+// store (none: the fetcher's). finished() comes once, also when the call fails before any request; deleting
+// or aborting the call abandons its request.
+class PageCall : public QObject, private CurlSink {
     Q_OBJECT
 public:
-    PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, QNetworkAccessManager* client,
-             const QString& url, bool tls, QObject* parent = nullptr);
+    PageCall(const PageFetcher& settings, QNetworkCookieJar* jar, const QString& url, bool tls,
+             QObject* parent = nullptr);
     // The run's hosts: each hop waits for its own host's turn and is counted there.
     void setHostBook(HostBook* book) { m_book = book; }
     // The reply the call may hold before it asks reserve for more.
@@ -231,31 +262,51 @@ signals:
     void finished();
 
 private:
+    bool onHeader(const char* line, size_t size) override;
+    bool onData(const char* data, size_t size) override;
+    bool mayConnect(const sockaddr* address) override;
+    void onDone(void* easy, int code) override;
+    void hopEnded(int code);
+    bool connectedTo(const QString& address);
     void hop();
-    void hopDone();
-    void checkSize(qint64 size);
+    void timerEvent(QTimerEvent* event) override;
+    int nextIdleCheck(qint64 quiet) const;
+    static constexpr qint64 kFirstTryRecheckMs = 500;
+    bool checkSize(qint64 size);
+    void stopTransfer();
     void fail(const QString& error, FetchFailure why);
     void finishWith(const QString& error, FetchFailure why, bool noAnswer);
     bool retryLater(const QString& reason, qint64 pauseMs);
     void deadlineHit();
 
     QNetworkCookieJar* m_jar;
-    QNetworkAccessManager* m_client;
-    std::vector<std::unique_ptr<QNetworkAccessManager>> m_ownClients;
-    QNetworkReply* m_reply = nullptr;
+    CurlClient& m_client;
+    void* m_easy = nullptr; // the hop's transfer
+    QByteArray m_proxy;
+    QStringList m_resolve;
+    bool (*m_internalAddress)(const QString&);
     HostBook* m_book = nullptr;
-    QTimer* m_deadline = nullptr;
-    QTimer* m_pause = nullptr;
-    QTimer* m_idle = nullptr;
+    // Timers without objects of their own: a run makes thousands of calls.
+    QBasicTimer m_deadline, m_pause, m_idle;
+    bool m_deadlineStarted = false;
     qint64 m_sentAt = 0;   // monotonic ms of the last hop's send
     qint64 m_lastRead = 0; // and of the last data of its reply
+    qint64 m_longestWait = 0;
+    int m_hopTimeoutMs = 0, m_quickFloorMs = 0;
+    bool m_quick = false, m_idleCut = false, m_firstTry = false;
+    bool m_stopping = false; // the transfer was ended from inside libcurl; its end is told shortly
+    // The reply of the hop as it comes.
+    int m_status = 0;
+    bool m_headersDone = false, m_errorBodyFull = false, m_internalRefused = false, m_checkedPeer = false;
+    QByteArray m_location, m_retryAfter, m_robots;
+    QList<QByteArray> m_setCookies;
+    QByteArray m_data;
     int m_hopEpoch = 0;
     QString m_hopKey, m_hopKeyOfFailure, m_probeKey;
     bool m_redirected = false;
     bool m_tls;
     int m_timeoutMs, m_deadlineMs, m_retriesLeft, m_retryPauseMs, m_retryAfterMaxSec, m_maxRedirects;
     int m_hopsLeft;
-    int m_attempt = 0;
     qint64 m_cap;
     qint64 m_reserved = 0;
     QString m_url;

@@ -267,7 +267,13 @@ TEST_F(Panes, WebButtonsCheckTheCurrentLinkAndProjectAgainstALocalServer) {
     find<QToolButton>("sbPRCYProjectUpdate")->click();
     EXPECT_EQ(ui.shown().back().text, QStringLiteral("Для сайта mine.example:\r\nтИЦ=40\r\nPR=3"));
     EXPECT_EQ(db.tbProject.asInteger("TIC"), 40);
-    // The run over every listed page from the links menu: the work panel shows and hides again.
+    // The run over every listed page from the links menu: the work panel shows and hides again. Pages
+    // without anchors are asked for the project's site, so every page is served here.
+    for (db.tbLink.first(); !db.tbLink.eof(); db.tbLink.next()) {
+        db.tbLink.edit();
+        db.tbLink.setValue("PageURL", server.url("/page"));
+        db.tbLink.post();
+    }
     ui.clear();
     form->findChild<QAction*>("N11")->trigger();
     EXPECT_EQ(ui.texts(), QStringList{QStringLiteral("Проверка выполнена.")});

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "db/check_history.h"
 #include "db/database.h"
 #include "db/reserve_copy.h"
 #include "db/session.h"
@@ -154,6 +155,35 @@ TEST(DamagedFiles, FieldsThatDoNotDescribeTheRecordsAreALoadFailureAndTheFileSta
     }
 }
 
+// A table file rewritten in the table's own layout (a field name in other letter case, an older layout) keeps
+// the mark that ties the check history to the tables: without it the next start would set the history aside.
+TEST(DamagedFiles, ALayoutRewriteKeepsTheHistoryWithItsTables) {
+    TempFolder dir;
+    makeBase(dir.base(), 2);
+    const CheckSubject page = CheckSubject::LinkPage;
+    {
+        ProgramRun r(dir.base());
+        ASSERT_TRUE(r.session.acquireInstanceLock());
+        r.session.start();
+        for (int i = 0; i < 7; ++i)
+            r.ui.answer(true);
+        QString error;
+        ASSERT_TRUE(AllTbExport(r.db, dir.path() + "export", r.ui, &error)) << error.toStdString();
+        ASSERT_TRUE(AllTbImport(r.db, dir.path() + "export", &error)) << error.toStdString();
+        r.db.checks.record(page, 1,
+                           {QDateTime::currentDateTime(), CheckKind::Presence, CheckReason::Found, {}});
+        ASSERT_TRUE(r.session.close(nullptr));
+    }
+    ASSERT_TRUE(QFile::remove(dir.file("checks.adb.previous"))); // the one the import set aside
+    ASSERT_TRUE(sqlExec(dir.file("link.adb"), "UPDATE fields SET name = lower(name) WHERE pos = 1"));
+    ProgramRun r(dir.base());
+    ASSERT_TRUE(r.session.acquireInstanceLock());
+    r.session.start();
+    ASSERT_FALSE(r.db.BaseLoadError) << r.ui.texts().join("|").toStdString();
+    EXPECT_EQ(r.db.checks.history(page, 1).size(), 1u);
+    EXPECT_FALSE(QFileInfo::exists(dir.file("checks.adb.previous")));
+}
+
 TEST(DamagedFiles, ADamagedOrForeignHistoryNeverStopsATableWrite) {
     const struct {
         const char* name;
@@ -240,9 +270,15 @@ TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAnd
             for (const QString& f : kDataFiles)
                 ASSERT_TRUE(QFile::copy(other.file(f), copy + "/" + f));
         }
-        const QByteArray oldHistory = "the current outcomes", copiedHistory = "the copy's outcomes";
+        const QByteArray oldHistory = "the current outcomes";
         TempFolder::write(dir.file("checks.adb"), oldHistory);
-        if (copyHasHistory) TempFolder::write(copy + "/checks.adb", copiedHistory);
+        // The copy's history is a database; one that does not read is left out like none.
+        TempFolder::write(copy + "/checks.adb", "the copy's damaged outcomes");
+        if (copyHasHistory) {
+            QFile::remove(copy + "/checks.adb");
+            ASSERT_TRUE(sqlExec(copy + "/checks.adb", "CREATE TABLE outcomes(x); PRAGMA application_id = 5"));
+        }
+        const QByteArray copiedHistory = TempFolder::read(copy + "/checks.adb");
         // cat2.adb is damaged; link.adb, after it, has a journal left by a crash, which the failed load
         // never played back.
         const QByteArray damaged = "damaged bytes";
@@ -259,6 +295,14 @@ TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAnd
         EXPECT_FALSE(AllTbImport(r->db, dir.path() + "nowhere", &error));
         EXPECT_TRUE(error.contains(QStringLiteral("\"cat2.adb\""))) << error.toStdString();
         EXPECT_TRUE(error.contains(QStringLiteral("Импорт невозможен"))) << error.toStdString();
+        // Nor is an export made by hand: it would put the loaded part over an earlier whole export. Nothing
+        // is written.
+        const QString exported = dir.path() + "export/project.txt";
+        QDir().mkpath(dir.path() + "export");
+        TempFolder::write(exported, "an earlier whole export");
+        EXPECT_FALSE(AllTbExport(r->db, dir.path() + "export", r->ui, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("Экспорт невозможен"))) << error.toStdString();
+        EXPECT_EQ(TempFolder::read(exported), "an earlier whole export");
 
         const QString keep = dir.path() + "RCopy/kept";
         ASSERT_TRUE(RestoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();

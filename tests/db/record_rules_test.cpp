@@ -1,3 +1,5 @@
+#include <limits>
+
 #include <gtest/gtest.h>
 
 #include <QDate>
@@ -66,6 +68,10 @@ TEST_F(RecordRulesTest, NewIdIsOneMoreThanTheHighestAndADeletedLastIdIsGivenAgai
     ASSERT_TRUE(db.tbProject.deleteRecord());
     EXPECT_EQ(add(db.tbProject), 8);
     EXPECT_EQ(db.tbProject.indexFieldNames(), QStringLiteral("ID"));
+    // The highest number (as a text import may bring) is never followed by a repeated or negative one.
+    add(db.tbProject, {{"ID", std::numeric_limits<int>::max()}});
+    EXPECT_EQ(add(db.tbProject), 3);
+    EXPECT_EQ(add(db.tbProject), 4);
     expectFlagsClear();
 }
 

@@ -228,8 +228,15 @@ TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
         std::function<bool()> replace;
         size_t kept; // outcomes of the page afterwards
     };
+    // A history in the copy that does not read never keeps the tables from coming back.
+    const QString damaged = dir.path() + "damaged";
+    QDir().mkpath(damaged);
+    for (const QString& f : QDir(without).entryList(QDir::Files))
+        QFile::copy(without + u'/' + f, damaged + u'/' + f);
+    test::TempFolder::write(damaged + "/checks.adb", "not a database, not even close to one");
     const Case cases[] = {
         {"restore of a copy with its history", [&] { return RestoreFrom(db, withHistory, &error); }, 1},
+        {"restore of a copy with a damaged one", [&] { return RestoreFrom(db, damaged, &error); }, 0},
         {"restore of a copy without one", [&] { return RestoreFrom(db, without, &error); }, 0},
         {"text import", [&] { return AllTbImport(db, dir.path() + "export", &error); }, 0},
     };
@@ -268,8 +275,8 @@ TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
     }
 }
 
-// The last copy's day is kept with four digits whatever the regional format; one that is missing or cannot
-// be read leaves the copy due rather than putting it off.
+// The last copy's day is kept with four digits whatever the regional format; one that is missing, cannot
+// be read or lies after today leaves the copy due rather than putting it off.
 TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
     const QLocale old;
     const QDate today(2014, 12, 8);
@@ -283,7 +290,7 @@ TEST(ReserveCopyState, TheLastCopyDateReadsBackOrLeavesTheCopyDue) {
         read.setLastText(state.lastText(), today);
         EXPECT_EQ(read.last, today) << state.lastText().toStdString();
         EXPECT_FALSE(read.due(today));
-        for (const char* bad : {"", "никогда", "12/8/0014"}) {
+        for (const char* bad : {"", "никогда", "12/8/0014", "31.12.2099"}) {
             read.setLastText(QString::fromUtf8(bad), today);
             EXPECT_TRUE(read.due(today)) << bad;
         }

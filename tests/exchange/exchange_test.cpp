@@ -1,3 +1,4 @@
+#include <limits>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -196,6 +197,14 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
     idless.remove(0, 1);          // "1|…" → "|…"
     negative.replace(0, 1, "-7"); // "1|…" → "-7|…"
     barred.replace("http://a.ru/0", "http://a.ru/|0");
+    QList<QByteArray> swappedLines = lines;
+    swappedLines.swapItemsAt(7, 8); // PageURL and Name (a file of another field order)
+    const QByteArray swapped = swappedLines.join('\n');
+    auto priced = [&](const QByteArray& price) {
+        QList<QByteArray> values = lines[data + 1].split('|');
+        values[db.tbLink.fieldIndex(QStringLiteral("Price"))] = price;
+        return with(data + 1, values.join('|').chopped(1));
+    };
     struct Case {
         const char* what;
         QByteArray bytes;
@@ -217,6 +226,13 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
         {"ID -7", with(data + 1, negative), "строка 26: номер записи (ID) -7 не больше нуля"},
         {"a second [data]", with(data + 4, "[data]"), "строка 29: второй раздел [data] (первый в строке 25)"},
         {"a \"|\" inside a value", with(data + 1, barred), "строка 26: в записи 24 полей вместо 23"},
+        {"a record after [/data]", good + "4|1|||||http://a.ru/4|\r\n",
+         "строка 30: текст после строки [/data]"},
+        {"two fields swapped in the structure", swapped, "строка 8: в структуре ожидалось поле Name"},
+        {"a field missing from the structure", without(data - 3),
+         "строка 22: в структуре ожидалось поле AFN"},
+        {"Price inf", priced("inf"), "строка 26: недопустимое значение поля Price: \"inf\""},
+        {"Price nan", priced("nan"), "строка 26: недопустимое значение поля Price: \"nan\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -275,6 +291,14 @@ TEST_F(Exchange, ListImportAddsNewLinesAndDomainsOnly) {
     EXPECT_EQ(db.tbLink.asFloat("Price"), 150.5);
     EXPECT_EQ(db.tbLink.asDate("PublicDate"), QDate(2014, 2, 1));
     EXPECT_EQ(db.tbLink.asInteger("LinkCat"), db.tbCat2.asInteger("ID"));
+    // After the highest number (as a text import may bring) the free numbers are given, never an overflow.
+    test::addRecord(db.tbLink, {{"ID", std::numeric_limits<int>::max()}, {"PageURL", "http://top.ru/"}});
+    ASSERT_EQ(exchange::ImportLinks(db, {"http://d.ru/", "http://e.ru/"}, choice, panel), 2);
+    db.tbLink.setFiltered(false);
+    for (const char* url : {"http://d.ru/", "http://e.ru/"}) {
+        ASSERT_TRUE(db.tbLink.locate("PageURL", url));
+        EXPECT_EQ(db.tbLink.asInteger("ID"), url[7] == 'd' ? 4 : 5) << url;
+    }
     // Blank lines are no sites; a domain already listed (in any letter case) or listed twice is added once.
     EXPECT_EQ(exchange::ImportSite(db, {"TRUST.ru", "https://www.new.ru/a?b=1", "", "   ", "NEW.ru"}), 1);
     db.tbSite.setFiltered(false);

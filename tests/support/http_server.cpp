@@ -141,6 +141,7 @@ void HttpServer::serve(QTcpSocket* socket) {
         }
         if (!reply.raw.isEmpty()) {
             socket->write(reply.raw);
+            if (reply.close) socket->disconnectFromHost();
             return;
         }
         if (reply.dripMs > 0) {
@@ -167,6 +168,7 @@ void HttpServer::serve(QTcpSocket* socket) {
         }
         out += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n" + reply.body;
         socket->write(out);
+        if (reply.close) socket->disconnectFromHost();
     };
     if (reply.delayMs > 0)
         QTimer::singleShot(reply.delayMs, socket, send);

@@ -32,6 +32,7 @@ public:
         bool reset = false; // close the connection at once, answering nothing
         int dripMs = 0;     // send the body one byte at a time, this far apart
         QByteArray raw;     // sent as it stands instead of a built answer (malformed answers)
+        bool close = false; // close the connection once the answer is sent
     };
     using Handler = std::function<Reply(const Request&)>;
 
