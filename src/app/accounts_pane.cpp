@@ -1,3 +1,4 @@
+// The accounts pane: the list of the user's accounts on the trust sites.
 #include "app/accounts_pane.h"
 
 #include <QFrame>

@@ -1,8 +1,9 @@
+// The accounts pane: the list of the user's accounts on the trust sites.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 namespace zentaro::app {
 

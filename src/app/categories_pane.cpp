@@ -1,3 +1,4 @@
+// The category panes: link categories of the current project and trust-site categories.
 #include "app/categories_pane.h"
 
 #include <QFrame>
@@ -33,9 +34,8 @@ CategoriesPane::CategoriesPane(const PaneContext& ctx, QWidget* linkCatPage, QWi
     m_cat2 = categoryList(ctx, linkCatPage, ctx.db.tbCat2, QStringLiteral("Panel13"),
                           QStringLiteral("DBNavigator10"), QStringLiteral("SpeedButton1"),
                           QStringLiteral("grdCat2"));
-    m_cat =
-        categoryList(ctx, siteCatPage, ctx.db.tbCat, QStringLiteral("Panel7"), QStringLiteral("DBNavigator3"),
-                     QStringLiteral("sbCatFind"), QStringLiteral("grdCat"));
+    categoryList(ctx, siteCatPage, ctx.db.tbCat, QStringLiteral("Panel7"), QStringLiteral("DBNavigator3"),
+                 QStringLiteral("sbCatFind"), QStringLiteral("grdCat"));
 }
 
 } // namespace zentaro::app

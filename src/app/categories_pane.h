@@ -1,8 +1,9 @@
+// The category panes: link categories of the current project and trust-site categories.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 namespace zentaro::app {
 
@@ -12,11 +13,9 @@ class CategoriesPane : public QObject {
 public:
     CategoriesPane(const PaneContext& ctx, QWidget* linkCatPage, QWidget* siteCatPage);
     DataGrid* linkCatGrid() const { return m_cat2; }
-    DataGrid* siteCatGrid() const { return m_cat; }
 
 private:
     DataGrid* m_cat2 = nullptr;
-    DataGrid* m_cat = nullptr;
 };
 
 } // namespace zentaro::app

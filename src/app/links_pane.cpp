@@ -1,3 +1,4 @@
+// The links list and a link page's properties: grids, bound edits, the check bar, history and evidence.
 #include "app/links_pane.h"
 
 #include <QAction>
@@ -26,11 +27,11 @@
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/lookup_box.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/lookup_box.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "db/link_removal.h"
 #include "db/site_view.h"

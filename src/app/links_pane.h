@@ -1,8 +1,9 @@
+// The links list and a link page's properties: grids, bound edits, the check bar, history and evidence.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 #include "cli/check_report.h"
 #include "db/link_removal.h"
 

@@ -1,3 +1,4 @@
+// The program's entry: the command line, the single instance per data folder, the main window.
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>

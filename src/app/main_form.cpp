@@ -1,3 +1,5 @@
+// The main window: builds the frame, composes the panes, runs the commands they ask for and the
+// start and closing sequences.
 #include "app/main_form.h"
 
 #include <QApplication>
@@ -22,10 +24,10 @@
 
 #include "app/accounts_pane.h"
 #include "app/categories_pane.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
+#include "widgets/icons.h"
 #include "app/links_pane.h"
 #include "app/projects_pane.h"
 #include "app/report_pane.h"
@@ -275,8 +277,8 @@ void TMainForm::buildFrame() {
     m_links = new LinksPane(ctx, linkList, linkMore);
     m_sites = new SitesPane(ctx, siteList, siteMore);
     connect(m_links, &LinksPane::showAccountsRequested, this, [this] { m_pcTrust->setCurrentIndex(2); });
-    connect(m_links, &LinksPane::commandRequested, this, &TMainForm::runCommand);
-    connect(m_sites, &SitesPane::commandRequested, this, &TMainForm::runCommand);
+    connect(m_links, &LinksPane::commandRequested, this, qOverload<const QString&>(&TMainForm::runCommand));
+    connect(m_sites, &SitesPane::commandRequested, this, qOverload<Command>(&TMainForm::runCommand));
     connect(m_sites, &SitesPane::linkHereRequested, this, &TMainForm::LinkHere);
 
     m_reports = new ReportPane(PaneContext{m_db, *m_rules, m_ui}, report);
@@ -312,7 +314,7 @@ void TMainForm::buildFrame() {
     });
     m_rules->setSiteLinkPageShown(true);
     connect(m_pcCat, &QTabWidget::currentChanged, this, &TMainForm::pcCatChange);
-    connect(m_appHint, &AppHint::hintChanged, this, &TMainForm::AppHintChanged);
+    connect(m_appHint, &AppHint::hintChanged, this, &TMainForm::appHintChanged);
 }
 
 QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
@@ -357,7 +359,7 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     const PaneContext ctx{m_db, *m_rules, m_ui};
     m_projects = new ProjectsPane(ctx, list, info);
     connect(m_projects, &ProjectsPane::prcyProjectUpdateRequested, this,
-            [this] { runCommand(QStringLiteral("sbPRCYProjectUpdateClick")); });
+            [this] { runCommand(Command::projectPrcy); });
     m_categories = new CategoriesPane(ctx, cat2, cat1);
     return pProject;
 }
@@ -433,13 +435,21 @@ void TMainForm::LinkHere() {
 }
 
 void TMainForm::runCommand(const QString& operation) {
+    if (const std::optional<Command> command = commandNamed(operation)) return runCommand(*command);
+    if (m_db.refuseDuringRun()) return;
+    const auto closeLater = qScopeGuard([this] { closeAfterRun(); });
+    commandNotAvailable();
+}
+
+void TMainForm::runCommand(Command command) {
     // One run at a time: a second one, or a check of the record a run holds, waits for it.
     if (m_db.refuseDuringRun()) return;
     const auto closeLater = qScopeGuard([this] { closeAfterRun(); });
     // Batch runs keep the window working between records and leave the cursor alone.
     // Their counts stand in the status bar beside the closing message.
     web::RunTally tally;
-    if (operation == QLatin1String("CheckAllPageLink")) {
+    switch (command) {
+    case Command::checkAllPageLink: {
         // What this run lost, and what it could not read, as the bar and the command line count them.
         const cli::LossSnapshot before = cli::snapshotLosses(m_db);
         const QDateTime started = QDateTime::currentDateTime();
@@ -452,40 +462,55 @@ void TMainForm::runCommand(const QString& operation) {
         LossNoteUi ui(m_ui, note);
         return web::CheckAllPageLink(m_db, *m_fetcher, ui, *m_runPanel, &tally);
     }
-    if (operation == QLatin1String("CheckExtLinksAll"))
+    case Command::checkExtLinksAll:
         return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, false, &tally);
-    if (operation == QLatin1String("CheckExtLinksNew"))
+    case Command::checkExtLinksNew:
         return web::CheckExtLinks(m_db, *m_fetcher, m_ui, *m_runPanel, true, &tally);
-    if (operation == QLatin1String("UpdateSitePRCYAll"))
+    case Command::updateSitePrcyAll:
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 0, &tally);
-    if (operation == QLatin1String("UpdateSitePRCYNew"))
+    case Command::updateSitePrcyNew:
         return web::UpdateSitePRCY(m_db, *m_fetcher, m_ui, *m_runPanel, 1, &tally);
-    if (operation == QLatin1String("addSiteAnchorsToPagesWithoutAnchors"))
+    case Command::exportLinks:
+        return exchange::N18Click(m_db, m_ui, m_programDir);
+    case Command::exportSites:
+        return exchange::N19Click(m_db, m_ui, m_programDir);
+    case Command::importLinks:
+        return importList(0);
+    case Command::importSites:
+        return importList(1);
+    case Command::addSiteAnchors:
         return (void)web::addSiteAnchorsToPagesWithoutAnchors(m_db, m_ui);
-    if (operation == QLatin1String("N18Click")) return exchange::N18Click(m_db, m_ui, m_programDir);
-    if (operation == QLatin1String("N19Click")) return exchange::N19Click(m_db, m_ui, m_programDir);
-    if (operation == QLatin1String("ImportLinks") || operation == QLatin1String("ImportSite"))
-        return importList(operation == QLatin1String("ImportLinks") ? 0 : 1);
+    case Command::checkPageLink:
+    case Command::extLinksOfPage:
+    case Command::linkPrcy:
+    case Command::sitePrcy:
+    case Command::projectPrcy:
+    case Command::pageIndex:
+    case Command::allPagesIndex:
+        break;
+    }
     // Web requests block the window; the wait cursor says so (message boxes get the normal one).
     QApplication::setOverrideCursor(Qt::WaitCursor);
     web::IndexContext index{*m_fetcher, m_ui, captchaImagePath(), {}};
     const auto restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    if (operation == QLatin1String("CheckPageLink"))
-        web::SpeedButton3Click(m_db, *m_fetcher, m_ui);
-    else if (operation == QLatin1String("sbExtLinksClick"))
-        web::sbExtLinksClick(m_db, *m_fetcher, m_ui);
-    else if (operation == QLatin1String("UpDateLinkPRCY"))
-        web::UpDateLinkPRCY(m_db, *m_fetcher, m_ui, 1);
-    else if (operation == QLatin1String("UpDatePRCY"))
-        web::UpDatePRCY(m_db, *m_fetcher, m_ui, 0);
-    else if (operation == QLatin1String("sbPRCYProjectUpdateClick"))
-        web::sbPRCYProjectUpdateClick(m_db, *m_fetcher, m_ui);
-    else if (operation == QLatin1String("sbPageCheckIndexClick"))
-        web::sbPageCheckIndexClick(m_db, index);
-    else if (operation == QLatin1String("mnCheckLinkAllClick"))
-        web::mnCheckLinkAllClick(m_db, index);
-    else
-        commandNotAvailable();
+    switch (command) {
+    case Command::checkPageLink:
+        return web::SpeedButton3Click(m_db, *m_fetcher, m_ui);
+    case Command::extLinksOfPage:
+        return web::sbExtLinksClick(m_db, *m_fetcher, m_ui);
+    case Command::linkPrcy:
+        return web::UpDateLinkPRCY(m_db, *m_fetcher, m_ui, 1);
+    case Command::sitePrcy:
+        return web::UpDatePRCY(m_db, *m_fetcher, m_ui, 0);
+    case Command::projectPrcy:
+        return web::sbPRCYProjectUpdateClick(m_db, *m_fetcher, m_ui);
+    case Command::pageIndex:
+        return web::sbPageCheckIndexClick(m_db, index);
+    case Command::allPagesIndex:
+        return web::mnCheckLinkAllClick(m_db, index);
+    default:
+        return;
+    }
 }
 
 void TMainForm::importList(int GlobalCallMode) {
@@ -537,7 +562,7 @@ void TMainForm::pcCatChange() {
     m_pCat2->setText(m_pcCat->currentIndex() == 0 ? kCatLinks : kCatSites);
 }
 
-void TMainForm::AppHintChanged(const QString& text) {
+void TMainForm::appHintChanged(const QString& text) {
     if (m_running) return;
     m_psbText->setText(text);
 }

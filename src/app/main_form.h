@@ -1,3 +1,5 @@
+// The main window: builds the frame, composes the panes, runs the commands they ask for and the
+// start and closing sequences.
 #pragma once
 
 #include <atomic>
@@ -7,6 +9,7 @@
 
 #include <QMainWindow>
 
+#include "app/command.h"
 #include "exchange/list_import.h"
 
 namespace zentaro {
@@ -71,7 +74,9 @@ public:
 
     // Adds a link for the current project on the current site and shows its properties.
     void LinkHere();
-    // Runs a web check or list command of a pane by its operation name.
+    // Runs a web check or list command a pane asks for. The links pane still names its commands; an unknown
+    // name is refused with a message.
+    void runCommand(Command command);
     void runCommand(const QString& operation);
 
     // The closing sequence without questions (a signal, the end of the desktop session): open dialogs are
@@ -103,7 +108,7 @@ private:
     void commandNotAvailable();
     void importList(int GlobalCallMode);
     QString captchaImagePath() const;
-    void AppHintChanged(const QString& text);
+    void appHintChanged(const QString& text);
     // A close during a run or import: stop it and close when it has returned.
     void stopRunForClosing();
     void closeAfterRun();

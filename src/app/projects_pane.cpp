@@ -1,3 +1,4 @@
+// The projects pane: the project list and the properties of the current project.
 #include "app/projects_pane.h"
 
 #include <QEvent>
@@ -12,10 +13,10 @@
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "util/shell.h"
 

@@ -1,8 +1,9 @@
+// The projects pane: the project list and the properties of the current project.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 class QLabel;
 class QLineEdit;

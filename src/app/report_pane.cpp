@@ -1,3 +1,4 @@
+// The report tab: chooses a report, builds it and shows it as a pie or as bars with their table.
 #include "app/report_pane.h"
 
 #include <functional>
@@ -17,11 +18,11 @@
 #include <QVBoxLayout>
 
 #include "widgets/hints.h"
-#include "app/icons.h"
+#include "widgets/icons.h"
 #include "db/database.h"
-#include "reports/money_chart.h"
+#include "charts/money_chart.h"
 #include "reports/money_reports.h"
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 #include "reports/report_builders.h"
 #include "util/user_interface.h"
 

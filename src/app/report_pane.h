@@ -1,10 +1,11 @@
+// The report tab: chooses a report, builds it and shows it as a pie or as bars with their table.
 #pragma once
 
 #include <functional>
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 
 class QComboBox;
 class QPrinter;

@@ -1,3 +1,4 @@
+// The settings tab: reserve copies and restore, the daily check, and the remembered window layout.
 #include "app/settings_pane.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@
 
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
+#include "widgets/icons.h"
 #include "app/split_panel.h"
 #include "app/window_place.h"
 #include "cli/check_report.h"
@@ -282,7 +283,7 @@ void SettingsPane::bRestoreClick() {
         // The data files were not loaded and are not written by the program: they are kept as they are and
         // replaced as files; the next start reads them.
         const QString keep = db::copyRoot(m_baseDir) + u'/' + ownFolder;
-        if (!db::RestoreFilesAfterLoadFailure(m_baseDir, folder, keep, &error)) {
+        if (!db::restoreFilesAfterLoadFailure(m_baseDir, folder, keep, &error)) {
             m_ctx.ui.showError(error, QStringLiteral("Ошибка"));
             return;
         }
@@ -303,7 +304,7 @@ void SettingsPane::bRestoreClick() {
     m_ctx.db.StartRCopyNow = wasAsked;
     if (safety == db::CopyOutcome::Failed) return;
     const QString safetyFolder = db::lastCopyFolder();
-    if (!db::RestoreFrom(m_ctx.db, folder, &error)) {
+    if (!db::restoreFrom(m_ctx.db, folder, &error)) {
         m_ctx.ui.showError(error, QStringLiteral("Ошибка"));
         return;
     }

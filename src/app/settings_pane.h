@@ -1,10 +1,11 @@
+// The settings tab: reserve copies and restore, the daily check, and the remembered window layout.
 #pragma once
 
 #include <optional>
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 #include "db/reserve_copy.h"
 #include "db/settings.h"
 #include "util/check_timer.h"

@@ -1,3 +1,4 @@
+// The trust-sites pane: the site list with its notes, its menu and the properties of the current site.
 #include "app/sites_pane.h"
 
 #include <QAction>
@@ -15,10 +16,10 @@
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/navigator_bar.h"
 #include "app/split_panel.h"
 #include "db/database.h"
 #include "db/site_view.h"
@@ -57,8 +58,7 @@ void SitesPane::buildList(QWidget* page) {
     QToolButton* update = speedButton(strip, QStringLiteral("sbAllPrUpdate"),
                                       QStringLiteral("Обновить тИЦ и PR для текущего сайта"), "view-refresh",
                                       QStyle::SP_BrowserReload);
-    connect(update, &QToolButton::clicked, this,
-            [this] { emit commandRequested(QStringLiteral("UpDatePRCY")); });
+    connect(update, &QToolButton::clicked, this, [this] { emit commandRequested(Command::sitePrcy); });
     QToolButton* open = speedButton(strip, QStringLiteral("SpeedButton6"), QStringLiteral("Открыть сайт"),
                                     "internet-web-browser", QStyle::SP_DirLinkIcon);
     connect(open, &QToolButton::clicked, this, &SitesPane::mnOpenTrustSiteClick);
@@ -144,7 +144,6 @@ void SitesPane::buildList(QWidget* page) {
     m_splitter3->setCollapsible(0, false);
     m_splitter3->setStretchFactor(0, 1);
     m_splitter3->setSizes({400, 69});
-    m_pSiteHelp = notes;
     layout->addWidget(m_splitter3, 1);
 }
 
@@ -185,7 +184,7 @@ void SitesPane::buildInfo(QWidget* page) {
     tp->setAutoRaise(true);
     tp->setIcon(themeIcon("view-refresh", QStyle::SP_BrowserReload));
     setHint(tp, QStringLiteral("Обновить тИЦ и PR"));
-    connect(tp, &QToolButton::clicked, this, [this] { emit commandRequested(QStringLiteral("UpDatePRCY")); });
+    connect(tp, &QToolButton::clicked, this, [this] { emit commandRequested(Command::sitePrcy); });
     g->addWidget(tp, 3, 2);
     g->addWidget(new QLabel(QStringLiteral("Страница регистрации или добавления ссылки:"), page), 4, 0, 1, 4);
     g->addWidget(edit(QStringLiteral("RegURL"), QStringLiteral("eSiteRegURL")), 5, 0, 1, 3);
@@ -216,7 +215,7 @@ void SitesPane::buildMenu() {
         if (icon) a->setIcon(themeIcon(icon, QStyle::SP_FileIcon));
         return a;
     };
-    auto command = [this](QAction* a, const QString& op) {
+    auto command = [this](QAction* a, Command op) {
         connect(a, &QAction::triggered, this, [this, op] { emit commandRequested(op); });
     };
     connect(item(m_pumSite, "mnOpenTrustSite", QStringLiteral("Открыть сайт"), Qt::Key_F9,
@@ -230,16 +229,15 @@ void SitesPane::buildMenu() {
     prcy->menuAction()->setIcon(themeIcon("view-refresh", QStyle::SP_BrowserReload));
     command(item(prcy, "mnUpdatePRCY", QStringLiteral("У текущего сайта"), QKeySequence(Qt::CTRL | Qt::Key_T),
                  "view-refresh"),
-            QStringLiteral("UpDatePRCY"));
+            Command::sitePrcy);
     command(item(prcy, "mnUpdatePRCY_All", QStringLiteral("У всех сайтов"), {}, nullptr),
-            QStringLiteral("UpdateSitePRCYAll"));
-    command(item(prcy, "N2", QStringLiteral("Только у новых"), {}, nullptr),
-            QStringLiteral("UpdateSitePRCYNew"));
+            Command::updateSitePrcyAll);
+    command(item(prcy, "N2", QStringLiteral("Только у новых"), {}, nullptr), Command::updateSitePrcyNew);
     m_pumSite->addSeparator()->setObjectName(QStringLiteral("N13"));
     command(item(m_pumSite, "N19", QStringLiteral("Экспорт сайтов в файл"), {}, nullptr),
-            QStringLiteral("N19Click"));
+            Command::exportSites);
     command(item(m_pumSite, "N14", QStringLiteral("Импорт сайтов из файла"), {}, nullptr),
-            QStringLiteral("ImportSite"));
+            Command::importSites);
     m_menuButton->setMenu(m_pumSite);
 }
 

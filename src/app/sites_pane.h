@@ -1,8 +1,10 @@
+// The trust-sites pane: the site list with its notes, its menu and the properties of the current site.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "app/command.h"
+#include "widgets/pane_kit.h"
 
 class QCheckBox;
 class QFrame;
@@ -21,7 +23,6 @@ public:
 
     DataGrid* grid() const { return m_grid; }
     QMenu* popup() const { return m_pumSite; }
-    QWidget* notesPanel() const { return m_pSiteHelp; }
 
     void cbSiteCatClick();
     void sbShowSiteClick();
@@ -32,9 +33,8 @@ public:
 
 signals:
     void linkHereRequested();
-    // Site metrics and list exchange started from the toolbar and the menu: "UpDatePRCY",
-    // "UpdateSitePRCYAll", "UpdateSitePRCYNew", "N19Click", "ImportSite".
-    void commandRequested(const QString& operation);
+    // Site metrics and list exchange started from the toolbar and the menu.
+    void commandRequested(Command command);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,7 +52,6 @@ private:
     QToolButton* m_menuButton = nullptr;
     QMenu* m_pumSite = nullptr;
     QFrame* m_pHelpShow = nullptr;
-    QWidget* m_pSiteHelp = nullptr;
     QSplitter* m_splitter3 = nullptr;
 };
 

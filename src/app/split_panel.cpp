@@ -1,3 +1,4 @@
+// Splitter panels whose sizes are remembered in the settings and restored once laid out.
 #include "app/split_panel.h"
 
 #include <algorithm>

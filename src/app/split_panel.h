@@ -1,3 +1,4 @@
+// Splitter panels whose sizes are remembered in the settings and restored once laid out.
 #pragma once
 
 #include <optional>

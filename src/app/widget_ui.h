@@ -1,3 +1,4 @@
+// The user-interface port for the window (message boxes) and for runs nobody answers (stderr).
 #pragma once
 
 #include "util/user_interface.h"

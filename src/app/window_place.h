@@ -1,3 +1,4 @@
+// Where the main window opens: a size that fits the screen, centred on it.
 #pragma once
 
 #include <QSize>

@@ -1,3 +1,4 @@
+// The program and data folders and the table files in them: where they live, loading and saving them.
 #include "db/base_files.h"
 
 #include <algorithm>
@@ -106,7 +107,6 @@ BaseResult SaveBase(Database& db, const QString& baseDir) {
     // Whole new files: for making a base (tools, benchmarks), never while the store writes into them.
     for (Table* t : db.dataTables()) {
         t->checkBrowseMode();
-        t->mergeChangeLog();
         QString err;
         if (!TableFile::save(*t, baseDir + tableFileName(*t), &err)) return {false, tableFileName(*t), err};
     }

@@ -1,3 +1,4 @@
+// The program and data folders and the table files in them: where they live, loading and saving them.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,4 @@
+// The history of web checks: what was checked, what it came to, kept in its own store file.
 #include "db/check_history.h"
 
 #include <algorithm>

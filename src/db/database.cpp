@@ -1,3 +1,4 @@
+// The eight tables and the state flags that tie the operations together.
 #include "db/database.h"
 
 #include "db/tables.h"

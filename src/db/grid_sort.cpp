@@ -1,3 +1,4 @@
+// Sorting a table's view by a grid column title.
 #include "db/grid_sort.h"
 
 #include "db/table.h"

@@ -1,3 +1,4 @@
+// Sorting a table's view by a grid column title.
 #pragma once
 
 #include <QString>

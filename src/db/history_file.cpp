@@ -1,3 +1,4 @@
+// Keeps the check history tied to the right records when the tables are replaced as a whole.
 #include "db/history_file.h"
 
 #include <climits>

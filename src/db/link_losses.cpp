@@ -1,3 +1,4 @@
+// Pages a check could not read, and the links that went missing: the counts, lists and filter.
 #include "db/link_losses.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Taking link pages out together with their anchors, and putting them back as one.
 #include "db/link_removal.h"
 
 #include <algorithm>

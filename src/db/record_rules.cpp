@@ -1,3 +1,4 @@
+// The rules every table follows as records are added, deleted or made current: IDs, cascades, filters.
 #include "db/record_rules.h"
 
 #include <limits>

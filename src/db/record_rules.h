@@ -1,3 +1,4 @@
+// The rules every table follows as records are added, deleted or made current: IDs, cascades, filters.
 #pragma once
 
 #include <unordered_set>
@@ -55,7 +56,6 @@ public:
         m_siteCatEnabled = on;
         emit siteCatChanged();
     }
-    bool siteLinkPageShown() const { return m_siteLinkPage; }
     void setSiteLinkPageShown(bool on) { m_siteLinkPage = on; }
 
     // Texts the rules set on the window

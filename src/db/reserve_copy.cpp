@@ -1,3 +1,4 @@
+// Reserve copies of the data folder: when to make one, making it, and restoring from one.
 #include "db/reserve_copy.h"
 
 #include <fcntl.h>
@@ -152,7 +153,7 @@ CopyOutcome RunRCopy(Database& db, ReserveCopyState& state, const QString& baseD
     return CopyOutcome::Done;
 }
 
-bool RestoreFrom(Database& db, const QString& folder, QString* error) {
+bool restoreFrom(Database& db, const QString& folder, QString* error) {
     // Every file is read and checked before anything changes.
     Database scratch;
     for (Table* t : scratch.dataTables())
@@ -181,7 +182,7 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error) {
     return true;
 }
 
-bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
+bool restoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
                                   QString* error) {
     const QString base = QDir(baseDir).absolutePath() + u'/';
     const QString shownKeep = QDir::toNativeSeparators(keepFolder);

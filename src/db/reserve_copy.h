@@ -1,3 +1,4 @@
+// Reserve copies of the data folder: when to make one, making it, and restoring from one.
 #pragma once
 
 #include <optional>
@@ -56,7 +57,7 @@ QString lastCopyFolder();
 // the copy's check history replaces the current one (set aside), or an empty one does when the copy has
 // none or one that does not read. The folder's files are read and checked first: a missing or damaged one
 // refuses the whole restore with its error text and nothing changes.
-bool RestoreFrom(Database& db, const QString& folder, QString* error);
+bool restoreFrom(Database& db, const QString& folder, QString* error);
 
 // The restore after a failed load, when the data files are not the program's to write: they are replaced as
 // files. Every file of the data folder (journals included) is first copied as it is into keepFolder; a
@@ -64,7 +65,7 @@ bool RestoreFrom(Database& db, const QString& folder, QString* error);
 // into the restored file at the next start. The check history is set aside before any table is replaced
 // and the copy's own (if any, and if it reads) put in its place after them. True only when every replaced
 // file loads; false with the error text (naming keepFolder once anything was replaced).
-bool RestoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
+bool restoreFilesAfterLoadFailure(const QString& baseDir, const QString& folder, const QString& keepFolder,
                                   QString* error);
 
 } // namespace zentaro::db

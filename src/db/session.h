@@ -1,3 +1,4 @@
+// The data side of the program's life: the instance lock, loading at start, storing at closing.
 #pragma once
 
 #include <functional>

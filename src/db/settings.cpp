@@ -1,3 +1,4 @@
+// The settings table: one record per key, read and written by name.
 #include "db/settings.h"
 
 #include <optional>

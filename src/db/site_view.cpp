@@ -1,3 +1,4 @@
+// The trust-site list's filters and the sites pane's commands on the current site.
 #include "db/site_view.h"
 
 #include <unordered_set>

@@ -1,3 +1,4 @@
+// Small RAII and statement helpers over the SQLite C interface.
 #pragma once
 
 #include <memory>

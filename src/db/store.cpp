@@ -1,3 +1,4 @@
+// The store: writes every posted change of the tables into their files, in one transaction per action.
 #include "db/store.h"
 
 #include <algorithm>

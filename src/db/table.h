@@ -1,3 +1,4 @@
+// The table engine: records in memory, the current record, views, filters, indexes and edit states.
 #pragma once
 
 #include <functional>
@@ -152,9 +153,6 @@ public:
     bool findPrefix(const QString& field, const QString& prefix);
     bool locate(const QString& field, const QVariant& v);
 
-    // Records are always merged; kept so callers can say when a table is ready to be saved.
-    void mergeChangeLog() {}
-
     // View switch: while disabled, no change notifications reach grids and bound controls.
     void disableControls();
     void enableControls();
@@ -248,7 +246,6 @@ private:
     void placeInView(int row, bool wasInView, int oldPos);
     int sortedPos(const std::vector<int>& v, int row) const;
     void setPos(int pos, bool scroll);
-    void removeRowFromViews(int row);
     void discardInsert();
     const EqIndex& eqIndex(int field) const;
     void indexAdd(int row);

@@ -1,3 +1,4 @@
+// One table file (an SQLite database): reading it and writing it whole, safely.
 #pragma once
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The Qt item model that shows one table's view in a grid.
 #include "db/table_model.h"
 
 #include "db/table.h"

@@ -1,3 +1,4 @@
+// The Qt item model that shows one table's view in a grid.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// The text form of a table and of the whole base, as the export of all tables writes and its import reads.
 #include "db/table_text.h"
 
 #include <algorithm>
@@ -241,7 +242,7 @@ QString exportValue(const Table& table, int row, int field) {
     return formatValue(f.type, v);
 }
 
-QStringList ExportTableLines(const Table& table, const QDateTime& when) {
+QStringList exportTableLines(const Table& table, const QDateTime& when) {
     const QLocale loc;
     QString stamp = formatDate(when.date());
     if (when.time() != QTime(0, 0)) stamp += u' ' + loc.toString(when.time(), QStringLiteral("H:mm:ss"));
@@ -343,7 +344,7 @@ bool AllTbExport(Database& db, const QString& folder, UserInterface& ui, QString
                                       QStringLiteral(" нет записей!\r\nПродолжить экспорт?"),
                                   QStringLiteral("Предупреждение")))
             continue;
-        const QStringList lines = ExportTableLines(*t, now);
+        const QStringList lines = exportTableLines(*t, now);
         if (unreadable) {
             // A value with "|" or a line break shifts or splits its record when read back.
             const int id = t->fieldIndex(QStringLiteral("ID"));

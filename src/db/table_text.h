@@ -1,3 +1,4 @@
+// The text form of a table and of the whole base, as the export of all tables writes and its import reads.
 #pragma once
 
 #include <QDateTime>
@@ -15,7 +16,7 @@ class Table;
 
 // The text form of a table: a header line, the structure section (stored fields: name, class, size) and the
 // data section (one line per record, every field in field-list order followed by "|").
-QStringList ExportTableLines(const Table& table, const QDateTime& when);
+QStringList exportTableLines(const Table& table, const QDateTime& when);
 // One value as the text form writes it: stored codes, regional dates and numbers without grouping.
 QString exportValue(const Table& table, int row, int field);
 

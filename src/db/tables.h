@@ -1,3 +1,4 @@
+// The field definitions of the eight tables and the words shown for their codes.
 #pragma once
 
 #include <QString>

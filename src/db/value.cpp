@@ -1,3 +1,4 @@
+// Cell values: integers, dates, texts, and their text forms in the regional format.
 #include "db/value.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The captcha dialog an index check opens when the search engine asks for one.
 #pragma once
 
 #include <QDialog>

@@ -1,3 +1,4 @@
+// The list import dialog: file, category, column order and divider.
 #include "dialogs/import_dialog.h"
 
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// The list import dialog: file, category, column order and divider.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Export of the link and site lists as text files.
 #include "exchange/list_export.h"
 
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// Export of the link and site lists as text files.
 #pragma once
 
 #include <QString>

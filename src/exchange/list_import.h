@@ -1,3 +1,4 @@
+// Import of link and site lists from text files.
 #pragma once
 
 #include <QString>

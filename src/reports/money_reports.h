@@ -1,3 +1,4 @@
+// Builders of the money and time reports: their bars and table rows from the tables.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Builders of the pie reports: their slices and title from the tables.
 #include "reports/report_builders.h"
 
 #include <cmath>
@@ -41,8 +42,8 @@ std::vector<int> projectRows(const db::Table& projects) {
     return rows;
 }
 
-// One slice per project with the value the function gives for its links.
-template <class Value> Report perProject(const db::Database& db, Value value, double* total) {
+// One slice per project: the sum over its links of what the function gives for each link.
+template <class LinkValue> Report perProject(const db::Database& db, LinkValue value, double* total) {
     const db::Table& projects = db.tbProject;
     const LinksByProject links = linksByProject(db.tbLink);
     const int id = projects.fieldIndex(QStringLiteral("ID")),
@@ -51,7 +52,9 @@ template <class Value> Report perProject(const db::Database& db, Value value, do
     Report r;
     for (const int row : projectRows(projects)) {
         const auto it = links.find(projects.rowValue(row, id).toInt());
-        const double v = value(it == links.end() ? none : it->second);
+        double v = 0;
+        for (const int link : it == links.end() ? none : it->second)
+            v += value(link);
         r.slices.push_back({v, projects.rowValue(row, name).toString() + QStringLiteral(": "), std::nullopt});
         if (total) *total += v;
     }
@@ -98,15 +101,7 @@ Report RunRep1(const db::Database& db, const QString& reportName) {
     const int price = links.fieldIndex(QStringLiteral("Price"));
     double total = 0;
     Report r = perProject(
-        db,
-        [&](const std::vector<int>& rows) {
-            double sum = 0;
-            for (const int row : rows)
-                sum += links.rowValue(row, price).toDouble();
-            return sum;
-        },
-        &total);
-    // Thousands grouped as in the slices' marks.
+        db, [&](int row) { return links.rowValue(row, price).toDouble(); }, &total);
     // Two decimals and the locale's decimal separator, but no thousands separators: the total is read as one
     // number (a total beyond 15 digits before the point goes to exponent form, as the precision allows).
     QLocale plain;
@@ -121,14 +116,7 @@ Report RunRep2(const db::Database& db, const QString& reportName) {
     const int url = links.fieldIndex(QStringLiteral("PageURL"));
     double total = 0;
     Report r = perProject(
-        db,
-        [&](const std::vector<int>& rows) {
-            int n = 0;
-            for (const int row : rows)
-                n += placed(links, row, url) ? 1 : 0;
-            return double(n);
-        },
-        &total);
+        db, [&](int row) { return placed(links, row, url) ? 1.0 : 0.0; }, &total);
     r.title = reportName + QStringLiteral(". Общие количество ссылок: ") + QString::number(qint64(total));
     return r;
 }
@@ -138,13 +126,9 @@ Report RunRep3(const db::Database& db, const QString& reportName, bool isPR) {
     const int field = links.fieldIndex(isPR ? QStringLiteral("PR") : QStringLiteral("TIC"));
     Report r = perProject(
         db,
-        [&](const std::vector<int>& rows) {
-            qint64 sum = 0;
-            for (const int row : rows) {
-                const int v = links.rowValue(row, field).toInt();
-                if (v != -1) sum += v; // -1: not determined
-            }
-            return double(sum);
+        [&](int row) {
+            const int v = links.rowValue(row, field).toInt();
+            return v == -1 ? 0.0 : double(v); // -1: not determined
         },
         nullptr);
     r.title = reportName;

@@ -1,3 +1,4 @@
+// Builders of the pie reports: their slices and title from the tables.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// The daily link check as systemd user units: writing, switching on and off, reading their state.
 #include "util/check_timer.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// The daily link check as systemd user units: writing, switching on and off, reading their state.
 #pragma once
 
 #include <QDateTime>

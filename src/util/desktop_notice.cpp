@@ -1,3 +1,4 @@
+// Desktop notifications over the session bus.
 #include "util/desktop_notice.h"
 
 #include <QAtomicInt>

@@ -1,3 +1,4 @@
+// Desktop notifications over the session bus.
 #pragma once
 
 #include <QString>

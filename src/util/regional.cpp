@@ -1,3 +1,4 @@
+// Regional formats of dates and numbers the program shows and writes.
 #include "util/regional.h"
 
 #include <array>

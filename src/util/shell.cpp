@@ -1,3 +1,4 @@
+// Opening documents and addresses with the desktop's default program.
 #include "util/shell.h"
 
 #include <QFileInfo>

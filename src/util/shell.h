@@ -1,3 +1,4 @@
+// Opening documents and addresses with the desktop's default program.
 #pragma once
 
 #include <functional>

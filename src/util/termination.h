@@ -1,3 +1,4 @@
+// Termination signals and the end of the desktop session turned into an orderly close.
 #pragma once
 
 #include <QObject>

@@ -1,3 +1,4 @@
+// Text files in Windows-1251, UTF-8 or UTF-16: reading, writing, and the size cap.
 #pragma once
 
 #include <optional>

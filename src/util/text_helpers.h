@@ -1,3 +1,4 @@
+// Small text and number helpers shared by every layer.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// How core talks to the user: messages and questions, answered by a window, a script or nobody.
 #include "util/user_interface.h"
 
 namespace zentaro {

@@ -1,3 +1,4 @@
+// The data grid: a table's view with in-place editing, titles and column layout.
 #include "widgets/data_grid.h"
 
 #include <algorithm>

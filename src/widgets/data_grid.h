@@ -1,3 +1,4 @@
+// The data grid: a table's view with in-place editing, titles and column layout.
 #pragma once
 
 #include <functional>
@@ -26,7 +27,6 @@ public:
     db::Table& table() const;
     // The least width a column is restored to: record numbers of seven digits show whole in "#" columns.
     int leastWidth(int column) const;
-    int hoveredSection() const { return m_hovered; }
 
     // Rows for which the cell at the first visual column is painted light red with its stored value.
     std::function<bool(int row)> highlightFirstColumn;

@@ -1,3 +1,4 @@
+// Hints in two parts: the tooltip and the long text shown in the work panel.
 #pragma once
 
 #include <QObject>

@@ -18,7 +18,7 @@
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
 #include "app/main_form.h"
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 #include "app/widget_ui.h"
 #include "dialogs/captcha_dialog.h"
 #include "dialogs/import_dialog.h"

@@ -23,22 +23,29 @@
 #include "db/table_file.h"
 #include "util/termination.h"
 #include "support/busy_file.h"
+#include "support/main_window.h"
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
 
 using namespace zentaro;
 
-TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
+namespace {
+
+// A data folder and the scripted answers; each test opens its windows on them.
+class MainForm : public ::testing::Test {
+protected:
     test::TempFolder dir;
     test::ScriptedUi ui;
+};
+
+} // namespace
+
+TEST_F(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
     {
-        db::Database db;
-        db::Session session(db, dir.base(), ui);
-        ASSERT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui, dir.path());
-        form.FormCreate();
-        form.show();
+        test::OpenWindow w(dir, ui);
+        auto& db = w.db;
+        auto& form = *w.form;
         EXPECT_EQ(form.windowTitle(), QStringLiteral("Zentaro - учет внешних ссылок"));
         ASSERT_NE(form.findChild<QTabWidget*>(QStringLiteral("pcMain")), nullptr);
         ASSERT_TRUE(db.tbProject.insert());
@@ -47,28 +54,21 @@ TEST(MainForm, OpensWithItsCaptionLoadsAtStartAndSavesAtClose) {
         EXPECT_TRUE(form.close());
     }
     EXPECT_TRUE(QFileInfo::exists(dir.file("project.adb")));
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
+    test::OpenWindow w(dir, ui);
+    auto& db = w.db;
     db.tbProject.first();
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Сайт"));
     EXPECT_TRUE(ui.shown().empty());
 }
 
-TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
-    form.show();
+TEST_F(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
+    test::OpenWindow w(dir, ui);
+    auto& db = w.db;
+    auto& form = *w.form;
     test::BusyFile busy(dir.file("project.adb"));
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("П")}});
-    QTest::qWait(db::Store::kWriteDelayMs * 2); // the write fails and is said once
+    // The write fails and is said once.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !ui.shown().empty(); }));
     ui.answer(false);
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
@@ -81,9 +81,7 @@ TEST(MainForm, AFailedSaveKeepsTheWindowOpenUnlessTheUserLeaves) {
     EXPECT_TRUE(form.close());
 }
 
-TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLast) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLast) {
     {
         db::Database db;
         db::Session session(db, dir.base(), ui);
@@ -102,25 +100,17 @@ TEST(MainForm, AccountOfTheCurrentLinkIsShownAfterStartEvenThoughAccountsLoadLas
         db.tbLink.post();
         ASSERT_TRUE(session.close(nullptr));
     }
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
+    test::OpenWindow w(dir, ui);
+    auto& form = *w.form;
     EXPECT_EQ(form.findChild<QLineEdit*>("eLinkLogin")->text(), QStringLiteral("ivan"));
     EXPECT_EQ(form.findChild<QComboBox*>("DBLookupComboBox1")->currentText(), QStringLiteral("Блог"));
 }
 
-TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     {
-        db::Database db;
-        db::Session session(db, dir.base(), ui);
-        ASSERT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui, dir.path());
-        form.FormCreate();
-        form.show();
+        test::OpenWindow w(dir, ui);
+        auto& db = w.db;
+        auto& form = *w.form;
         TerminationWatcher watcher;
         QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &form,
                          &app::TMainForm::closeWithoutQuestions);
@@ -128,9 +118,7 @@ TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
         db.tbProject.setValue("Name", QStringLiteral("Не дописан"));
         ::raise(SIGTERM);
         ::raise(SIGTERM);
-        for (int i = 0; i < 50 && !form.closedForGood(); ++i)
-            QTest::qWait(10);
-        EXPECT_TRUE(form.closedForGood());
+        EXPECT_TRUE(w.closed());
         EXPECT_FALSE(form.isVisible());
     }
     EXPECT_TRUE(ui.shown().empty());
@@ -140,16 +128,11 @@ TEST(MainForm, ATerminationSignalClosesWithoutQuestionsAndStoresTheEditInHand) {
     EXPECT_EQ(db.tbProject.asString("Name"), QStringLiteral("Не дописан"));
 }
 
-TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClosing) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
+TEST_F(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClosing) {
     {
-        db::Database db;
-        db::Session session(db, dir.base(), ui);
-        ASSERT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui, dir.path());
-        form.FormCreate();
-        form.show();
+        test::OpenWindow w(dir, ui);
+        auto& db = w.db;
+        auto& form = *w.form;
         form.resize(1000, 700);
         form.findChild<app::DataGrid*>("grdLink")->horizontalHeader()->resizeSection(3, 77);
         form.findChild<QToolButton*>("SpeedButton2")->click(); // hides the link filter group
@@ -168,12 +151,8 @@ TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClos
     EXPECT_EQ(copy.tbProject.recordCount(), 0);
     EXPECT_FALSE(QFileInfo::exists(day + "-2"));
 
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
-    form.show();
+    test::OpenWindow w(dir, ui);
+    auto& form = *w.form;
     EXPECT_EQ(form.size(), QSize(1000, 700));
     EXPECT_EQ(form.findChild<app::DataGrid*>("grdLink")->horizontalHeader()->sectionSize(3), 77);
     EXPECT_TRUE(form.findChild<QWidget*>("gbLinkFilter")->isHidden());
@@ -183,12 +162,10 @@ TEST(MainForm, LayoutAndOptionsSurviveARestartAndAPressedCopyIsNotReplacedAtClos
     EXPECT_EQ(ui.shown().size(), 1u);
 }
 
-TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
-    test::TempFolder dir;
+TEST_F(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     const QString copy = dir.path() + "copy";
     {
         // Seven projects in the base; a copy of it with one.
-        test::ScriptedUi ui;
         db::Database db;
         db::Session session(db, dir.base(), ui);
         ASSERT_TRUE(session.acquireInstanceLock());
@@ -204,13 +181,9 @@ TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     }
     test::TempFolder::write(dir.file("cat2.adb"), "damaged");
     test::TempFolder::write(dir.file("link.adb-journal"), QByteArray(512, '\1'));
-    test::ScriptedUi ui;
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
-    form.show();
+    test::OpenWindow w(dir, ui);
+    auto& db = w.db;
+    auto& form = *w.form;
     ASSERT_TRUE(db.BaseLoadError);
     ui.clear();
     ui.type(copy);
@@ -231,15 +204,10 @@ TEST(MainForm, RestoreAfterALoadFailureKeepsTheCurrentFilesAndAsksForARestart) {
     EXPECT_EQ(restored.tbProject.recordCount(), 1);
 }
 
-TEST(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
-    test::TempFolder dir;
-    test::ScriptedUi ui;
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    ASSERT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
-    form.show();
+TEST_F(MainForm, RestoreFromACopyReplacesTheTablesAfterKeepingTheCurrentOnes) {
+    test::OpenWindow w(dir, ui);
+    auto& db = w.db;
+    auto& form = *w.form;
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("Первый")}});
     form.findChild<QToolButton*>("SpeedButton44")->click();
     test::addRecord(db.tbProject, {{"Name", QStringLiteral("Второй")}});

@@ -18,7 +18,7 @@
 #include <QTreeWidget>
 
 #include "widgets/data_grid.h"
-#include "app/lookup_box.h"
+#include "widgets/lookup_box.h"
 #include "support/http_server.h"
 #include "support/main_window.h"
 #include "util/shell.h"

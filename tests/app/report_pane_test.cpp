@@ -17,8 +17,8 @@
 #include <QToolButton>
 
 #include "app/report_pane.h"
-#include "reports/money_chart.h"
-#include "reports/pie_chart.h"
+#include "charts/money_chart.h"
+#include "charts/pie_chart.h"
 #include "support/main_window.h"
 #include "support/records.h"
 

@@ -31,7 +31,7 @@
 #include "db/link_losses.h"
 #include "db/record_rules.h"
 #include "reports/money_reports.h"
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 #include "support/http_server.h"
 #include "support/main_window.h"
 #include "support/records.h"
@@ -400,12 +400,8 @@ TEST(WindowState, MaximisedIsKeptAndThePanelsDoNotCreep) {
     QDir().mkpath(dir.path() + "help");
     test::ScriptedUi ui;
     auto start = [&](const std::function<void(app::TMainForm&)>& during) {
-        db::Database db;
-        db::Session session(db, dir.base(), ui);
-        EXPECT_TRUE(session.acquireInstanceLock());
-        app::TMainForm form(db, session, ui, dir.path());
-        form.FormCreate();
-        form.show();
+        test::OpenWindow w(dir, ui);
+        app::TMainForm& form = *w.form;
         QApplication::processEvents();
         during(form);
         EXPECT_TRUE(form.close());
@@ -418,13 +414,19 @@ TEST(WindowState, MaximisedIsKeptAndThePanelsDoNotCreep) {
             stored[key] = db::GetOption(after.tbSets, key, text, value) ? value : -1;
         return stored;
     };
-    const auto normal = start([](app::TMainForm& form) { EXPECT_FALSE(form.isMaximized()); });
+    int normalHeight = 0; // of the page control, which takes the height maximising adds
+    const auto normal = start([&normalHeight](app::TMainForm& form) {
+        EXPECT_FALSE(form.isMaximized());
+        normalHeight = form.findChild<QWidget*>("pcMain")->height();
+    });
     EXPECT_EQ(normal.at("Window.Maximized"), 0);
     for (int i = 0; i < 2; ++i) {
-        const auto maximised = start([i](app::TMainForm& form) {
+        const auto maximised = start([i, normalHeight](app::TMainForm& form) {
             if (i == 0) form.showMaximized();
             EXPECT_TRUE(QTest::qWaitFor([&] { return form.isMaximized(); }));
-            QTest::qWait(50);
+            // The maximised layout is in place before the window closes and stores it.
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return form.findChild<QWidget*>("pcMain")->height() > normalHeight; }));
         });
         EXPECT_EQ(maximised.at("Window.Maximized"), 1);
         EXPECT_EQ(maximised.at("pCat.Height"), normal.at("pCat.Height")) << i;

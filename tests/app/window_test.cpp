@@ -23,7 +23,7 @@
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
 #include "app/main_form.h"
-#include "app/navigator_bar.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "db/session.h"
 #include "db/settings.h"
@@ -57,17 +57,13 @@ Sizes storedSizes(const db::Table& sets) {
 // One start of the program on the folder: shown as the user sees it, then closed; returns what was stored.
 Sizes startAndClose(test::TempFolder& dir, test::ScriptedUi& ui,
                     const std::function<void(app::TMainForm&)>& whileOpen = {}) {
-    db::Database db;
-    db::Session session(db, dir.base(), ui);
-    EXPECT_TRUE(session.acquireInstanceLock());
-    app::TMainForm form(db, session, ui, dir.path());
-    form.FormCreate();
-    form.show();
+    test::OpenWindow w(dir, ui);
+    app::TMainForm& form = *w.form;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
     QApplication::processEvents();
     if (whileOpen) whileOpen(form);
     EXPECT_TRUE(form.close());
-    return storedSizes(db.tbSets);
+    return storedSizes(w.db.tbSets);
 }
 
 // Overwrites remembered values in the settings file, as a damaged or hand-edited file would hold them.

@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
             QString err;
             killer.armed = true;
             if (qstrcmp(argv[5], "die-restore") == 0)
-                db::RestoreFrom(db, copy, &err);
+                db::restoreFrom(db, copy, &err);
             else
                 db::AllTbImport(db, exported, &err);
             std::fprintf(stderr, "error: still alive: %s\n", err.toUtf8().constData());
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         for (int n = 0;; ++n) {
             QString err;
             const bool ok =
-                n % 2 == 0 ? db::RestoreFrom(db, copy, &err) : db::AllTbImport(db, exported, &err);
+                n % 2 == 0 ? db::restoreFrom(db, copy, &err) : db::AllTbImport(db, exported, &err);
             if (!ok) std::fprintf(stderr, "error: %s\n", err.toUtf8().constData());
             ack("R %d", ok ? n : -1);
         }

@@ -305,7 +305,7 @@ TEST(DamagedFiles, RestoreAfterALoadFailureKeepsEveryFileRemovesStaleJournalsAnd
         EXPECT_EQ(TempFolder::read(exported), "an earlier whole export");
 
         const QString keep = dir.path() + "RCopy/kept";
-        ASSERT_TRUE(RestoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();
+        ASSERT_TRUE(restoreFilesAfterLoadFailure(dir.base(), copy, keep, &error)) << error.toStdString();
         // Every current file is kept as it was, the journal with it.
         EXPECT_EQ(projectsIn(keep + "/project.adb"), 7);
         EXPECT_EQ(TempFolder::read(keep + "/cat2.adb"), damaged);
@@ -342,7 +342,7 @@ TEST(DamagedFiles, ARestoreThatCannotKeepTheCurrentFilesChangesNothing) {
     // The place for the kept files is taken by a file.
     TempFolder::write(dir.path() + "kept", "x");
     QString error;
-    EXPECT_FALSE(RestoreFilesAfterLoadFailure(dir.base(), copy, dir.path() + "kept", &error));
+    EXPECT_FALSE(restoreFilesAfterLoadFailure(dir.base(), copy, dir.path() + "kept", &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(projectsIn(dir.file("project.adb")), 7);
 }

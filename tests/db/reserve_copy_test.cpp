@@ -177,12 +177,12 @@ TEST_F(ReserveCopy, ARestoreBringsBackTheCopyAndARefusedOneChangesNothing) {
         QFile::copy(folder("2014-12-05") + u'/' + f, damaged + u'/' + f);
     test::TempFolder::write(damaged + "/ancor.adb", "not a table");
     QString error;
-    EXPECT_FALSE(RestoreFrom(db, damaged, &error));
+    EXPECT_FALSE(restoreFrom(db, damaged, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("\"ancor.adb\""))) << error.toStdString();
     EXPECT_EQ(projectsIn(dir.path() + "base"), 2);
     EXPECT_EQ(db.tbProject.recordCount(), 2);
 
-    ASSERT_TRUE(RestoreFrom(db, folder("2014-12-05"), &error)) << error.toStdString();
+    ASSERT_TRUE(restoreFrom(db, folder("2014-12-05"), &error)) << error.toStdString();
     ASSERT_TRUE(db.store.flush());
     EXPECT_EQ(db.tbProject.recordCount(), 1);
     EXPECT_EQ(projectsIn(dir.path() + "base"), 1);
@@ -235,9 +235,9 @@ TEST_F(ReserveCopy, ImportAndRestoreReplaceTheHistoryWithTheirTables) {
         QFile::copy(without + u'/' + f, damaged + u'/' + f);
     test::TempFolder::write(damaged + "/checks.adb", "not a database, not even close to one");
     const Case cases[] = {
-        {"restore of a copy with its history", [&] { return RestoreFrom(db, withHistory, &error); }, 1},
-        {"restore of a copy with a damaged one", [&] { return RestoreFrom(db, damaged, &error); }, 0},
-        {"restore of a copy without one", [&] { return RestoreFrom(db, without, &error); }, 0},
+        {"restore of a copy with its history", [&] { return restoreFrom(db, withHistory, &error); }, 1},
+        {"restore of a copy with a damaged one", [&] { return restoreFrom(db, damaged, &error); }, 0},
+        {"restore of a copy without one", [&] { return restoreFrom(db, without, &error); }, 0},
         {"text import", [&] { return AllTbImport(db, dir.path() + "export", &error); }, 0},
     };
     for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 #include "exchange/list_export.h"
 #include "exchange/list_import.h"
 #include "util/text_file.h"
+#include "support/locale_guard.h"
 #include "support/records.h"
 #include "support/scripted_ui.h"
 #include "support/temp_folder.h"
@@ -363,14 +364,7 @@ TEST_F(Exchange, AnEmptyTableAnsweredNoKeepsItsOldFileAndBadFilesAreRefused) {
 
 namespace {
 
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const QLocale& l) : m_old(QLocale()) { QLocale::setDefault(l); }
-    ~LocaleGuard() { QLocale::setDefault(m_old); }
-
-private:
-    QLocale m_old;
-};
+using test::LocaleGuard;
 
 // Every stored value of every data table, row by row in ID order, as the engine holds it.
 QStringList storedValues(db::Database& db) {

@@ -1,3 +1,4 @@
+// The 3D pie chart of the reports, painted here, for screen, printer and image.
 #pragma once
 
 #include <QWidget>
@@ -26,7 +27,6 @@ public:
 
     int elevation() const { return m_elevation; }
     int rotation() const { return m_rotation; }
-    bool showsPercent() const { return m_percent; }
 
     // Tilt by delta degrees; applied only while 280 < elevation < 380.
     void tilt(int delta);

@@ -1,4 +1,5 @@
-#include "app/icons.h"
+// Icons from the desktop theme, with the program's own drawings where the theme has none.
+#include "widgets/icons.h"
 
 #include <functional>
 

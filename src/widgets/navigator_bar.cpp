@@ -1,4 +1,5 @@
-#include "app/navigator_bar.h"
+// The navigator bar of a table: move, insert, delete, edit, post, cancel.
+#include "widgets/navigator_bar.h"
 
 #include <algorithm>
 
@@ -8,7 +9,7 @@
 
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
+#include "widgets/icons.h"
 #include "db/table.h"
 
 namespace zentaro::app {

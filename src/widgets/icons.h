@@ -1,3 +1,4 @@
+// Icons from the desktop theme, with the program's own drawings where the theme has none.
 #pragma once
 
 #include <QIcon>

@@ -1,3 +1,4 @@
+// A combo box that shows and sets a key field through a list table.
 #pragma once
 
 #include <QComboBox>

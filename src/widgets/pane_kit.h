@@ -1,3 +1,4 @@
+// What every pane is built from: its context, the toolbar strip and the find button.
 #pragma once
 
 #include <QList>

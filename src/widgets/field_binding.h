@@ -1,3 +1,4 @@
+// Binds an edit or memo to one field of a table's current record.
 #pragma once
 
 #include <QObject>

@@ -1,3 +1,4 @@
+// The navigator bar of a table: move, insert, delete, edit, post, cancel.
 #pragma once
 
 #include <functional>

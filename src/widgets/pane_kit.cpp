@@ -1,4 +1,5 @@
-#include "app/pane_kit.h"
+// What every pane is built from: its context, the toolbar strip and the find button.
+#include "widgets/pane_kit.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -9,8 +10,8 @@
 #include "db/database.h"
 #include "widgets/data_grid.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/navigator_bar.h"
 #include "db/grid_sort.h"
 
 namespace zentaro::app {

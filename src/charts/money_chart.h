@@ -1,3 +1,4 @@
+// The bar chart of the money and time reports, with its table, for screen, printer and image.
 #pragma once
 
 #include <QLocale>

@@ -1,4 +1,5 @@
-#include "reports/pie_chart.h"
+// The 3D pie chart of the reports, painted here, for screen, printer and image.
+#include "charts/pie_chart.h"
 
 #include <algorithm>
 #include <cmath>

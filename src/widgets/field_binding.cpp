@@ -1,4 +1,5 @@
-#include "app/field_binding.h"
+// Binds an edit or memo to one field of a table's current record.
+#include "widgets/field_binding.h"
 
 #include <QEvent>
 #include <QKeyEvent>

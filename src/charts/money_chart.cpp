@@ -1,4 +1,5 @@
-#include "reports/money_chart.h"
+// The bar chart of the money and time reports, with its table, for screen, printer and image.
+#include "charts/money_chart.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +27,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 
-#include "reports/pie_chart.h"
+#include "charts/pie_chart.h"
 
 namespace zentaro::reports {
 

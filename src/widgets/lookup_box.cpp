@@ -1,4 +1,5 @@
-#include "app/lookup_box.h"
+// A combo box that shows and sets a key field through a list table.
+#include "widgets/lookup_box.h"
 
 #include "db/table.h"
 
