@@ -20,7 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
-#include <QTabWidget>
+#include <QDialog>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -458,6 +458,13 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(check, &QToolButton::clicked, this,
             [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
     dateRow->addWidget(check);
+    // The evidence behind the verdict: the last find beside the first miss, in a window of its own (the
+    // properties page has no room to spare).
+    auto* evidence = new QPushButton(QStringLiteral("Доказательства…"), page);
+    evidence->setObjectName(QStringLiteral("bEvidence"));
+    evidence->setToolTip(QStringLiteral("Что было на странице при последней находке и при первой пропаже"));
+    connect(evidence, &QPushButton::clicked, this, &LinksPane::showEvidence);
+    dateRow->addWidget(evidence);
     auto* g9 = new QGroupBox(QStringLiteral("История проверок: "), page);
     g9->setObjectName(QStringLiteral("gbCheckHistory"));
     auto* g9l = new QVBoxLayout(g9);
@@ -477,15 +484,7 @@ void LinksPane::buildInfo(QWidget* page) {
     // A title row and two rows at least, the rest by scrolling (the window's least height allows no more).
     m_history->setMinimumHeight((m_history->fontMetrics().height() + 6) * 3 + 4);
     m_lostSince->hide();
-    // The outcomes and, beside them, the evidence of the last find and the first miss.
-    auto* tabs = new QTabWidget(g9);
-    tabs->setObjectName(QStringLiteral("tcCheckHistory"));
-    tabs->setDocumentMode(true);
-    tabs->addTab(m_history, QStringLiteral("Проверки"));
-    m_evidence = new widgets::EvidenceView(tabs);
-    m_evidence->setObjectName(QStringLiteral("evCheckEvidence"));
-    tabs->addTab(m_evidence, QStringLiteral("Доказательства"));
-    g9l->addWidget(tabs);
+    g9l->addWidget(m_history);
     anchors->setMinimumHeight(anchors->fontMetrics().height() * 3 + 16);
     dateRow->addStretch();
     lowerLayout->addLayout(dateRow);
@@ -631,7 +630,6 @@ void LinksPane::showHistory() {
     m_history->clear();
     m_lostSince->clear();
     m_lostSince->hide();
-    m_evidence->showLink(m_ctx.db, -1);
     if (t.currentPos() < 0 || t.isNull(QStringLiteral("ID")) || !m_ctx.db.checks.isOpen()) return;
     const int id = t.asInteger(QStringLiteral("ID"));
     if (const auto last = m_ctx.db.checks.last(db::CheckSubject::LinkPage, id);
@@ -664,7 +662,23 @@ void LinksPane::showHistory() {
         item->setToolTip(3, o.detail);
     }
     addEvents(QDateTime());
-    m_evidence->showLink(m_ctx.db, t.currentRow());
+}
+
+void LinksPane::showEvidence() {
+    const db::Table& t = m_ctx.db.tbLink;
+    if (t.currentPos() < 0) return;
+    QDialog dialog(m_grid->window());
+    dialog.setObjectName(QStringLiteral("fmEvidence"));
+    dialog.setWindowTitle(QStringLiteral("Доказательства: ") + t.asString(QStringLiteral("PageURL")));
+    auto* box = new QVBoxLayout(&dialog);
+    auto* view = new widgets::EvidenceView(&dialog);
+    view->setObjectName(QStringLiteral("evCheckEvidence"));
+    view->showLink(m_ctx.db, t.currentRow());
+    box->addWidget(view);
+    dialog.resize(900, 520);
+    m_evidenceDialog = &dialog;
+    dialog.exec();
+    m_evidenceDialog = nullptr;
 }
 
 void LinksPane::makeClaim() {

@@ -16,7 +16,7 @@ class QLineEdit;
 class QMenu;
 class QRadioButton;
 class QToolButton;
-class QTabWidget;
+class QDialog;
 class QTreeWidget;
 
 namespace zentaro::widgets {
@@ -47,6 +47,9 @@ public:
     void showHistory();
     // A claim for the selected lost links (or the current one), shown to print, save or copy.
     void makeClaim();
+    // The evidence of the current link page's last find and first miss, in a window of its own.
+    void showEvidence();
+    QDialog* evidenceDialog() const { return m_evidenceDialog; }
     void copyToClipboard(QLineEdit* edit);
 
     // The bar over the grid: what checks since the last start lost, an overdue daily check, a scheduled
@@ -93,13 +96,13 @@ private:
     QRadioButton* m_rbSite = nullptr;
     QMenu* m_pumLink = nullptr;
     QAction* m_fl[3] = {};
-    QAction* m_fc[4] = {};
+    QAction* m_fc[5] = {};
     QLabel* m_lostSince = nullptr;
     QLabel* m_checkFilterText = nullptr;
     QToolButton* m_checkFilterClear = nullptr;
     QToolButton* m_menuButton = nullptr;
     QTreeWidget* m_history = nullptr;
-    widgets::EvidenceView* m_evidence = nullptr;
+    QDialog* m_evidenceDialog = nullptr; // while the evidence is shown
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;
