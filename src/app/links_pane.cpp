@@ -1,3 +1,4 @@
+// The links list and a link page's properties: grids, bound edits, the check bar, history and evidence.
 #include "app/links_pane.h"
 
 #include <QAction>
@@ -19,20 +20,23 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QDialog>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "widgets/data_grid.h"
-#include "app/field_binding.h"
+#include "widgets/field_binding.h"
 #include "widgets/hints.h"
-#include "app/icons.h"
-#include "app/lookup_box.h"
-#include "app/navigator_bar.h"
+#include "widgets/icons.h"
+#include "widgets/lookup_box.h"
+#include "widgets/navigator_bar.h"
 #include "db/database.h"
 #include "db/link_removal.h"
 #include "db/site_view.h"
+#include "dialogs/claim_dialog.h"
+#include "widgets/evidence_view.h"
 #include "util/shell.h"
 #include "util/user_interface.h"
 
@@ -86,9 +90,17 @@ db::GridColumn checkColumn(db::Database& db) {
                        : db::reasonText(last->outcome.reason);
         case db::TableModel::TextRgbRole:
             return db::reasonRgb(last->outcome.reason);
-        case Qt::ToolTipRole:
-            return QLocale().toString(last->outcome.at, QLocale::ShortFormat) + u' ' +
-                   db::kindText(last->outcome.kind) + QStringLiteral(": ") + last->outcome.detail;
+        case Qt::ToolTipRole: {
+            QString tip = QLocale().toString(last->outcome.at, QLocale::ShortFormat) + u' ' +
+                          db::kindText(last->outcome.kind) + QStringLiteral(": ") + last->outcome.detail;
+            // What changed in the link lately, newest first.
+            const auto events = db.checks.evidence().events(db.checks.connection(),
+                                                            int(db::CheckSubject::LinkPage), id.toInt());
+            for (size_t i = 0; i < events.size() && i < 3; ++i)
+                tip += u'\n' + QLocale().toString(events[i].at, QLocale::ShortFormat) +
+                       QStringLiteral(" — ") + events[i].text;
+            return tip;
+        }
         default:
             return {};
         }
@@ -446,6 +458,13 @@ void LinksPane::buildInfo(QWidget* page) {
     connect(check, &QToolButton::clicked, this,
             [this] { emit commandRequested(QStringLiteral("sbPageCheckIndexClick")); });
     dateRow->addWidget(check);
+    // The evidence behind the verdict: the last find beside the first miss, in a window of its own (the
+    // properties page has no room to spare).
+    auto* evidence = new QPushButton(QStringLiteral("Доказательства…"), page);
+    evidence->setObjectName(QStringLiteral("bEvidence"));
+    evidence->setToolTip(QStringLiteral("Что было на странице при последней находке и при первой пропаже"));
+    connect(evidence, &QPushButton::clicked, this, &LinksPane::showEvidence);
+    dateRow->addWidget(evidence);
     auto* g9 = new QGroupBox(QStringLiteral("История проверок: "), page);
     g9->setObjectName(QStringLiteral("gbCheckHistory"));
     auto* g9l = new QVBoxLayout(g9);
@@ -539,14 +558,17 @@ void LinksPane::buildMenu() {
                 [this, mode = modes[i]] { m_ctx.rules.setLinkFilterMode(mode); });
     }
     filters->addSeparator();
-    const QString checkNames[4] = {QStringLiteral("mnCheckMissing"), QStringLiteral("mnCheckNotFetched"),
-                                   QStringLiteral("mnCheckNofollow"), QStringLiteral("mnCheckAny")};
-    const QString checkCaptions[4] = {
+    const QString checkNames[5] = {QStringLiteral("mnCheckMissing"), QStringLiteral("mnCheckNotFetched"),
+                                   QStringLiteral("mnCheckNofollow"), QStringLiteral("mnCheckChanged"),
+                                   QStringLiteral("mnCheckAny")};
+    const QString checkCaptions[5] = {
         QStringLiteral("Проверка: ссылка пропала"), QStringLiteral("Проверка: страница не загружена"),
-        QStringLiteral("Проверка: nofollow или noindex"), QStringLiteral("Проверка: все страницы")};
-    const db::CheckFilter checkFilters[4] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
-                                             db::CheckFilter::Nofollow, db::CheckFilter::None};
-    for (int i = 0; i < 4; ++i) {
+        QStringLiteral("Проверка: nofollow или noindex"), QStringLiteral("Изменились после покупки"),
+        QStringLiteral("Проверка: все страницы")};
+    const db::CheckFilter checkFilters[5] = {db::CheckFilter::Missing, db::CheckFilter::NotFetched,
+                                             db::CheckFilter::Nofollow, db::CheckFilter::Changed,
+                                             db::CheckFilter::None};
+    for (int i = 0; i < 5; ++i) {
         m_fc[i] = filters->addAction(checkCaptions[i]);
         m_fc[i]->setObjectName(checkNames[i]);
         // Commands, not ticks: the one tick under "Фильтры" is the link filter's; the outcome chosen is
@@ -554,6 +576,9 @@ void LinksPane::buildMenu() {
         connect(m_fc[i], &QAction::triggered, this,
                 [this, f = checkFilters[i]] { m_ctx.rules.setCheckFilter(f); });
     }
+    QAction* claim = m_pumLink->addAction(QStringLiteral("Составить претензию по пропавшим ссылкам…"));
+    claim->setObjectName(QStringLiteral("mnClaim"));
+    connect(claim, &QAction::triggered, this, &LinksPane::makeClaim);
     menuItem(m_pumLink, QStringLiteral("N18"), QStringLiteral("Экспорт ссылок в файл"), {},
              QStringLiteral("N18Click"));
     menuItem(m_pumLink, QStringLiteral("N12"), QStringLiteral("Импорт ссылок из файла"), {},
@@ -577,7 +602,8 @@ void LinksPane::showCheckFilter() {
         {db::CheckFilter::Missing, QStringLiteral("Проверка: ссылка пропала")},
         {db::CheckFilter::NotFetched, QStringLiteral("Проверка: страница не загружена")},
         {db::CheckFilter::Nofollow, QStringLiteral("Проверка: nofollow или noindex")},
-        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")}};
+        {db::CheckFilter::Listed, QStringLiteral("Пропавшие и недоступные с прошлого запуска")},
+        {db::CheckFilter::Changed, QStringLiteral("Изменились после покупки")}};
     QString text;
     for (const auto& [filter, caption] : texts)
         if (filter == f) text = caption;
@@ -612,13 +638,68 @@ void LinksPane::showHistory() {
                                  .arg(QLocale().toString(last->lostSince, QLocale::ShortFormat)));
         m_lostSince->show();
     }
+    // Outcomes and change events, newest first.
+    const auto events =
+        m_ctx.db.checks.evidence().events(m_ctx.db.checks.connection(), int(db::CheckSubject::LinkPage), id);
+    size_t e = 0;
+    auto addEvents = [&](const QDateTime& notBefore) {
+        for (; e < events.size() && events[e].at >= notBefore; ++e) {
+            auto* item =
+                new QTreeWidgetItem(m_history, {QLocale().toString(events[e].at, QLocale::ShortFormat),
+                                                QStringLiteral("Изменение"),
+                                                events[e].text,
+                                                {}});
+            item->setForeground(2, QColor::fromRgb(0xb06000));
+            item->setToolTip(2, events[e].text);
+        }
+    };
     for (const db::CheckOutcome& o : m_ctx.db.checks.history(db::CheckSubject::LinkPage, id)) {
+        addEvents(o.at);
         auto* item =
             new QTreeWidgetItem(m_history, {QLocale().toString(o.at, QLocale::ShortFormat),
                                             db::kindText(o.kind), db::reasonText(o.reason), o.detail});
         item->setForeground(2, QColor::fromRgb(QRgb(db::reasonRgb(o.reason))));
         item->setToolTip(3, o.detail);
     }
+    addEvents(QDateTime());
+}
+
+void LinksPane::showEvidence() {
+    const db::Table& t = m_ctx.db.tbLink;
+    if (t.currentPos() < 0) return;
+    QDialog dialog(m_grid->window());
+    dialog.setObjectName(QStringLiteral("fmEvidence"));
+    dialog.setWindowTitle(QStringLiteral("Доказательства: ") + t.asString(QStringLiteral("PageURL")));
+    auto* box = new QVBoxLayout(&dialog);
+    auto* view = new widgets::EvidenceView(&dialog);
+    view->setObjectName(QStringLiteral("evCheckEvidence"));
+    view->showLink(m_ctx.db, t.currentRow());
+    box->addWidget(view);
+    dialog.resize(900, 520);
+    m_evidenceDialog = &dialog;
+    dialog.exec();
+    m_evidenceDialog = nullptr;
+}
+
+void LinksPane::makeClaim() {
+    db::Database& db = m_ctx.db;
+    std::vector<int> ids = selectedLinkIds();
+    if (ids.size() < 2 && db.tbLink.currentPos() >= 0 && !db.tbLink.isNull(QStringLiteral("ID")))
+        ids = {db.tbLink.asInteger(QStringLiteral("ID"))};
+    std::vector<reports::ClaimLink> links;
+    for (const int id : ids) {
+        const auto last = db.checks.last(db::CheckSubject::LinkPage, id);
+        if (!last || !last->lostSince.isValid()) continue;
+        const int row = db.tbLink.findRow(QStringLiteral("ID"), id);
+        if (row >= 0) links.push_back(reports::claimLinkAt(db, row));
+    }
+    if (links.empty()) {
+        Msg(m_ctx.ui,
+            QStringLiteral("Претензию составляют по пропавшим ссылкам: среди выбранных страниц их нет."));
+        return;
+    }
+    dialogs::ClaimDialog dialog(std::move(links), m_ctx.ui, m_grid->window());
+    dialog.exec();
 }
 
 void LinksPane::ShowAccountData() {

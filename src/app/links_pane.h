@@ -1,8 +1,9 @@
+// The links list and a link page's properties: grids, bound edits, the check bar, history and evidence.
 #pragma once
 
 #include <QObject>
 
-#include "app/pane_kit.h"
+#include "widgets/pane_kit.h"
 #include "cli/check_report.h"
 #include "db/link_removal.h"
 
@@ -15,7 +16,12 @@ class QLineEdit;
 class QMenu;
 class QRadioButton;
 class QToolButton;
+class QDialog;
 class QTreeWidget;
+
+namespace zentaro::widgets {
+class EvidenceView;
+}
 
 namespace zentaro::app {
 
@@ -39,6 +45,11 @@ public:
     void pumLinkPopup();
     // The current link page's check history, newest first, and since when its link is missing.
     void showHistory();
+    // A claim for the selected lost links (or the current one), shown to print, save or copy.
+    void makeClaim();
+    // The evidence of the current link page's last find and first miss, in a window of its own.
+    void showEvidence();
+    QDialog* evidenceDialog() const { return m_evidenceDialog; }
     void copyToClipboard(QLineEdit* edit);
 
     // The bar over the grid: what checks since the last start lost, an overdue daily check, a scheduled
@@ -85,12 +96,13 @@ private:
     QRadioButton* m_rbSite = nullptr;
     QMenu* m_pumLink = nullptr;
     QAction* m_fl[3] = {};
-    QAction* m_fc[4] = {};
+    QAction* m_fc[5] = {};
     QLabel* m_lostSince = nullptr;
     QLabel* m_checkFilterText = nullptr;
     QToolButton* m_checkFilterClear = nullptr;
     QToolButton* m_menuButton = nullptr;
     QTreeWidget* m_history = nullptr;
+    QDialog* m_evidenceDialog = nullptr; // while the evidence is shown
     QLabel* m_pLinkInfo = nullptr;
     QLineEdit* m_login = nullptr;
     QLineEdit* m_password = nullptr;

@@ -152,6 +152,8 @@ bool CheckHistory::attach(QString* error) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail(sql::errorText(db));
     tables.reset();
     const QString foreign = QStringLiteral("файл не является историей проверок");
+    for (const QString& t : EvidenceStore::tableNames())
+        names.removeOne(t);
     if (!names.isEmpty()) {
         if (names != QStringList{"last", "outcomes"} && names != QStringList{"last", "losses", "outcomes"})
             return fail(foreign);
@@ -181,7 +183,7 @@ bool CheckHistory::attach(QString* error) {
                    "kind INTEGER NOT NULL, at TEXT NOT NULL, reason INTEGER NOT NULL, detail TEXT NOT NULL, "
                    "lost_since TEXT, PRIMARY KEY(subject, rid, kind)) WITHOUT ROWID;",
                    &err) ||
-        !fillLosses(&err))
+        !fillLosses(&err) || !EvidenceStore::createTables(db, &err))
         return fail(err);
     return true;
 }
@@ -241,6 +243,7 @@ void CheckHistory::close() {
     m_store.removeExtra(this);
     detach();
     m_queue.clear();
+    m_evidence.clearQueue();
     m_known.clear();
     m_allForgotten = false;
     m_open = false;
@@ -249,6 +252,7 @@ void CheckHistory::close() {
 void CheckHistory::failed(int code, const QString& error) {
     // The rows are dropped: keeping them would hold every later write back behind them.
     m_queue.clear();
+    m_evidence.clearQueue();
     const int primary = code & 0xff;
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
         // A file found damaged while in use is replaced by a fresh one; what is known in memory stays shown.
@@ -446,6 +450,7 @@ void CheckHistory::forget(CheckSubject subject, int id) {
     m_known[key(subject, id)] = gone;
     Queued q{subject, id, {}, true};
     m_queue.push_back(q);
+    m_evidence.forget(int(subject), id);
     m_store.extraChanged();
 }
 
@@ -456,6 +461,7 @@ void CheckHistory::forgetAll() {
     Queued q{CheckSubject::LinkPage, 0, {}, true};
     q.all = true;
     m_queue.push_back(q);
+    m_evidence.forgetAll();
     m_store.extraChanged();
 }
 
@@ -650,13 +656,32 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
             }
         }
     }
-    return true;
+    return m_evidence.write(db, error);
 }
 
 void CheckHistory::written() {
     m_queue.clear();
+    m_evidence.clearQueue();
     m_failing = false;
     m_allForgotten = false;
+}
+
+void CheckHistory::recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
+                                  const Evidence& evidence, const QStringList& events) {
+    if (!m_open) return;
+    m_evidence.record(int(subject), id, at, found, evidence, events);
+    m_store.extraChanged();
+}
+
+void CheckHistory::keepSnapshot(CheckSubject subject, int id, const QDateTime& at, bool found,
+                                const QString& pageText, const QByteArray& sha256) {
+    if (!m_open) return;
+    m_evidence.keepSnapshot(int(subject), id, at, found, pageText, sha256);
+    m_store.extraChanged();
+}
+
+sqlite3* CheckHistory::connection() const {
+    return m_open && !m_allForgotten ? m_store.connection() : nullptr;
 }
 
 } // namespace zentaro::db

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include "db/evidence_store.h"
 #include "db/sqlite_util.h"
 #include "db/store.h"
 
@@ -124,8 +125,18 @@ public:
     // from the trimmed history, so that reports over time need not read every outcome.
     std::vector<Loss> losses(CheckSubject subject) const;
 
+    // What the presence checks saw and what changed, kept with the outcomes.
+    const EvidenceStore& evidence() const { return m_evidence; }
+    // Keeps a presence check's evidence and change events (with the next write of the store).
+    void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
+                        const Evidence& evidence, const QStringList& events);
+    void keepSnapshot(CheckSubject subject, int id, const QDateTime& at, bool found, const QString& pageText,
+                      const QByteArray& sha256);
+    // The connection the history's reads go through; null when it is not open.
+    sqlite3* connection() const;
+
     // StoreExtra
-    bool pending() const override { return !m_queue.empty(); }
+    bool pending() const override { return !m_queue.empty() || m_evidence.pending(); }
     bool write(sqlite3* db, QString* error) override;
     void written() override;
     void failed(int code, const QString& error) override;
@@ -174,6 +185,7 @@ private:
     mutable Cached m_lastOf, m_verdictOf;
 
     std::vector<Queued> m_queue;
+    EvidenceStore m_evidence;
     bool m_allForgotten = false; // until written, what the file holds does not count
     mutable std::unordered_map<qint64, Known> m_known;
 };

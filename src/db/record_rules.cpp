@@ -332,6 +332,20 @@ void RecordRules::setCheckFilter(CheckFilter filter) {
         links.setRowFilter({});
         return;
     }
+    if (filter == CheckFilter::Changed) {
+        m_db.store.flush(); // the newest events too
+        const auto changed =
+            m_db.checks.evidence().latestEvents(m_db.checks.connection(), int(CheckSubject::LinkPage));
+        const int idField = links.fieldIndex(QStringLiteral("ID"));
+        const int dateField = links.fieldIndex(QStringLiteral("PublicDate"));
+        links.setRowFilter([&links, changed, idField, dateField](int row) {
+            const auto it = changed.find(links.rowValue(row, idField).toInt());
+            if (it == changed.end()) return false;
+            const QDate bought = links.rowValue(row, dateField).toDate();
+            return !bought.isValid() || it->second.date() >= bought;
+        });
+        return;
+    }
     std::vector<CheckReason> reasons;
     // The links are not seen there: missing, no anchors to look for, or a page that was read but holds no
     // link at all (read, so not among the pages that could not be loaded).

@@ -19,7 +19,8 @@ class Table;
 enum class LinkFilterMode { AllUrl, Cat, UrlSite };
 // Link pages shown by the last check's outcome, on top of the link filter.
 // Listed: the pages a note over the list named (lost or unreachable since the last start).
-enum class CheckFilter { None, Missing, NotFetched, Nofollow, Listed };
+// Changed: pages whose link changed (a change event) since the page was bought (PublicDate).
+enum class CheckFilter { None, Missing, NotFetched, Nofollow, Listed, Changed };
 
 // The navigator buttons a before-action rule can see.
 enum class NavButton { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh };

@@ -9,6 +9,7 @@
 #include "util/text_helpers.h"
 #include "util/user_interface.h"
 #include "web/check_outcomes.h"
+#include "web/page_evidence.h"
 #include "web/page_fetcher.h"
 #include "web/page_reader.h"
 #include "web/url_forms.h"
@@ -41,6 +42,15 @@ QStringList anchorUrls(const db::Database& db, int linkId) {
     const int urlField = db.tbAncor.fieldIndex(QStringLiteral("URL"));
     for (const int row : db.tbAncor.findRows(QStringLiteral("LinkID"), linkId))
         out << db.tbAncor.rowValue(row, urlField).toString();
+    return out;
+}
+
+// The agreed anchor texts of a link page, in the order of anchorUrls.
+QStringList anchorTexts(const db::Database& db, int linkId) {
+    QStringList out;
+    const int textField = db.tbAncor.fieldIndex(QStringLiteral("Ancor"));
+    for (const int row : db.tbAncor.findRows(QStringLiteral("LinkID"), linkId))
+        out << db.tbAncor.rowValue(row, textField).toString();
     return out;
 }
 
@@ -130,7 +140,9 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
                               const FetchedPage& fetched, bool showmsg) {
     if (SURL.isEmpty()) return PresenceOutcome::NoAddress;
     db::Table& links = db.tbLink;
-    QStringList anchors = anchorUrls(db, links.asInteger(QStringLiteral("ID")));
+    const int linkId = links.asInteger(QStringLiteral("ID"));
+    QStringList anchors = anchorUrls(db, linkId);
+    const QStringList agreed = anchorTexts(db, linkId);
     // A page without anchor records (an imported list) is checked for its project's site address.
     const bool bySite = anchors.isEmpty();
     const QString site = bySite ? projectSite(db, links.currentRow()) : QString();
@@ -151,8 +163,12 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         return PresenceOutcome::NotFetched;
     }
     const PageScan scan = pageScanOf(fetched);
+    std::vector<AnchorVerdict> verdicts;
     if (scan.linkElements == 0) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
+        for (const QString& stored : anchors)
+            verdicts.push_back({stored, {}, {}});
+        keepEvidence(db, linkId, pageEvidence(SURL, fetched, scan, verdicts), false, verdicts, QString());
         keep(db, db::CheckReason::NoLinks, fetchDetail(fetched));
         return PresenceOutcome::NoLinks;
     }
@@ -165,12 +181,16 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         missing |= !p.found;
         throughRedirect |= !p.found && p.throughRedirect;
         findings.push_back({stored, p.found, p.nofollow});
+        verdicts.push_back({stored, bySite ? QString() : agreed.value(int(verdicts.size())), p});
         if (showmsg)
             report += (p.found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored +
                       QStringLiteral("\r\n");
     }
     storeStatus(links, missing ? "2" : "1");
     if (db.checks.isOpen()) {
+        // Before the outcome, so that the change is told against the verdict before it.
+        keepEvidence(db, linkId, pageEvidence(SURL, fetched, scan, verdicts), !missing, verdicts,
+                     fetched.body && !fetched.body->isEmpty() ? *fetched.body : fetched.snapshotText);
         const bool noindex = scan.robotsNoindex || robotsHeaderWords(fetched.info.robots).noindex;
         db::CheckOutcome o = presenceOutcome(fetched, findings, noindex);
         if (throughRedirect) o.detail += QStringLiteral("ссылка только через переадресацию, не засчитана; ");

@@ -1,5 +1,7 @@
 #include "web/page_reader.h"
 
+#include <QCryptographicHash>
+
 #include <QRegularExpression>
 
 #include "web/html_tokenizer.h"
@@ -131,6 +133,28 @@ public:
                 text += c;
             }
         }
+    }
+
+    void comment(QStringView text) override {
+        if (m_scan.commentHrefs.size() >= PageScan::kMaxCommentLinks ||
+            !text.contains(u"href", Qt::CaseInsensitive))
+            return;
+        // A link commented out is read as the page would show it if the comment went.
+        struct Hrefs : HtmlSink {
+            QStringList& out;
+            explicit Hrefs(QStringList& o) : out(o) {}
+            bool wantAttributes(const QString& name, bool end) override {
+                return !end && (name == QLatin1String("a") || name == QLatin1String("area"));
+            }
+            void tag(const HtmlTag& t) override {
+                if (const HtmlAttribute* h = t.attribute(u"href");
+                    h && !t.end && out.size() < PageScan::kMaxCommentLinks)
+                    out << h->value.left(kMaxHref);
+            }
+        } hrefs(m_scan.commentHrefs);
+        HtmlTokenizer inner(text, hrefs);
+        inner.setWantText(false);
+        inner.run();
     }
 
     void closeLink() {
@@ -398,11 +422,14 @@ void setPageBody(FetchedPage& page, const QByteArray& bytes, const QByteArray& c
         decoded.text.indexOf(u"charset", 0, Qt::CaseInsensitive) >= 0)
         page.tentativeBytes = bytes;
     page.body = std::move(decoded.text);
+    page.size = bytes.size();
+    page.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
 void scanFetchedPage(FetchedPage& page) {
     if (!page.body || page.scan) return;
     page.scan = pageScanOf(page);
+    if (page.keepText) page.snapshotText = *page.body;
     page.body = QString();
     page.tentativeBytes = QByteArray();
 }
@@ -532,6 +559,7 @@ AnchorPresence LinkIndex::presence(const QString& storedAnchor, const QByteArray
             const PageLink& link = m_scan.links[size_t(i)];
             if (!linkMatches(link, anchor)) continue;
             p.found = true;
+            if (p.link < 0 || (!link.notFollowed() && m_scan.links[size_t(p.link)].notFollowed())) p.link = i;
             allNotFollowed &= link.notFollowed();
         }
     };

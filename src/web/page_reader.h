@@ -41,7 +41,10 @@ struct PageScan {
     QString finalUrl;
     QByteArray encoding;
     CharsetSource charsetSource = CharsetSource::Fallback;
+    // Link addresses written inside comments (at most kMaxCommentLinks), to say why a link is missing.
+    QStringList commentHrefs;
     static constexpr int kMaxLinks = 100000;
+    static constexpr int kMaxCommentLinks = 32;
     // About the memory the scan holds.
     qint64 bytes() const;
 };
@@ -62,6 +65,13 @@ struct FetchedPage {
     // <meta> can decode it again.
     QByteArray tentativeBytes;
     std::optional<PageScan> scan;
+    // The reply's size and SHA-256 (hex), for the evidence of the verdict.
+    qint64 size = -1;
+    QByteArray sha256;
+    // Set before the scan when the page's text is wanted afterwards (a snapshot where a verdict may change):
+    // the scan then keeps it in snapshotText.
+    bool keepText = false;
+    QString snapshotText;
 };
 // Fills a fetched page's text from the reply's bytes and declared type.
 void setPageBody(FetchedPage& page, const QByteArray& bytes, const QByteArray& contentType);
@@ -104,6 +114,7 @@ struct AnchorPresence {
     bool found = false;
     bool nofollow = false;
     bool throughRedirect = false;
+    int link = -1; // the page's link that is the anchor (a followed one when there is one)
 };
 AnchorPresence anchorPresence(const PageScan& scan, const QString& storedAnchor,
                               const QByteArray& robotsHeader);

@@ -314,3 +314,124 @@ TEST_F(Outcomes, AMissingLinkIsConfirmedByASecondLookBeforeItIsLost) {
     db.tbLink.last();
     EXPECT_EQ(db.tbLink.asString("PageStatus"), QStringLiteral("2"));
 }
+
+// Pairs of checks of one page: what the second keeps as evidence and the change it tells, against the first.
+TEST_F(Outcomes, EvidenceAndChangeEventsOverPairsOfChecks) {
+    const QByteArray found = "<p><a href=\"http://mine.example/\">купить окна</a></p>";
+    struct Row {
+        const char* name;
+        QByteArray second;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        CheckReason reason;
+        QStringList events;
+        QString nearest; // of the missing link
+        int status = 200;
+    } rows[] = {
+        {"unchanged", found, {}, CheckReason::Found, {}, {}},
+        {"missing", "<p><a href=\"http://other.example/\">x</a></p>", {}, CheckReason::Missing, {}, {}},
+        {"nofollow",
+         "<a rel=\"nofollow\" href=\"http://mine.example/\">купить окна</a>",
+         {},
+         CheckReason::FoundNofollow,
+         {"ссылка стала nofollow"},
+         {}},
+        {"text changed",
+         "<a href=\"http://mine.example/\">окна</a>",
+         {},
+         CheckReason::Found,
+         {"текст ссылки изменён: «купить окна» → «окна»"},
+         {}},
+        {"noindex",
+         "<meta name=robots content=noindex>" + found,
+         {},
+         CheckReason::FoundNoindex,
+         {"страница закрыта от индексации"},
+         {}},
+        {"noindex by header",
+         found,
+         {{"X-Robots-Tag", "noindex"}},
+         CheckReason::FoundNoindex,
+         {"страница закрыта от индексации"},
+         {}},
+        {"into a comment",
+         "<a href=\"http://x.example/\">x</a><!-- <a href=\"http://mine.example/\">купить</a> -->",
+         {},
+         CheckReason::Missing,
+         {"ссылка спрятана в комментарий"},
+         "адрес есть только в комментарии: "},
+        {"a longer address",
+         "<a href=\"http://mine.example/other\">x</a>",
+         {},
+         CheckReason::Found,
+         {"текст ссылки изменён: «купить окна» → «x»",
+          "адрес ссылки изменён: http://mine.example/ → http://mine.example/other"},
+         {}},
+        {"another scheme",
+         "<a href=\"https://other.example/\">x</a><a href=\"https://mine.example/\">купить окна</a>",
+         {},
+         CheckReason::Found,
+         {"адрес ссылки изменён: http://mine.example/ → https://mine.example/"},
+         {}},
+        {"redirected",
+         "",
+         {{"Location", "/moved"}},
+         CheckReason::Found,
+         {"страница перенаправляет на " + server.url("/moved")},
+         {},
+         301},
+    };
+    page("/moved", found);
+    int n = 0;
+    for (const Row& r : rows) {
+        const QByteArray path = "/pair" + QByteArray::number(++n);
+        page(path, found);
+        const QString url = server.url(QString::fromLatin1(path));
+        check(url, {"mine.example"});
+        const int id = db.tbLink.asInteger("ID");
+        page(path, r.second, r.headers, r.status);
+        web::CheckPageLink(db, fetcher, ui, url, false);
+        db.store.flush();
+        EXPECT_EQ(db.checks.last(db::CheckSubject::LinkPage, id)->outcome.reason, r.reason) << r.name;
+        const auto& ev = db.checks.evidence();
+        const std::vector<db::EvidenceRow> rows = ev.evidence(db.checks.connection(), 0, id);
+        ASSERT_FALSE(rows.empty()) << r.name;
+        const db::Evidence& now = rows.front().evidence;
+        EXPECT_EQ(now.status, 200) << r.name;
+        EXPECT_EQ(now.finalUrl, r.status == 200 ? url : server.url("/moved")) << r.name;
+        ASSERT_EQ(now.links.size(), 1u) << r.name;
+        const bool wasFound = isFound(r.reason);
+        EXPECT_EQ(now.links[0].found, wasFound) << r.name;
+        if (wasFound) {
+            EXPECT_TRUE(now.links[0].tag.startsWith("<a ")) << r.name;
+        }
+        if (!r.nearest.isEmpty()) {
+            EXPECT_TRUE(now.links[0].nearest.startsWith(r.nearest)) << r.name;
+        }
+        QStringList events;
+        for (const db::ChangeEvent& e : ev.events(db.checks.connection(), 0, id))
+            events.prepend(e.text);
+        EXPECT_EQ(events, r.events) << r.name;
+        // The page is kept as found at its first find and as missing at its first miss.
+        EXPECT_TRUE(ev.snapshot(db.checks.connection(), 0, id, true).has_value()) << r.name;
+        EXPECT_EQ(ev.snapshot(db.checks.connection(), 0, id, false).has_value(), !wasFound) << r.name;
+    }
+    // An unchanged second check wrote no second evidence row.
+    EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, 1).size(), 1u);
+}
+
+// A damaged evidence row or snapshot never stops a check: it reads as none and the next row is written.
+TEST_F(Outcomes, DamagedEvidenceNeverStopsACheck) {
+    page("/d", "<a href=\"http://mine.example/\">a</a>");
+    check(server.url("/d"));
+    db.store.flush();
+    ASSERT_TRUE(db::sql::exec(
+        db.store.connection(),
+        "UPDATE checks.evidence SET data = x'00ff'; UPDATE checks.snapshots SET data = x'01';", nullptr));
+    page("/d", "<a href=\"http://mine.example/\">b</a>");
+    web::CheckPageLink(db, fetcher, ui, server.url("/d"), false);
+    db.store.flush();
+    EXPECT_TRUE(isFound(db.checks.last(db::CheckSubject::LinkPage, 1)->outcome.reason));
+    EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, 1).size(),
+              1u); // the damaged one left out
+    EXPECT_FALSE(db.checks.evidence().snapshot(db.checks.connection(), 0, 1, true));
+}

@@ -1,4 +1,0 @@
-// Moved to widgets/; this forwarder keeps the links pane building until its includes point there.
-#pragma once
-
-#include "widgets/lookup_box.h"

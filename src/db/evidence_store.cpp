@@ -1,0 +1,319 @@
+#include "db/evidence_store.h"
+
+#include <array>
+
+#include <sqlite3.h>
+
+#include <QCryptographicHash>
+#include <QStringList>
+
+#include "db/sqlite_util.h"
+
+namespace zentaro::db {
+
+namespace {
+
+void bindText(sqlite3_stmt* s, int i, const QString& v) {
+    const QByteArray utf8 = v.toUtf8();
+    sqlite3_bind_text(s, i, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+void bindBlob(sqlite3_stmt* s, int i, const QByteArray& v) {
+    sqlite3_bind_blob(s, i, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+}
+
+QByteArray blob(sqlite3_stmt* s, int col) {
+    const auto* p = static_cast<const char*>(sqlite3_column_blob(s, col));
+    return p ? QByteArray(p, sqlite3_column_bytes(s, col)) : QByteArray();
+}
+
+QString text(sqlite3_stmt* s, int col) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+    return p ? QString::fromUtf8(p, sqlite3_column_bytes(s, col)) : QString();
+}
+
+QDateTime timeAt(sqlite3_stmt* s, int col) {
+    return QDateTime::fromString(text(s, col), Qt::ISODateWithMs);
+}
+
+// Runs a statement that returns no rows with the subject and id bound as ?1 and ?2.
+bool stepFor(sqlite3_stmt* s, int subject, int id) {
+    sqlite3_bind_int(s, 1, subject);
+    sqlite3_bind_int(s, 2, id);
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    return rc == SQLITE_DONE;
+}
+
+} // namespace
+
+const QStringList& EvidenceStore::tableNames() {
+    static const QStringList names = {QStringLiteral("events"), QStringLiteral("evidence"),
+                                      QStringLiteral("snapshots")};
+    return names;
+}
+
+bool EvidenceStore::createTables(sqlite3* db, QString* error) {
+    return sql::exec(
+        db,
+        "CREATE TABLE IF NOT EXISTS checks.evidence(id INTEGER PRIMARY KEY, subject INTEGER NOT "
+        "NULL, rid INTEGER NOT NULL, at TEXT NOT NULL, found INTEGER NOT NULL, data BLOB NOT NULL);"
+        "CREATE INDEX IF NOT EXISTS checks.evidence_of ON evidence(subject, rid, id);"
+        "CREATE TABLE IF NOT EXISTS checks.events(id INTEGER PRIMARY KEY, subject INTEGER NOT NULL, "
+        "rid INTEGER NOT NULL, at TEXT NOT NULL, text TEXT NOT NULL);"
+        "CREATE INDEX IF NOT EXISTS checks.events_of ON events(subject, rid, id);"
+        "CREATE TABLE IF NOT EXISTS checks.snapshots(subject INTEGER NOT NULL, rid INTEGER NOT NULL, "
+        "found INTEGER NOT NULL, at TEXT NOT NULL, sha TEXT NOT NULL, data BLOB NOT NULL, "
+        "PRIMARY KEY(subject, rid, found)) WITHOUT ROWID;",
+        error);
+}
+
+void EvidenceStore::record(int subject, int id, const QDateTime& at, bool found, const Evidence& evidence,
+                           const QStringList& events) {
+    Queued q{Queued::Evidence, subject, id, at, found, encodeEvidence(evidence), {}, {}, {}};
+    for (const QString& e : events.mid(0, 10))
+        q.events << e.left(500);
+    m_queue.push_back(std::move(q));
+}
+
+void EvidenceStore::keepSnapshot(int subject, int id, const QDateTime& at, bool found,
+                                 const QString& pageText, const QByteArray& sha256) {
+    QByteArray sha = sha256;
+    if (sha.isEmpty()) sha = QCryptographicHash::hash(pageText.toUtf8(), QCryptographicHash::Sha256).toHex();
+    // Packed when written: a page whose kept snapshot is the same is not packed at all.
+    m_queue.push_back({Queued::Snapshot, subject, id, at, found, {}, sha.left(64), {}, pageText});
+}
+
+void EvidenceStore::forget(int subject, int id) {
+    m_queue.push_back({Queued::Forget, subject, id, {}, false, {}, {}, {}, {}});
+}
+
+void EvidenceStore::forgetAll() {
+    m_queue.clear();
+    m_queue.push_back({Queued::ForgetAll, 0, 0, {}, false, {}, {}, {}, {}});
+}
+
+bool EvidenceStore::write(sqlite3* db, QString* error) {
+    if (m_queue.empty()) return true;
+    auto fail = [&] {
+        if (error) *error = sql::errorText(db);
+        return false;
+    };
+    sql::StmtPtr newest = sql::prepare(
+        db, QStringLiteral("SELECT data, found FROM checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id "
+                           "DESC LIMIT 1"));
+    sql::StmtPtr add = sql::prepare(
+        db, QStringLiteral(
+                "INSERT INTO checks.evidence(subject, rid, at, found, data) VALUES(?1, ?2, ?3, ?4, ?5)"));
+    sql::StmtPtr trim = sql::prepare(
+        db,
+        QStringLiteral("DELETE FROM checks.evidence WHERE subject=?1 AND rid=?2 AND id <= (SELECT id FROM "
+                       "checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT 1 OFFSET %1)")
+            .arg(kKeepPerSubject));
+    sql::StmtPtr addEvent = sql::prepare(
+        db, QStringLiteral("INSERT INTO checks.events(subject, rid, at, text) VALUES(?1, ?2, ?3, ?4)"));
+    sql::StmtPtr trimEvents = sql::prepare(
+        db, QStringLiteral("DELETE FROM checks.events WHERE subject=?1 AND rid=?2 AND id <= (SELECT id FROM "
+                           "checks.events WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT 1 OFFSET %1)")
+                .arg(kKeepPerSubject * 5));
+    sql::StmtPtr keptSha = sql::prepare(
+        db, QStringLiteral("SELECT sha FROM checks.snapshots WHERE subject=?1 AND rid=?2 AND found=?3"));
+    sql::StmtPtr putSnapshot = sql::prepare(
+        db, QStringLiteral("INSERT OR REPLACE INTO checks.snapshots(subject, rid, found, at, sha, data) "
+                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"));
+    sql::StmtPtr dropEvidence =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.evidence WHERE subject=?1 AND rid=?2"));
+    sql::StmtPtr dropEvents =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.events WHERE subject=?1 AND rid=?2"));
+    sql::StmtPtr dropSnapshots =
+        sql::prepare(db, QStringLiteral("DELETE FROM checks.snapshots WHERE subject=?1 AND rid=?2"));
+    if (!newest || !add || !trim || !addEvent || !trimEvents || !keptSha || !putSnapshot || !dropEvidence ||
+        !dropEvents || !dropSnapshots)
+        return fail();
+    bool snapshotsAdded = false;
+    for (const Queued& q : m_queue) {
+        switch (q.kind) {
+        case Queued::ForgetAll:
+            if (!sql::exec(
+                    db,
+                    "DELETE FROM checks.evidence; DELETE FROM checks.events; DELETE FROM checks.snapshots;",
+                    error))
+                return false;
+            break;
+        case Queued::Forget:
+            for (sqlite3_stmt* s : {dropEvidence.get(), dropEvents.get(), dropSnapshots.get()})
+                if (!stepFor(s, q.subject, q.id)) return fail();
+            break;
+        case Queued::Evidence: {
+            sqlite3_bind_int(newest.get(), 1, q.subject);
+            sqlite3_bind_int(newest.get(), 2, q.id);
+            const bool same = sqlite3_step(newest.get()) == SQLITE_ROW && blob(newest.get(), 0) == q.data &&
+                              (sqlite3_column_int(newest.get(), 1) != 0) == q.found;
+            sqlite3_reset(newest.get());
+            if (!same) {
+                sqlite3_bind_int(add.get(), 1, q.subject);
+                sqlite3_bind_int(add.get(), 2, q.id);
+                bindText(add.get(), 3, q.at.toString(Qt::ISODateWithMs));
+                sqlite3_bind_int(add.get(), 4, q.found ? 1 : 0);
+                bindBlob(add.get(), 5, q.data);
+                const int rc = sqlite3_step(add.get());
+                sqlite3_reset(add.get());
+                if (rc != SQLITE_DONE || !stepFor(trim.get(), q.subject, q.id)) return fail();
+            }
+            for (const QString& e : q.events) {
+                sqlite3_bind_int(addEvent.get(), 1, q.subject);
+                sqlite3_bind_int(addEvent.get(), 2, q.id);
+                bindText(addEvent.get(), 3, q.at.toString(Qt::ISODateWithMs));
+                bindText(addEvent.get(), 4, e);
+                const int rc = sqlite3_step(addEvent.get());
+                sqlite3_reset(addEvent.get());
+                if (rc != SQLITE_DONE) return fail();
+            }
+            if (!q.events.isEmpty() && !stepFor(trimEvents.get(), q.subject, q.id)) return fail();
+            break;
+        }
+        case Queued::Snapshot: {
+            sqlite3_bind_int(keptSha.get(), 1, q.subject);
+            sqlite3_bind_int(keptSha.get(), 2, q.id);
+            sqlite3_bind_int(keptSha.get(), 3, q.found ? 1 : 0);
+            const bool same = sqlite3_step(keptSha.get()) == SQLITE_ROW &&
+                              text(keptSha.get(), 0) == QString::fromLatin1(q.sha256);
+            sqlite3_reset(keptSha.get());
+            // The page as found is kept once per version of the page; the first miss after a find always.
+            if (same && q.found) break;
+            sqlite3_bind_int(putSnapshot.get(), 1, q.subject);
+            sqlite3_bind_int(putSnapshot.get(), 2, q.id);
+            sqlite3_bind_int(putSnapshot.get(), 3, q.found ? 1 : 0);
+            bindText(putSnapshot.get(), 4, q.at.toString(Qt::ISODateWithMs));
+            bindText(putSnapshot.get(), 5, QString::fromLatin1(q.sha256));
+            bindBlob(putSnapshot.get(), 6, packSnapshot(q.page));
+            const int rc = sqlite3_step(putSnapshot.get());
+            sqlite3_reset(putSnapshot.get());
+            if (rc != SQLITE_DONE) return fail();
+            snapshotsAdded = true;
+            break;
+        }
+        }
+    }
+    if (snapshotsAdded) {
+        // The oldest snapshots go once they hold more than the budget.
+        sql::StmtPtr total =
+            sql::prepare(db, QStringLiteral("SELECT total(length(data)) FROM checks.snapshots"));
+        if (!total || sqlite3_step(total.get()) != SQLITE_ROW) return fail();
+        qint64 over = qint64(sqlite3_column_double(total.get(), 0)) - kSnapshotBudget;
+        total.reset();
+        if (over > 0) {
+            sql::StmtPtr oldest = sql::prepare(
+                db,
+                QStringLiteral("SELECT subject, rid, found, length(data) FROM checks.snapshots ORDER BY at"));
+            sql::StmtPtr drop = sql::prepare(
+                db, QStringLiteral("DELETE FROM checks.snapshots WHERE subject=?1 AND rid=?2 AND found=?3"));
+            if (!oldest || !drop) return fail();
+            std::vector<std::array<int, 3>> gone;
+            while (over > 0 && sqlite3_step(oldest.get()) == SQLITE_ROW) {
+                gone.push_back({sqlite3_column_int(oldest.get(), 0), sqlite3_column_int(oldest.get(), 1),
+                                sqlite3_column_int(oldest.get(), 2)});
+                over -= sqlite3_column_int64(oldest.get(), 3);
+            }
+            oldest.reset();
+            for (const auto& g : gone) {
+                sqlite3_bind_int(drop.get(), 3, g[2]);
+                if (!stepFor(drop.get(), g[0], g[1])) return fail();
+            }
+        }
+    }
+    return true;
+}
+
+std::vector<EvidenceRow> EvidenceStore::evidence(sqlite3* db, int subject, int id, int limit) const {
+    std::vector<EvidenceRow> out;
+    if (!db) return out;
+    sql::StmtPtr s = sql::prepare(
+        db,
+        QStringLiteral("SELECT at, found, data FROM checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id "
+                       "DESC LIMIT %1")
+            .arg(qBound(1, limit, 1000)));
+    if (!s) return out;
+    sqlite3_bind_int(s.get(), 1, subject);
+    sqlite3_bind_int(s.get(), 2, id);
+    while (sqlite3_step(s.get()) == SQLITE_ROW) {
+        // A damaged row is left out; the rest still show.
+        std::optional<Evidence> e = decodeEvidence(blob(s.get(), 2));
+        if (e) out.push_back({timeAt(s.get(), 0), sqlite3_column_int(s.get(), 1) != 0, std::move(*e)});
+    }
+    return out;
+}
+
+std::optional<EvidenceRow> EvidenceStore::lastFound(sqlite3* db, int subject, int id) const {
+    // Not yet written: the newest found row of this subject in the queue.
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->kind == Queued::ForgetAll) return std::nullopt;
+        if (it->subject != subject || it->id != id) continue;
+        if (it->kind == Queued::Forget) return std::nullopt;
+        if (it->kind == Queued::Evidence && it->found)
+            if (std::optional<Evidence> e = decodeEvidence(it->data)) return EvidenceRow{it->at, true, *e};
+    }
+    if (!db) return std::nullopt;
+    sql::StmtPtr s = sql::prepare(
+        db, QStringLiteral(
+                "SELECT at, data FROM checks.evidence WHERE subject=?1 AND rid=?2 AND found=1 ORDER BY "
+                "id DESC LIMIT 1"));
+    if (!s) return std::nullopt;
+    sqlite3_bind_int(s.get(), 1, subject);
+    sqlite3_bind_int(s.get(), 2, id);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
+    std::optional<Evidence> e = decodeEvidence(blob(s.get(), 1));
+    if (!e) return std::nullopt;
+    return EvidenceRow{timeAt(s.get(), 0), true, std::move(*e)};
+}
+
+std::vector<ChangeEvent> EvidenceStore::events(sqlite3* db, int subject, int id) const {
+    std::vector<ChangeEvent> out;
+    for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+        if (it->kind == Queued::ForgetAll) return out;
+        if (it->subject != subject || it->id != id) continue;
+        if (it->kind == Queued::Forget) return out;
+        if (it->kind == Queued::Evidence)
+            for (const QString& e : it->events)
+                out.push_back({it->at, e});
+    }
+    if (!db) return out;
+    sql::StmtPtr s = sql::prepare(
+        db, QStringLiteral(
+                "SELECT at, text FROM checks.events WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT %1")
+                .arg(kKeepPerSubject * 5));
+    if (!s) return out;
+    sqlite3_bind_int(s.get(), 1, subject);
+    sqlite3_bind_int(s.get(), 2, id);
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        out.push_back({timeAt(s.get(), 0), text(s.get(), 1).left(500)});
+    return out;
+}
+
+std::unordered_map<int, QDateTime> EvidenceStore::latestEvents(sqlite3* db, int subject) const {
+    std::unordered_map<int, QDateTime> out;
+    if (!db) return out;
+    sql::StmtPtr s = sql::prepare(
+        db, QStringLiteral("SELECT rid, max(at) FROM checks.events WHERE subject=?1 GROUP BY rid"));
+    if (!s) return out;
+    sqlite3_bind_int(s.get(), 1, subject);
+    while (sqlite3_step(s.get()) == SQLITE_ROW)
+        out[sqlite3_column_int(s.get(), 0)] = timeAt(s.get(), 1);
+    return out;
+}
+
+std::optional<Snapshot> EvidenceStore::snapshot(sqlite3* db, int subject, int id, bool found) const {
+    if (!db) return std::nullopt;
+    sql::StmtPtr s = sql::prepare(
+        db, QStringLiteral("SELECT at, data FROM checks.snapshots WHERE subject=?1 AND rid=?2 AND found=?3"));
+    if (!s) return std::nullopt;
+    sqlite3_bind_int(s.get(), 1, subject);
+    sqlite3_bind_int(s.get(), 2, id);
+    sqlite3_bind_int(s.get(), 3, found ? 1 : 0);
+    if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
+    std::optional<QString> page = unpackSnapshot(blob(s.get(), 1));
+    if (!page) return std::nullopt;
+    return Snapshot{timeAt(s.get(), 0), std::move(*page)};
+}
+
+} // namespace zentaro::db

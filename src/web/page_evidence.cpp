@@ -1,0 +1,117 @@
+#include "web/page_evidence.h"
+
+#include <QDateTime>
+
+#include "db/database.h"
+#include "web/page_decoder.h"
+
+namespace zentaro::web {
+
+namespace {
+
+db::CharsetSource sourceOf(CharsetSource s) {
+    switch (s) {
+    case CharsetSource::Bom:
+        return db::CharsetSource::Bom;
+    case CharsetSource::Header:
+        return db::CharsetSource::Header;
+    case CharsetSource::Meta:
+        return db::CharsetSource::Meta;
+    case CharsetSource::Fallback:
+        return db::CharsetSource::Fallback;
+    }
+    return db::CharsetSource::Unknown;
+}
+
+// What came nearest to a missing anchor: the address commented out, a link to the same site elsewhere, a
+// redirect-through link, or a page without links at all.
+void explainMiss(db::LinkSeen& seen, const AnchorVerdict& a, const PageScan& scan) {
+    const AnchorAddress want = anchorAddress(a.stored);
+    if (!want.valid) {
+        seen.nearest = QStringLiteral("адрес анкора не является адресом http или https");
+        return;
+    }
+    for (const QString& href : scan.commentHrefs)
+        if (href.toLower().contains(want.rest)) {
+            seen.inComment = true;
+            seen.nearest = QStringLiteral("адрес есть только в комментарии: ") + href;
+            return;
+        }
+    const QString host = want.rest.section(QLatin1Char('/'), 0, 0).section(QLatin1Char('?'), 0, 0);
+    const QString site = siteOfHost(host.section(QLatin1Char(':'), 0, 0));
+    for (const PageLink& l : scan.links)
+        if (l.web() && !site.isEmpty() && l.site == site) {
+            seen.nearest = QStringLiteral("ссылка на тот же сайт с другим адресом: ") + l.url().toString();
+            return;
+        }
+    if (a.presence.throughRedirect) {
+        seen.nearest = QStringLiteral("ссылка только через переадресацию");
+        return;
+    }
+    if (scan.linkElements == 0) seen.nearest = QStringLiteral("на странице нет ни одной ссылки");
+}
+
+} // namespace
+
+db::Evidence pageEvidence(const QString& requested, const FetchedPage& page, const PageScan& scan,
+                          const std::vector<AnchorVerdict>& anchors) {
+    db::Evidence e;
+    e.requested = requested;
+    e.finalUrl = page.info.finalUrl.isEmpty() ? requested : page.info.finalUrl;
+    e.status = page.info.status;
+    e.charset = QString::fromLatin1(scan.encoding.isEmpty() ? page.encoding : scan.encoding);
+    e.charsetSource = sourceOf(scan.encoding.isEmpty() ? page.charsetSource : scan.charsetSource);
+    e.robotsHeader = QString::fromLatin1(page.info.robots).simplified();
+    QStringList meta;
+    if (scan.robotsNoindex) meta << QStringLiteral("noindex");
+    if (scan.robotsNofollow) meta << QStringLiteral("nofollow");
+    e.robotsMeta = meta.join(QStringLiteral(", "));
+    e.noindex = scan.robotsNoindex || robotsHeaderWords(page.info.robots).noindex;
+    e.size = page.size;
+    e.sha256 = page.sha256;
+    for (const AnchorVerdict& a : anchors) {
+        db::LinkSeen seen;
+        seen.needle = a.stored;
+        seen.found = a.presence.found;
+        if (a.presence.found && a.presence.link >= 0 && size_t(a.presence.link) < scan.links.size()) {
+            const PageLink& l = scan.links[size_t(a.presence.link)];
+            seen.tag = l.tag;
+            seen.href = l.url().toString();
+            seen.rel = l.rel;
+            seen.text = l.text;
+        } else if (!a.presence.found) {
+            explainMiss(seen, a, scan);
+        }
+        e.links.push_back(std::move(seen));
+    }
+    return e;
+}
+
+void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bool found,
+                  const std::vector<AnchorVerdict>& anchors, const QString& pageText) {
+    if (!db.checks.isOpen() || linkId == 0) return;
+    const auto subject = db::CheckSubject::LinkPage;
+    const bool wasFound = db.checks.lastVerdictFound(subject, linkId);
+    const std::optional<db::EvidenceRow> last =
+        db.checks.evidence().lastFound(db.checks.connection(), int(subject), linkId);
+    const db::Evidence before = last ? last->evidence : db::Evidence{};
+    // The page's own changes once, then each anchor's against the same page.
+    db::Evidence pageBefore = before, pageNow = evidence;
+    pageBefore.links.clear();
+    pageNow.links.clear();
+    QStringList events = db::changeEvents(pageBefore, pageNow);
+    for (const AnchorVerdict& a : anchors) {
+        db::Evidence one = before;
+        one.links.clear();
+        if (const db::LinkSeen* s = evidence.link(a.stored)) one.links.push_back(*s);
+        for (const QString& ev : db::changeEvents(before, one, a.agreed))
+            events << (anchors.size() > 1 ? ev + QStringLiteral(" (") + a.stored + QStringLiteral(")") : ev);
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    db.checks.recordEvidence(subject, linkId, now, found, evidence, events);
+    // The page is kept where its verdict changed: found after none, missing after a find.
+    if (!pageText.isEmpty() && found != wasFound)
+        db.checks.keepSnapshot(subject, linkId, now, found, pageText, evidence.sha256);
+}
+
+} // namespace zentaro::web

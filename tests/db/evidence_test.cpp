@@ -1,0 +1,243 @@
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "db/database.h"
+#include "db/evidence.h"
+#include "db/sqlite_util.h"
+#include "support/records.h"
+#include "support/temp_folder.h"
+#include "reports/claim.h"
+
+using namespace zentaro;
+using namespace zentaro::db;
+
+namespace {
+
+LinkSeen seen(const QString& needle, const QString& text, const QStringList& rel = {},
+              const QString& href = QStringLiteral("https://mine.example/")) {
+    LinkSeen l;
+    l.needle = needle;
+    l.found = true;
+    l.text = text;
+    l.rel = rel;
+    l.href = href;
+    l.tag = QStringLiteral("<a href=\"%1\">").arg(href);
+    return l;
+}
+
+Evidence page(std::vector<LinkSeen> links,
+              const QString& finalUrl = QStringLiteral("https://trust.example/p"), bool noindex = false) {
+    Evidence e;
+    e.requested = QStringLiteral("https://trust.example/p");
+    e.finalUrl = finalUrl;
+    e.status = 200;
+    e.noindex = noindex;
+    e.links = std::move(links);
+    return e;
+}
+
+} // namespace
+
+// Each pair of checks and the event the second writes against the last find.
+TEST(Evidence, ChangesAgainstTheLastFindAreNamedInTheUsersWords) {
+    const QString n = QStringLiteral("mine.example");
+    LinkSeen missingInComment;
+    missingInComment.needle = n;
+    missingInComment.inComment = true;
+    struct Row {
+        const char* name;
+        Evidence now;
+        QString agreed;
+        QStringList events;
+    } rows[] = {
+        {"unchanged", page({seen(n, "купить окна")}), "", {}},
+        {"text", page({seen(n, "окна")}), "", {"текст ссылки изменён: «купить окна» → «окна»"}},
+        {"nofollow", page({seen(n, "купить окна", {"nofollow"})}), "", {"ссылка стала nofollow"}},
+        {"sponsored counts as nofollow",
+         page({seen(n, "купить окна", {"sponsored", "noopener"})}),
+         "",
+         {"ссылка стала nofollow"}},
+        {"redirected",
+         page({seen(n, "купить окна")}, "https://other.example/"),
+         "",
+         {"страница перенаправляет на https://other.example/"}},
+        {"trailing slash is the same address",
+         page({seen(n, "купить окна")}, "https://trust.example/p/"),
+         "",
+         {}},
+        {"noindex",
+         page({seen(n, "купить окна")}, "https://trust.example/p", true),
+         "",
+         {"страница закрыта от индексации"}},
+        {"moved into a comment", page({missingInComment}), "", {"ссылка спрятана в комментарий"}},
+        {"address form",
+         page({seen(n, "купить окна", {}, "http://mine.example/")}),
+         "",
+         {"адрес ссылки изменён: https://mine.example/ → http://mine.example/"}},
+        {"agreed text differs",
+         page({seen(n, "купить окна")}),
+         "пластиковые окна",
+         {"текст ссылки не тот, что указан"}},
+        {"agreed text matches ignoring case and blanks",
+         page({seen(n, "Купить  окна")}),
+         "купить окна",
+         {"текст ссылки изменён: «купить окна» → «Купить окна»"}},
+    };
+    const Evidence before = page({seen(n, "купить окна")});
+    for (const Row& r : rows)
+        EXPECT_EQ(changeEvents(before, r.now, r.agreed), r.events) << r.name;
+    // Without an earlier find only the agreed text is compared.
+    EXPECT_EQ(changeEvents(Evidence{}, page({seen(n, "окна")}), "купить окна"),
+              QStringList{"текст ссылки не тот, что указан"});
+}
+
+TEST(Evidence, StaysWithinItsBoundAndReadsBackDamagedRowsAsNothing) {
+    Evidence e = page({seen("mine.example", QString(2000, QChar(u'ж')))});
+    e.links.front().tag = QString(5000, QLatin1Char('t'));
+    for (int i = 0; i < 30; ++i)
+        e.hops.push_back({301, QStringLiteral("https://hop.example/") + QString(900, 'x')});
+    for (int i = 0; i < 40; ++i)
+        e.links.push_back(seen(QStringLiteral("n%1.example").arg(i), "t"));
+    const QByteArray data = encodeEvidence(e);
+    EXPECT_LE(data.size(), 2048);
+    const std::optional<Evidence> back = decodeEvidence(data);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->requested, e.requested);
+    ASSERT_FALSE(back->links.empty());
+    EXPECT_EQ(back->links.front().needle, "mine.example");
+
+    const Evidence small = page({seen("mine.example", "купить окна", {"nofollow", "ugc"})});
+    const std::optional<Evidence> same = decodeEvidence(encodeEvidence(small));
+    ASSERT_TRUE(same);
+    EXPECT_TRUE(changeEvents(small, *same).isEmpty());
+    EXPECT_EQ(same->links.front().rel, (QStringList{"nofollow", "ugc"}));
+
+    // A bounded fuzz: cut, flipped and random rows never crash and never read as evidence of another shape.
+    std::mt19937 rng(7);
+    for (int i = 0; i < 500; ++i) {
+        QByteArray d = encodeEvidence(small);
+        d.truncate(int(rng() % (d.size() + 1)));
+        if (!d.isEmpty() && i % 2) d[int(rng() % d.size())] = char(rng());
+        (void)decodeEvidence(d);
+    }
+    EXPECT_FALSE(decodeEvidence("[1,2]"));
+    EXPECT_FALSE(decodeEvidence("{\"u\":1}"));
+}
+
+TEST(Evidence, SnapshotsArePackedWithinTheirCapAndDamageReadsAsNothing) {
+    const QString text = QStringLiteral("<p>Привет</p>") + QString(1000, QChar(u'ё'));
+    EXPECT_EQ(unpackSnapshot(packSnapshot(text)), text);
+    // Incompressible text is cut until it fits.
+    std::mt19937 rng(3);
+    QString noise;
+    for (int i = 0; i < 600000; ++i)
+        noise += QChar(char16_t(0x400 + rng() % 0x100));
+    const QByteArray big = packSnapshot(noise);
+    EXPECT_LE(big.size(), kMaxSnapshot);
+    const std::optional<QString> back = unpackSnapshot(big);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(noise.startsWith(*back));
+    // A size header that claims gigabytes is refused before anything is allocated.
+    QByteArray lying = packSnapshot(text);
+    lying[3] = char(0x7f);
+    EXPECT_FALSE(unpackSnapshot(lying));
+    EXPECT_FALSE(unpackSnapshot("garbage"));
+
+    const QString inert =
+        inertPage(QStringLiteral("<a href=x onclick=\"steal()\">a</a><SCRIPT>alert(1)</script>"
+                                 "<iframe src=y></iframe><a href=\"javascript:go()\">b</a>"));
+    EXPECT_FALSE(inert.contains("alert"));
+    EXPECT_FALSE(inert.contains("steal"));
+    EXPECT_FALSE(inert.contains("iframe"));
+    EXPECT_FALSE(inert.contains("javascript:"));
+    EXPECT_TRUE(inert.contains("script-src 'none'"));
+}
+
+// The history file keeps evidence beside the outcomes: unchanged rows are not written again, deletions and
+// imports take evidence along, and the claim reads it back without any account data.
+class EvidenceHistory : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QString err;
+        ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
+        db.store.setDeferred(false);
+        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+    }
+    int rows(const char* table) {
+        sql::StmtPtr s =
+            sql::prepare(db.store.connection(), QStringLiteral("SELECT count(*) FROM checks.%1").arg(table));
+        return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : -1;
+    }
+    void keep(int id, const QDateTime& at, const Evidence& e, bool found, const QStringList& events = {}) {
+        db.checks.recordEvidence(CheckSubject::LinkPage, id, at, found, e, events);
+        db.store.flush();
+    }
+    test::TempFolder dir;
+    Database db;
+};
+
+TEST_F(EvidenceHistory, KeepsChangesOnlyAndForgetsWithTheOutcomes) {
+    const QDateTime t0 = QDateTime(QDate(2026, 12, 1), QTime(10, 0));
+    const Evidence found = page({seen("mine.example", "купить окна")});
+    keep(1, t0, found, true);
+    keep(1, t0.addDays(1), found, true); // nothing changed: no new row
+    EXPECT_EQ(rows("evidence"), 1);
+    Evidence missing = page({});
+    missing.links.push_back(LinkSeen{"mine.example", false, {}, {}, {}, {}, "mine.example/other", false});
+    keep(1, t0.addDays(2), missing, false, {"ссылка пропала"});
+    keep(2, t0, found, true);
+    EXPECT_EQ(rows("evidence"), 3);
+    const auto last = db.checks.evidence().lastFound(db.checks.connection(), 0, 1);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->at, t0);
+    db.checks.keepSnapshot(CheckSubject::LinkPage, 1, t0, true, "<p>было</p>", {});
+    db.checks.keepSnapshot(CheckSubject::LinkPage, 1, t0.addDays(2), false, "<p>стало</p>", {});
+    db.store.flush();
+    EXPECT_EQ(db.checks.evidence().snapshot(db.checks.connection(), 0, 1, true)->pageText, "<p>было</p>");
+    EXPECT_EQ(db.checks.evidence().snapshot(db.checks.connection(), 0, 1, false)->pageText, "<p>стало</p>");
+
+    db.checks.forget(CheckSubject::LinkPage, 1);
+    db.store.flush();
+    EXPECT_EQ(rows("evidence"), 1);
+    EXPECT_EQ(rows("snapshots"), 0);
+    EXPECT_EQ(rows("events"), 0);
+    db.checks.forgetAll();
+    db.store.flush();
+    EXPECT_EQ(rows("evidence"), 0);
+}
+
+TEST_F(EvidenceHistory, TheClaimNamesWhatWasAgreedSeenAndChangedButNeverThePassword) {
+    test::addRecord(db.tbSite, {{"ID", 5}, {"Site", "trust.example"}});
+    test::addRecord(db.tbAccount, {{"ID", 9}, {"User", "seller-login"}, {"Password", "s3cret-pass"}});
+    test::addRecord(db.tbLink, {{"ID", 1},
+                                {"SiteID", 5},
+                                {"AccountID", 9},
+                                {"PageURL", "https://trust.example/p"},
+                                {"PublicDate", QDate(2026, 11, 2)},
+                                {"Price", 1500.5}});
+    test::addRecord(db.tbAncor,
+                    {{"ID", 1}, {"LinkID", 1}, {"Ancor", "купить окна"}, {"URL", "mine.example"}});
+    const QDateTime t0 = QDateTime(QDate(2026, 12, 1), QTime(10, 0));
+    keep(1, t0, page({seen("mine.example", "купить окна")}), true);
+    Evidence gone = page({});
+    gone.links.push_back(LinkSeen{"mine.example", false, {}, {}, {}, {}, {}, true});
+    keep(1, t0.addDays(3), gone, false, {"ссылка спрятана в комментарий"});
+    keep(1, t0.addDays(4), page({}, "https://trust.example/new"), false);
+
+    const reports::ClaimLink c = reports::claimLinkAt(db, db.tbLink.findRow("ID", 1));
+    ASSERT_TRUE(c.lastFound && c.firstMissing);
+    EXPECT_EQ(c.firstMissing->at, t0.addDays(3)); // the first miss, not the newest
+    const QString text = reports::claimText({c, c}, QDate(2026, 12, 10));
+    for (const char* part :
+         {"trust.example", "https://trust.example/p", "02.11.2026", "1500,50", "купить окна",
+          "01.12.2026 10:00", "04.12.2026 10:00", "ссылка спрятана в комментарий"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part;
+    EXPECT_EQ(text.count(QStringLiteral("Претензия: ")), 2);
+    const QString html = reports::claimHtml({c, c}, QDate(2026, 12, 10));
+    EXPECT_EQ(html.count(QStringLiteral("page-break-before")), 1);
+    for (const QString& doc : {text, html}) {
+        EXPECT_FALSE(doc.contains("s3cret-pass"));
+        EXPECT_FALSE(doc.contains("seller-login"));
+    }
+}
