@@ -160,11 +160,56 @@ std::vector<CheckedPage> checkedPages(const db::Database& db, db::CheckKind kind
             const QVariant price = t.rowValue(row, priceField);
             if (price.isValid()) page.price = price.toDouble();
         }
+        if (kind == db::CheckKind::Presence) {
+            const db::EvidenceStore& ev = db.checks.evidence();
+            const int subject = int(db::CheckSubject::LinkPage);
+            const auto rows = ev.evidence(db.checks.connection(), subject, id, 1);
+            if (!rows.empty()) page.evidence = rows.front().evidence;
+            for (const db::ChangeEvent& e : ev.events(db.checks.connection(), subject, id))
+                if (e.at >= since) page.changes.prepend(e.text);
+        }
         out.push_back(std::move(page));
     }
     std::sort(out.begin(), out.end(), [](const CheckedPage& a, const CheckedPage& b) { return a.id < b.id; });
     return out;
 }
+
+namespace {
+
+// The evidence of a presence verdict as scripts read it.
+QJsonObject evidenceObject(const db::Evidence& e) {
+    QJsonArray hops, links;
+    for (const db::RedirectHop& h : e.hops)
+        hops.append(QJsonObject{{QStringLiteral("status"), h.status}, {QStringLiteral("target"), h.target}});
+    for (const db::LinkSeen& l : e.links) {
+        QJsonObject o{{QStringLiteral("anchor"), l.needle}, {QStringLiteral("found"), l.found}};
+        if (l.found) {
+            o.insert(QStringLiteral("tag"), l.tag);
+            o.insert(QStringLiteral("href"), l.href);
+            o.insert(QStringLiteral("rel"), QJsonArray::fromStringList(l.rel));
+            o.insert(QStringLiteral("text"), l.text);
+        } else {
+            o.insert(QStringLiteral("nearest"), l.nearest);
+            o.insert(QStringLiteral("inComment"), l.inComment);
+        }
+        links.append(o);
+    }
+    static const char* const sources[] = {"unknown", "bom", "header", "meta", "fallback"};
+    return {{QStringLiteral("requested"), e.requested},
+            {QStringLiteral("redirects"), hops},
+            {QStringLiteral("finalUrl"), e.finalUrl},
+            {QStringLiteral("status"), e.status},
+            {QStringLiteral("charset"), e.charset},
+            {QStringLiteral("charsetSource"), QLatin1String(sources[int(e.charsetSource)])},
+            {QStringLiteral("robotsHeader"), e.robotsHeader},
+            {QStringLiteral("robotsMeta"), e.robotsMeta},
+            {QStringLiteral("noindex"), e.noindex},
+            {QStringLiteral("size"), e.size >= 0 ? QJsonValue(double(e.size)) : QJsonValue()},
+            {QStringLiteral("sha256"), QString::fromLatin1(e.sha256)},
+            {QStringLiteral("links"), links}};
+}
+
+} // namespace
 
 QByteArray summaryJson(const QString& check, const QString& result, const web::RunTally& tally,
                        const std::vector<CheckedPage>* pages) {
@@ -183,7 +228,10 @@ QByteArray summaryJson(const QString& check, const QString& result, const web::R
                 {QStringLiteral("detail"), p.detail},
                 {QStringLiteral("lostSince"),
                  p.lostSince.isValid() ? QJsonValue(p.lostSince.toString(Qt::ISODate)) : QJsonValue()},
-                {QStringLiteral("price"), p.price ? QJsonValue(*p.price) : QJsonValue()}});
+                {QStringLiteral("price"), p.price ? QJsonValue(*p.price) : QJsonValue()},
+                {QStringLiteral("evidence"),
+                 p.evidence ? QJsonValue(evidenceObject(*p.evidence)) : QJsonValue()},
+                {QStringLiteral("changes"), QJsonArray::fromStringList(p.changes)}});
         doc.insert(QStringLiteral("pages"), list);
     }
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);

@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include "db/check_history.h"
 
@@ -35,6 +36,9 @@ struct CheckedPage {
     QString detail;
     QDate lostSince;
     std::optional<double> price;
+    // Presence checks: what the page showed (the evidence in force) and what changed in this run.
+    std::optional<db::Evidence> evidence;
+    QStringList changes;
 };
 
 // The link pages (sites, for metrics) whose last outcome is of the kind and no older than since, by record

@@ -227,7 +227,17 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
 
 std::vector<EvidenceRow> EvidenceStore::evidence(sqlite3* db, int subject, int id, int limit) const {
     std::vector<EvidenceRow> out;
-    if (!db) return out;
+    // Not yet written: the newest, unless a deletion not yet written hides what is older.
+    for (auto it = m_queue.rbegin(); it != m_queue.rend() && int(out.size()) < limit; ++it) {
+        if (it->kind == Queued::ForgetAll) return out;
+        if (it->subject != subject || it->id != id) continue;
+        if (it->kind == Queued::Forget) return out;
+        if (it->kind == Queued::Evidence)
+            if (std::optional<Evidence> e = decodeEvidence(it->data))
+                out.push_back({it->at, it->found, std::move(*e)});
+    }
+    if (!db || int(out.size()) >= limit) return out;
+    limit -= int(out.size());
     sql::StmtPtr s = sql::prepare(
         db,
         QStringLiteral("SELECT at, found, data FROM checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id "

@@ -209,6 +209,16 @@ TEST_F(CheckCommand, JsonAndCsvSayWhatTheTextSummarySays) {
         EXPECT_FALSE(p["reason"].toString().isEmpty());
         EXPECT_TRUE(p["lostSince"].isNull());
         EXPECT_EQ(p["price"], expected[i].price);
+        // The evidence behind a verdict; none for a page never read.
+        const QJsonObject evidence = p["evidence"].toObject();
+        EXPECT_EQ(p["evidence"].isNull(), i == 2);
+        if (i < 2) {
+            EXPECT_EQ(evidence["status"].toInt(), 200);
+            const QJsonObject link = evidence["links"].toArray().at(0).toObject();
+            EXPECT_EQ(link["found"].toBool(), i == 0);
+            EXPECT_EQ(link["tag"].toString().startsWith("<a"), i == 0);
+        }
+        EXPECT_TRUE(p["changes"].toArray().isEmpty());
     }
 
     ASSERT_EQ(run({"--format", "csv", "--check", "links"}), cli::kCheckDone);
