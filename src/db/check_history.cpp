@@ -105,9 +105,9 @@ unsigned reasonRgb(CheckReason r) {
     if (r == CheckReason::Found || r == CheckReason::Counted || r == CheckReason::Updated ||
         r == CheckReason::Indexed)
         return 0x007a00; // green
-    if (r == CheckReason::Missing || r == CheckReason::NoAnchors || r == CheckReason::NotIndexed)
-        return 0xc00000; // red
-    return 0xb06000;     // amber: no verdict or a doubtful one
+    // A page without anchor records is never a loss: no verdict, shown as such.
+    if (r == CheckReason::Missing || r == CheckReason::NotIndexed) return 0xc00000; // red
+    return 0xb06000; // amber: no verdict or a doubtful one
 }
 
 QString kindText(CheckKind k) {

@@ -127,6 +127,8 @@ public:
 
     // What the presence checks saw and what changed, kept with the outcomes.
     const EvidenceStore& evidence() const { return m_evidence; }
+    // The bytes of kept pages beyond which the oldest go (tests make it small).
+    void setSnapshotBudget(qint64 bytes) { m_evidence.snapshotBudget = bytes; }
     // Keeps a presence check's evidence and change events (with the next write of the store).
     void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
                         const Evidence& evidence, const QStringList& events);

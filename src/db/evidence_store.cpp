@@ -200,7 +200,7 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
         sql::StmtPtr total =
             sql::prepare(db, QStringLiteral("SELECT total(length(data)) FROM checks.snapshots"));
         if (!total || sqlite3_step(total.get()) != SQLITE_ROW) return fail();
-        qint64 over = qint64(sqlite3_column_double(total.get(), 0)) - kSnapshotBudget;
+        qint64 over = qint64(sqlite3_column_double(total.get(), 0)) - snapshotBudget;
         total.reset();
         if (over > 0) {
             sql::StmtPtr oldest = sql::prepare(

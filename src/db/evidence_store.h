@@ -39,6 +39,7 @@ public:
     // first once the file holds more than kSnapshotBudget bytes of them.
     static constexpr int kKeepPerSubject = 20;
     static constexpr qint64 kSnapshotBudget = 64LL * 1024 * 1024;
+    qint64 snapshotBudget = kSnapshotBudget;
 
     // The tables this store keeps in the history file (schema "checks").
     static const QStringList& tableNames();

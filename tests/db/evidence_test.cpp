@@ -205,6 +205,24 @@ TEST_F(EvidenceHistory, KeepsChangesOnlyAndForgetsWithTheOutcomes) {
     db.checks.forgetAll();
     db.store.flush();
     EXPECT_EQ(rows("evidence"), 0);
+    // Past the budget the oldest kept pages go first.
+    std::mt19937 rng(11);
+    auto noise = [&] {
+        QString t;
+        for (int i = 0; i < 40000; ++i)
+            t += QChar(char16_t(0x400 + rng() % 0x100));
+        return t;
+    };
+    db.checks.setSnapshotBudget(150 * 1024);
+    for (int id = 10; id < 14; ++id) {
+        db.checks.keepSnapshot(CheckSubject::LinkPage, id, t0.addDays(id), true, noise(), {});
+        db.store.flush();
+    }
+    const auto kept = [&](int id) {
+        return db.checks.evidence().snapshot(db.checks.connection(), 0, id, true).has_value();
+    };
+    EXPECT_FALSE(kept(10));
+    EXPECT_TRUE(kept(13));
 }
 
 TEST_F(EvidenceHistory, TheClaimNamesWhatWasAgreedSeenAndChangedButNeverThePassword) {
