@@ -37,10 +37,6 @@ int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, 
     return count;
 }
 
-int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg) {
-    return countFromPage(fetcher, ui, SURL, fetchPage(fetcher, SURL), showmsg);
-}
-
 void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {
     const QString url = db.tbLink.asString(QStringLiteral("PageURL"));
     const FetchedPage page = fetchPage(fetcher, url);
