@@ -59,7 +59,7 @@ CaptchaOutcome YandexCaptcha(PageFetcher& fetcher, UserInterface& ui, const QStr
     }
     const std::optional<CaptchaPage> captcha = parseCaptchaPage(*page);
     if (!captcha) return out;
-    if (!fetcher.FetchPageToFile(
+    if (!fetcher.fetchPageToFile(
             url(fetcher.hosts.yandexCaptcha, QStringLiteral("/image?key=") + captcha->imageKey), true,
             imageFile)) {
         out.error = fetcher.lastError().isEmpty()

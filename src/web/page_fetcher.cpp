@@ -749,7 +749,7 @@ std::optional<QString> PageFetcher::FetchPage(const QString& url, bool tls) {
     return decodeReply(*body, contentType);
 }
 
-bool PageFetcher::FetchPageToFile(const QString& url, bool tls, const QString& fileName) {
+bool PageFetcher::fetchPageToFile(const QString& url, bool tls, const QString& fileName) {
     const std::optional<QByteArray> body = fetch(url, tls, nullptr);
     if (!body) return false;
     QFile f(fileName);

@@ -63,7 +63,7 @@ public:
     // Without TLS an https address, or a redirect to one, fails.
     std::optional<QString> FetchPage(const QString& url, bool tls);
     // Writes the reply body unchanged into the file; false on failure.
-    bool FetchPageToFile(const QString& url, bool tls, const QString& fileName);
+    bool fetchPageToFile(const QString& url, bool tls, const QString& fileName);
 
     // Waiting for data from an open connection; 10000 ms unless a test shortens it.
     int readTimeoutMs = 10000;
