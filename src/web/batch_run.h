@@ -1,3 +1,4 @@
+// Runs over many records: the run panel and tally, fetching ahead within the run's limits, the link runs.
 #pragma once
 
 #include <functional>

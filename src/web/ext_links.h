@@ -1,3 +1,4 @@
+// External links of a link page: the count, and where it is stored.
 #pragma once
 
 #include <vector>

@@ -1,3 +1,4 @@
+// Index checks: the three search queries, their answers read, and the flags stored.
 #include "web/index_check.h"
 
 #include <algorithm>

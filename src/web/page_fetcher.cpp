@@ -1,3 +1,4 @@
+// The page request: redirects, retries, size and address limits, and the client that waits for it.
 #include "web/page_fetcher.h"
 
 #include <QDateTime>

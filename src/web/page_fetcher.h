@@ -1,3 +1,5 @@
+// The page request: one fetch with its redirects, retries and limits (PageCall), and the client that waits
+// for one (PageFetcher), with the fetch settings.
 #pragma once
 
 #include <atomic>
@@ -226,6 +228,6 @@ void applyFetchSettings(PageFetcher& fetcher, const db::Table& sets);
 
 } // namespace zentaro::web
 
-// What a fetched page holds (PageCall::result()); it needs FetchInfo above, hence included last.
+// What a fetched page holds (PageCall::result()); page_reader.h includes this header, hence included last.
 #include "web/page_decoder.h"
 #include "web/page_reader.h"

@@ -1,3 +1,4 @@
+// Address forms the checks compare and send, the element scan of service answers, query encoding.
 #include "web/url_forms.h"
 
 #include <algorithm>
