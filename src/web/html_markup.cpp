@@ -15,6 +15,15 @@ bool HtmlTokenizer::markupStep(int c) {
         m_state = s;
     };
     auto newDoctype = [&] { m_doctype = HtmlDoctype(); };
+    // '>' or the input's end closes the DOCTYPE ('>' back to data), marked quirky when asked; true when c
+    // closed it.
+    auto closesDoctype = [&](bool quirks) {
+        if (c != '>' && c != kEof) return false;
+        if (quirks) m_doctype.forceQuirks = true;
+        if (c == '>') m_state = State::Data;
+        emitDoctype();
+        return true;
+    };
     switch (m_state) {
     case State::BogusComment:
         if (c == '>') {
@@ -176,44 +185,24 @@ bool HtmlTokenizer::markupStep(int c) {
     case State::BeforeDoctypeName:
         if (isSpace(c)) break;
         newDoctype();
-        if (c == '>') {
-            m_doctype.forceQuirks = true;
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
-        } else {
-            m_doctype.hasName = true;
-            m_doctype.name += c == 0 ? kReplacement : lower(c);
-            m_state = State::DoctypeName;
-        }
+        if (closesDoctype(true)) return c != kEof;
+        m_doctype.hasName = true;
+        m_doctype.name += c == 0 ? kReplacement : lower(c);
+        m_state = State::DoctypeName;
         break;
     case State::DoctypeName:
         if (isSpace(c)) {
             m_state = State::AfterDoctypeName;
-        } else if (c == '>') {
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
+        } else if (closesDoctype(c == kEof)) {
+            return c != kEof;
         } else {
             m_doctype.name += c == 0 ? kReplacement : lower(c);
         }
         break;
     case State::AfterDoctypeName:
         if (isSpace(c)) break;
-        if (c == '>') {
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
-        } else if (startsWithNoCase(d, m_pos - 1, n, "public")) {
+        if (closesDoctype(c == kEof)) return c != kEof;
+        if (startsWithNoCase(d, m_pos - 1, n, "public")) {
             m_pos += 5;
             m_state = State::AfterDoctypePublicKeyword;
         } else if (startsWithNoCase(d, m_pos - 1, n, "system")) {
@@ -238,14 +227,8 @@ bool HtmlTokenizer::markupStep(int c) {
             (pub ? m_doctype.publicId : m_doctype.systemId) = QString(QLatin1String(""));
             m_state = pub ? (c == '"' ? State::DoctypePublicIdDouble : State::DoctypePublicIdSingle)
                           : (c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle);
-        } else if (c == '>') {
-            m_doctype.forceQuirks = true;
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
+        } else if (closesDoctype(true)) {
+            return c != kEof;
         } else {
             m_doctype.forceQuirks = true;
             reconsume(State::BogusDoctype);
@@ -262,14 +245,8 @@ bool HtmlTokenizer::markupStep(int c) {
         QString& id = *(pub ? m_doctype.publicId : m_doctype.systemId);
         if (c == quote) {
             m_state = pub ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
-        } else if (c == '>') {
-            m_doctype.forceQuirks = true;
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
+        } else if (closesDoctype(true)) {
+            return c != kEof;
         } else {
             id += c == 0 ? kReplacement : char16_t(c);
         }
@@ -280,16 +257,11 @@ bool HtmlTokenizer::markupStep(int c) {
         const bool after = m_state == State::AfterDoctypePublicId;
         if (isSpace(c)) {
             if (after) m_state = State::BetweenDoctypeIds;
-        } else if (c == '>') {
-            m_state = State::Data;
-            emitDoctype();
+        } else if (closesDoctype(c == kEof)) {
+            return c != kEof;
         } else if (c == '"' || c == '\'') {
             m_doctype.systemId = QString(QLatin1String(""));
             m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
         } else {
             m_doctype.forceQuirks = true;
             reconsume(State::BogusDoctype);
@@ -298,25 +270,11 @@ bool HtmlTokenizer::markupStep(int c) {
     }
     case State::AfterDoctypeSystemId:
         if (isSpace(c)) break;
-        if (c == '>') {
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            m_doctype.forceQuirks = true;
-            emitDoctype();
-            return false;
-        } else {
-            reconsume(State::BogusDoctype);
-        }
+        if (closesDoctype(c == kEof)) return c != kEof;
+        reconsume(State::BogusDoctype);
         break;
     case State::BogusDoctype:
-        if (c == '>') {
-            m_state = State::Data;
-            emitDoctype();
-        } else if (c == kEof) {
-            emitDoctype();
-            return false;
-        }
+        if (closesDoctype(false)) return c != kEof;
         break;
     case State::CdataSection:
         if (c == ']') {
