@@ -73,9 +73,11 @@ bool HtmlTokenizer::markupStep(int c) {
         }
         break;
     case State::CommentStartDash:
+    case State::CommentEndDash:
+        // "<!--->" is an empty comment; elsewhere a lone dash is part of the comment.
         if (c == '-') {
             m_state = State::CommentEnd;
-        } else if (c == '>') {
+        } else if (c == '>' && m_state == State::CommentStartDash) {
             m_state = State::Data;
             emitComment();
         } else if (c == kEof) {
@@ -127,17 +129,6 @@ bool HtmlTokenizer::markupStep(int c) {
         break;
     case State::CommentLessThanBangDashDash:
         reconsume(State::CommentEnd);
-        break;
-    case State::CommentEndDash:
-        if (c == '-') {
-            m_state = State::CommentEnd;
-        } else if (c == kEof) {
-            emitComment();
-            return false;
-        } else {
-            m_comment += u'-';
-            reconsume(State::Comment);
-        }
         break;
     case State::CommentEnd:
         if (c == '>') {

@@ -226,23 +226,10 @@ void HtmlTokenizer::run() {
 
     while (true) {
         switch (m_state) {
-        case State::Data: {
-            const qsizetype i = m_wantText ? findStop(d, m_pos, n, u'<', u'&', u'\0')
-                                           : findStop(d, m_pos, n, u'<', u'<', u'<');
-            emitText(m_pos, i);
-            if (i >= n) return;
-            m_pos = i + 1;
-            if (d[i] == u'<') {
-                tagStart = i;
-                m_state = State::TagOpen;
-            } else if (d[i] == u'&') {
-                characterReference(false);
-            } else {
-                emitChar(0);
-            }
-            continue;
-        }
+        case State::Data:
         case State::RcData: {
+            // Text with references; RCDATA (title, textarea) ends only at its own end tag and replaces NUL.
+            const bool rcData = m_state == State::RcData;
             const qsizetype i = m_wantText ? findStop(d, m_pos, n, u'<', u'&', u'\0')
                                            : findStop(d, m_pos, n, u'<', u'<', u'<');
             emitText(m_pos, i);
@@ -250,11 +237,11 @@ void HtmlTokenizer::run() {
             m_pos = i + 1;
             if (d[i] == u'<') {
                 tagStart = i;
-                m_state = State::RcDataLessThan;
+                m_state = rcData ? State::RcDataLessThan : State::TagOpen;
             } else if (d[i] == u'&') {
                 characterReference(false);
             } else {
-                emitChar(kReplacement);
+                emitChar(rcData ? kReplacement : u'\0');
             }
             continue;
         }
