@@ -15,6 +15,13 @@ bool HtmlTokenizer::markupStep(int c) {
         m_state = s;
     };
     auto newDoctype = [&] { m_doctype = HtmlDoctype(); };
+    // '>' or the input's end closes the comment ('>' back to data); true when c closed it.
+    auto closesComment = [&] {
+        if (c != '>' && c != kEof) return false;
+        if (c == '>') m_state = State::Data;
+        emitComment();
+        return true;
+    };
     // '>' or the input's end closes the DOCTYPE ('>' back to data), marked quirky when asked; true when c
     // closed it.
     auto closesDoctype = [&](bool quirks) {
@@ -26,12 +33,8 @@ bool HtmlTokenizer::markupStep(int c) {
     };
     switch (m_state) {
     case State::BogusComment:
-        if (c == '>') {
-            m_state = State::Data;
-            emitComment();
-        } else if (c == kEof) {
-            emitComment();
-            return false;
+        if (closesComment()) {
+            return c != kEof;
         } else if (c == 0) {
             m_comment += kReplacement;
         } else {
@@ -116,31 +119,25 @@ bool HtmlTokenizer::markupStep(int c) {
         }
         break;
     case State::CommentLessThanBang:
+    case State::CommentLessThanBangDash: {
+        // "<!--" inside a comment: each dash goes one state on; anything else is read as comment text.
+        const bool bang = m_state == State::CommentLessThanBang;
         if (c == '-')
-            m_state = State::CommentLessThanBangDash;
+            m_state = bang ? State::CommentLessThanBangDash : State::CommentLessThanBangDashDash;
         else
-            reconsume(State::Comment);
+            reconsume(bang ? State::Comment : State::CommentEndDash);
         break;
-    case State::CommentLessThanBangDash:
-        if (c == '-')
-            m_state = State::CommentLessThanBangDashDash;
-        else
-            reconsume(State::CommentEndDash);
-        break;
+    }
     case State::CommentLessThanBangDashDash:
         reconsume(State::CommentEnd);
         break;
     case State::CommentEnd:
-        if (c == '>') {
-            m_state = State::Data;
-            emitComment();
+        if (closesComment()) {
+            return c != kEof;
         } else if (c == '!') {
             m_state = State::CommentEndBang;
         } else if (c == '-') {
             m_comment += u'-';
-        } else if (c == kEof) {
-            emitComment();
-            return false;
         } else {
             m_comment += QLatin1String("--");
             reconsume(State::Comment);
@@ -150,12 +147,8 @@ bool HtmlTokenizer::markupStep(int c) {
         if (c == '-') {
             m_comment += QLatin1String("--!");
             m_state = State::CommentEndDash;
-        } else if (c == '>') {
-            m_state = State::Data;
-            emitComment();
-        } else if (c == kEof) {
-            emitComment();
-            return false;
+        } else if (closesComment()) {
+            return c != kEof;
         } else {
             m_comment += QLatin1String("--!");
             reconsume(State::Comment);
