@@ -1,3 +1,4 @@
+// Runs over many records: reading ahead in list order within the limits, and the runs built on it.
 #include "web/batch_run.h"
 
 #include <atomic>

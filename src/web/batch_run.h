@@ -1,3 +1,4 @@
+// Runs over many records: the run panel and tally, fetching ahead within the run's limits, the link runs.
 #pragma once
 
 #include <functional>
@@ -94,9 +95,11 @@ struct RunMember {
 // Runs a member over its records: progress, stop after the record in hand, closing message, clean-up (the
 // views back on, the filter restored, the last record current); an error escaping the work ends the run and
 // is reported after the clean-up with the member's error message. With the fetcher's limits above one, the
-// records ahead are fetched on worker threads (each request with a fetcher of its own, cookies included)
-// while the results are applied in list order: the tables, messages and progress come out as in a
-// one-at-a-time run. A stop abandons the requests in flight.
+// records ahead are fetched while the one in hand is awaited: page requests on the window's thread through
+// the run's host book, their pages scanned there as they come; work without a page of its own (the site
+// metrics) on worker threads, each with a fetcher of its own, cookies included. The results are applied in
+// list order: the tables, messages and progress come out as in a one-at-a-time run. A stop abandons the
+// requests in flight.
 void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMember& member);
 
 void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui, RunPanel& panel,

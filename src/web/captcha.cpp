@@ -1,3 +1,4 @@
+// The Yandex captcha exchange: the captcha page read, the user asked, the answer sent back.
 #include "web/captcha.h"
 
 #include <QFile>
@@ -59,7 +60,7 @@ CaptchaOutcome YandexCaptcha(PageFetcher& fetcher, UserInterface& ui, const QStr
     }
     const std::optional<CaptchaPage> captcha = parseCaptchaPage(*page);
     if (!captcha) return out;
-    if (!fetcher.FetchPageToFile(
+    if (!fetcher.fetchPageToFile(
             url(fetcher.hosts.yandexCaptcha, QStringLiteral("/image?key=") + captcha->imageKey), true,
             imageFile)) {
         out.error = fetcher.lastError().isEmpty()

@@ -1,3 +1,4 @@
+// The Yandex captcha exchange: the captcha page read, the user asked, the answer sent back.
 #pragma once
 
 #include <optional>

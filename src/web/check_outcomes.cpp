@@ -1,3 +1,4 @@
+// What a check came to, as the check history keeps it: counts, presence findings, failed fetches.
 #include "web/check_outcomes.h"
 
 #include "db/database.h"

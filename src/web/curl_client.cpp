@@ -1,3 +1,4 @@
+// The bridge to libcurl: transfers, their sockets and timer on the thread's event loop, their ends.
 #include "web/curl_client.h"
 
 #include <mutex>

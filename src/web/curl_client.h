@@ -1,3 +1,4 @@
+// The bridge to libcurl: one multi handle per thread, driven by that thread's event loop.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// External links of a link page: the count, and where it is stored.
 #include "web/ext_links.h"
 
 #include "db/database.h"
@@ -35,10 +36,6 @@ int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, 
     const int count = countExternalLinks(scan);
     if (showmsg) Msg(ui, QStringLiteral("Число внешних ссылок на странице: ") + QString::number(count));
     return count;
-}
-
-int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg) {
-    return countFromPage(fetcher, ui, SURL, fetchPage(fetcher, SURL), showmsg);
 }
 
 void sbExtLinksClick(db::Database& db, PageFetcher& fetcher, UserInterface& ui) {

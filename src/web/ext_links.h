@@ -1,3 +1,4 @@
+// External links of a link page: the count, and where it is stored.
 #pragma once
 
 #include <vector>
@@ -16,13 +17,9 @@ class Database;
 
 namespace zentaro::web {
 
-class PageFetcher;
-
-// The number of external links on a page, or -1 when none could be counted (no address, failed request,
-// which also sets the web stop flag, or no link element).
-int PageExtLinks(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, bool showmsg);
-// The same in two steps: the request, then the count from what it brought (sets the web stop flag when the
-// request failed).
+// The number of external links on a page, in two steps: the request, then the count from what it brought:
+// -1 when none could be counted (no address, failed request, which also sets the web stop flag, or no link
+// element).
 FetchedPage fetchPage(PageFetcher& fetcher, const QString& SURL);
 int countFromPage(PageFetcher& fetcher, UserInterface& ui, const QString& SURL, const FetchedPage& fetched,
                   bool showmsg);

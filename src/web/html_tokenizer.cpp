@@ -1,13 +1,14 @@
+// The tokenizer's loop: text, tag and attribute states, and character references.
 #include "web/html_tokenizer.h"
 
 #include <algorithm>
 #include <iterator>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "web/html_chars.h"
 
 namespace zentaro::web {
+
+using namespace htmlchars;
 
 namespace {
 
@@ -20,74 +21,7 @@ constexpr NamedReference kNamedReferences[] = {
 #include "web/html_entities.inc"
 };
 
-constexpr int kEof = -1;
-constexpr char16_t kReplacement = 0xFFFD;
 constexpr qsizetype kLongestReferenceName = 32;
-
-bool isAlpha(int c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool isUpper(int c) {
-    return c >= 'A' && c <= 'Z';
-}
-bool isDigit(int c) {
-    return c >= '0' && c <= '9';
-}
-bool isAlnum(int c) {
-    return isAlpha(c) || isDigit(c);
-}
-bool isHex(int c) {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-bool isSpace(int c) {
-    return c == '\t' || c == '\n' || c == '\f' || c == ' ';
-}
-char16_t lower(int c) {
-    return char16_t(isUpper(c) ? c + 32 : c);
-}
-
-// The first of the three characters at or after from; n when none. Plain text runs are skipped this way,
-// eight characters at a time where the processor allows.
-qsizetype findStop(const char16_t* d, qsizetype from, qsizetype n, char16_t a, char16_t b, char16_t c) {
-    qsizetype i = from;
-#ifdef __SSE2__
-    const __m128i va = _mm_set1_epi16(short(a)), vb = _mm_set1_epi16(short(b)), vc = _mm_set1_epi16(short(c));
-    for (; i + 16 <= n; i += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i + 8));
-        const __m128i mx = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(x, va), _mm_cmpeq_epi16(x, vb)),
-                                        _mm_cmpeq_epi16(x, vc));
-        const __m128i my = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(y, va), _mm_cmpeq_epi16(y, vb)),
-                                        _mm_cmpeq_epi16(y, vc));
-        const unsigned mask = unsigned(_mm_movemask_epi8(mx)) | (unsigned(_mm_movemask_epi8(my)) << 16);
-        if (mask) return i + (__builtin_ctz(mask) >> 1);
-    }
-#endif
-    for (; i < n; ++i)
-        if (d[i] == a || d[i] == b || d[i] == c) return i;
-    return n;
-}
-
-// Appends the text with its ASCII capitals lowered, in one piece.
-void appendLowered(QString& to, QStringView s) {
-    const qsizetype at = to.size();
-    to.append(s);
-    char16_t* p = reinterpret_cast<char16_t*>(to.data()) + at;
-    for (qsizetype i = 0; i < s.size(); ++i)
-        if (p[i] >= u'A' && p[i] <= u'Z') p[i] = char16_t(p[i] + 32);
-}
-
-bool startsWithNoCase(const char16_t* d, qsizetype at, qsizetype n, const char* word) {
-    for (qsizetype k = 0; word[k]; ++k)
-        if (at + k >= n || lower(d[at + k]) != word[k]) return false;
-    return true;
-}
-
-bool startsWith(const char16_t* d, qsizetype at, qsizetype n, const char* word) {
-    for (qsizetype k = 0; word[k]; ++k)
-        if (at + k >= n || d[at + k] != char16_t(word[k])) return false;
-    return true;
-}
 
 // The longest named reference that the text starts with; null when none.
 const NamedReference* longestReference(QStringView text) {
@@ -267,7 +201,6 @@ void HtmlTokenizer::run() {
         m_inAttr = false;
     };
     auto askAttributes = [&] { m_keepAttrs = m_sink.wantAttributes(m_tag.name, m_tag.end); };
-    auto newDoctype = [&] { m_doctype = HtmlDoctype(); };
     // The end tag states of RCDATA, RAWTEXT and script data: fallback is the content state to go back to.
     auto endTagName = [&](int c, State fallback) {
         if (isSpace(c) && appropriateEndTag()) {
@@ -293,23 +226,10 @@ void HtmlTokenizer::run() {
 
     while (true) {
         switch (m_state) {
-        case State::Data: {
-            const qsizetype i = m_wantText ? findStop(d, m_pos, n, u'<', u'&', u'\0')
-                                           : findStop(d, m_pos, n, u'<', u'<', u'<');
-            emitText(m_pos, i);
-            if (i >= n) return;
-            m_pos = i + 1;
-            if (d[i] == u'<') {
-                tagStart = i;
-                m_state = State::TagOpen;
-            } else if (d[i] == u'&') {
-                characterReference(false);
-            } else {
-                emitChar(0);
-            }
-            continue;
-        }
+        case State::Data:
         case State::RcData: {
+            // Text with references; RCDATA (title, textarea) ends only at its own end tag and replaces NUL.
+            const bool rcData = m_state == State::RcData;
             const qsizetype i = m_wantText ? findStop(d, m_pos, n, u'<', u'&', u'\0')
                                            : findStop(d, m_pos, n, u'<', u'<', u'<');
             emitText(m_pos, i);
@@ -317,11 +237,11 @@ void HtmlTokenizer::run() {
             m_pos = i + 1;
             if (d[i] == u'<') {
                 tagStart = i;
-                m_state = State::RcDataLessThan;
+                m_state = rcData ? State::RcDataLessThan : State::TagOpen;
             } else if (d[i] == u'&') {
                 characterReference(false);
             } else {
-                emitChar(kReplacement);
+                emitChar(rcData ? kReplacement : u'\0');
             }
             continue;
         }
@@ -687,339 +607,9 @@ void HtmlTokenizer::run() {
                 reconsume(State::BeforeAttributeName);
             }
             break;
-        case State::BogusComment:
-            if (c == '>') {
-                m_state = State::Data;
-                emitComment();
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else if (c == 0) {
-                m_comment += kReplacement;
-            } else {
-                const qsizetype i = findStop(d, m_pos, n, u'>', u'\0', u'\0');
-                m_comment += m_in.mid(m_pos - 1, i - m_pos + 1);
-                m_pos = i;
-            }
-            break;
-        case State::MarkupDeclarationOpen:
-            if (c != kEof) --m_pos; // nothing consumed yet
-            if (startsWith(d, m_pos, n, "--")) {
-                m_pos += 2;
-                m_comment.clear();
-                m_state = State::CommentStart;
-            } else if (startsWithNoCase(d, m_pos, n, "doctype")) {
-                m_pos += 7;
-                m_state = State::Doctype;
-            } else if (startsWith(d, m_pos, n, "[CDATA[")) {
-                m_pos += 7;
-                if (m_cdata) {
-                    m_state = State::CdataSection;
-                } else {
-                    m_comment = QStringLiteral("[CDATA[");
-                    m_state = State::BogusComment;
-                }
-            } else {
-                m_comment.clear();
-                m_state = State::BogusComment;
-            }
-            break;
-        case State::CommentStart:
-            if (c == '-') {
-                m_state = State::CommentStartDash;
-            } else if (c == '>') {
-                m_state = State::Data;
-                emitComment();
-            } else {
-                reconsume(State::Comment);
-            }
-            break;
-        case State::CommentStartDash:
-            if (c == '-') {
-                m_state = State::CommentEnd;
-            } else if (c == '>') {
-                m_state = State::Data;
-                emitComment();
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else {
-                m_comment += u'-';
-                reconsume(State::Comment);
-            }
-            break;
-        case State::Comment:
-            if (c == '<') {
-                m_comment += u'<';
-                m_state = State::CommentLessThan;
-            } else if (c == '-') {
-                m_state = State::CommentEndDash;
-            } else if (c == 0) {
-                m_comment += kReplacement;
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else {
-                const qsizetype i = findStop(d, m_pos, n, u'<', u'-', u'\0');
-                m_comment += m_in.mid(m_pos - 1, i - m_pos + 1);
-                m_pos = i;
-            }
-            break;
-        case State::CommentLessThan:
-            if (c == '!') {
-                m_comment += u'!';
-                m_state = State::CommentLessThanBang;
-            } else if (c == '<') {
-                m_comment += u'<';
-            } else {
-                reconsume(State::Comment);
-            }
-            break;
-        case State::CommentLessThanBang:
-            if (c == '-')
-                m_state = State::CommentLessThanBangDash;
-            else
-                reconsume(State::Comment);
-            break;
-        case State::CommentLessThanBangDash:
-            if (c == '-')
-                m_state = State::CommentLessThanBangDashDash;
-            else
-                reconsume(State::CommentEndDash);
-            break;
-        case State::CommentLessThanBangDashDash:
-            reconsume(State::CommentEnd);
-            break;
-        case State::CommentEndDash:
-            if (c == '-') {
-                m_state = State::CommentEnd;
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else {
-                m_comment += u'-';
-                reconsume(State::Comment);
-            }
-            break;
-        case State::CommentEnd:
-            if (c == '>') {
-                m_state = State::Data;
-                emitComment();
-            } else if (c == '!') {
-                m_state = State::CommentEndBang;
-            } else if (c == '-') {
-                m_comment += u'-';
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else {
-                m_comment += QLatin1String("--");
-                reconsume(State::Comment);
-            }
-            break;
-        case State::CommentEndBang:
-            if (c == '-') {
-                m_comment += QLatin1String("--!");
-                m_state = State::CommentEndDash;
-            } else if (c == '>') {
-                m_state = State::Data;
-                emitComment();
-            } else if (c == kEof) {
-                emitComment();
-                return;
-            } else {
-                m_comment += QLatin1String("--!");
-                reconsume(State::Comment);
-            }
-            break;
-        case State::Doctype:
-            if (isSpace(c)) {
-                m_state = State::BeforeDoctypeName;
-            } else if (c == kEof) {
-                newDoctype();
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                reconsume(State::BeforeDoctypeName);
-            }
-            break;
-        case State::BeforeDoctypeName:
-            if (isSpace(c)) break;
-            newDoctype();
-            if (c == '>') {
-                m_doctype.forceQuirks = true;
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                m_doctype.hasName = true;
-                m_doctype.name += c == 0 ? kReplacement : lower(c);
-                m_state = State::DoctypeName;
-            }
-            break;
-        case State::DoctypeName:
-            if (isSpace(c)) {
-                m_state = State::AfterDoctypeName;
-            } else if (c == '>') {
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                m_doctype.name += c == 0 ? kReplacement : lower(c);
-            }
-            break;
-        case State::AfterDoctypeName:
-            if (isSpace(c)) break;
-            if (c == '>') {
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else if (startsWithNoCase(d, m_pos - 1, n, "public")) {
-                m_pos += 5;
-                m_state = State::AfterDoctypePublicKeyword;
-            } else if (startsWithNoCase(d, m_pos - 1, n, "system")) {
-                m_pos += 5;
-                m_state = State::AfterDoctypeSystemKeyword;
-            } else {
-                m_doctype.forceQuirks = true;
-                reconsume(State::BogusDoctype);
-            }
-            break;
-        case State::AfterDoctypePublicKeyword:
-        case State::AfterDoctypeSystemKeyword:
-        case State::BeforeDoctypePublicId:
-        case State::BeforeDoctypeSystemId: {
-            const bool pub =
-                m_state == State::AfterDoctypePublicKeyword || m_state == State::BeforeDoctypePublicId;
-            const bool keyword =
-                m_state == State::AfterDoctypePublicKeyword || m_state == State::AfterDoctypeSystemKeyword;
-            if (isSpace(c)) {
-                if (keyword) m_state = pub ? State::BeforeDoctypePublicId : State::BeforeDoctypeSystemId;
-            } else if (c == '"' || c == '\'') {
-                (pub ? m_doctype.publicId : m_doctype.systemId) = QString(QLatin1String(""));
-                m_state = pub ? (c == '"' ? State::DoctypePublicIdDouble : State::DoctypePublicIdSingle)
-                              : (c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle);
-            } else if (c == '>') {
-                m_doctype.forceQuirks = true;
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                m_doctype.forceQuirks = true;
-                reconsume(State::BogusDoctype);
-            }
-            break;
-        }
-        case State::DoctypePublicIdDouble:
-        case State::DoctypePublicIdSingle:
-        case State::DoctypeSystemIdDouble:
-        case State::DoctypeSystemIdSingle: {
-            const bool pub =
-                m_state == State::DoctypePublicIdDouble || m_state == State::DoctypePublicIdSingle;
-            const int quote =
-                m_state == State::DoctypePublicIdDouble || m_state == State::DoctypeSystemIdDouble ? '"'
-                                                                                                   : '\'';
-            QString& id = *(pub ? m_doctype.publicId : m_doctype.systemId);
-            if (c == quote) {
-                m_state = pub ? State::AfterDoctypePublicId : State::AfterDoctypeSystemId;
-            } else if (c == '>') {
-                m_doctype.forceQuirks = true;
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                id += c == 0 ? kReplacement : char16_t(c);
-            }
-            break;
-        }
-        case State::AfterDoctypePublicId:
-        case State::BetweenDoctypeIds: {
-            const bool after = m_state == State::AfterDoctypePublicId;
-            if (isSpace(c)) {
-                if (after) m_state = State::BetweenDoctypeIds;
-            } else if (c == '>') {
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == '"' || c == '\'') {
-                m_doctype.systemId = QString(QLatin1String(""));
-                m_state = c == '"' ? State::DoctypeSystemIdDouble : State::DoctypeSystemIdSingle;
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                m_doctype.forceQuirks = true;
-                reconsume(State::BogusDoctype);
-            }
-            break;
-        }
-        case State::AfterDoctypeSystemId:
-            if (isSpace(c)) break;
-            if (c == '>') {
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                m_doctype.forceQuirks = true;
-                emitDoctype();
-                return;
-            } else {
-                reconsume(State::BogusDoctype);
-            }
-            break;
-        case State::BogusDoctype:
-            if (c == '>') {
-                m_state = State::Data;
-                emitDoctype();
-            } else if (c == kEof) {
-                emitDoctype();
-                return;
-            }
-            break;
-        case State::CdataSection:
-            if (c == ']') {
-                m_state = State::CdataSectionBracket;
-            } else if (c == kEof) {
-                return;
-            } else {
-                emitChar(char16_t(c));
-            }
-            break;
-        case State::CdataSectionBracket:
-            if (c == ']') {
-                m_state = State::CdataSectionEnd;
-            } else {
-                emitChar(u']');
-                reconsume(State::CdataSection);
-            }
-            break;
-        case State::CdataSectionEnd:
-            if (c == ']') {
-                emitChar(u']');
-            } else if (c == '>') {
-                m_state = State::Data;
-            } else {
-                if (m_wantText) m_sink.text(u"]]");
-                reconsume(State::CdataSection);
-            }
-            break;
         default:
-            return;
+            if (!markupStep(c)) return;
+            break;
         }
     }
 }

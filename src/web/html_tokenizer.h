@@ -1,3 +1,4 @@
+// The HTML tokenizer: tags, text, comments and DOCTYPEs read as browsers read them, without a tree.
 #pragma once
 
 #include <optional>
@@ -151,6 +152,9 @@ private:
     // A character reference at the "&" at m_pos; appends its text to the attribute value or the text.
     void characterReference(bool inAttribute);
     void appendToAttribute(QStringView s);
+    // One character c in a comment, DOCTYPE or CDATA state (or the markup declaration that opens them);
+    // false when the input ended there.
+    bool markupStep(int c);
 
     QStringView m_in;
     const char16_t* m_d;

@@ -1,3 +1,4 @@
+// Index checks: the three search queries, their answers read, and the flags stored.
 #include "web/index_check.h"
 
 #include <algorithm>
@@ -92,7 +93,7 @@ int IndexMail(IndexContext& c, const QString& SURL) {
         c.fetcher.GlobalStop = true;
         return kIndexError;
     }
-    const std::vector<ElementRange> titles = ExtractElementRanges(*answer, ElementKind::ResultTitle);
+    const std::vector<ElementRange> titles = extractElementRanges(*answer, ElementKind::ResultTitle);
     if (titles.empty()) return kIndexError;
     for (const ElementRange& r : titles)
         if (elementText(*answer, r).toLower().contains(key)) return kIndexed;

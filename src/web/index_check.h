@@ -1,3 +1,4 @@
+// Index checks: whether Yandex, Google and Mail.ru know a link page, and the flags stored.
 #pragma once
 
 #include <QString>

@@ -1,3 +1,4 @@
+// Presence: whether a link page still carries its anchors' links, and the verdict stored.
 #pragma once
 
 #include <QString>

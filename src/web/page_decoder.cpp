@@ -1,3 +1,4 @@
+// Page decoding: encoding labels, the <meta> pre-scan, and the bytes turned into text.
 #include "web/page_decoder.h"
 
 #include <QHash>

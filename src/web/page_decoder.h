@@ -1,3 +1,4 @@
+// Page decoding: the character set of a reply found as a browser finds it, and the page's text.
 #pragma once
 
 #include <QByteArray>

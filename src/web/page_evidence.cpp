@@ -1,3 +1,4 @@
+// The evidence of a presence verdict, kept with its change events.
 #include "web/page_evidence.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
+// The page request: redirects, retries, size and address limits, and the client that waits for it.
 #include "web/page_fetcher.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
@@ -10,8 +10,6 @@
 #include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QTimerEvent>
 
@@ -20,108 +18,13 @@
 #include <netinet/in.h>
 
 #include "db/table.h"
+#include "web/cookie_jar.h"
 #include "web/page_decoder.h"
 #include "web/url_forms.h"
 
 namespace zentaro::web {
 
 namespace {
-
-// The cookies of the run, kept in memory only. A cookie is kept when its domain covers the host that set it
-// (the jar's own rule, public suffixes refused), so that one site cannot steer the requests to another; each
-// host reaches a bounded number of cookies of bounded size, whatever their paths. Kept by domain, so that
-// storing and finding a host's cookies costs the same however many other hosts the run met.
-class RunCookieJar : public QNetworkCookieJar {
-public:
-    static constexpr int kMaxPerHost = 50;
-    static constexpr int kMaxCookieBytes = 4096;
-    // Set-Cookie headers read from one answer, and cookies kept in all (a run over many hosts).
-    static constexpr int kMaxPerReply = 100;
-    static constexpr int kMaxInAll = 10000;
-    using QNetworkCookieJar::QNetworkCookieJar;
-
-    bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
-        bool any = false;
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const QNetworkCookie& c : cookies) {
-            if (c.name().size() + c.value().size() > kMaxCookieBytes) continue;
-            QNetworkCookie cookie = c;
-            cookie.normalize(url);
-            cookie.setDomain(cookie.domain().toLower()); // kept and found by its domain
-            // A cookie for a domain reaches every host of that domain, as in a browser.
-            if (!cookie.domain().startsWith(u'.') && cookie.domain() != url.host() &&
-                QHostAddress(cookie.domain()).isNull())
-                cookie.setDomain(u'.' + cookie.domain());
-            if (cookie.path().isEmpty()) cookie.setPath(QStringLiteral("/"));
-            if (!validateCookie(cookie, url)) continue;
-            QList<QNetworkCookie>& list = m_byDomain[cookie.domain()];
-            const bool expired = !cookie.isSessionCookie() && cookie.expirationDate() < now;
-            auto same = std::find_if(list.begin(), list.end(), [&cookie](const QNetworkCookie& o) {
-                return o.name() == cookie.name() && o.path() == cookie.path();
-            });
-            if (same != list.end()) {
-                if (expired) {
-                    list.erase(same);
-                    --m_count;
-                } else
-                    *same = cookie;
-                any = true;
-                continue;
-            }
-            if (expired || m_count >= kMaxInAll || reaching(url.host()) >= kMaxPerHost) continue;
-            list.append(cookie);
-            ++m_count;
-            any = true;
-        }
-        return any;
-    }
-
-    QList<QNetworkCookie> cookiesForUrl(const QUrl& url) const override {
-        QList<QNetworkCookie> out;
-        const bool secure = url.scheme() == QLatin1String("https");
-        QString path = url.path();
-        if (path.isEmpty()) path = QStringLiteral("/");
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        for (const QString& key : domainsOf(url.host())) {
-            const auto it = m_byDomain.constFind(key);
-            if (it == m_byDomain.cend()) continue;
-            for (const QNetworkCookie& c : *it) {
-                if (c.isSecure() && !secure) continue;
-                if (!c.isSessionCookie() && c.expirationDate() < now) continue;
-                const QString& p = c.path();
-                if (!path.startsWith(p) ||
-                    (path.size() > p.size() && !p.endsWith(u'/') && path.at(p.size()) != u'/'))
-                    continue;
-                out << c;
-                if (out.size() >= kMaxPerHost) return out;
-            }
-        }
-        return out;
-    }
-
-private:
-    // The domains whose cookies reach the host: itself, and each domain above it.
-    static QStringList domainsOf(const QString& hostText) {
-        const QString host = hostText.toLower();
-        QStringList keys = {host};
-        if (!QHostAddress(host).isNull()) return keys;
-        keys << u'.' + host;
-        for (qsizetype dot = host.indexOf(u'.'); dot >= 0; dot = host.indexOf(u'.', dot + 1))
-            keys << host.mid(dot);
-        return keys;
-    }
-    int reaching(const QString& host) const {
-        int n = 0;
-        for (const QString& key : domainsOf(host))
-            n += int(m_byDomain.value(key).size());
-        return n;
-    }
-
-    QHash<QString, QList<QNetworkCookie>> m_byDomain;
-    int m_count = 0;
-};
-
-qint64 monotonicMs();
 
 QByteArray proxyText(const QNetworkProxy& proxy) {
     if (proxy.type() == QNetworkProxy::HttpProxy)
@@ -159,15 +62,6 @@ QByteArray proxyFor(const QUrl& url) {
 
 // The start of an error page that is read (a bot challenge shows there).
 constexpr qsizetype kErrorBodyBytes = 64 * 1024;
-
-qint64 monotonicMs() {
-    static const QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
 
 // The pause before try number n (1 for the first retry): the base, then three times as long each time, with
 // up to a quarter more at random so that many pages of one host do not come back together.
@@ -232,98 +126,6 @@ bool isInternalHost(const QString& hostText) {
     if (a.isLoopback() || a.isNull() || a == QHostAddress(QHostAddress::AnyIPv6)) return true;
     const Q_IPV6ADDR v6 = a.toIPv6Address();
     return (v6[0] & 0xfe) == 0xfc || (v6[0] == 0xfe && (v6[1] & 0xc0) == 0x80);
-}
-
-HostBook::HostBook(int perHost, QObject* parent)
-    : QObject(parent), m_perHost(std::clamp(perHost, 1, kClientConnectionsPerHost)) {}
-
-QString HostBook::keyOf(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return url.host().toLower() + u':' +
-           QString::number(url.port(scheme == QLatin1String("https") ? 443 : 80));
-}
-
-bool HostBook::mayStart(const QString& key, const void* who) const {
-    const auto it = m_hosts.constFind(key);
-    if (it == m_hosts.cend()) return true;
-    if (it->down || it->pausedUntil > monotonicMs()) return false;
-    if (it->prober && it->prober != who) return false;
-    return it->inFlight < m_perHost && (it->cap == 0 || it->sincePause < it->cap);
-}
-
-const HostBook::Down* HostBook::down(const QString& key) const {
-    const auto it = m_hosts.constFind(key);
-    return it != m_hosts.cend() && it->down ? &*it->down : nullptr;
-}
-
-int HostBook::started(const QString& key) {
-    Host& h = m_hosts[key];
-    ++h.inFlight;
-    ++h.sincePause;
-    return h.epoch;
-}
-
-void HostBook::ended(const QString& key, int epoch, bool answered) {
-    Host& h = m_hosts[key];
-    h.inFlight = std::max(0, h.inFlight - 1);
-    if (epoch == h.epoch) h.sincePause = std::max(0, h.sincePause - 1);
-    if (answered && h.cap > 0 && ++h.cap >= m_perHost) h.cap = 0;
-    // Told after the current signal handler returns, so that a waiting request does not start inside it; the
-    // ends of one turn of the event loop are told once.
-    if (m_changePending) return;
-    m_changePending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_changePending = false;
-            emit changed();
-        },
-        Qt::QueuedConnection);
-}
-
-void HostBook::pause(const QString& key, qint64 ms, int epoch) {
-    Host& h = m_hosts[key];
-    h.cap = 1;
-    // A request sent before the last pause does not start another: the one request let go since then
-    // would otherwise stop counting and another go beside it.
-    if (epoch == h.epoch) {
-        ++h.epoch;
-        h.sincePause = 0;
-    }
-    h.pausedUntil = std::max(h.pausedUntil, monotonicMs() + ms);
-    QTimer::singleShot(int(std::min<qint64>(ms + 1, std::numeric_limits<int>::max())), this,
-                       [this] { emit changed(); });
-}
-
-bool HostBook::probe(const QString& key, const void* who) {
-    Host& h = m_hosts[key];
-    if (!h.prober) h.prober = who;
-    return h.prober == who;
-}
-
-void HostBook::endProbe(const QString& key, const void* who) {
-    const auto it = m_hosts.find(key);
-    if (it == m_hosts.end() || it->prober != who) return;
-    it->prober = nullptr;
-    emit changed();
-}
-
-void HostBook::markDown(const QString& key, FetchFailure failure, const QString& error) {
-    Host& h = m_hosts[key];
-    if (!h.down) h.down = Down{failure, error};
-    emit changed(); // those waiting for the host fail at once
-}
-
-int HostBook::firstTryTimeoutMs(const QString& key, int fullMs, int floorMs) const {
-    const auto it = m_hosts.constFind(key);
-    if (it == m_hosts.cend() || it->answers < kSettleAnswers) return fullMs;
-    return int(std::min<qint64>(fullMs, std::max<qint64>(floorMs, 10 * it->slowestMs)));
-}
-
-void HostBook::answered(const QString& key, qint64 waitedMs) {
-    Host& h = m_hosts[key];
-    ++h.answers;
-    h.slowestMs = std::max(h.slowestMs, waitedMs);
 }
 
 void applyHostSettings(ServiceHosts& hosts, const QList<QPair<QString, QString>>& settings) {
@@ -948,7 +750,7 @@ std::optional<QString> PageFetcher::FetchPage(const QString& url, bool tls) {
     return decodeReply(*body, contentType);
 }
 
-bool PageFetcher::FetchPageToFile(const QString& url, bool tls, const QString& fileName) {
+bool PageFetcher::fetchPageToFile(const QString& url, bool tls, const QString& fileName) {
     const std::optional<QByteArray> body = fetch(url, tls, nullptr);
     if (!body) return false;
     QFile f(fileName);

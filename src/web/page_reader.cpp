@@ -1,3 +1,4 @@
+// Reading a fetched page: its links, robots rules and comment links, and the anchors matched against them.
 #include "web/page_reader.h"
 
 #include <QCryptographicHash>

@@ -1,3 +1,4 @@
+// Reading a fetched page: its links, robots rules and comment links, and the anchors matched against them.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Site metrics: the two service queries, their answers read, and the values stored.
 #include "web/site_metrics.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Site metrics: the Yandex TIC and Google PageRank of a site, and where they are stored.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Address forms the checks compare and send, the element scan of service answers, query encoding.
 #include "web/url_forms.h"
 
 #include <algorithm>
@@ -60,7 +61,7 @@ qsizetype findMarker(QStringView text, QStringView marker, qsizetype from = 0) {
 
 } // namespace
 
-std::vector<ElementRange> ExtractElementRanges(const QString& text, ElementKind kind) {
+std::vector<ElementRange> extractElementRanges(const QString& text, ElementKind kind) {
     // The scan removes the two characters after "<" of each element found and searches again from the start.
     // Every removal happens at the first marker, so the text before it never changes and the text after it is
     // the original: the state is the original index Q of that "<" and the index `skip` where the original
@@ -113,7 +114,7 @@ std::vector<ElementRange> ExtractElementRanges(const QString& text, ElementKind 
 
 QStringList ExtractElements(const QString& text, ElementKind kind) {
     QStringList out;
-    for (const ElementRange& r : ExtractElementRanges(text, kind))
+    for (const ElementRange& r : extractElementRanges(text, kind))
         out << elementText(text, r);
     return out;
 }

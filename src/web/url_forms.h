@@ -1,3 +1,4 @@
+// Address forms the checks compare and send, the element scan of service answers, query encoding.
 #pragma once
 
 #include <vector>
@@ -23,7 +24,7 @@ struct ElementRange {
     qsizetype start;
     qsizetype end;
 };
-std::vector<ElementRange> ExtractElementRanges(const QString& text, ElementKind kind);
+std::vector<ElementRange> extractElementRanges(const QString& text, ElementKind kind);
 QString elementText(const QString& text, const ElementRange& r);
 // The elements of a kind cut out of a page, in the order the element scan finds them (nested and unclosed
 // anchors included). Runs in time linear in the page and the elements returned.

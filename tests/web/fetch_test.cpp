@@ -129,11 +129,11 @@ TEST(FetchPage, BodyCanBeWrittenUnchangedToAFile) {
     QTemporaryDir dir;
     web::PageFetcher fetcher;
     const QString file = dir.filePath("yandex.gif");
-    ASSERT_TRUE(fetcher.FetchPageToFile(server.url("/image"), true, file));
+    ASSERT_TRUE(fetcher.fetchPageToFile(server.url("/image"), true, file));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), gif.body);
-    EXPECT_FALSE(fetcher.FetchPageToFile(server.url("/nothing"), true, dir.filePath("x.gif")));
+    EXPECT_FALSE(fetcher.fetchPageToFile(server.url("/nothing"), true, dir.filePath("x.gif")));
 }
 
 TEST(ServiceHosts, SettingsReplaceOnlyTheHostsTheyName) {
@@ -156,7 +156,7 @@ TEST(FetchPage, OnlyHttpAndHttpsAreFetchedOrFollowed) {
         EXPECT_TRUE(fetcher.lastError().startsWith(QStringLiteral("Недопустимый адрес"))) << path;
     }
     QTemporaryDir dir;
-    EXPECT_FALSE(fetcher.FetchPageToFile(server.url("/file"), true, dir.path() + "/copy"));
+    EXPECT_FALSE(fetcher.fetchPageToFile(server.url("/file"), true, dir.path() + "/copy"));
     EXPECT_FALSE(QFile::exists(dir.path() + "/copy"));
     EXPECT_FALSE(fetcher.FetchPage(QStringLiteral("file:///etc/hostname"), true).has_value());
 }
