@@ -463,6 +463,8 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     panel.showRun(false);
     db.isAuto = false;
     db.runGoing = false;
+    // Results were stored by row with the view switched off: the view is rebuilt once, here.
+    t.refreshView();
     if (m.allRecords) t.setFiltered(wasFiltered);
     for (db::Table* s : m.switchedOff)
         s->unblankControls();
