@@ -13,6 +13,7 @@
 #include <set>
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
@@ -332,6 +333,15 @@ int foundPages(const QString& root) {
     return found;
 }
 
+// The bytes of the files under a folder.
+qint64 folderBytes(const QString& path) {
+    qint64 n = 0;
+    QDirIterator it(path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        n += it.nextFileInfo().size();
+    return n;
+}
+
 // Test servers in a child process, so that a run's CPU and memory are its own: hosts on 127.0.0.2 and up,
 // each given its reply by the index of the host; the child prints their ports on one line.
 int serve(int hosts, const std::function<void(test::HttpServer&, int)>& routes) {
@@ -425,6 +435,12 @@ void BM_CheckCommand10000PagesOn100Hosts(benchmark::State& state) {
         const CommandRun floor = runCheckCommand(QCoreApplication::applicationFilePath(), -1, args);
         state.counters["floor_cpu_s"] = floor.cpuS;
         state.counters["floor_exit_code"] = floor.exitCode;
+        // A second run over pages that did not change: what the data (base and check history) grows by.
+        const qint64 before = folderBytes(root.path() + QStringLiteral("/base"));
+        const CommandRun again = runCheckCommand(program);
+        state.counters["rerun_growth_KB"] =
+            double(folderBytes(root.path() + QStringLiteral("/base")) - before) / 1024.0;
+        state.counters["rerun_cpu_s"] = again.cpuS;
     }
     server.kill();
     server.waitForFinished();

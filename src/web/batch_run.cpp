@@ -342,7 +342,7 @@ private:
             m_used += slot->bytes;
         }
         try {
-            slot->apply = step.fromPage(page);
+            slot->apply = step.fromPage(std::move(page));
         } catch (...) {
             slot->apply = [e = std::current_exception()] { std::rethrow_exception(e); };
         }
@@ -464,6 +464,8 @@ void runBatch(db::Database& db, UserInterface& ui, RunPanel& panel, const RunMem
     panel.showRun(false);
     db.isAuto = false;
     db.runGoing = false;
+    // Results were stored by row with the view switched off: the view is rebuilt once, here.
+    t.refreshView();
     if (m.allRecords) t.setFiltered(wasFiltered);
     for (db::Table* s : m.switchedOff)
         s->unblankControls();
@@ -553,8 +555,8 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
         step.key = presenceKey(row, &url, &id, &needed);
         step.host = hostOf(url);
         if (needed && foundAtLastVerdict(db, row)) step.confirm = presenceNeedles(db, id);
-        step.fromPage = [&db, &ui, url, tally](const FetchedPage& page) -> std::function<void()> {
-            return [&db, &ui, url, page, tally] {
+        step.fromPage = [&db, &ui, url, tally](FetchedPage page) -> std::function<void()> {
+            return [&db, &ui, url, page = std::move(page), tally] {
                 const PresenceOutcome outcome = applyPresence(db, ui, url, page, false);
                 if (tally && outcome != PresenceOutcome::NoAddress) countPresence(db, *tally, outcome, url);
             };
@@ -595,9 +597,8 @@ void CheckExtLinks(db::Database& db, PageFetcher& fetcher, UserInterface& ui, Ru
         step.key = url;
         step.host = hostOf(url);
         // The count and the web stop flag belong to the run's own fetcher.
-        step.fromPage = [&db, &links, &fetcher, &ui, url,
-                         tally](const FetchedPage& page) -> std::function<void()> {
-            return [&db, &links, &fetcher, &ui, url, page, tally] {
+        step.fromPage = [&db, &links, &fetcher, &ui, url, tally](FetchedPage page) -> std::function<void()> {
+            return [&db, &links, &fetcher, &ui, url, page = std::move(page), tally] {
                 const int count = countFromPage(fetcher, ui, url, page, false);
                 keepExtCount(db, page, count);
                 if (tally && page.requested) {

@@ -67,9 +67,10 @@ struct NetStep {
     QString host;
     std::function<std::function<void()>(PageFetcher&)> run;
     // Members that fetch one page also give its address (empty: no request) and the apply step made from
-    // what came; a run fetching ahead then keeps all their requests on the window's thread, no worker.
+    // what came; a run fetching ahead then keeps all their requests on the window's thread, no worker. The
+    // page is given over (moved into the apply step, not copied with its scan).
     std::optional<QString> page;
-    std::function<std::function<void()>(const FetchedPage&)> fromPage;
+    std::function<std::function<void()>(FetchedPage)> fromPage;
     // The anchors looked for, when a page that lacks one is fetched once more before it counts (its link was
     // found at its last verdict); empty: no second look.
     QStringList confirm;

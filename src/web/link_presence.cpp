@@ -19,7 +19,15 @@ namespace zentaro::web {
 
 namespace {
 
-void storeStatus(db::Table& links, const char* code) {
+void storeStatus(db::Database& db, const char* code) {
+    db::Table& links = db.tbLink;
+    // A run with the links view switched off stores by row: the view is rebuilt once when the run ends,
+    // not filtered again for every page.
+    if (db.runGoing && links.controlsDisabled() && links.state() == db::Table::State::Browse &&
+        links.currentRow() >= 0 &&
+        links.setRowValue(links.currentRow(), links.fieldIndex(QStringLiteral("PageStatus")),
+                          QString::fromLatin1(code)))
+        return;
     links.edit();
     links.setValue(QStringLiteral("PageStatus"), QString::fromLatin1(code));
     links.post();
@@ -83,7 +91,8 @@ QStringList presenceNeedles(const db::Database& db, int linkId) {
 
 bool presenceMissing(const FetchedPage& page, const QStringList& needles) {
     if (!page.body || needles.isEmpty()) return false;
-    const PageScan scan = pageScanOf(page);
+    std::optional<PageScan> made;
+    const PageScan& scan = pageScanOf(page, made);
     if (scan.linkElements == 0) return false;
     const LinkIndex links(scan);
     for (const QString& u : needles)
@@ -150,7 +159,7 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
     if (!fetched.requested || (bySite && site.isEmpty())) {
         {
             if (showmsg) Msg(ui, QStringLiteral("У этой веб-страницы не указаны ссылки."));
-            storeStatus(links, "2");
+            storeStatus(db, "2");
             keep(db, db::CheckReason::NoAnchors, QString());
             return PresenceOutcome::NoAnchors;
         }
@@ -163,7 +172,8 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
         keep(db, failureReason(fetched.info), fetchDetail(fetched));
         return PresenceOutcome::NotFetched;
     }
-    const PageScan scan = pageScanOf(fetched);
+    std::optional<PageScan> made;
+    const PageScan& scan = pageScanOf(fetched, made);
     std::vector<AnchorVerdict> verdicts;
     if (scan.linkElements == 0) {
         if (showmsg) Msg(ui, QStringLiteral("На странице нет ни одной ссылки."));
@@ -187,7 +197,7 @@ PresenceOutcome applyPresence(db::Database& db, UserInterface& ui, const QString
             report += (p.found ? QStringLiteral("[Есть]_") : QStringLiteral("[Нет]_")) + stored +
                       QStringLiteral("\r\n");
     }
-    storeStatus(links, missing ? "2" : "1");
+    storeStatus(db, missing ? "2" : "1");
     if (db.checks.isOpen()) {
         // Before the outcome, so that the change is told against the verdict before it.
         keepEvidence(db, linkId, pageEvidence(SURL, fetched, scan, verdicts), !missing, verdicts,

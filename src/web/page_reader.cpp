@@ -441,6 +441,11 @@ PageScan pageScanOf(const FetchedPage& page) {
     return readScan(*page.body, page.info.finalUrl, page.encoding, page.charsetSource, page.tentativeBytes);
 }
 
+const PageScan& pageScanOf(const FetchedPage& page, std::optional<PageScan>& made) {
+    if (page.scan) return *page.scan;
+    return made.emplace(pageScanOf(page));
+}
+
 RobotsWords robotsContentWords(QStringView content) {
     RobotsWords w;
     static const QRegularExpression split(QStringLiteral("[,\\s]+"));

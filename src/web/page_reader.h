@@ -82,6 +82,8 @@ void scanFetchedPage(FetchedPage& page);
 // was a guess is decoded again, once, by a <meta> charset it declares beyond the first 1,024 bytes, as a
 // browser does.
 PageScan pageScanOf(const FetchedPage& page);
+// The same without a copy: the page's own scan where it was scanned, else one made now into `made`.
+const PageScan& pageScanOf(const FetchedPage& page, std::optional<PageScan>& made);
 
 // The page-wide words of robots rules: noindex and nofollow ("none" is both).
 struct RobotsWords {

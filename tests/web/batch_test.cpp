@@ -101,6 +101,22 @@ TEST_F(BatchRuns, StopFinishesTheRecordInHandAndLeavesTheRestUnchanged) {
     EXPECT_FALSE(db.isStop);
 }
 
+// A run stores its verdicts by row with the view switched off: every record is visited once although its
+// verdict moves it in a view ordered by status, and the view shows the new order once the run ends.
+TEST_F(BatchRuns, AViewOrderedByStatusIsVisitedOnceAndReorderedAtTheEnd) {
+    addLinks(6);
+    ASSERT_TRUE(db.tbLink.setIndexFieldNames(QStringLiteral("PageStatus")));
+    for (const int inFlight : {1, 4}) {
+        SCOPED_TRACE(inFlight);
+        fetcher.maxInFlight = inFlight;
+        const qsizetype before = server.requests().size();
+        web::CheckAllPageLink(db, fetcher, ui, panel);
+        EXPECT_EQ(server.requests().size() - before, 6);
+        EXPECT_EQ(column(db.tbLink, "PageStatus"),
+                  (QStringList{"Размещено", "Размещено", "Размещено", "Пропажа", "Пропажа", "Пропажа"}));
+    }
+}
+
 // Imported pages have no anchors: they are checked for the project's site and counted apart, never as lost;
 // the page is fetched as stored, its path's letter case kept.
 TEST_F(BatchRuns, PagesWithoutAnchorsAreCheckedForTheProjectSiteAndCountedApart) {
