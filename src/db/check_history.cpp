@@ -191,6 +191,7 @@ bool CheckHistory::attach(QString* error) {
 void CheckHistory::detach() {
     m_lastOf = {};
     m_verdictOf = {};
+    m_evidence.releaseStatements();
     sql::exec(m_store.connection(), "DETACH DATABASE checks", nullptr);
 }
 

@@ -264,17 +264,26 @@ std::optional<EvidenceRow> EvidenceStore::lastFound(sqlite3* db, int subject, in
             if (std::optional<Evidence> e = decodeEvidence(it->data)) return EvidenceRow{it->at, true, *e};
     }
     if (!db) return std::nullopt;
-    sql::StmtPtr s = sql::prepare(
-        db, QStringLiteral(
-                "SELECT at, data FROM checks.evidence WHERE subject=?1 AND rid=?2 AND found=1 ORDER BY "
-                "id DESC LIMIT 1"));
-    if (!s) return std::nullopt;
-    sqlite3_bind_int(s.get(), 1, subject);
-    sqlite3_bind_int(s.get(), 2, id);
-    if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
-    std::optional<Evidence> e = decodeEvidence(blob(s.get(), 1));
-    if (!e) return std::nullopt;
-    return EvidenceRow{timeAt(s.get(), 0), true, std::move(*e)};
+    if (!m_lastFoundStmt || m_lastFoundDb != db) {
+        static const char sqlText[] = "SELECT at, data FROM checks.evidence WHERE subject=?1 AND rid=?2 AND "
+                                      "found=1 ORDER BY id DESC LIMIT 1";
+        sqlite3_stmt* made = nullptr;
+        if (sqlite3_prepare_v3(db, sqlText, -1, SQLITE_PREPARE_PERSISTENT, &made, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(made);
+            return std::nullopt;
+        }
+        m_lastFoundStmt = {made, [](sqlite3_stmt* st) { sqlite3_finalize(st); }};
+        m_lastFoundDb = db;
+    }
+    sqlite3_stmt* s = m_lastFoundStmt.get();
+    sqlite3_bind_int(s, 1, subject);
+    sqlite3_bind_int(s, 2, id);
+    std::optional<EvidenceRow> out;
+    if (sqlite3_step(s) == SQLITE_ROW)
+        if (std::optional<Evidence> e = decodeEvidence(blob(s, 1)))
+            out = EvidenceRow{timeAt(s, 0), true, std::move(*e)};
+    sqlite3_reset(s);
+    return out;
 }
 
 std::vector<ChangeEvent> EvidenceStore::events(sqlite3* db, int subject, int id) const {

@@ -4,6 +4,7 @@
 // The history owns one and writes it in its own transactions, so that evidence never outlives the outcomes
 // it belongs to (a deleted page, an import or a restore forget both at once).
 
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "db/evidence.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace zentaro::db {
 
@@ -59,6 +61,8 @@ public:
     // Inside the history's transaction.
     bool write(sqlite3* db, QString* error);
     void clearQueue() { m_queue.clear(); }
+    // Lets go of the statements kept prepared on the history file (before it is detached).
+    void releaseStatements() const { m_lastFoundStmt.reset(); }
 
     // Reads (nothing when db is null). Newest first.
     std::vector<EvidenceRow> evidence(sqlite3* db, int subject, int id, int limit = kKeepPerSubject) const;
@@ -81,6 +85,9 @@ private:
         QString page; // a snapshot's page, packed when written
     };
     std::vector<Queued> m_queue;
+    // Asked for every page of a run: prepared once.
+    mutable std::unique_ptr<sqlite3_stmt, void (*)(sqlite3_stmt*)> m_lastFoundStmt{nullptr, nullptr};
+    mutable sqlite3* m_lastFoundDb = nullptr;
 };
 
 } // namespace zentaro::db

@@ -315,6 +315,9 @@ private:
             m_queue.insert(at, {row, pos, step, std::max(slot->asked, m_share)});
             return;
         }
+        // The page's text is kept where its verdict may change: a page not found at its last verdict, and
+        // the second look at one that was.
+        page.keepText = step.snapshot || (slot->confirming && !step.confirm.isEmpty());
         scanFetchedPage(page);
         if (!slot->confirming && !slot->dropped && presenceMissing(page, step.confirm)) {
             // A link that was there is taken as lost only when a second look, a little later, agrees.
@@ -338,7 +341,7 @@ private:
         if (!slot->dropped) {
             m_used -= slot->reserved;
             slot->reserved = 0;
-            slot->bytes = page.scan ? page.scan->bytes() : 0;
+            slot->bytes = (page.scan ? page.scan->bytes() : 0) + 2 * qint64(page.snapshotText.size());
             m_used += slot->bytes;
         }
         try {
@@ -555,6 +558,7 @@ void CheckAllPageLink(db::Database& db, PageFetcher& fetcher, UserInterface& ui,
         step.key = presenceKey(row, &url, &id, &needed);
         step.host = hostOf(url);
         if (needed && foundAtLastVerdict(db, row)) step.confirm = presenceNeedles(db, id);
+        step.snapshot = needed && step.confirm.isEmpty() && db.checks.isOpen();
         step.fromPage = [&db, &ui, url, tally](FetchedPage page) -> std::function<void()> {
             return [&db, &ui, url, page = std::move(page), tally] {
                 const PresenceOutcome outcome = applyPresence(db, ui, url, page, false);

@@ -74,6 +74,8 @@ struct NetStep {
     // The anchors looked for, when a page that lacks one is fetched once more before it counts (its link was
     // found at its last verdict); empty: no second look.
     QStringList confirm;
+    // The page's text is kept for the apply step (a presence verdict that may change from none to found).
+    bool snapshot = false;
 };
 
 // One member of the run family: which table it walks and how.

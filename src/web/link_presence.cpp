@@ -64,12 +64,7 @@ QStringList anchorTexts(const db::Database& db, int linkId) {
 }
 
 FetchedPage fetchOnce(PageFetcher& fetcher, const QString& SURL) {
-    FetchedPage f;
-    f.requested = true;
-    f.body = fetcher.FetchPage(fetchAddress(SURL), true);
-    if (!f.body) f.error = fetcher.lastError();
-    f.info = fetcher.lastInfo();
-    return f;
+    return fetcher.fetchedPage(fetchAddress(SURL), true);
 }
 
 } // namespace

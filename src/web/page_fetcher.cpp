@@ -743,6 +743,19 @@ std::optional<QByteArray> PageFetcher::fetch(const QString& url, bool tls, QByte
     return call.body();
 }
 
+FetchedPage PageFetcher::fetchedPage(const QString& url, bool tls) {
+    FetchedPage page;
+    page.requested = true;
+    QByteArray contentType;
+    const std::optional<QByteArray> body = fetch(url, tls, &contentType);
+    page.info = m_lastInfo;
+    if (body)
+        setPageBody(page, *body, contentType);
+    else
+        page.error = m_lastError;
+    return page;
+}
+
 std::optional<QString> PageFetcher::FetchPage(const QString& url, bool tls) {
     QByteArray contentType;
     const std::optional<QByteArray> body = fetch(url, tls, &contentType);

@@ -64,6 +64,9 @@ public:
     // (no connection, read timeout, TLS failure, status 400 or above, a redirect that cannot be followed).
     // Without TLS an https address, or a redirect to one, fails.
     std::optional<QString> FetchPage(const QString& url, bool tls);
+    // The same as a check's fetched page: decoded by the page's own rules (a late charset declaration
+    // included), with the reply's size and hash.
+    struct FetchedPage fetchedPage(const QString& url, bool tls);
     // Writes the reply body unchanged into the file; false on failure.
     bool fetchPageToFile(const QString& url, bool tls, const QString& fileName);
 

@@ -1,7 +1,7 @@
 // Reading a fetched page: its links, robots rules and comment links, and the anchors matched against them.
 #include "web/page_reader.h"
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
 
 #include <QRegularExpression>
 
@@ -424,7 +424,12 @@ void setPageBody(FetchedPage& page, const QByteArray& bytes, const QByteArray& c
         page.tentativeBytes = bytes;
     page.body = std::move(decoded.text);
     page.size = bytes.size();
-    page.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    // OpenSSL's digest uses the processor's SHA instructions where there are some: several times faster
+    // than a portable one on every page of a run.
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (EVP_Digest(bytes.constData(), size_t(bytes.size()), md, &len, EVP_sha256(), nullptr) == 1)
+        page.sha256 = QByteArray(reinterpret_cast<const char*>(md), int(len)).toHex();
 }
 
 void scanFetchedPage(FetchedPage& page) {

@@ -435,3 +435,36 @@ TEST_F(Outcomes, DamagedEvidenceNeverStopsACheck) {
               1u); // the damaged one left out
     EXPECT_FALSE(db.checks.evidence().snapshot(db.checks.connection(), 0, 1, true));
 }
+
+// A batch run keeps the page where its verdict changed: the first find, then the first miss after it (the
+// second look), with the evidence of each.
+TEST_F(Outcomes, ABatchRunKeepsThePageWhereTheVerdictChanged) {
+    page("/b", "<a href=http://mine.example/>купить</a>");
+    test::addRecord(db.tbLink, {{"PageURL", server.url("/b")}});
+    test::addRecord(db.tbAncor, {{"URL", "mine.example"}});
+    const int id = db.tbLink.asInteger("ID");
+    struct Panel final : web::RunPanel {
+        void showRun(bool) override {}
+        void setProgress(int) override {}
+        void processEvents() override {}
+    } panel;
+    fetcher.confirmPauseMs = 10;
+    const auto& ev = db.checks.evidence();
+    web::CheckAllPageLink(db, fetcher, ui, panel, nullptr);
+    db.store.flush();
+    const auto found = ev.snapshot(db.checks.connection(), 0, id, true);
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(found->pageText.contains("купить"));
+    EXPECT_FALSE(ev.snapshot(db.checks.connection(), 0, id, false));
+    page("/b", "<a href=http://other.example/>продано</a>");
+    web::CheckAllPageLink(db, fetcher, ui, panel, nullptr);
+    db.store.flush();
+    const auto missing = ev.snapshot(db.checks.connection(), 0, id, false);
+    ASSERT_TRUE(missing);
+    EXPECT_TRUE(missing->pageText.contains("продано"));
+    const auto rows = ev.evidence(db.checks.connection(), 0, id);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_FALSE(rows[0].found);
+    EXPECT_EQ(rows[0].evidence.sha256.size(), 64);
+    EXPECT_EQ(rows[1].evidence.links.at(0).text, "купить");
+}
