@@ -1,3 +1,4 @@
+// Evidence of a presence check: its bounded stored form, the change events between two checks, kept pages.
 #include "db/evidence.h"
 
 #include <QJsonArray>

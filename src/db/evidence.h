@@ -1,8 +1,7 @@
-#pragma once
-
 // What a presence check saw on a page, kept beside its outcome so that a verdict can be shown to a seller:
 // the request's road, how the page was decoded, and each link as it was found (or what came nearest).
 // Also the change events between two checks and the page snapshots kept where a verdict changed.
+#pragma once
 
 #include <optional>
 #include <vector>

@@ -1,3 +1,4 @@
+// The evidence, change events and kept pages of the presence checks in the history file.
 #include "db/evidence_store.h"
 
 #include <array>

@@ -1,8 +1,7 @@
-#pragma once
-
 // The evidence, change events and page snapshots of the presence checks, in tables of the history file.
 // The history owns one and writes it in its own transactions, so that evidence never outlives the outcomes
 // it belongs to (a deleted page, an import or a restore forget both at once).
+#pragma once
 
 #include <memory>
 #include <optional>

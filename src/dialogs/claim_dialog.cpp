@@ -1,3 +1,4 @@
+// The claim dialog: print, save as PDF, copy.
 #include "dialogs/claim_dialog.h"
 
 #include <QApplication>

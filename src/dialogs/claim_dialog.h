@@ -1,7 +1,6 @@
-#pragma once
-
 // The claim for lost links, shown before it is printed, saved as PDF or copied for an exchange's support
 // form.
+#pragma once
 
 #include <vector>
 

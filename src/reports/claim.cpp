@@ -1,3 +1,4 @@
+// The claim for lost links, as plain text and as HTML.
 #include "reports/claim.h"
 
 #include "db/database.h"

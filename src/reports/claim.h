@@ -1,8 +1,7 @@
-#pragma once
-
 // A claim (претензия) for lost links: one page per link with what was agreed, what the page held when the
 // link was last found and when it went missing, and what changed — plain enough to print, save as PDF or
 // paste into an exchange's support form. It never carries an account's login or password.
+#pragma once
 
 #include <optional>
 #include <vector>

@@ -1,7 +1,6 @@
-#pragma once
-
 // The evidence a presence verdict keeps: what was fetched and how it was read, each anchor as found or what
 // came nearest, the change events against the last find, and the page's text where the verdict changed.
+#pragma once
 
 #include <vector>
 

@@ -54,7 +54,8 @@ struct PageScan {
 PageScan readPage(const QString& text, const QString& finalUrl);
 
 // What one request of a check brought: whether it was made, the page, or why it failed. A run that fetches
-// ahead scans the page where it was fetched (scan set, body then empty), off the window's thread.
+// ahead scans the page where it was fetched (scan set, body then empty) as soon as it came, on the window's
+// thread.
 struct FetchedPage {
     bool requested = false;
     std::optional<QString> body;

@@ -1,3 +1,4 @@
+// The last find beside the first miss of a link page, and its kept pages opened without scripts.
 #include "widgets/evidence_view.h"
 
 #include <QDir>

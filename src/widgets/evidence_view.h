@@ -1,7 +1,6 @@
-#pragma once
-
 // The evidence behind a link page's verdict, for its properties: the last check that found the links beside
 // the first that missed them, what changed, and the pages as they were, opened in the browser.
+#pragma once
 
 #include <QWidget>
 
