@@ -206,10 +206,14 @@ QStringList changeEvents(const Evidence& lastFound, const Evidence& now, const Q
                     &l);
         }
     }
+    // Told once: when the last find already showed another text than agreed, it is no news.
     const QString agreed = agreedText.simplified();
+    auto differs = [&](const LinkSeen* l) {
+        return l && l->found && l->text.simplified().compare(agreed, Qt::CaseInsensitive) != 0;
+    };
     if (!agreed.isEmpty())
         for (const LinkSeen& l : now.links)
-            if (l.found && l.text.simplified().compare(agreed, Qt::CaseInsensitive) != 0)
+            if (differs(&l) && !differs(lastFound.link(l.needle)))
                 add(QStringLiteral("текст ссылки не тот, что указан"), &l);
     return events;
 }

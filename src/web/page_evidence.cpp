@@ -108,6 +108,14 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
         for (const QString& ev : db::changeEvents(before, one, a.agreed))
             events << (anchors.size() > 1 ? ev + QStringLiteral(" (") + a.stored + QStringLiteral(")") : ev);
     }
+    // While the link stays missing, the checks after the first miss compare with the same find: what was
+    // told since that find is not told again.
+    if (!events.isEmpty() && last)
+        for (const db::ChangeEvent& told :
+             db.checks.evidence().events(db.checks.connection(), int(subject), linkId)) {
+            if (told.at <= last->at) break;
+            events.removeAll(told.text);
+        }
     const QDateTime now = QDateTime::currentDateTime();
     db.checks.recordEvidence(subject, linkId, now, found, evidence, events);
     // The page is kept where its verdict changed: found after none, missing after a find.

@@ -415,6 +415,13 @@ TEST_F(Outcomes, EvidenceAndChangeEventsOverPairsOfChecks) {
         EXPECT_TRUE(ev.snapshot(db.checks.connection(), 0, id, true).has_value()) << r.name;
         EXPECT_EQ(ev.snapshot(db.checks.connection(), 0, id, false).has_value(), !wasFound) << r.name;
     }
+    // A link still in its comment at the next check: what changed is not told again.
+    ASSERT_TRUE(db.tbLink.locate("PageURL", server.url("/pair7")));
+    web::CheckPageLink(db, fetcher, ui, server.url("/pair7"), false);
+    db.store.flush();
+    const auto told = db.checks.evidence().events(db.checks.connection(), 0, db.tbLink.asInteger("ID"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text, "ссылка спрятана в комментарий");
     // An unchanged second check wrote no second evidence row.
     EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, 1).size(), 1u);
 }
