@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include "db/database.h"
@@ -117,6 +118,8 @@ int main(int argc, char** argv) {
     db::Session session(db, base, ui);
     KillAfterTables killer;
     db.store.addExtra(&killer);
+    // Taken off the store before it goes: the session's and the store's own ending may still ask the extras.
+    const auto unhook = qScopeGuard([&] { db.store.removeExtra(&killer); });
     if (!session.acquireInstanceLock()) return 4;
     session.start();
     if (db.BaseLoadError) return 5;

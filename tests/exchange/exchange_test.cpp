@@ -213,7 +213,7 @@ TEST_F(Exchange, ADamagedTableTextIsRefusedWholeAndNamesTheLine) {
     };
     const Case cases[] = {
         {"0 bytes", "", "\"link.txt\": файл пуст"},
-        {"binary", QByteArray("\x00\x01SQLite format 3\x00\xff\xfe", 22),
+        {"binary", QByteArray("\x00\x01SQLite format 3\x00\xff\xfe", 20),
          "строка 1: файл не является выгрузкой"},
         {"no [data]", without(data), "нет раздела [data]"},
         {"[data] with a trailing blank", with(data, "[data] "), ""},
