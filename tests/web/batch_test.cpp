@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -418,7 +420,13 @@ TEST_F(BatchRuns, AHostWaitsAsLongAsItAskedAndAStalledRequestDoesNotHoldIt) {
         // "/s": the stalled page, "/x": the failing one, "/p": the 3 others. The first two go together.
         ASSERT_EQ(order.size(), 7) << cases[i].name;
         EXPECT_EQ(QSet<QByteArray>(order.begin(), order.begin() + 2), (QSet<QByteArray>{"/s", "/x"}));
-        EXPECT_EQ(order.mid(2), (QByteArrayList{"/x", "/p", "/p", "/p", "/s"})) << cases[i].name;
+        // Then the failing page's second try and the three others, in whichever order the host's turn and
+        // the retry's timer meet (both fall due at the end of the pause), and the stalled page's retry last:
+        // it waits out its read timeout without holding the host.
+        QByteArrayList middle = order.mid(2, 4);
+        std::sort(middle.begin(), middle.end());
+        EXPECT_EQ(middle, (QByteArrayList{"/p", "/p", "/p", "/x"})) << cases[i].name;
+        EXPECT_EQ(order.last(), QByteArray("/s")) << cases[i].name;
     }
 }
 
