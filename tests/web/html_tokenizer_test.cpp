@@ -8,23 +8,13 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include "support/conformance.h"
 #include "web/html_tokenizer.h"
 
 using namespace zentaro::web;
+using zentaro::test::conformanceDir;
 
 namespace {
-
-// The html5lib test suite lies beside the project's checkout (it is not part of the project).
-QString conformanceDir() {
-    const QByteArray env = qgetenv("ZENTARO_CONFORMANCE_DIR");
-    QStringList candidates;
-    if (!env.isEmpty()) candidates << QString::fromLocal8Bit(env);
-    candidates << QStringLiteral(ZENTARO_SOURCE_DIR "/../shared/conformance/html5lib-tests")
-               << QStringLiteral(ZENTARO_SOURCE_DIR "/../../shared/conformance/html5lib-tests");
-    for (const QString& c : candidates)
-        if (QDir(c).exists()) return QDir(c).absolutePath();
-    return {};
-}
 
 // Records tokens in the suite's own JSON form, adjacent text merged.
 class Recorder : public HtmlSink {

@@ -5,24 +5,15 @@
 #include <QDir>
 #include <QFile>
 
+#include "support/conformance.h"
 #include "web/page_decoder.h"
 #include "web/page_reader.h"
 #include "web/url_forms.h"
 
 using namespace zentaro::web;
+using zentaro::test::conformanceDir;
 
 namespace {
-
-QString conformanceDir() {
-    const QByteArray env = qgetenv("ZENTARO_CONFORMANCE_DIR");
-    QStringList candidates;
-    if (!env.isEmpty()) candidates << QString::fromLocal8Bit(env);
-    candidates << QStringLiteral(ZENTARO_SOURCE_DIR "/../shared/conformance/html5lib-tests")
-               << QStringLiteral(ZENTARO_SOURCE_DIR "/../../shared/conformance/html5lib-tests");
-    for (const QString& c : candidates)
-        if (QDir(c).exists()) return QDir(c).absolutePath();
-    return {};
-}
 
 FetchedPage fetched(const QByteArray& bytes, const QByteArray& contentType,
                     const QString& finalUrl = QStringLiteral("http://donor.example/page")) {
