@@ -10,7 +10,7 @@ packages=(
     dpkg-dev file desktop-file-utils appstream librsvg2-bin
     dbus-daemon
     qt6-charts-dev libqt6opengl6-dev
-    libcurl4-openssl-dev libssl-dev python3-html5lib
+    libcurl4-openssl-dev libssl-dev libzstd-dev python3-html5lib
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,15 +12,13 @@ namespace zentaro::app {
 
 AccountsPane::AccountsPane(const PaneContext& ctx, QWidget* page) : QObject(page) {
     db::Table& t = ctx.db.tbAccount;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    QFrame* strip = toolbarStrip(page, QStringLiteral("Panel11"));
-    navigator(ctx, strip, QStringLiteral("DBNavigator9"), t, kEditNavigator);
-    findButton(ctx, strip, QStringLiteral("sbAccountFind"), t, QStringLiteral("info"),
-               QStringLiteral("Название:"));
+    QFrame* strip = nullptr;
+    QVBoxLayout* layout =
+        listColumn(ctx, page, t,
+                   {QStringLiteral("Panel11"), QStringLiteral("DBNavigator9"),
+                    QStringLiteral("sbAccountFind"), QStringLiteral("info"), QStringLiteral("Название:")},
+                   &strip);
     static_cast<QHBoxLayout*>(strip->layout())->insertSpacing(strip->layout()->count() - 1, 16);
-    layout->addWidget(strip);
     m_grid = app::grid(ctx, page, QStringLiteral("grdAccount"), t,
                        {{QStringLiteral("ID"), QStringLiteral("#"), 39},
                         {QStringLiteral("info"), QStringLiteral("Название"), 141},

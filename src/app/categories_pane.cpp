@@ -13,13 +13,8 @@ namespace {
 
 DataGrid* categoryList(const PaneContext& ctx, QWidget* page, db::Table& t, const QString& strip,
                        const QString& nav, const QString& find, const QString& gridName) {
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    QFrame* bar = toolbarStrip(page, strip);
-    navigator(ctx, bar, nav, t, kEditNavigator);
-    findButton(ctx, bar, find, t, QStringLiteral("Name"), QStringLiteral("Название категории:"));
-    layout->addWidget(bar);
+    QVBoxLayout* layout = listColumn(
+        ctx, page, t, {strip, nav, find, QStringLiteral("Name"), QStringLiteral("Название категории:")});
     DataGrid* g = grid(ctx, page, gridName, t,
                        {{QStringLiteral("ID"), QStringLiteral("#"), 37},
                         {QStringLiteral("Name"), QStringLiteral("Название"), 236}});

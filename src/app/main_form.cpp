@@ -68,11 +68,23 @@ const QString kMaximizedKey = QStringLiteral("Window.Maximized");
 // The status line when nothing goes on and nothing is pointed at.
 const QString kIdleText = QStringLiteral("Готово");
 
-QWidget* page(QTabWidget* tabs, const QString& name, const QString& caption, const QIcon& icon = {}) {
-    auto* w = new QWidget(tabs);
-    w->setObjectName(name);
-    tabs->addTab(w, icon, caption);
-    return w;
+struct PageSpec {
+    const char* name;
+    const char* caption;
+    const char* icon = nullptr; // a theme icon, with the fallback where the theme has none
+    QStyle::StandardPixmap fallback = QStyle::SP_CustomBase;
+};
+
+// Adds the pages to the tabs; returns them in the same order.
+std::vector<QWidget*> pages(QTabWidget* tabs, std::initializer_list<PageSpec> specs) {
+    std::vector<QWidget*> out;
+    for (const PageSpec& p : specs) {
+        auto* w = new QWidget(tabs);
+        w->setObjectName(QLatin1String(p.name));
+        tabs->addTab(w, p.icon ? themeIcon(p.icon, p.fallback) : QIcon(), QString::fromUtf8(p.caption));
+        out.push_back(w);
+    }
+    return out;
 }
 
 QTabWidget* pageControl(QWidget* parent, const QString& name,
@@ -211,14 +223,12 @@ void TMainForm::buildFrame() {
     layout->setSpacing(0);
 
     m_pcMain = pageControl(central, QStringLiteral("pcMain"));
-    QWidget* trust = page(m_pcMain, QStringLiteral("tbTrust"), QStringLiteral("Продвижение"),
-                          themeIcon("go-up", QStyle::SP_ArrowUp));
-    QWidget* report = page(m_pcMain, QStringLiteral("tsReport"), QStringLiteral("Отчеты"),
-                           themeIcon("x-office-presentation", QStyle::SP_FileDialogInfoView));
-    QWidget* option = page(m_pcMain, QStringLiteral("tsOption"), QStringLiteral("Настройки"),
-                           themeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
-    QWidget* help = page(m_pcMain, QStringLiteral("tsHelp"), QStringLiteral("Справка"),
-                         themeIcon("help-browser", QStyle::SP_DialogHelpButton));
+    const std::vector<QWidget*> main =
+        pages(m_pcMain, {{"tbTrust", "Продвижение", "go-up", QStyle::SP_ArrowUp},
+                         {"tsReport", "Отчеты", "x-office-presentation", QStyle::SP_FileDialogInfoView},
+                         {"tsOption", "Настройки", "preferences-system", QStyle::SP_FileDialogDetailedView},
+                         {"tsHelp", "Справка", "help-browser", QStyle::SP_DialogHelpButton}});
+    QWidget *trust = main[0], *report = main[1], *option = main[2], *help = main[3];
     layout->addWidget(m_pcMain, 1);
 
     auto* psb = new QFrame(central);
@@ -253,12 +263,11 @@ void TMainForm::buildFrame() {
     fill(trust, s1);
     s1->addWidget(buildProjectColumn(s1));
     m_pcTrust = pageControl(s1, QStringLiteral("pcTrust"));
-    QWidget* siteLink = page(m_pcTrust, QStringLiteral("tsSiteLink"), QStringLiteral("Ссылки на проект"),
-                             themeIcon("insert-link", QStyle::SP_FileLinkIcon));
-    QWidget* siteBase = page(m_pcTrust, QStringLiteral("tsSiteBase"), QStringLiteral("Трастовые сайты"),
-                             themeIcon("network-server", QStyle::SP_DriveNetIcon));
-    QWidget* account = page(m_pcTrust, QStringLiteral("tsAccount"), QStringLiteral("Аккаунты"),
-                            themeIcon("system-users", QStyle::SP_DirHomeIcon));
+    const std::vector<QWidget*> work =
+        pages(m_pcTrust, {{"tsSiteLink", "Ссылки на проект", "insert-link", QStyle::SP_FileLinkIcon},
+                          {"tsSiteBase", "Трастовые сайты", "network-server", QStyle::SP_DriveNetIcon},
+                          {"tsAccount", "Аккаунты", "system-users", QStyle::SP_DirHomeIcon}});
+    QWidget *siteLink = work[0], *siteBase = work[1], *account = work[2];
     m_pcTrust->setMinimumWidth(30);
     s1->addWidget(m_pcTrust);
     s1->setStretchFactor(1, 1);
@@ -266,16 +275,15 @@ void TMainForm::buildFrame() {
 
     m_pcLink = pageControl(siteLink, QStringLiteral("pcLink"));
     fill(siteLink, m_pcLink);
-    QWidget* linkList = page(m_pcLink, QStringLiteral("TabSheet3"), QStringLiteral("Список"));
-    QWidget* linkMore = page(m_pcLink, QStringLiteral("tsLinkMore"), QStringLiteral("Свойства"));
+    const std::vector<QWidget*> link = pages(m_pcLink, {{"TabSheet3", "Список"}, {"tsLinkMore", "Свойства"}});
     m_pcTSite = pageControl(siteBase, QStringLiteral("pcTSite"));
     fill(siteBase, m_pcTSite);
-    QWidget* siteList = page(m_pcTSite, QStringLiteral("tsTSiteList"), QStringLiteral("Список"));
-    QWidget* siteMore = page(m_pcTSite, QStringLiteral("tsTSiteMore"), QStringLiteral("Свойства"));
+    const std::vector<QWidget*> site =
+        pages(m_pcTSite, {{"tsTSiteList", "Список"}, {"tsTSiteMore", "Свойства"}});
     const PaneContext ctx{m_db, *m_rules, m_ui};
     m_accounts = new AccountsPane(ctx, account);
-    m_links = new LinksPane(ctx, linkList, linkMore);
-    m_sites = new SitesPane(ctx, siteList, siteMore);
+    m_links = new LinksPane(ctx, link[0], link[1]);
+    m_sites = new SitesPane(ctx, site[0], site[1]);
     connect(m_links, &LinksPane::showAccountsRequested, this, [this] { m_pcTrust->setCurrentIndex(2); });
     connect(m_links, &LinksPane::commandRequested, this, qOverload<const QString&>(&TMainForm::runCommand));
     connect(m_sites, &SitesPane::commandRequested, this, qOverload<Command>(&TMainForm::runCommand));
@@ -334,8 +342,8 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
 
     m_pcProject = pageControl(s2, QStringLiteral("pcProject"), QTabWidget::South);
     m_pcProject->setMinimumHeight(30);
-    QWidget* list = page(m_pcProject, QStringLiteral("tsProject"), QStringLiteral("Проект"));
-    QWidget* info = page(m_pcProject, QStringLiteral("tsPInfo"), QStringLiteral("Свойства"));
+    const std::vector<QWidget*> project =
+        pages(m_pcProject, {{"tsProject", "Проект"}, {"tsPInfo", "Свойства"}});
     s2->addWidget(m_pcProject);
 
     auto* pCat = new QFrame(s2);
@@ -349,18 +357,17 @@ QWidget* TMainForm::buildProjectColumn(QWidget* parent) {
     m_pCat2 = headerStrip(pCat, QStringLiteral("Panel5"), QStringLiteral("pCat2"), kCatLinks);
     cl->addWidget(m_pCat2->parentWidget());
     m_pcCat = pageControl(pCat, QStringLiteral("pcCat"), QTabWidget::South);
-    QWidget* cat2 = page(m_pcCat, QStringLiteral("tsCat2"), QStringLiteral("Ссылки"));
-    QWidget* cat1 = page(m_pcCat, QStringLiteral("tsCat1"), QStringLiteral("Сайты"));
+    const std::vector<QWidget*> cat = pages(m_pcCat, {{"tsCat2", "Ссылки"}, {"tsCat1", "Сайты"}});
     cl->addWidget(m_pcCat, 1);
     s2->addWidget(pCat);
     s2->setStretchFactor(1, 1);
     s2->setSizes({323, 300});
 
     const PaneContext ctx{m_db, *m_rules, m_ui};
-    m_projects = new ProjectsPane(ctx, list, info);
+    m_projects = new ProjectsPane(ctx, project[0], project[1]);
     connect(m_projects, &ProjectsPane::prcyProjectUpdateRequested, this,
             [this] { runCommand(Command::projectPrcy); });
-    m_categories = new CategoriesPane(ctx, cat2, cat1);
+    m_categories = new CategoriesPane(ctx, cat[0], cat[1]);
     return pProject;
 }
 

@@ -144,6 +144,7 @@ private:
     QTextBrowser* m_wb = nullptr;
     QGroupBox* m_groupBox7 = nullptr;
     QGroupBox* m_gbImport = nullptr;
+    // The panes: each builds its part of the window and drives it; the window wires them together.
     ProjectsPane* m_projects = nullptr;
     CategoriesPane* m_categories = nullptr;
     AccountsPane* m_accounts = nullptr;

@@ -39,14 +39,10 @@ ProjectsPane::ProjectsPane(const PaneContext& ctx, QWidget* listPage, QWidget* i
     : QObject(listPage), m_ctx(ctx) {
     db::Table& t = ctx.db.tbProject;
     {
-        auto* layout = new QVBoxLayout(listPage);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        QFrame* strip = toolbarStrip(listPage, QStringLiteral("Panel2"));
-        navigator(ctx, strip, QStringLiteral("DBNavigator1"), t, kEditNavigator);
-        findButton(ctx, strip, QStringLiteral("sbProjectFind"), t, QStringLiteral("Name"),
-                   QStringLiteral("Название проекта:"));
-        layout->addWidget(strip);
+        QVBoxLayout* layout = listColumn(ctx, listPage, t,
+                                         {QStringLiteral("Panel2"), QStringLiteral("DBNavigator1"),
+                                          QStringLiteral("sbProjectFind"), QStringLiteral("Name"),
+                                          QStringLiteral("Название проекта:")});
         m_grid = app::grid(ctx, listPage, QStringLiteral("grdProject"), t,
                            {{QStringLiteral("ID"), QStringLiteral("#"), 37},
                             {QStringLiteral("Name"), QStringLiteral("Название"), 236}});

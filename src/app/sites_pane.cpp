@@ -46,15 +46,15 @@ SitesPane::SitesPane(const PaneContext& ctx, QWidget* listPage, QWidget* infoPag
 
 void SitesPane::buildList(QWidget* page) {
     db::Table& t = m_ctx.db.tbSite;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    QFrame* strip = toolbarStrip(page, QStringLiteral("Panel4"));
-    navigator(m_ctx, strip, QStringLiteral("DBNavigator4"), t, kEditNavigator);
+    QFrame* strip = nullptr;
+    QVBoxLayout* layout =
+        listColumn(m_ctx, page, t,
+                   {QStringLiteral("Panel4"), QStringLiteral("DBNavigator4"), QStringLiteral("sbSiteFind"),
+                    QStringLiteral("Site"), QStringLiteral("Домен:")},
+                   &strip);
+    // Right after the navigator.
     m_menuButton = menuButton(strip, QStringLiteral("sbSiteMenu"));
     static_cast<QHBoxLayout*>(strip->layout())->insertWidget(1, m_menuButton);
-    findButton(m_ctx, strip, QStringLiteral("sbSiteFind"), t, QStringLiteral("Site"),
-               QStringLiteral("Домен:"));
     QToolButton* update = speedButton(strip, QStringLiteral("sbAllPrUpdate"),
                                       QStringLiteral("Обновить тИЦ и PR для текущего сайта"), "view-refresh",
                                       QStyle::SP_BrowserReload);
@@ -90,7 +90,6 @@ void SitesPane::buildList(QWidget* page) {
     setHint(clear, QStringLiteral("Отменить все фильтры"));
     connect(clear, &QToolButton::clicked, this, &SitesPane::SpeedButton5Click);
     bar->addWidget(clear);
-    layout->addWidget(strip);
 
     m_splitter3 = new QSplitter(Qt::Vertical, page);
     m_splitter3->setObjectName(QStringLiteral("Splitter3"));

@@ -58,20 +58,10 @@ int pluralForm(int n) {
     return 2;
 }
 
-QString csvField(const QString& raw) {
-    // A cell is never read as a formula by the spreadsheet it is opened in.
-    const QString text = csvSafeText(raw);
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
-        return text;
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
-}
-
 QString csvRow(const QStringList& fields) {
     QStringList out;
     for (const QString& f : fields)
-        out << csvField(f);
+        out << csvField(f, u',');
     return out.join(u',') + QStringLiteral("\r\n");
 }
 

@@ -574,34 +574,22 @@ std::vector<Loss> CheckHistory::losses(CheckSubject subject) const {
 }
 
 bool CheckHistory::write(sqlite3* db, QString* error) {
-    sql::StmtPtr add =
-        sql::prepare(db, QStringLiteral("INSERT INTO checks.outcomes(subject, rid, at, kind, reason, "
-                                        "detail) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"));
-    sql::StmtPtr last =
-        sql::prepare(db, QStringLiteral("INSERT OR REPLACE INTO checks.last(subject, rid, kind, at, "
-                                        "reason, detail, lost_since) VALUES(?1, ?2, ?4, ?3, ?5, ?6, ?7)"));
-    // Beyond the newest kKeepPerSubject a subject's outcomes go.
-    sql::StmtPtr trim = sql::prepare(
-        db,
-        QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2 AND id <= (SELECT id FROM "
-                       "checks.outcomes WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT 1 OFFSET %1)")
-            .arg(kKeepPerSubject));
-    if (!add || !last || !trim) {
-        if (error) *error = sql::errorText(db);
+    sql::StmtPtr add, last, trim, dropOutcomes, dropLast, dropLosses, addLoss;
+    if (!sql::prepareAll(
+            db,
+            {{&add, QStringLiteral("INSERT INTO checks.outcomes(subject, rid, at, kind, reason, detail) "
+                                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)")},
+             {&last,
+              QStringLiteral("INSERT OR REPLACE INTO checks.last(subject, rid, kind, at, reason, detail, "
+                             "lost_since) VALUES(?1, ?2, ?4, ?3, ?5, ?6, ?7)")},
+             // Beyond the newest kKeepPerSubject a subject's outcomes go.
+             {&trim, sql::keepNewestSql("outcomes", kKeepPerSubject)},
+             {&dropOutcomes, QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2")},
+             {&dropLast, QStringLiteral("DELETE FROM checks.last WHERE subject=?1 AND rid=?2")},
+             {&dropLosses, QStringLiteral("DELETE FROM checks.losses WHERE subject=?1 AND rid=?2")},
+             {&addLoss, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)")}},
+            error))
         return false;
-    }
-    sql::StmtPtr dropOutcomes =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.outcomes WHERE subject=?1 AND rid=?2"));
-    sql::StmtPtr dropLast =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.last WHERE subject=?1 AND rid=?2"));
-    sql::StmtPtr dropLosses =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.losses WHERE subject=?1 AND rid=?2"));
-    sql::StmtPtr addLoss =
-        sql::prepare(db, QStringLiteral("INSERT INTO checks.losses(subject, rid, day) VALUES(?1, ?2, ?3)"));
-    if (!dropOutcomes || !dropLast || !dropLosses || !addLoss) {
-        if (error) *error = sql::errorText(db);
-        return false;
-    }
     for (const Queued& q : m_queue) {
         if (q.all) {
             if (!sql::exec(db,
@@ -626,7 +614,7 @@ bool CheckHistory::write(sqlite3* db, QString* error) {
         for (sqlite3_stmt* s : {add.get(), last.get()}) {
             sqlite3_bind_int(s, 1, int(q.subject));
             sqlite3_bind_int(s, 2, q.id);
-            bindText(s, 3, q.last.outcome.at.toString(Qt::ISODateWithMs));
+            bindText(s, 3, sql::timeText(q.last.outcome.at));
             sqlite3_bind_int(s, 4, int(q.last.outcome.kind));
             sqlite3_bind_int(s, 5, int(q.last.outcome.reason));
             bindText(s, 6, q.last.outcome.detail);
@@ -668,9 +656,9 @@ void CheckHistory::written() {
 }
 
 void CheckHistory::recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
-                                  const Evidence& evidence, const QStringList& events) {
+                                  const QByteArray& encoded, const QStringList& events, bool sameAsNewest) {
     if (!m_open) return;
-    m_evidence.record(int(subject), id, at, found, evidence, events);
+    m_evidence.record(int(subject), id, at, found, encoded, events, sameAsNewest);
     m_store.extraChanged();
 }
 

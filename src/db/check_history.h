@@ -130,8 +130,14 @@ public:
     // The bytes of kept pages beyond which the oldest go (tests make it small).
     void setSnapshotBudget(qint64 bytes) { m_evidence.snapshotBudget = bytes; }
     // Keeps a presence check's evidence and change events (with the next write of the store).
+    // encoded: as encodeEvidence gives it.
+    // sameAsNewest: as EvidenceStore::record.
     void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
-                        const Evidence& evidence, const QStringList& events);
+                        const QByteArray& encoded, const QStringList& events, bool sameAsNewest = false);
+    void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
+                        const Evidence& evidence, const QStringList& events) {
+        recordEvidence(subject, id, at, found, encodeEvidence(evidence), events);
+    }
     void keepSnapshot(CheckSubject subject, int id, const QDateTime& at, bool found, const QString& pageText,
                       const QByteArray& sha256);
     // The connection the history's reads go through; null when it is not open.

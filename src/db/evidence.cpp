@@ -1,10 +1,14 @@
 // Evidence of a presence check: its bounded stored form, the change events between two checks, kept pages.
 #include "db/evidence.h"
 
+#include <memory>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <zstd.h>
 
 namespace zentaro::db {
 
@@ -15,50 +19,141 @@ constexpr int kMaxHops = 10;
 constexpr int kMaxLinks = 20;
 constexpr int kMaxRelWords = 8;
 constexpr int kMaxSnapshotText = 8 * 1024 * 1024; // a snapshot never unpacks to more
-const QByteArray kSnapshotMagic = "ZS1";
+// Snapshots are packed with zstd (fast enough for the first find of every page of a run); those packed with
+// zlib by earlier versions are still read.
+const QByteArray kSnapshotMagic = "ZS2";
+const QByteArray kZlibSnapshotMagic = "ZS1";
 
-QJsonArray relArray(const QStringList& rel) {
-    QJsonArray a;
-    for (const QString& w : rel.mid(0, kMaxRelWords))
-        a.append(w.left(32));
-    return a;
-}
+// Compact JSON written straight into bytes (the evidence of every page of a run is encoded): the bytes
+// QJsonDocument writes for the same object, keys in sorted order, so that rows written by either compare
+// equal.
+class JsonOut {
+public:
+    explicit JsonOut(QByteArray& out) : m_out(out) {}
+    void open(char c) {
+        comma();
+        m_out += c;
+        m_first = true;
+    }
+    void close(char c) {
+        m_out += c;
+        m_first = false;
+    }
+    JsonOut& key(const char* k) {
+        comma();
+        m_out += '"';
+        m_out += k;
+        m_out += "\":";
+        m_first = true;
+        return *this;
+    }
+    void string(QStringView s) {
+        comma();
+        m_out += '"';
+        const QByteArray utf8 = s.toUtf8();
+        for (const char c : utf8) {
+            const auto u = uchar(c);
+            if (u >= 0x20 && c != '"' && c != '\\') {
+                m_out += c;
+                continue;
+            }
+            m_out += '\\';
+            switch (c) {
+            case '"':
+            case '\\':
+                m_out += c;
+                break;
+            case '\b':
+                m_out += 'b';
+                break;
+            case '\f':
+                m_out += 'f';
+                break;
+            case '\n':
+                m_out += 'n';
+                break;
+            case '\r':
+                m_out += 'r';
+                break;
+            case '\t':
+                m_out += 't';
+                break;
+            default:
+                m_out += "u00";
+                m_out += "0123456789abcdef"[u >> 4];
+                m_out += "0123456789abcdef"[u & 0xf];
+            }
+        }
+        m_out += '"';
+    }
+    void number(qint64 n) {
+        comma();
+        m_out += QByteArray::number(n);
+    }
+    void boolean(bool b) {
+        comma();
+        m_out += b ? "true" : "false";
+    }
 
-QJsonObject linkObject(const LinkSeen& l, int textCap) {
-    QJsonObject o;
-    o[QStringLiteral("a")] = l.needle.left(kMaxUrl);
-    o[QStringLiteral("ok")] = l.found;
-    if (!l.tag.isEmpty()) o[QStringLiteral("t")] = l.tag.left(textCap);
-    if (!l.href.isEmpty()) o[QStringLiteral("r")] = l.href.left(kMaxUrl);
-    if (!l.rel.isEmpty()) o[QStringLiteral("rel")] = relArray(l.rel);
-    if (!l.text.isEmpty()) o[QStringLiteral("x")] = l.text.left(textCap);
-    if (!l.nearest.isEmpty()) o[QStringLiteral("n")] = l.nearest.left(textCap);
-    if (l.inComment) o[QStringLiteral("c")] = true;
-    return o;
+private:
+    void comma() {
+        if (!m_first) m_out += ',';
+        m_first = false;
+    }
+    QByteArray& m_out;
+    bool m_first = true;
+};
+
+void putLink(JsonOut& j, const LinkSeen& l, int textCap) {
+    j.open('{');
+    j.key("a").string(QStringView(l.needle).left(kMaxUrl));
+    if (l.inComment) j.key("c").boolean(true);
+    if (!l.nearest.isEmpty()) j.key("n").string(QStringView(l.nearest).left(textCap));
+    j.key("ok").boolean(l.found);
+    if (!l.href.isEmpty()) j.key("r").string(QStringView(l.href).left(kMaxUrl));
+    if (!l.rel.isEmpty()) {
+        j.key("rel").open('[');
+        for (const QString& w : l.rel.mid(0, kMaxRelWords))
+            j.string(QStringView(w).left(32));
+        j.close(']');
+    }
+    if (!l.tag.isEmpty()) j.key("t").string(QStringView(l.tag).left(textCap));
+    if (!l.text.isEmpty()) j.key("x").string(QStringView(l.text).left(textCap));
+    j.close('}');
 }
 
 QByteArray encodeWith(const Evidence& e, int textCap, int links, int urlCap, int hopCount) {
-    QJsonObject o;
-    o[QStringLiteral("u")] = e.requested.left(urlCap);
-    QJsonArray hops;
-    for (size_t i = 0; i < e.hops.size() && i < size_t(hopCount); ++i)
-        hops.append(QJsonArray{e.hops[i].status, e.hops[i].target.left(urlCap)});
-    if (!hops.isEmpty()) o[QStringLiteral("h")] = hops;
-    o[QStringLiteral("f")] = e.finalUrl.left(urlCap);
-    o[QStringLiteral("s")] = e.status;
-    if (!e.contentType.isEmpty()) o[QStringLiteral("ct")] = e.contentType.left(100);
-    if (!e.charset.isEmpty()) o[QStringLiteral("cs")] = e.charset.left(40);
-    o[QStringLiteral("src")] = int(e.charsetSource);
-    if (!e.robotsHeader.isEmpty()) o[QStringLiteral("xr")] = e.robotsHeader.left(200);
-    if (!e.robotsMeta.isEmpty()) o[QStringLiteral("rm")] = e.robotsMeta.left(200);
-    if (e.noindex) o[QStringLiteral("ni")] = true;
-    if (e.size >= 0) o[QStringLiteral("z")] = double(e.size);
-    if (!e.sha256.isEmpty()) o[QStringLiteral("sha")] = QString::fromLatin1(e.sha256.left(64));
-    QJsonArray arr;
+    QByteArray out;
+    out.reserve(1024);
+    JsonOut j(out);
+    j.open('{');
+    if (!e.charset.isEmpty()) j.key("cs").string(QStringView(e.charset).left(40));
+    if (!e.contentType.isEmpty()) j.key("ct").string(QStringView(e.contentType).left(100));
+    j.key("f").string(QStringView(e.finalUrl).left(urlCap));
+    if (!e.hops.empty() && hopCount > 0) {
+        j.key("h").open('[');
+        for (size_t i = 0; i < e.hops.size() && i < size_t(hopCount); ++i) {
+            j.open('[');
+            j.number(e.hops[i].status);
+            j.string(QStringView(e.hops[i].target).left(urlCap));
+            j.close(']');
+        }
+        j.close(']');
+    }
+    j.key("l").open('[');
     for (int i = 0; i < int(e.links.size()) && i < links; ++i)
-        arr.append(linkObject(e.links[size_t(i)], textCap));
-    o[QStringLiteral("l")] = arr;
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+        putLink(j, e.links[size_t(i)], textCap);
+    j.close(']');
+    if (e.noindex) j.key("ni").boolean(true);
+    if (!e.robotsMeta.isEmpty()) j.key("rm").string(QStringView(e.robotsMeta).left(200));
+    j.key("s").number(e.status);
+    if (!e.sha256.isEmpty()) j.key("sha").string(QString::fromLatin1(e.sha256.left(64)));
+    j.key("src").number(int(e.charsetSource));
+    j.key("u").string(QStringView(e.requested).left(urlCap));
+    if (!e.robotsHeader.isEmpty()) j.key("xr").string(QStringView(e.robotsHeader).left(200));
+    if (e.size >= 0) j.key("z").number(e.size);
+    j.close('}');
+    return out;
 }
 
 QString str(const QJsonObject& o, const char* key, int cap) {
@@ -219,9 +314,21 @@ QStringList changeEvents(const Evidence& lastFound, const Evidence& now, const Q
 }
 
 QByteArray packSnapshot(const QString& pageText) {
+    // One context kept: a run packs many pages.
+    static const std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
     QString text = pageText.left(kMaxSnapshotText / 2);
     for (;;) {
-        QByteArray packed = kSnapshotMagic + qCompress(text.toUtf8(), 9);
+        const QByteArray utf8 = text.toUtf8();
+        const auto head = kSnapshotMagic.size();
+        QByteArray packed = kSnapshotMagic;
+        packed.resize(head + qsizetype(ZSTD_compressBound(size_t(utf8.size()))));
+        const size_t n =
+            context ? ZSTD_compressCCtx(context.get(), packed.data() + head, size_t(packed.size() - head),
+                                        utf8.constData(), size_t(utf8.size()), 1)
+                    : ZSTD_compress(packed.data() + head, size_t(packed.size() - head), utf8.constData(),
+                                    size_t(utf8.size()), 1);
+        if (ZSTD_isError(n)) return {};
+        packed.truncate(head + qsizetype(n));
         if (packed.size() <= kMaxSnapshot || text.isEmpty()) return packed;
         text.truncate(text.size() * 3 / 4);
         // Never leave half of a surrogate pair at the cut.
@@ -230,12 +337,26 @@ QByteArray packSnapshot(const QString& pageText) {
 }
 
 std::optional<QString> unpackSnapshot(const QByteArray& packed) {
-    if (!packed.startsWith(kSnapshotMagic) || packed.size() < kSnapshotMagic.size() + 4) return std::nullopt;
-    const QByteArray body = packed.mid(kSnapshotMagic.size());
-    // qUncompress trusts the size written in front; a damaged one must not make it allocate gigabytes.
+    // The size written in front is trusted by neither reader: a damaged one must not make it allocate
+    // gigabytes.
+    const quint64 cap = quint64(kMaxSnapshotText) * 3;
+    if (packed.startsWith(kSnapshotMagic)) {
+        const char* body = packed.constData() + kSnapshotMagic.size();
+        const size_t size = size_t(packed.size() - kSnapshotMagic.size());
+        const unsigned long long expected = ZSTD_getFrameContentSize(body, size);
+        if (expected == ZSTD_CONTENTSIZE_ERROR || expected == ZSTD_CONTENTSIZE_UNKNOWN || expected > cap)
+            return std::nullopt;
+        QByteArray raw(qsizetype(expected), Qt::Uninitialized);
+        const size_t got = ZSTD_decompress(raw.data(), size_t(raw.size()), body, size);
+        if (ZSTD_isError(got) || got != expected) return std::nullopt;
+        return QString::fromUtf8(raw);
+    }
+    if (!packed.startsWith(kZlibSnapshotMagic) || packed.size() < kZlibSnapshotMagic.size() + 4)
+        return std::nullopt;
+    const QByteArray body = packed.mid(kZlibSnapshotMagic.size());
     const quint32 expected = (quint32(uchar(body[0])) << 24) | (quint32(uchar(body[1])) << 16) |
                              (quint32(uchar(body[2])) << 8) | quint32(uchar(body[3]));
-    if (expected > quint32(kMaxSnapshotText) * 3) return std::nullopt;
+    if (expected > cap) return std::nullopt;
     const QByteArray raw = qUncompress(body);
     if (raw.isEmpty() && expected != 0) return std::nullopt;
     return QString::fromUtf8(raw);

@@ -69,9 +69,9 @@ bool EvidenceStore::createTables(sqlite3* db, QString* error) {
         error);
 }
 
-void EvidenceStore::record(int subject, int id, const QDateTime& at, bool found, const Evidence& evidence,
-                           const QStringList& events) {
-    Queued q{Queued::Evidence, subject, id, at, found, encodeEvidence(evidence), {}, {}, {}};
+void EvidenceStore::record(int subject, int id, const QDateTime& at, bool found, const QByteArray& encoded,
+                           const QStringList& events, bool sameAsNewest) {
+    Queued q{Queued::Evidence, subject, id, at, found, encoded, {}, {}, {}, sameAsNewest};
     for (const QString& e : events.mid(0, 10))
         q.events << e.left(500);
     m_queue.push_back(std::move(q));
@@ -100,37 +100,28 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
         if (error) *error = sql::errorText(db);
         return false;
     };
-    sql::StmtPtr newest = sql::prepare(
-        db, QStringLiteral("SELECT data, found FROM checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id "
-                           "DESC LIMIT 1"));
-    sql::StmtPtr add = sql::prepare(
-        db, QStringLiteral(
-                "INSERT INTO checks.evidence(subject, rid, at, found, data) VALUES(?1, ?2, ?3, ?4, ?5)"));
-    sql::StmtPtr trim = sql::prepare(
-        db,
-        QStringLiteral("DELETE FROM checks.evidence WHERE subject=?1 AND rid=?2 AND id <= (SELECT id FROM "
-                       "checks.evidence WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT 1 OFFSET %1)")
-            .arg(kKeepPerSubject));
-    sql::StmtPtr addEvent = sql::prepare(
-        db, QStringLiteral("INSERT INTO checks.events(subject, rid, at, text) VALUES(?1, ?2, ?3, ?4)"));
-    sql::StmtPtr trimEvents = sql::prepare(
-        db, QStringLiteral("DELETE FROM checks.events WHERE subject=?1 AND rid=?2 AND id <= (SELECT id FROM "
-                           "checks.events WHERE subject=?1 AND rid=?2 ORDER BY id DESC LIMIT 1 OFFSET %1)")
-                .arg(kKeepPerSubject * 5));
-    sql::StmtPtr keptSha = sql::prepare(
-        db, QStringLiteral("SELECT sha FROM checks.snapshots WHERE subject=?1 AND rid=?2 AND found=?3"));
-    sql::StmtPtr putSnapshot = sql::prepare(
-        db, QStringLiteral("INSERT OR REPLACE INTO checks.snapshots(subject, rid, found, at, sha, data) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"));
-    sql::StmtPtr dropEvidence =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.evidence WHERE subject=?1 AND rid=?2"));
-    sql::StmtPtr dropEvents =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.events WHERE subject=?1 AND rid=?2"));
-    sql::StmtPtr dropSnapshots =
-        sql::prepare(db, QStringLiteral("DELETE FROM checks.snapshots WHERE subject=?1 AND rid=?2"));
-    if (!newest || !add || !trim || !addEvent || !trimEvents || !keptSha || !putSnapshot || !dropEvidence ||
-        !dropEvents || !dropSnapshots)
-        return fail();
+    sql::StmtPtr newest, add, trim, addEvent, trimEvents, keptSha, putSnapshot, dropEvidence, dropEvents,
+        dropSnapshots;
+    if (!sql::prepareAll(
+            db,
+            {{&newest, QStringLiteral("SELECT data, found FROM checks.evidence WHERE subject=?1 AND rid=?2 "
+                                      "ORDER BY id DESC LIMIT 1")},
+             {&add, QStringLiteral("INSERT INTO checks.evidence(subject, rid, at, found, data) "
+                                   "VALUES(?1, ?2, ?3, ?4, ?5)")},
+             {&trim, sql::keepNewestSql("evidence", kKeepPerSubject)},
+             {&addEvent,
+              QStringLiteral("INSERT INTO checks.events(subject, rid, at, text) VALUES(?1, ?2, ?3, ?4)")},
+             {&trimEvents, sql::keepNewestSql("events", kKeepPerSubject * 5)},
+             {&keptSha,
+              QStringLiteral("SELECT sha FROM checks.snapshots WHERE subject=?1 AND rid=?2 AND found=?3")},
+             {&putSnapshot,
+              QStringLiteral("INSERT OR REPLACE INTO checks.snapshots(subject, rid, found, at, sha, "
+                             "data) VALUES(?1, ?2, ?3, ?4, ?5, ?6)")},
+             {&dropEvidence, QStringLiteral("DELETE FROM checks.evidence WHERE subject=?1 AND rid=?2")},
+             {&dropEvents, QStringLiteral("DELETE FROM checks.events WHERE subject=?1 AND rid=?2")},
+             {&dropSnapshots, QStringLiteral("DELETE FROM checks.snapshots WHERE subject=?1 AND rid=?2")}},
+            error))
+        return false;
     bool snapshotsAdded = false;
     for (const Queued& q : m_queue) {
         switch (q.kind) {
@@ -146,15 +137,18 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
                 if (!stepFor(s, q.subject, q.id)) return fail();
             break;
         case Queued::Evidence: {
-            sqlite3_bind_int(newest.get(), 1, q.subject);
-            sqlite3_bind_int(newest.get(), 2, q.id);
-            const bool same = sqlite3_step(newest.get()) == SQLITE_ROW && blob(newest.get(), 0) == q.data &&
-                              (sqlite3_column_int(newest.get(), 1) != 0) == q.found;
-            sqlite3_reset(newest.get());
+            bool same = q.sameAsNewest;
+            if (!same) {
+                sqlite3_bind_int(newest.get(), 1, q.subject);
+                sqlite3_bind_int(newest.get(), 2, q.id);
+                same = sqlite3_step(newest.get()) == SQLITE_ROW && blob(newest.get(), 0) == q.data &&
+                       (sqlite3_column_int(newest.get(), 1) != 0) == q.found;
+                sqlite3_reset(newest.get());
+            }
             if (!same) {
                 sqlite3_bind_int(add.get(), 1, q.subject);
                 sqlite3_bind_int(add.get(), 2, q.id);
-                bindText(add.get(), 3, q.at.toString(Qt::ISODateWithMs));
+                bindText(add.get(), 3, sql::timeText(q.at));
                 sqlite3_bind_int(add.get(), 4, q.found ? 1 : 0);
                 bindBlob(add.get(), 5, q.data);
                 const int rc = sqlite3_step(add.get());
@@ -164,7 +158,7 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
             for (const QString& e : q.events) {
                 sqlite3_bind_int(addEvent.get(), 1, q.subject);
                 sqlite3_bind_int(addEvent.get(), 2, q.id);
-                bindText(addEvent.get(), 3, q.at.toString(Qt::ISODateWithMs));
+                bindText(addEvent.get(), 3, sql::timeText(q.at));
                 bindText(addEvent.get(), 4, e);
                 const int rc = sqlite3_step(addEvent.get());
                 sqlite3_reset(addEvent.get());
@@ -185,7 +179,7 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
             sqlite3_bind_int(putSnapshot.get(), 1, q.subject);
             sqlite3_bind_int(putSnapshot.get(), 2, q.id);
             sqlite3_bind_int(putSnapshot.get(), 3, q.found ? 1 : 0);
-            bindText(putSnapshot.get(), 4, q.at.toString(Qt::ISODateWithMs));
+            bindText(putSnapshot.get(), 4, sql::timeText(q.at));
             bindText(putSnapshot.get(), 5, QString::fromLatin1(q.sha256));
             bindBlob(putSnapshot.get(), 6, packSnapshot(q.page));
             const int rc = sqlite3_step(putSnapshot.get());
@@ -255,36 +249,75 @@ std::vector<EvidenceRow> EvidenceStore::evidence(sqlite3* db, int subject, int i
     return out;
 }
 
+void EvidenceStore::StatementCloser::operator()(sqlite3_stmt* s) const {
+    sqlite3_finalize(s);
+}
+
 std::optional<EvidenceRow> EvidenceStore::lastFound(sqlite3* db, int subject, int id) const {
+    const std::optional<EncodedEvidence> row = lastFoundEncoded(db, subject, id);
+    if (!row) return std::nullopt;
+    std::optional<Evidence> e = decodeEvidence(row->data);
+    if (!e) return std::nullopt;
+    return EvidenceRow{row->at, true, std::move(*e)};
+}
+
+std::optional<EncodedEvidence> EvidenceStore::lastFoundEncoded(sqlite3* db, int subject, int id) const {
     // Not yet written: the newest found row of this subject in the queue.
+    bool newest = true;
     for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
         if (it->kind == Queued::ForgetAll) return std::nullopt;
         if (it->subject != subject || it->id != id) continue;
         if (it->kind == Queued::Forget) return std::nullopt;
-        if (it->kind == Queued::Evidence && it->found)
-            if (std::optional<Evidence> e = decodeEvidence(it->data)) return EvidenceRow{it->at, true, *e};
+        if (it->kind != Queued::Evidence) continue;
+        if (it->found) return EncodedEvidence{it->at, it->data, newest};
+        newest = false;
     }
     if (!db) return std::nullopt;
-    if (!m_lastFoundStmt || m_lastFoundDb != db) {
-        static const char sqlText[] = "SELECT at, data FROM checks.evidence WHERE subject=?1 AND rid=?2 AND "
-                                      "found=1 ORDER BY id DESC LIMIT 1";
-        sqlite3_stmt* made = nullptr;
-        if (sqlite3_prepare_v3(db, sqlText, -1, SQLITE_PREPARE_PERSISTENT, &made, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(made);
-            return std::nullopt;
+    // Prepared once: asked for every page of a run.
+    auto statement = [db, this](StmtHolder& held, const char* sqlText) -> sqlite3_stmt* {
+        if (m_statementsDb != db) {
+            m_lastFoundStmt.reset();
+            m_newestStmt.reset();
+            m_statementsDb = db;
         }
-        m_lastFoundStmt = {made, [](sqlite3_stmt* st) { sqlite3_finalize(st); }};
-        m_lastFoundDb = db;
+        if (!held) {
+            sqlite3_stmt* made = nullptr;
+            if (sqlite3_prepare_v3(db, sqlText, -1, SQLITE_PREPARE_PERSISTENT, &made, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(made);
+                return nullptr;
+            }
+            held.reset(made);
+        }
+        return held.get();
+    };
+    auto read = [&](sqlite3_stmt* s, bool* found) {
+        std::optional<EncodedEvidence> out;
+        if (!s) return out;
+        sqlite3_bind_int(s, 1, subject);
+        sqlite3_bind_int(s, 2, id);
+        if (sqlite3_step(s) == SQLITE_ROW) {
+            out = EncodedEvidence{timeAt(s, 0), blob(s, 1), false};
+            if (found) *found = sqlite3_column_int(s, 2) != 0;
+        }
+        sqlite3_reset(s);
+        return out;
+    };
+    // The newest row is most often the last find (every check of a link that stays).
+    if (newest) {
+        bool found = false;
+        std::optional<EncodedEvidence> top =
+            read(statement(m_newestStmt, "SELECT at, data, found FROM checks.evidence WHERE subject=?1 AND "
+                                         "rid=?2 ORDER BY id DESC LIMIT 1"),
+                 &found);
+        if (!top) return std::nullopt;
+        if (found) {
+            top->newest = true;
+            return top;
+        }
     }
-    sqlite3_stmt* s = m_lastFoundStmt.get();
-    sqlite3_bind_int(s, 1, subject);
-    sqlite3_bind_int(s, 2, id);
-    std::optional<EvidenceRow> out;
-    if (sqlite3_step(s) == SQLITE_ROW)
-        if (std::optional<Evidence> e = decodeEvidence(blob(s, 1)))
-            out = EvidenceRow{timeAt(s, 0), true, std::move(*e)};
-    sqlite3_reset(s);
-    return out;
+    return read(statement(m_lastFoundStmt, "SELECT at, data FROM checks.evidence WHERE subject=?1 AND rid=?2 "
+                                           "AND found=1 ORDER BY id DESC LIMIT 1"),
+                nullptr);
 }
 
 std::vector<ChangeEvent> EvidenceStore::events(sqlite3* db, int subject, int id) const {

@@ -24,6 +24,13 @@ struct EvidenceRow {
     Evidence evidence;
 };
 
+// An evidence row as stored, not yet read.
+struct EncodedEvidence {
+    QDateTime at;
+    QByteArray data;
+    bool newest = false; // no row of the subject came after it
+};
+
 struct ChangeEvent {
     QDateTime at;
     QString text;
@@ -48,8 +55,9 @@ public:
 
     // Keeps what a presence check saw. A row equal to the subject's newest is not written again, so that a
     // run where nothing changed adds nothing; the newest row in force at an outcome's time is its evidence.
-    void record(int subject, int id, const QDateTime& at, bool found, const Evidence& evidence,
-                const QStringList& events);
+    // sameAsNewest: the caller saw that the subject's newest row is this one (no need to look again).
+    void record(int subject, int id, const QDateTime& at, bool found, const QByteArray& encoded,
+                const QStringList& events, bool sameAsNewest = false);
     // The decoded page as found (kept when its hash differs from the kept one) or as first missing after a
     // find (replacing the older one).
     void keepSnapshot(int subject, int id, const QDateTime& at, bool found, const QString& pageText,
@@ -61,11 +69,15 @@ public:
     bool write(sqlite3* db, QString* error);
     void clearQueue() { m_queue.clear(); }
     // Lets go of the statements kept prepared on the history file (before it is detached).
-    void releaseStatements() const { m_lastFoundStmt.reset(); }
+    void releaseStatements() const {
+        m_lastFoundStmt.reset();
+        m_newestStmt.reset();
+    }
 
     // Reads (nothing when db is null). Newest first.
     std::vector<EvidenceRow> evidence(sqlite3* db, int subject, int id, int limit = kKeepPerSubject) const;
     std::optional<EvidenceRow> lastFound(sqlite3* db, int subject, int id) const;
+    std::optional<EncodedEvidence> lastFoundEncoded(sqlite3* db, int subject, int id) const;
     std::vector<ChangeEvent> events(sqlite3* db, int subject, int id) const;
     // The time of each subject's newest change event.
     std::unordered_map<int, QDateTime> latestEvents(sqlite3* db, int subject) const;
@@ -82,11 +94,16 @@ private:
         QByteArray sha256; // of a snapshot's page
         QStringList events;
         QString page; // a snapshot's page, packed when written
+        bool sameAsNewest = false;
     };
     std::vector<Queued> m_queue;
     // Asked for every page of a run: prepared once.
-    mutable std::unique_ptr<sqlite3_stmt, void (*)(sqlite3_stmt*)> m_lastFoundStmt{nullptr, nullptr};
-    mutable sqlite3* m_lastFoundDb = nullptr;
+    struct StatementCloser {
+        void operator()(sqlite3_stmt* s) const;
+    };
+    using StmtHolder = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+    mutable StmtHolder m_lastFoundStmt, m_newestStmt;
+    mutable sqlite3* m_statementsDb = nullptr;
 };
 
 } // namespace zentaro::db

@@ -6,14 +6,9 @@
 #include <QObject>
 #include <QString>
 
-namespace zentaro {
-class UserInterface;
-}
+#include "db/forward.h"
 
 namespace zentaro::db {
-
-class Database;
-class Table;
 
 // Which links the links pane shows: the radio buttons rbListAllUrl, rbListCat and rbListUrlSite.
 enum class LinkFilterMode { AllUrl, Cat, UrlSite };

@@ -5,14 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-namespace zentaro {
-class UserInterface;
-}
+#include "db/forward.h"
 
 namespace zentaro::db {
-
-class Database;
-class Table;
 
 // The text form of a table: a header line, the structure section (stored fields: name, class, size) and the
 // data section (one line per record, every field in field-list order followed by "|").

@@ -4,12 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-}
+#include "db/forward.h"
 namespace zentaro::web {
 class RunPanel;
 }

@@ -61,6 +61,8 @@ struct Project {
     QString name;
 };
 
+using Presence = std::unordered_map<int, db::PresenceState>;
+
 // The link table's columns the reports read, and the projects in scope in the projects grid's order.
 struct Scope {
     const db::Table& links;
@@ -164,16 +166,13 @@ MoneyReport startReport(MoneyKind kind, const Scope& s, const MoneyOptions& o) {
                        "найденные ни разу"),
         QStringLiteral("Бюджет, деленный на число страниц, где последняя проверка нашла ссылку")};
     r.subtitle = subtitles[int(kind)];
+    r.stacked = kind == MoneyKind::Spending;
     r.title = name + QStringLiteral(": ") + scopeText(s, o);
     if (byMonth) r.title += QStringLiteral(", ") + periodNames()[int(o.period)].toLower();
     return r;
 }
 
-MoneyReport spending(const db::Database& db, const MoneyOptions& o) {
-    const Scope s(db, o.currentProjectOnly);
-    MoneyReport r = startReport(MoneyKind::Spending, s, o);
-    r.stacked = true;
-    if (s.noProject) return r;
+void spending(const Scope& s, const MoneyOptions& o, MoneyReport& r) {
     struct Spent {
         int month, project;
         qint64 price;
@@ -228,13 +227,9 @@ MoneyReport spending(const db::Database& db, const MoneyOptions& o) {
     for (const qint64 v : total)
         sum.values.push_back(roubles(v));
     r.series.push_back(std::move(sum));
-    return r;
 }
 
-MoneyReport placedLost(const db::Database& db, const MoneyOptions& o) {
-    const Scope s(db, o.currentProjectOnly);
-    MoneyReport r = startReport(MoneyKind::PlacedLost, s, o);
-    if (s.noProject) return r;
+void placedLost(const db::Database& db, const Scope& s, const MoneyOptions& o, MoneyReport& r) {
     std::unordered_map<int, qint64> placed, lost;
     IdSet inScope(s.links.rowCapacity()); // link pages of the projects in scope
     s.eachLink([&](int row, int) {
@@ -260,7 +255,6 @@ MoneyReport placedLost(const db::Database& db, const MoneyOptions& o) {
         l.values.push_back(double(lm == lost.end() ? 0 : lm->second));
     }
     r.series = {std::move(p), std::move(l)};
-    return r;
 }
 
 // One row per project with something to show, the largest eight first and the rest summed as "Прочие".
@@ -307,11 +301,7 @@ std::vector<ProjectRow> rowsByProject(const Scope& s, Fill fill, Keep keep) {
     return largestAndOthers(std::move(shown));
 }
 
-MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
-    const Scope s(db, o.currentProjectOnly);
-    MoneyReport r = startReport(MoneyKind::LostMoney, s, o);
-    if (s.noProject) return r;
-    const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
+void lostMoney(const Scope& s, const Presence& presence, MoneyReport& r) {
     // Lost: found once, missing since and not found again. Never found: missing at every verdict so far —
     // money that may never have bought a link, which is another matter than a link that went.
     const auto lost = [&](ProjectRow& p, int row) {
@@ -338,14 +328,9 @@ MoneyReport lostMoney(const db::Database& db, const MoneyOptions& o) {
         countNever.values.push_back(double(row.countNever));
     }
     r.series = {std::move(sum), std::move(count), std::move(sumNever), std::move(countNever)};
-    return r;
 }
 
-MoneyReport liveLinkPrice(const db::Database& db, const MoneyOptions& o) {
-    const Scope s(db, o.currentProjectOnly);
-    MoneyReport r = startReport(MoneyKind::LiveLinkPrice, s, o);
-    if (s.noProject) return r;
-    const auto presence = db.checks.presenceOfAll(db::CheckSubject::LinkPage);
+void liveLinkPrice(const Scope& s, const Presence& presence, const MoneyOptions& o, MoneyReport& r) {
     const auto live = [&](ProjectRow& p, int row) {
         p.money += s.price(row);
         const auto it = presence.find(s.id(row));
@@ -365,17 +350,6 @@ MoneyReport liveLinkPrice(const db::Database& db, const MoneyOptions& o) {
         alive.values.push_back(double(row.count));
     }
     r.series = {std::move(price), std::move(budget), std::move(alive)};
-    return r;
-}
-
-QString csvField(const QString& raw) {
-    // A cell is never read as a formula by the spreadsheet it is opened in.
-    const QString text = csvSafeText(raw);
-    if (!text.contains(u';') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
-        return text;
-    QString quoted = text;
-    quoted.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + quoted + u'"';
 }
 
 } // namespace
@@ -404,17 +378,24 @@ const QStringList& projectScopeNames() {
 MoneyReport buildMoneyReport(const db::Database& db, MoneyKind kind, const MoneyOptions& options) {
     MoneyOptions o = options;
     if (!o.today.isValid()) o.today = QDate::currentDate();
+    const Scope s(db, o.currentProjectOnly);
+    MoneyReport r = startReport(kind, s, o);
+    if (s.noProject) return r;
     switch (kind) {
     case MoneyKind::Spending:
-        return spending(db, o);
+        spending(s, o, r);
+        break;
     case MoneyKind::PlacedLost:
-        return placedLost(db, o);
+        placedLost(db, s, o, r);
+        break;
     case MoneyKind::LostMoney:
-        return lostMoney(db, o);
+        lostMoney(s, db.checks.presenceOfAll(db::CheckSubject::LinkPage), r);
+        break;
     case MoneyKind::LiveLinkPrice:
-        return liveLinkPrice(db, o);
+        liveLinkPrice(s, db.checks.presenceOfAll(db::CheckSubject::LinkPage), o, r);
+        break;
     }
-    return {};
+    return r;
 }
 
 QString monthName(int year, int month) {
@@ -453,10 +434,10 @@ QByteArray toCsv(const MoneyReport& r) {
     QStringList lines;
     QStringList header;
     for (const QString& h : tableHeader(r))
-        header << csvField(h);
+        header << csvField(h, u';');
     lines << header.join(u';');
     for (size_t i = 0; i < size_t(r.categories.size()); ++i) {
-        QStringList row{csvField(r.categories[qsizetype(i)])};
+        QStringList row{csvField(r.categories[qsizetype(i)], u';')};
         for (const MoneySeries& s : r.series) {
             if (i >= s.values.size() || !s.values[i])
                 row << QString();

@@ -25,8 +25,8 @@ LinksByProject linksByProject(const db::Table& links) {
 }
 
 // A placed link has "http" somewhere in its address, whatever the case.
-bool placed(const db::Table& links, int row, int urlField) {
-    return links.rowValue(row, urlField).toString().toLower().contains(QStringLiteral("http"));
+bool placedUrl(const QVariant& url) {
+    return url.toString().toLower().contains(QStringLiteral("http"));
 }
 
 // The projects in the order the projects grid shows them when unfiltered.
@@ -42,9 +42,12 @@ std::vector<int> projectRows(const db::Table& projects) {
     return rows;
 }
 
-// One slice per project: the sum over its links of what the function gives for each link.
-template <class LinkValue> Report perProject(const db::Database& db, LinkValue value, double* total) {
+// One slice per project: the sum over its links of what the function gives for each link's value of the
+// field; the sum over all projects goes to total.
+template <class CellValue>
+Report perProject(const db::Database& db, const QString& field, CellValue value, double* total = nullptr) {
     const db::Table& projects = db.tbProject;
+    const int f = db.tbLink.fieldIndex(field);
     const LinksByProject links = linksByProject(db.tbLink);
     const int id = projects.fieldIndex(QStringLiteral("ID")),
               name = projects.fieldIndex(QStringLiteral("Name"));
@@ -54,21 +57,30 @@ template <class LinkValue> Report perProject(const db::Database& db, LinkValue v
         const auto it = links.find(projects.rowValue(row, id).toInt());
         double v = 0;
         for (const int link : it == links.end() ? none : it->second)
-            v += value(link);
+            v += value(db.tbLink.rowValue(link, f));
         r.slices.push_back({v, projects.rowValue(row, name).toString() + QStringLiteral(": "), std::nullopt});
         if (total) *total += v;
     }
     return r;
 }
 
-// The links of the current project; nullopt when there is no current project.
-std::optional<std::vector<int>> currentProjectLinks(const db::Database& db, QString* projectName) {
+// The current project's name and the rows of its links.
+struct ProjectLinks {
+    QString name;
+    std::vector<int> rows;
+    const db::Table& links;
+    int url = links.fieldIndex(QStringLiteral("PageURL"));
+
+    bool placed(int row) const { return placedUrl(links.rowValue(row, url)); }
+};
+
+// Nothing when there is no current project.
+std::optional<ProjectLinks> currentProjectLinks(const db::Database& db) {
     const db::Table& projects = db.tbProject;
     if (projects.currentPos() < 0) return std::nullopt;
-    *projectName = projects.asString(QStringLiteral("Name"));
-    const int id = projects.asInteger(QStringLiteral("ID"));
     LinksByProject all = linksByProject(db.tbLink);
-    return std::move(all[id]);
+    return ProjectLinks{projects.asString(QStringLiteral("Name")),
+                        std::move(all[projects.asInteger(QStringLiteral("ID"))]), db.tbLink};
 }
 
 // A per-project report without any project: an empty pie that says so.
@@ -97,11 +109,9 @@ const QStringList& reportNames() {
 }
 
 Report RunRep1(const db::Database& db, const QString& reportName) {
-    const db::Table& links = db.tbLink;
-    const int price = links.fieldIndex(QStringLiteral("Price"));
     double total = 0;
     Report r = perProject(
-        db, [&](int row) { return links.rowValue(row, price).toDouble(); }, &total);
+        db, QStringLiteral("Price"), [](const QVariant& v) { return v.toDouble(); }, &total);
     // Two decimals and the locale's decimal separator, but no thousands separators: the total is read as one
     // number (a total beyond 15 digits before the point goes to exponent form, as the precision allows).
     QLocale plain;
@@ -112,73 +122,61 @@ Report RunRep1(const db::Database& db, const QString& reportName) {
 }
 
 Report RunRep2(const db::Database& db, const QString& reportName) {
-    const db::Table& links = db.tbLink;
-    const int url = links.fieldIndex(QStringLiteral("PageURL"));
     double total = 0;
     Report r = perProject(
-        db, [&](int row) { return placed(links, row, url) ? 1.0 : 0.0; }, &total);
+        db, QStringLiteral("PageURL"), [](const QVariant& v) { return placedUrl(v) ? 1.0 : 0.0; }, &total);
     r.title = reportName + QStringLiteral(". Общие количество ссылок: ") + QString::number(qint64(total));
     return r;
 }
 
 Report RunRep3(const db::Database& db, const QString& reportName, bool isPR) {
-    const db::Table& links = db.tbLink;
-    const int field = links.fieldIndex(isPR ? QStringLiteral("PR") : QStringLiteral("TIC"));
-    Report r = perProject(
-        db,
-        [&](int row) {
-            const int v = links.rowValue(row, field).toInt();
-            return v == -1 ? 0.0 : double(v); // -1: not determined
-        },
-        nullptr);
+    Report r = perProject(db, isPR ? QStringLiteral("PR") : QStringLiteral("TIC"), [](const QVariant& v) {
+        const int n = v.toInt();
+        return n == -1 ? 0.0 : double(n); // -1: not determined
+    });
     r.title = reportName;
     return r;
 }
 
 Report RunRep4(const db::Database& db, const QString& reportName, bool isGoogle) {
-    QString project;
-    const auto rows = currentProjectLinks(db, &project);
-    if (!rows) return noProject(reportName);
-    Report r;
-    const db::Table& links = db.tbLink;
-    const int url = links.fieldIndex(QStringLiteral("PageURL"));
-    const int flag = links.fieldIndex(isGoogle ? QStringLiteral("PageIndexG") : QStringLiteral("PageIndexY"));
+    const std::optional<ProjectLinks> project = currentProjectLinks(db);
+    if (!project) return noProject(reportName);
+    const int flag =
+        db.tbLink.fieldIndex(isGoogle ? QStringLiteral("PageIndexG") : QStringLiteral("PageIndexY"));
     int in = 0, out = 0, total = 0;
-    for (const int row : *rows) {
-        const bool isPlaced = placed(links, row, url);
+    for (const int row : project->rows) {
+        const bool isPlaced = project->placed(row);
         total += isPlaced ? 1 : 0;
-        if (links.rowValue(row, flag).toString() == QLatin1String("1"))
+        if (db.tbLink.rowValue(row, flag).toString() == QLatin1String("1"))
             ++in;
         else if (isPlaced)
             ++out;
     }
+    Report r;
     r.slices = {{double(in), QStringLiteral("Cтраниц в индексе: "), std::nullopt},
                 {double(out), QStringLiteral("Cтраниц не в индексе: "), std::nullopt}};
-    r.title = projectTitle(project, reportName, total);
+    r.title = projectTitle(project->name, reportName, total);
     return r;
 }
 
 Report RunRep5(const db::Database& db, const QString& reportName) {
-    QString project;
-    const auto rows = currentProjectLinks(db, &project);
-    if (!rows) return noProject(reportName);
-    Report r;
-    const db::Table& links = db.tbLink;
-    const int url = links.fieldIndex(QStringLiteral("PageURL"));
-    const int status = links.fieldIndex(QStringLiteral("PageStatus"));
+    const std::optional<ProjectLinks> project = currentProjectLinks(db);
+    if (!project) return noProject(reportName);
+    const int status = db.tbLink.fieldIndex(QStringLiteral("PageStatus"));
     int counts[4] = {};
     int total = 0;
-    for (const int row : *rows) {
-        if (!placed(links, row, url)) continue;
+    for (const int row : project->rows) {
+        if (!project->placed(row)) continue;
         ++total;
-        const QString code = links.rowValue(row, status).toString();
+        const QString code = db.tbLink.rowValue(row, status).toString();
         if (code.size() == 1 && code[0] >= u'0' && code[0] <= u'3') ++counts[code[0].unicode() - u'0'];
     }
+    Report r;
     r.slices = {{double(counts[2]), QStringLiteral("Пропажа: "), 0xFF0000u},
                 {double(counts[0]), QStringLiteral("Ожидание: "), 0xC0C0C0u},
                 {double(counts[1]), QStringLiteral("Размещено: "), 0x008000u},
                 {double(counts[3]), QStringLiteral("Изменено: "), 0xFFFF00u}};
-    r.title = projectTitle(project, reportName, total);
+    r.title = projectTitle(project->name, reportName, total);
     return r;
 }
 

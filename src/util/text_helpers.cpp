@@ -87,4 +87,13 @@ QString csvSafeText(const QString& text) {
     return u'\'' + text;
 }
 
+QString csvField(const QString& raw, QChar separator) {
+    const QString text = csvSafeText(raw);
+    if (!text.contains(separator) && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+        return text;
+    QString quoted = text;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
 } // namespace zentaro

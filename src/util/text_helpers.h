@@ -17,5 +17,8 @@ std::optional<double> StrToNormalFloat(const QString& S);
 // A text for a CSV cell that a spreadsheet will not run as a formula: one beginning with "=", "+", "-", "@",
 // a tab or a carriage return gets a leading apostrophe. A plain number ("-5", "-12,50") stays as it is.
 QString csvSafeText(const QString& text);
+// A CSV cell: safe as above, and quoted (quotes doubled) when it holds the separator, a quote or a line
+// break.
+QString csvField(const QString& raw, QChar separator);
 
 } // namespace zentaro

@@ -8,13 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-class Table;
-} // namespace zentaro::db
+#include "db/forward.h"
 
 namespace zentaro::web {
 

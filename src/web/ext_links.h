@@ -5,15 +5,9 @@
 
 #include <QString>
 
+#include "db/forward.h"
 #include "web/page_fetcher.h"
 #include "web/url_forms.h"
-
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-}
 
 namespace zentaro::web {
 

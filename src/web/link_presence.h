@@ -4,18 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "db/forward.h"
 #include "web/page_fetcher.h"
 
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-}
-
 namespace zentaro::web {
-
-class PageFetcher;
 
 // Checks whether the current link page still carries each of its anchors' addresses and stores the status
 // ("1" all found, "2" some missing or none recorded). With showmsg the outcome is shown anchor by anchor.

@@ -93,20 +93,31 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
     if (!db.checks.isOpen() || linkId == 0) return;
     const auto subject = db::CheckSubject::LinkPage;
     const bool wasFound = db.checks.lastVerdictFound(subject, linkId);
-    const std::optional<db::EvidenceRow> last =
-        db.checks.evidence().lastFound(db.checks.connection(), int(subject), linkId);
-    const db::Evidence before = last ? last->evidence : db::Evidence{};
-    // The page's own changes once, then each anchor's against the same page.
-    db::Evidence pageBefore = before, pageNow = evidence;
-    pageBefore.links.clear();
-    pageNow.links.clear();
-    QStringList events = db::changeEvents(pageBefore, pageNow);
-    for (const AnchorVerdict& a : anchors) {
-        db::Evidence one = before;
-        one.links.clear();
-        if (const db::LinkSeen* s = evidence.link(a.stored)) one.links.push_back(*s);
-        for (const QString& ev : db::changeEvents(before, one, a.agreed))
-            events << (anchors.size() > 1 ? ev + QStringLiteral(" (") + a.stored + QStringLiteral(")") : ev);
+    const QByteArray encoded = db::encodeEvidence(evidence);
+    // A subject never checked has no evidence either: not looked for on a first run.
+    const std::optional<db::EncodedEvidence> last =
+        db.checks.last(subject, linkId)
+            ? db.checks.evidence().lastFoundEncoded(db.checks.connection(), int(subject), linkId)
+            : std::nullopt;
+    const bool asLastFound = last && last->data == encoded;
+    QStringList events;
+    // A page seen as at the last find (the usual check) has nothing to tell: the find is not read back.
+    if (!asLastFound) {
+        const std::optional<db::Evidence> decoded = last ? db::decodeEvidence(last->data) : std::nullopt;
+        const db::Evidence before = decoded ? *decoded : db::Evidence{};
+        // The page's own changes once, then each anchor's against the same page.
+        db::Evidence pageBefore = before, pageNow = evidence;
+        pageBefore.links.clear();
+        pageNow.links.clear();
+        events = db::changeEvents(pageBefore, pageNow);
+        for (const AnchorVerdict& a : anchors) {
+            db::Evidence one = before;
+            one.links.clear();
+            if (const db::LinkSeen* s = evidence.link(a.stored)) one.links.push_back(*s);
+            for (const QString& ev : db::changeEvents(before, one, a.agreed))
+                events << (anchors.size() > 1 ? ev + QStringLiteral(" (") + a.stored + QStringLiteral(")")
+                                              : ev);
+        }
     }
     // While the link stays missing, the checks after the first miss compare with the same find: what was
     // told since that find is not told again.
@@ -117,7 +128,8 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
             events.removeAll(told.text);
         }
     const QDateTime now = QDateTime::currentDateTime();
-    db.checks.recordEvidence(subject, linkId, now, found, evidence, events);
+    db.checks.recordEvidence(subject, linkId, now, found, encoded, events,
+                             found && asLastFound && last->newest);
     // The page is kept where its verdict changed: found after none, missing after a find.
     if (!pageText.isEmpty() && found != wasFound)
         db.checks.keepSnapshot(subject, linkId, now, found, pageText, evidence.sha256);

@@ -425,10 +425,11 @@ void setPageBody(FetchedPage& page, const QByteArray& bytes, const QByteArray& c
     page.body = std::move(decoded.text);
     page.size = bytes.size();
     // OpenSSL's digest uses the processor's SHA instructions where there are some: several times faster
-    // than a portable one on every page of a run.
+    // than a portable one on every page of a run. The algorithm is looked up once, not for every page.
+    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (EVP_Digest(bytes.constData(), size_t(bytes.size()), md, &len, EVP_sha256(), nullptr) == 1)
+    if (sha256 && EVP_Digest(bytes.constData(), size_t(bytes.size()), md, &len, sha256, nullptr) == 1)
         page.sha256 = QByteArray(reinterpret_cast<const char*>(md), int(len)).toHex();
 }
 

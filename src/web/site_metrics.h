@@ -5,12 +5,7 @@
 
 #include <QString>
 
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-}
+#include "db/forward.h"
 
 namespace zentaro::web {
 

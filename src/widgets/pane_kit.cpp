@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "db/database.h"
 #include "widgets/data_grid.h"
@@ -29,6 +30,19 @@ QFrame* toolbarStrip(QWidget* parent, const QString& name) {
     layout->setSpacing(2);
     layout->addStretch();
     return strip;
+}
+
+QVBoxLayout* listColumn(const PaneContext& ctx, QWidget* page, db::Table& table, const ListStrip& names,
+                        QFrame** strip) {
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    QFrame* bar = toolbarStrip(page, names.strip);
+    navigator(ctx, bar, names.navigator, table, kEditNavigator);
+    findButton(ctx, bar, names.find, table, names.field, names.prompt);
+    layout->addWidget(bar);
+    if (strip) *strip = bar;
+    return layout;
 }
 
 namespace {

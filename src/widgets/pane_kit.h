@@ -5,21 +5,15 @@
 #include <QString>
 #include <QStyle>
 
+#include "db/forward.h"
 #include "db/record_rules.h"
 #include "db/table_model.h"
 
 class QFrame;
 class QLabel;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
-
-namespace zentaro {
-class UserInterface;
-}
-namespace zentaro::db {
-class Database;
-class Table;
-} // namespace zentaro::db
 
 namespace zentaro::app {
 
@@ -39,6 +33,13 @@ inline const QList<db::NavButton> kEditNavigator = {
 
 // The white 30-pixel strip that opens a list page, with the navigator at its left end.
 QFrame* toolbarStrip(QWidget* parent, const QString& name);
+// What opens most list pages: the page's tight column (returned) with the toolbar strip at its top holding
+// the table's navigator and a find button over the field.
+struct ListStrip {
+    QString strip, navigator, find, field, prompt;
+};
+QVBoxLayout* listColumn(const PaneContext& ctx, QWidget* page, db::Table& table, const ListStrip& names,
+                        QFrame** strip = nullptr);
 // A flat 16x16 speed button added to a toolbar strip.
 QToolButton* speedButton(QFrame* strip, const QString& name, const QString& hint, const char* icon,
                          QStyle::StandardPixmap fallback);

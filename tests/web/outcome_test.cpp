@@ -424,6 +424,24 @@ TEST_F(Outcomes, EvidenceAndChangeEventsOverPairsOfChecks) {
     EXPECT_EQ(told[0].text, "ссылка спрятана в комментарий");
     // An unchanged second check wrote no second evidence row.
     EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, 1).size(), 1u);
+    // Found again as at the first find: a row after the miss, whether the miss was written yet or not.
+    for (const QByteArray& path : {QByteArray("/again-written"), QByteArray("/again-queued")}) {
+        page(path, found);
+        const QString url = server.url(QString::fromLatin1(path));
+        check(url, {"mine.example"});
+        const int id = db.tbLink.asInteger("ID");
+        page(path, "<a href=\"http://other.example/\">x</a>");
+        web::CheckPageLink(db, fetcher, ui, url, false);
+        if (path.endsWith("written")) db.store.flush();
+        page(path, found);
+        web::CheckPageLink(db, fetcher, ui, url, false);
+        db.store.flush();
+        const std::vector<db::EvidenceRow> kept =
+            db.checks.evidence().evidence(db.checks.connection(), 0, id);
+        ASSERT_EQ(kept.size(), 3u) << path.constData();
+        EXPECT_TRUE(kept[0].found);
+        EXPECT_FALSE(kept[1].found);
+    }
 }
 
 // A damaged evidence row or snapshot never stops a check: it reads as none and the next row is written.
