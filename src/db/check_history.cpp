@@ -656,9 +656,9 @@ void CheckHistory::written() {
 }
 
 void CheckHistory::recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
-                                  const QByteArray& encoded, const QStringList& events, bool sameAsNewest) {
+                                  const QByteArray& encoded, const QStringList& events, KnownNewest newest) {
     if (!m_open) return;
-    m_evidence.record(int(subject), id, at, found, encoded, events, sameAsNewest);
+    m_evidence.record(int(subject), id, at, found, encoded, events, newest);
     m_store.extraChanged();
 }
 

@@ -131,9 +131,9 @@ public:
     void setSnapshotBudget(qint64 bytes) { m_evidence.snapshotBudget = bytes; }
     // Keeps a presence check's evidence and change events (with the next write of the store).
     // encoded: as encodeEvidence gives it.
-    // sameAsNewest: as EvidenceStore::record.
     void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
-                        const QByteArray& encoded, const QStringList& events, bool sameAsNewest = false);
+                        const QByteArray& encoded, const QStringList& events,
+                        KnownNewest newest = KnownNewest::Unknown);
     void recordEvidence(CheckSubject subject, int id, const QDateTime& at, bool found,
                         const Evidence& evidence, const QStringList& events) {
         recordEvidence(subject, id, at, found, encodeEvidence(evidence), events);

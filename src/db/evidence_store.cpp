@@ -70,8 +70,8 @@ bool EvidenceStore::createTables(sqlite3* db, QString* error) {
 }
 
 void EvidenceStore::record(int subject, int id, const QDateTime& at, bool found, const QByteArray& encoded,
-                           const QStringList& events, bool sameAsNewest) {
-    Queued q{Queued::Evidence, subject, id, at, found, encoded, {}, {}, {}, sameAsNewest};
+                           const QStringList& events, KnownNewest newest) {
+    Queued q{Queued::Evidence, subject, id, at, found, encoded, {}, {}, {}, newest};
     for (const QString& e : events.mid(0, 10))
         q.events << e.left(500);
     m_queue.push_back(std::move(q));
@@ -137,8 +137,8 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
                 if (!stepFor(s, q.subject, q.id)) return fail();
             break;
         case Queued::Evidence: {
-            bool same = q.sameAsNewest;
-            if (!same) {
+            bool same = q.newest == KnownNewest::Same;
+            if (q.newest == KnownNewest::Unknown) {
                 sqlite3_bind_int(newest.get(), 1, q.subject);
                 sqlite3_bind_int(newest.get(), 2, q.id);
                 same = sqlite3_step(newest.get()) == SQLITE_ROW && blob(newest.get(), 0) == q.data &&
@@ -153,7 +153,9 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
                 bindBlob(add.get(), 5, q.data);
                 const int rc = sqlite3_step(add.get());
                 sqlite3_reset(add.get());
-                if (rc != SQLITE_DONE || !stepFor(trim.get(), q.subject, q.id)) return fail();
+                if (rc != SQLITE_DONE) return fail();
+                // A subject without rows before this one has nothing to trim.
+                if (q.newest != KnownNewest::None && !stepFor(trim.get(), q.subject, q.id)) return fail();
             }
             for (const QString& e : q.events) {
                 sqlite3_bind_int(addEvent.get(), 1, q.subject);

@@ -31,6 +31,10 @@ struct EncodedEvidence {
     bool newest = false; // no row of the subject came after it
 };
 
+// What the caller of a record already knows of the subject's newest stored row, so that the write need not
+// look it up: nothing, that it is this very row, or that the subject has no row yet.
+enum class KnownNewest { Unknown, Same, None };
+
 struct ChangeEvent {
     QDateTime at;
     QString text;
@@ -55,9 +59,8 @@ public:
 
     // Keeps what a presence check saw. A row equal to the subject's newest is not written again, so that a
     // run where nothing changed adds nothing; the newest row in force at an outcome's time is its evidence.
-    // sameAsNewest: the caller saw that the subject's newest row is this one (no need to look again).
     void record(int subject, int id, const QDateTime& at, bool found, const QByteArray& encoded,
-                const QStringList& events, bool sameAsNewest = false);
+                const QStringList& events, KnownNewest newest = KnownNewest::Unknown);
     // The decoded page as found (kept when its hash differs from the kept one) or as first missing after a
     // find (replacing the older one).
     void keepSnapshot(int subject, int id, const QDateTime& at, bool found, const QString& pageText,
@@ -94,7 +97,7 @@ private:
         QByteArray sha256; // of a snapshot's page
         QStringList events;
         QString page; // a snapshot's page, packed when written
-        bool sameAsNewest = false;
+        KnownNewest newest = KnownNewest::Unknown;
     };
     std::vector<Queued> m_queue;
     // Asked for every page of a run: prepared once.

@@ -95,10 +95,10 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
     const bool wasFound = db.checks.lastVerdictFound(subject, linkId);
     const QByteArray encoded = db::encodeEvidence(evidence);
     // A subject never checked has no evidence either: not looked for on a first run.
+    const bool checkedBefore = db.checks.last(subject, linkId).has_value();
     const std::optional<db::EncodedEvidence> last =
-        db.checks.last(subject, linkId)
-            ? db.checks.evidence().lastFoundEncoded(db.checks.connection(), int(subject), linkId)
-            : std::nullopt;
+        checkedBefore ? db.checks.evidence().lastFoundEncoded(db.checks.connection(), int(subject), linkId)
+                      : std::nullopt;
     const bool asLastFound = last && last->data == encoded;
     QStringList events;
     // A page seen as at the last find (the usual check) has nothing to tell: the find is not read back.
@@ -128,8 +128,10 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
             events.removeAll(told.text);
         }
     const QDateTime now = QDateTime::currentDateTime();
-    db.checks.recordEvidence(subject, linkId, now, found, encoded, events,
-                             found && asLastFound && last->newest);
+    const db::KnownNewest newest = !checkedBefore                         ? db::KnownNewest::None
+                                   : found && asLastFound && last->newest ? db::KnownNewest::Same
+                                                                          : db::KnownNewest::Unknown;
+    db.checks.recordEvidence(subject, linkId, now, found, encoded, events, newest);
     // The page is kept where its verdict changed: found after none, missing after a find.
     if (!pageText.isEmpty() && found != wasFound)
         db.checks.keepSnapshot(subject, linkId, now, found, pageText, evidence.sha256);
