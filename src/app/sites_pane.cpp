@@ -52,9 +52,10 @@ void SitesPane::buildList(QWidget* page) {
                    {QStringLiteral("Panel4"), QStringLiteral("DBNavigator4"), QStringLiteral("sbSiteFind"),
                     QStringLiteral("Site"), QStringLiteral("Домен:")},
                    &strip);
-    // Right after the navigator.
+    // Right after the navigator, before the find button also in the order of the Tab key.
     m_menuButton = menuButton(strip, QStringLiteral("sbSiteMenu"));
     static_cast<QHBoxLayout*>(strip->layout())->insertWidget(1, m_menuButton);
+    QWidget::setTabOrder(m_menuButton, strip->findChild<QToolButton*>(QStringLiteral("sbSiteFind")));
     QToolButton* update = speedButton(strip, QStringLiteral("sbAllPrUpdate"),
                                       QStringLiteral("Обновить тИЦ и PR для текущего сайта"), "view-refresh",
                                       QStyle::SP_BrowserReload);

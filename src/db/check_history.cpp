@@ -358,6 +358,12 @@ std::optional<LastCheck> CheckHistory::last(CheckSubject subject, int id) const 
     return LastCheck{*k.newest, k.lostSince};
 }
 
+bool CheckHistory::neverChecked(CheckSubject subject, int id) const {
+    if (m_allForgotten) return false;
+    const Known& k = known(subject, id);
+    return !k.newest && !k.forgotten;
+}
+
 bool CheckHistory::lastVerdictFound(CheckSubject subject, int id) const {
     return known(subject, id).lastVerdictFound;
 }

@@ -107,6 +107,9 @@ public:
     // outcomes were kept under may now belong to other pages and sites.
     void forgetAll();
     std::optional<LastCheck> last(CheckSubject subject, int id) const;
+    // No outcome of the subject was ever kept. A subject forgotten in this session does not count as never
+    // checked: its rows stay in the file if the forgetting is never written.
+    bool neverChecked(CheckSubject subject, int id) const;
     // The last presence verdict of a link page (found or missing; outcomes without one skipped) was found.
     bool lastVerdictFound(CheckSubject subject, int id) const;
     // Newest first.

@@ -50,8 +50,38 @@ public:
     void string(QStringView s) {
         comma();
         m_out += '"';
-        const QByteArray utf8 = s.toUtf8();
-        for (const char c : utf8) {
+        // Half of a surrogate pair (a text cut in the middle of one) is written escaped, as Qt writes it.
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const char16_t c = s[i].unicode();
+            if (!QChar::isSurrogate(c)) continue;
+            if (QChar::isHighSurrogate(c) && i + 1 < s.size() && QChar::isLowSurrogate(s[i + 1].unicode())) {
+                ++i;
+                continue;
+            }
+            utf8(s.sliced(from, i - from));
+            m_out += "\\u";
+            for (const int shift : {12, 8, 4, 0})
+                m_out += "0123456789abcdef"[(c >> shift) & 0xf];
+            from = i + 1;
+        }
+        utf8(s.sliced(from));
+        m_out += '"';
+    }
+    void number(qint64 n) {
+        comma();
+        m_out += QByteArray::number(n);
+    }
+    void boolean(bool b) {
+        comma();
+        m_out += b ? "true" : "false";
+    }
+
+private:
+    // Written as UTF-8 with JSON's escapes.
+    void utf8(QStringView s) {
+        const QByteArray bytes = s.toUtf8();
+        for (const char c : bytes) {
             const auto u = uchar(c);
             if (u >= 0x20 && c != '"' && c != '\\') {
                 m_out += c;
@@ -84,18 +114,7 @@ public:
                 m_out += "0123456789abcdef"[u & 0xf];
             }
         }
-        m_out += '"';
     }
-    void number(qint64 n) {
-        comma();
-        m_out += QByteArray::number(n);
-    }
-    void boolean(bool b) {
-        comma();
-        m_out += b ? "true" : "false";
-    }
-
-private:
     void comma() {
         if (!m_first) m_out += ',';
         m_first = false;

@@ -183,7 +183,9 @@ bool EvidenceStore::write(sqlite3* db, QString* error) {
             sqlite3_bind_int(putSnapshot.get(), 3, q.found ? 1 : 0);
             bindText(putSnapshot.get(), 4, sql::timeText(q.at));
             bindText(putSnapshot.get(), 5, QString::fromLatin1(q.sha256));
-            bindBlob(putSnapshot.get(), 6, packSnapshot(q.page));
+            const QByteArray packed = packSnapshot(q.page);
+            if (packed.isEmpty()) break; // not packed: no snapshot rather than one that never reads
+            bindBlob(putSnapshot.get(), 6, packed);
             const int rc = sqlite3_step(putSnapshot.get());
             sqlite3_reset(putSnapshot.get());
             if (rc != SQLITE_DONE) return fail();

@@ -153,6 +153,7 @@ MoneyReport startReport(MoneyKind kind, const Scope& s, const MoneyOptions& o) {
     MoneyReport r;
     r.kind = kind;
     r.categoryTitle = byMonth ? QStringLiteral("Месяц") : QStringLiteral("Проект");
+    r.stacked = kind == MoneyKind::Spending;
     const QString& name = moneyReportNames()[int(kind)];
     if (s.noProject) {
         r.title = name + QStringLiteral(": нет проекта");
@@ -166,7 +167,6 @@ MoneyReport startReport(MoneyKind kind, const Scope& s, const MoneyOptions& o) {
                        "найденные ни разу"),
         QStringLiteral("Бюджет, деленный на число страниц, где последняя проверка нашла ссылку")};
     r.subtitle = subtitles[int(kind)];
-    r.stacked = kind == MoneyKind::Spending;
     r.title = name + QStringLiteral(": ") + scopeText(s, o);
     if (byMonth) r.title += QStringLiteral(", ") + periodNames()[int(o.period)].toLower();
     return r;

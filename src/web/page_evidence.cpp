@@ -95,7 +95,7 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
     const bool wasFound = db.checks.lastVerdictFound(subject, linkId);
     const QByteArray encoded = db::encodeEvidence(evidence);
     // A subject never checked has no evidence either: not looked for on a first run.
-    const bool checkedBefore = db.checks.last(subject, linkId).has_value();
+    const bool checkedBefore = !db.checks.neverChecked(subject, linkId);
     const std::optional<db::EncodedEvidence> last =
         checkedBefore ? db.checks.evidence().lastFoundEncoded(db.checks.connection(), int(subject), linkId)
                       : std::nullopt;
@@ -105,15 +105,18 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
     if (!asLastFound) {
         const std::optional<db::Evidence> decoded = last ? db::decodeEvidence(last->data) : std::nullopt;
         const db::Evidence before = decoded ? *decoded : db::Evidence{};
+        // Compared as stored, with the same cuts of long texts and addresses on both sides.
+        const std::optional<db::Evidence> stored = db::decodeEvidence(encoded);
+        const db::Evidence& now = stored ? *stored : evidence;
         // The page's own changes once, then each anchor's against the same page.
-        db::Evidence pageBefore = before, pageNow = evidence;
+        db::Evidence pageBefore = before, pageNow = now;
         pageBefore.links.clear();
         pageNow.links.clear();
         events = db::changeEvents(pageBefore, pageNow);
         for (const AnchorVerdict& a : anchors) {
             db::Evidence one = before;
             one.links.clear();
-            if (const db::LinkSeen* s = evidence.link(a.stored)) one.links.push_back(*s);
+            if (const db::LinkSeen* s = now.link(a.stored)) one.links.push_back(*s);
             for (const QString& ev : db::changeEvents(before, one, a.agreed))
                 events << (anchors.size() > 1 ? ev + QStringLiteral(" (") + a.stored + QStringLiteral(")")
                                               : ev);

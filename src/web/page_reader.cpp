@@ -426,7 +426,10 @@ void setPageBody(FetchedPage& page, const QByteArray& bytes, const QByteArray& c
     page.size = bytes.size();
     // OpenSSL's digest uses the processor's SHA instructions where there are some: several times faster
     // than a portable one on every page of a run. The algorithm is looked up once, not for every page.
-    static EVP_MD* const sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    static const EVP_MD* const sha256 = [] {
+        const EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        return md ? md : EVP_sha256();
+    }();
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     if (sha256 && EVP_Digest(bytes.constData(), size_t(bytes.size()), md, &len, sha256, nullptr) == 1)

@@ -118,6 +118,13 @@ TEST_F(MoneyReports, SpendingByMonthStackedByProjectInKopecks) {
     EXPECT_EQ(empty.categories.size(), 24);
     EXPECT_EQ(names(empty), QStringList{"Итого"});
     EXPECT_EQ(empty.title, QStringLiteral("Расходы по месяцам: Пустой, 24 месяца"));
+
+    // Without a current project the report says so, and is still drawn stacked.
+    const db::Database bare;
+    const MoneyReport none =
+        reports::buildMoneyReport(bare, MoneyKind::Spending, {Period::Months12, true, {}});
+    EXPECT_EQ(none.title, QStringLiteral("Расходы по месяцам: нет проекта"));
+    EXPECT_TRUE(none.stacked);
 }
 
 TEST_F(MoneyReports, PlacedAndLostByMonthCountEveryLossOnce) {

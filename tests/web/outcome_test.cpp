@@ -442,6 +442,27 @@ TEST_F(Outcomes, EvidenceAndChangeEventsOverPairsOfChecks) {
         EXPECT_TRUE(kept[0].found);
         EXPECT_FALSE(kept[1].found);
     }
+    // A link address longer than the evidence keeps is compared as kept: another change on the page is no
+    // change of the address.
+    const QByteArray longLink = "<a href=\"http://mine.example/" + QByteArray(700, 'w') + "\">купить</a>";
+    page("/long", "<p>one</p>" + longLink);
+    check(server.url("/long"), {"mine.example"});
+    const int longId = db.tbLink.asInteger("ID");
+    page("/long", "<p>two</p>" + longLink);
+    web::CheckPageLink(db, fetcher, ui, server.url("/long"), false);
+    db.store.flush();
+    EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, longId).size(), 2u);
+    EXPECT_TRUE(db.checks.evidence().events(db.checks.connection(), 0, longId).empty());
+    // A deletion whose write failed leaves the page's rows in the file: the next checks still compare with
+    // them instead of writing a first row again.
+    db.store.setDeferred(true);
+    db.checks.forget(db::CheckSubject::LinkPage, longId);
+    db.checks.failed(SQLITE_FULL, QStringLiteral("диск полон"));
+    db.store.setDeferred(false);
+    for (int i = 0; i < 2; ++i)
+        web::CheckPageLink(db, fetcher, ui, server.url("/long"), false);
+    db.store.flush();
+    EXPECT_EQ(db.checks.evidence().evidence(db.checks.connection(), 0, longId).size(), 2u);
 }
 
 // A damaged evidence row or snapshot never stops a check: it reads as none and the next row is written.
