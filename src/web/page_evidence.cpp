@@ -105,8 +105,9 @@ void keepEvidence(db::Database& db, int linkId, const db::Evidence& evidence, bo
     if (!asLastFound) {
         const std::optional<db::Evidence> decoded = last ? db::decodeEvidence(last->data) : std::nullopt;
         const db::Evidence before = decoded ? *decoded : db::Evidence{};
-        // Compared as stored, with the same cuts of long texts and addresses on both sides.
-        const std::optional<db::Evidence> stored = db::decodeEvidence(encoded);
+        // Compared as stored, with the same cuts of long texts and addresses on both sides; without a find
+        // to compare with, only the agreed text is compared, with the text as found.
+        const std::optional<db::Evidence> stored = last ? db::decodeEvidence(encoded) : std::nullopt;
         const db::Evidence& now = stored ? *stored : evidence;
         // The page's own changes once, then each anchor's against the same page.
         db::Evidence pageBefore = before, pageNow = now;
