@@ -297,6 +297,8 @@ TEST_F(WindowInput, EveryPopupMenuHasAVisibleButtonAndIconsAndHintsAreDistinct) 
         EXPECT_FALSE(b->isHidden()) << button;
         EXPECT_EQ(b->popupMode(), QToolButton::InstantPopup) << button;
     }
+    // The Tab key goes from the sites' menu button to their find button, as they stand.
+    EXPECT_EQ(find<QToolButton>("sbSiteMenu")->nextInFocusChain(), find<QToolButton>("sbSiteFind"));
     auto image = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
     const QImage blankFile = image(QApplication::style()->standardIcon(QStyle::SP_FileIcon));
     const QImage listIcon = image(QApplication::style()->standardIcon(QStyle::SP_FileDialogDetailedView));
