@@ -52,7 +52,7 @@ void SitesPane::buildList(QWidget* page) {
                    {QStringLiteral("Panel4"), QStringLiteral("DBNavigator4"), QStringLiteral("sbSiteFind"),
                     QStringLiteral("Site"), QStringLiteral("Домен:")},
                    &strip);
-    // Right after the navigator, before the find button also in the order of the Tab key.
+    // Right after the navigator: on the strip and for the Tab key.
     m_menuButton = menuButton(strip, QStringLiteral("sbSiteMenu"));
     static_cast<QHBoxLayout*>(strip->layout())->insertWidget(1, m_menuButton);
     QWidget::setTabOrder(m_menuButton, strip->findChild<QToolButton*>(QStringLiteral("sbSiteFind")));
