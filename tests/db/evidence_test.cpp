@@ -257,12 +257,7 @@ TEST(Evidence, SnapshotsArePackedWithinTheirCapAndDamageReadsAsNothing) {
 // imports take evidence along, and the claim reads it back without any account data.
 class EvidenceHistory : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QString err;
-        ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
-        db.store.setDeferred(false);
-        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::openHistoryOnly(db, dir.path())); }
     int rows(const char* table) {
         sql::StmtPtr s =
             sql::prepare(db.store.connection(), QStringLiteral("SELECT count(*) FROM checks.%1").arg(table));

@@ -19,4 +19,9 @@ inline QString conformanceDir() {
     return {};
 }
 
+// Said when a conformance test is skipped for want of the suite.
+inline constexpr const char* kNoConformanceSuite =
+    "html5lib-tests not found beside the checkout (../shared/conformance/html5lib-tests); set "
+    "ZENTARO_CONFORMANCE_DIR to run the conformance suite";
+
 } // namespace zentaro::test

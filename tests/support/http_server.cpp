@@ -44,6 +44,13 @@ QPair<QByteArray, QByteArray> contentType(const QByteArray& value) {
     return {"Content-Type", value};
 }
 
+HttpServer::Reply htmlPage(const QByteArray& body) {
+    HttpServer::Reply r;
+    r.headers = {contentType("text/html; charset=utf-8")};
+    r.body = body;
+    return r;
+}
+
 HttpServer::HttpServer(bool tls, QObject* parent) : QObject(parent), m_tls(tls) {
     if (tls) {
         auto* ssl = new QSslServer(this);

@@ -67,5 +67,7 @@ private:
 
 // A Content-Type header value.
 QPair<QByteArray, QByteArray> contentType(const QByteArray& value);
+// A 200 reply of an HTML page in UTF-8.
+HttpServer::Reply htmlPage(const QByteArray& body);
 
 } // namespace zentaro::test

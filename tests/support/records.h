@@ -7,6 +7,7 @@
 
 #include <QVariant>
 
+#include "db/database.h"
 #include "db/table.h"
 
 namespace zentaro::test {
@@ -21,6 +22,15 @@ inline int addRecord(db::Table& t, Values values = {}) {
         EXPECT_TRUE(t.setValue(QString::fromLatin1(k), v)) << k;
     t.post();
     return t.asInteger(QStringLiteral("ID"));
+}
+
+// Opens the store without table files and the check history in the folder: the store's connection holds
+// only the history file, written at each change. Call through ASSERT_NO_FATAL_FAILURE.
+inline void openHistoryOnly(db::Database& db, const QString& folder) {
+    QString err;
+    ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
+    db.store.setDeferred(false);
+    ASSERT_TRUE(db.checks.open(folder + QStringLiteral("checks.adb"), &err)) << err.toStdString();
 }
 
 } // namespace zentaro::test

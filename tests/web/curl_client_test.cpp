@@ -17,13 +17,6 @@ using test::HttpServer;
 
 namespace {
 
-HttpServer::Reply page(const QByteArray& body) {
-    HttpServer::Reply r;
-    r.headers = {test::contentType("text/html; charset=utf-8")};
-    r.body = body;
-    return r;
-}
-
 HttpServer::Reply raw(const QByteArray& bytes) {
     HttpServer::Reply r;
     r.raw = bytes;
@@ -44,6 +37,16 @@ bool finishes(web::PageCall& call, int ms = 5000) {
     return QTest::qWaitFor([&] { return call.done(); }, ms);
 }
 
+// "/stall" stalls at its first request and answers the later ones.
+void serveStallingOnce(HttpServer& server) {
+    auto stalls = std::make_shared<int>(0);
+    server.on("/stall", [stalls](const HttpServer::Request&) {
+        HttpServer::Reply r = test::htmlPage("<a href=x>ok</a>");
+        r.stall = (*stalls)++ == 0;
+        return r;
+    });
+}
+
 } // namespace
 
 TEST(CurlBridge, ManySocketsAtOnceOnSeveralHostsAllFinish) {
@@ -51,7 +54,7 @@ TEST(CurlBridge, ManySocketsAtOnceOnSeveralHostsAllFinish) {
     for (int i = 1; i <= 4; ++i) {
         servers.push_back(std::make_unique<HttpServer>(QStringLiteral("127.0.0.%1").arg(i)));
         ASSERT_TRUE(servers.back()->listening());
-        servers.back()->on("/p", page("page " + QByteArray::number(i)));
+        servers.back()->on("/p", test::htmlPage("page " + QByteArray::number(i)));
     }
     QuickFetcher fetcher;
     std::vector<std::unique_ptr<web::PageCall>> calls;
@@ -71,7 +74,7 @@ TEST(CurlBridge, ManySocketsAtOnceOnSeveralHostsAllFinish) {
 // Kept connections that the server closes meanwhile are not used again, and their sockets leave the loop.
 TEST(CurlBridge, ConnectionsTheServerClosesAfterEachAnswerServeEveryRequest) {
     HttpServer server;
-    HttpServer::Reply once = page("once");
+    HttpServer::Reply once = test::htmlPage("once");
     once.close = true;
     server.on("/once", once);
     QuickFetcher fetcher;
@@ -85,11 +88,11 @@ TEST(CurlBridge, ConnectionsTheServerClosesAfterEachAnswerServeEveryRequest) {
 
 TEST(CurlBridge, CancellingFromInsideItsOwnCallbackOrAtStopEndsTheCall) {
     HttpServer server;
-    server.on("/big", page(QByteArray(512 * 1024, 'x')));
-    HttpServer::Reply drip = page(QByteArray(400, 'y'));
+    server.on("/big", test::htmlPage(QByteArray(512 * 1024, 'x')));
+    HttpServer::Reply drip = test::htmlPage(QByteArray(400, 'y'));
     drip.dripMs = 20;
     server.on("/drip", drip);
-    server.on("/after", page("after"));
+    server.on("/after", test::htmlPage("after"));
     QuickFetcher fetcher;
 
     // Aborted and deleted from the memory question, which libcurl's data callback asks.
@@ -185,7 +188,7 @@ TEST(CurlBridge, ARedirectToANameThatLeadsInsideIsRefusedByTheAddressConnectedTo
     HttpServer outside; // stands in for a public host
     HttpServer inside(QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(outside.listening() && inside.listening());
-    inside.on("/secret", page("secret"));
+    inside.on("/secret", test::htmlPage("secret"));
     outside.on("/in", [&](const HttpServer::Request&) {
         HttpServer::Reply r;
         r.status = 302;
@@ -199,7 +202,7 @@ TEST(CurlBridge, ARedirectToANameThatLeadsInsideIsRefusedByTheAddressConnectedTo
         r.headers = {{"Location", "http://www.zentaro.test:" + QByteArray::number(outside.port()) + "/page"}};
         return r;
     });
-    outside.on("/page", page("fine"));
+    outside.on("/page", test::htmlPage("fine"));
     QuickFetcher fetcher;
     fetcher.resolve = {QStringLiteral("public.zentaro.test:%1:127.0.0.1").arg(outside.port()),
                        QStringLiteral("www.zentaro.test:%1:127.0.0.1").arg(outside.port()),
@@ -219,14 +222,14 @@ TEST(CurlBridge, ARedirectToANameThatLeadsInsideIsRefusedByTheAddressConnectedTo
 
 TEST(Cookies, TheCapPerHostHoldsWhateverThePath) {
     HttpServer server;
-    HttpServer::Reply set = page("set");
+    HttpServer::Reply set = test::htmlPage("set");
     for (int i = 0; i < 400; ++i)
         set.headers << QPair<QByteArray, QByteArray>{"Set-Cookie", "c" + QByteArray::number(i) + "=" +
                                                                        QByteArray(64, 'v') + "; Path=/p" +
                                                                        QByteArray::number(i)};
     server.on("/set", set);
     for (int i : {0, 49, 50, 399})
-        server.on("/p" + QByteArray::number(i), page("p"));
+        server.on("/p" + QByteArray::number(i), test::htmlPage("p"));
     QuickFetcher fetcher;
     ASSERT_TRUE(fetcher.FetchPage(server.url("/set"), true));
     QStringList sent;
@@ -257,16 +260,11 @@ TEST(AdaptiveFirstTry, AHostsFirstTryTimeoutFollowsItsSlowestAnswer) {
 // once with the full timeout: a slow page is asked twice and found, a stalled one retried soon.
 TEST(AdaptiveFirstTry, ASlowPageIsAskedTwiceAndFoundAndAStalledOneRetriedSoon) {
     HttpServer server;
-    server.on("/fast", page("fast"));
-    HttpServer::Reply slow = page("slow");
+    server.on("/fast", test::htmlPage("fast"));
+    HttpServer::Reply slow = test::htmlPage("slow");
     slow.delayMs = 400;
     server.on("/slow", slow);
-    auto stalls = std::make_shared<int>(0);
-    server.on("/stall", [stalls](const HttpServer::Request&) {
-        HttpServer::Reply r = page("<a href=x>ok</a>");
-        r.stall = (*stalls)++ == 0;
-        return r;
-    });
+    serveStallingOnce(server);
     QuickFetcher fetcher;
     fetcher.readTimeoutMs = 5000;
     fetcher.quickTimeoutFloorMs = 100;
@@ -290,13 +288,8 @@ TEST(AdaptiveFirstTry, ASlowPageIsAskedTwiceAndFoundAndAStalledOneRetriedSoon) {
 // waits far too long.
 TEST(AdaptiveFirstTry, AStallSentFirstIsCutOnceTheHostsOtherAnswersCome) {
     HttpServer server;
-    server.on("/fast", page("fast"));
-    auto stalls = std::make_shared<int>(0);
-    server.on("/stall", [stalls](const HttpServer::Request&) {
-        HttpServer::Reply r = page("<a href=x>ok</a>");
-        r.stall = (*stalls)++ == 0;
-        return r;
-    });
+    server.on("/fast", test::htmlPage("fast"));
+    serveStallingOnce(server);
     QuickFetcher fetcher;
     fetcher.readTimeoutMs = 8000;
     fetcher.quickTimeoutFloorMs = 100;
@@ -321,7 +314,7 @@ TEST(CurlBridge, DamagedAnswersEndAndLeaveTheClientServing) {
                              "X-Robots-Tag: noindex\r\nTransfer-Encoding: chunked\r\n\r\n"
                              "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
     HttpServer server;
-    server.on("/ok", page("ok"));
+    server.on("/ok", test::htmlPage("ok"));
     QRandomGenerator random(33);
     QuickFetcher fetcher;
     fetcher.retries = 0;

@@ -133,10 +133,7 @@ QJsonArray tokenize(const QString& input, HtmlTokenizer::State state, const QStr
 // another tokenizer's mode and is not read.
 TEST(HtmlTokenizerConformance, Html5libTokenizerSuite) {
     const QString dir = conformanceDir();
-    if (dir.isEmpty())
-        GTEST_SKIP()
-            << "html5lib-tests not found beside the checkout (../shared/conformance/html5lib-tests); "
-               "set ZENTARO_CONFORMANCE_DIR to run the conformance suite";
+    if (dir.isEmpty()) GTEST_SKIP() << zentaro::test::kNoConformanceSuite;
     int run = 0, passed = 0;
     QStringList failures;
     const QStringList files = QDir(dir + QStringLiteral("/tokenizer"))

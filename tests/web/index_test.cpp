@@ -18,13 +18,6 @@ using test::HttpServer;
 
 namespace {
 
-HttpServer::Reply page(const QByteArray& body) {
-    HttpServer::Reply r;
-    r.headers = {test::contentType("text/html; charset=utf-8")};
-    r.body = body;
-    return r;
-}
-
 const QByteArray kCaptchaPage = "<img src=\"/captcha/next.gif\">";
 const QByteArray kNothing = "По вашему запросу ничего не нашлось";
 
@@ -39,9 +32,10 @@ protected:
         test::addRecord(db.tbSite, {{"Site", "trust.ru"}});
         test::addRecord(db.tbProject, {{"Name", "П"}});
         test::addRecord(db.tbLink, {{"PageURL", QStringLiteral("HTTP://www.Site.Example/a/")}});
-        google.on("/search", page("обычная выдача"));
-        mail.on("/search",
-                page("<h3 class=\"result__title\"><a href=https://site.example/a/b>x</a></h3> end"));
+        google.on("/search", test::htmlPage("обычная выдача"));
+        mail.on(
+            "/search",
+            test::htmlPage("<h3 class=\"result__title\"><a href=https://site.example/a/b>x</a></h3> end"));
     }
     QStringList flags() {
         return {db.tbLink.asString("PageIndexY"), db.tbLink.asString("PageIndexG"),
@@ -50,14 +44,14 @@ protected:
     // A Yandex search that asks for a captcha once, then answers.
     void captchaOnce(const QByteArray& captchaPage) {
         yandex.on("/yandsearch", [this, captchaPage](const HttpServer::Request& r) {
-            if (r.target == "/yandsearch?text=123") return page(captchaPage);
-            return page(++asked == 1 ? kCaptchaPage : kNothing);
+            if (r.target == "/yandsearch?text=123") return test::htmlPage(captchaPage);
+            return test::htmlPage(++asked == 1 ? kCaptchaPage : kNothing);
         });
         HttpServer::Reply gif;
         gif.headers = {test::contentType("image/gif")};
         gif.body = "GIF89a-image";
         yandex.on("/image", gif);
-        yandex.on("/checkcaptcha", page("ok"));
+        yandex.on("/checkcaptcha", test::htmlPage("ok"));
     }
 
     HttpServer yandex, google, mail;
@@ -73,7 +67,7 @@ protected:
 } // namespace
 
 TEST_F(IndexChecks, ThreeEnginesAreAskedAndTheirFlagsDateAndMessageStored) {
-    yandex.on("/yandsearch", page(kNothing));
+    yandex.on("/yandsearch", test::htmlPage(kNothing));
     web::sbPageCheckIndexClick(db, c);
     EXPECT_EQ(flags(), (QStringList{"0", "1", "1"}));
     EXPECT_EQ(db.tbLink.asDate("UpdateIndexDate"), QDate::currentDate());
@@ -85,9 +79,9 @@ TEST_F(IndexChecks, ThreeEnginesAreAskedAndTheirFlagsDateAndMessageStored) {
 }
 
 TEST_F(IndexChecks, CaptchaAndErrorsEmptyTheFlagsAndSetTheStopFlag) {
-    yandex.on("/yandsearch", page("результаты"));
-    google.on("/search", page("Чтобы продолжить, введите указанные ниже символы:<br><br>"));
-    mail.on("/search", page("нет заголовков"));
+    yandex.on("/yandsearch", test::htmlPage("результаты"));
+    google.on("/search", test::htmlPage("Чтобы продолжить, введите указанные ниже символы:<br><br>"));
+    mail.on("/search", test::htmlPage("нет заголовков"));
     db.tbLink.setValue("PageIndexM", QStringLiteral("1"));
     db.tbLink.post();
     web::sbPageCheckIndexClick(db, c);
@@ -145,7 +139,7 @@ TEST_F(IndexChecks, CancellingTheCaptchaGivesUpYandexButTheOthersAreAsked) {
 }
 
 TEST_F(IndexChecks, CaptchaPagesWithoutAKeyEndAfterThreeRounds) {
-    yandex.on("/yandsearch", page(kCaptchaPage)); // also the captcha page itself: no key in it
+    yandex.on("/yandsearch", test::htmlPage(kCaptchaPage)); // also the captcha page itself: no key in it
     EXPECT_EQ(web::IndexYandex(c, "site.example"), web::kIndexError);
     EXPECT_TRUE(fetcher.GlobalStop);
     EXPECT_TRUE(ui.captchaImages.empty());

@@ -29,10 +29,7 @@ namespace {
 class Outcomes : public ::testing::Test {
 protected:
     void SetUp() override {
-        QString err;
-        ASSERT_TRUE(db.store.open(QString(), &err)) << err.toStdString();
-        db.store.setDeferred(false);
-        ASSERT_TRUE(db.checks.open(dir.path() + "checks.adb", &err)) << err.toStdString();
+        ASSERT_NO_FATAL_FAILURE(test::openHistoryOnly(db, dir.path()));
         fetcher.readTimeoutMs = 300;
         fetcher.retryPauseMs = 10;
         fetcher.maxReplyBytes = 64 * 1024;

@@ -103,10 +103,7 @@ TEST(PageDecoding, RandomBytesAroundDeclarationsEnd) {
 // is a guess.
 TEST(PageDecoding, Html5libEncodingSuite) {
     const QString dir = conformanceDir();
-    if (dir.isEmpty())
-        GTEST_SKIP()
-            << "html5lib-tests not found beside the checkout (../shared/conformance/html5lib-tests); "
-               "set ZENTARO_CONFORMANCE_DIR to run the conformance suite";
+    if (dir.isEmpty()) GTEST_SKIP() << zentaro::test::kNoConformanceSuite;
     int run = 0, passed = 0;
     QStringList failures;
     for (const QString& name :
